@@ -1,0 +1,83 @@
+/* qmath: points, linear and general 2-D transforms, scalar helpers. */
+#ifndef QMATH_QMATH_H
+#define QMATH_QMATH_H
+
+#include "../qsys/qsys_base.h"
+
+QSIB_EXTERN_C_BEGIN
+
+typedef struct qmath_vect { double x, y; } qmath_vect;
+
+/* Row-major 2x2 matrix: (x, y) maps to (a11 x + a12 y, a21 x + a22 y). */
+typedef struct qmath_matrix { double a11, a12, a21, a22; } qmath_matrix;
+
+/* An affine map p -> matrix * p + trans. */
+typedef struct qmath_xformLinear {
+    qmath_vect trans;
+    qmath_matrix matrix;
+} qmath_xformLinear;
+
+QSIB_API qsys_status qmath_vect_init(qmath_vect* v, double x, double y);
+QSIB_API qsys_status qmath_vect_initAdd(qmath_vect* out, const qmath_vect* a, const qmath_vect* b);
+
+QSIB_API qsys_status qmath_matrix_getIsIdentity(const qmath_matrix* m, uint32_t* flagOut);
+QSIB_API qsys_status qmath_matrix_mapPoint(const qmath_matrix* m, const qmath_vect* in,
+                                           qmath_vect* out);
+
+QSIB_API qsys_status qmath_xformLinear_initIdentity(qmath_xformLinear* x);
+/* A map that scales by (sx, sy) and then shifts by (tx, ty). */
+QSIB_API qsys_status qmath_xformLinear_initScaleShift(qmath_xformLinear* x, double sx, double sy,
+                                                      double tx, double ty);
+/* dst = a after b: b is applied first. dst may alias a or b. */
+QSIB_API qsys_status qmath_xformLinear_initCompose(qmath_xformLinear* dstOut,
+                                                   const qmath_xformLinear* a,
+                                                   const qmath_xformLinear* b);
+/* QMATH_E_SINGULAR when the matrix has no inverse. dst may alias src. */
+QSIB_API qsys_status qmath_xformLinear_getInverse(const qmath_xformLinear* src,
+                                                  qmath_xformLinear* dstOut);
+QSIB_API qsys_status qmath_xformLinear_mapPoint(const qmath_xformLinear* x, const qmath_vect* in,
+                                                qmath_vect* out);
+/* Fields compare equal unless one is less or greater than the other. */
+QSIB_API qsys_status qmath_xformLinear_compareEqual(const qmath_xformLinear* a,
+                                                    const qmath_xformLinear* b,
+                                                    uint32_t* equalOut);
+
+/* ---- General transforms -----------------------------------------------------
+ * A handle to an immutable, reference-counted 2-D transform: linear, or a
+ * radial distortion about a centre, p -> c + (p - c)(1 + k |p - c|^2), or the
+ * inverse of one. Handles share the transform; the last one releases it. */
+typedef struct qmath_xform_ qmath_xform_;
+typedef struct qmath_xformPtrhConst { const qmath_xform_* xform; } qmath_xformPtrhConst;
+
+/* An empty handle: it holds no transform until one is set. */
+QSIB_API qsys_status qmath_xformPtrhConst_construct(qmath_xformPtrhConst* h);
+QSIB_API qsys_status qmath_xformPtrhConst_destruct(qmath_xformPtrhConst* h);
+QSIB_API qsys_status qmath_xformPtrhConst_assign(qmath_xformPtrhConst* dst,
+                                                 const qmath_xformPtrhConst* src);
+QSIB_API qsys_status qmath_xformPtrhConst_setLinear(qmath_xformPtrhConst* h,
+                                                    const qmath_xformLinear* x);
+/* k is in units of 1 / distance^2; k = 0 is the identity but is not linear. */
+QSIB_API qsys_status qmath_xformPtrhConst_setRadial(qmath_xformPtrhConst* h, double centerX,
+                                                    double centerY, double k);
+QSIB_API qsys_status qmath_xformPtrhConst_getIsLinear(const qmath_xformPtrhConst* h,
+                                                      uint32_t* flagOut);
+/* QMATH_E_NOT_LINEAR for a non-linear transform. */
+QSIB_API qsys_status qmath_xformPtrhConst_getLinear(const qmath_xformPtrhConst* h,
+                                                    qmath_xformLinear* out);
+QSIB_API qsys_status qmath_xformPtrhConst_getInverseConst(const qmath_xformPtrhConst* h,
+                                                          qmath_xformPtrhConst* inverseOut);
+QSIB_API qsys_status qmath_xformPtrhConst_mapPoint(const qmath_xformPtrhConst* h,
+                                                   const qmath_vect* in, qmath_vect* out);
+
+/* ---- Scalars ------------------------------------------------------------- */
+/* Nearest integer, halves away from zero; saturates to the int32 range, and
+ * NaN gives 0. */
+QSIB_API int32_t qmath_double_round(double x);
+/* Largest integer not above x; saturates like qmath_double_round. */
+QSIB_API int32_t qmath_double_floor(double x);
+/* Non-zero when |a - b| <= tolerance. */
+QSIB_API int32_t qmath_double_epsilonEqual(double a, double b, double tolerance);
+
+QSIB_EXTERN_C_END
+
+#endif

@@ -1,0 +1,82 @@
+// The per-call cleanup list. Every function that acquires resources keeps
+// one CallFrame in its own stack frame, lists each acquisition right after
+// it succeeds, and leaves through finish(), which releases the list and
+// returns the status as it stands after the release.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <qsys/qsys.h>
+
+namespace qsrch {
+
+inline bool failed(qsys_status s) { return s < 0; }
+
+template <std::size_t Capacity>
+class CallFrame {
+public:
+    qsys_status status = QSYS_OK;
+
+    CallFrame() = default;
+    CallFrame(const CallFrame&) = delete;
+    CallFrame& operator=(const CallFrame&) = delete;
+    // A frame left without finish() (a missed path) still releases its list.
+    ~CallFrame() { if (count_ != 0) finish(); }
+
+    // Records the status of a step; true when the step failed.
+    bool step(qsys_status s)
+    {
+        status = s;
+        return failed(s);
+    }
+
+    // An object local to the call, released by Destroy(object) at every exit.
+    template <auto Destroy, class T>
+    void release(uint32_t ordinal, T* object)
+    {
+        add(ordinal, QSYS_CLEANUP_OBJECT, object, &thunk<Destroy, T>);
+    }
+    // A memory block local to the call; blockVariable holds its pointer.
+    void releaseMemory(uint32_t ordinal, void* blockVariable)
+    {
+        add(ordinal, QSYS_CLEANUP_MEMORY, blockVariable, &qsys_memory_free_internal);
+    }
+    // A member of the record under construction: released only on failure.
+    template <auto Destroy, class T>
+    void releaseOnFailure(uint32_t ordinal, T* member)
+    {
+        add(ordinal, QSYS_CLEANUP_MEMBER, member, &thunk<Destroy, T>);
+    }
+    // A heap block owned by the record under construction: freed only on failure.
+    void releaseMemoryOnFailure(uint32_t ordinal, void* blockVariable)
+    {
+        add(ordinal, QSYS_CLEANUP_MEMBER_MEMORY, blockVariable, &qsys_memory_free_internal);
+    }
+
+    qsys_status finish()
+    {
+        qsys_cleanupExecute_(entries_, &count_, &status);
+        count_ = 0;
+        return status;
+    }
+
+private:
+    template <auto Destroy, class T>
+    static qsys_status thunk(void* object)
+    {
+        return Destroy(static_cast<T*>(object));
+    }
+
+    void add(uint32_t ordinal, uint32_t mode, void* object, qsys_destroyFunc destroy)
+    {
+        // Capacity is the most acquisitions the function makes; more is a bug.
+        if (count_ >= Capacity) __builtin_trap();
+        entries_[count_++] = qsys_cleanupEntry{ordinal, mode, object, destroy};
+    }
+
+    qsys_cleanupEntry entries_[Capacity];
+    uint32_t count_ = 0;
+};
+
+}  // namespace qsrch

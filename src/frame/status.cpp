@@ -1,0 +1,62 @@
+// Names of status codes, for messages.
+#include <qsrch/frame.h>
+
+namespace {
+
+struct NamedStatus {
+    qsrch_status code;
+    const char* name;
+};
+
+#define QSRCH_NAMED_(code) {code, #code}
+constexpr NamedStatus kNames[] = {
+    QSRCH_NAMED_(QSRCH_OK),
+    QSRCH_NAMED_(QSRCH_E_NO_OPTIMIZED_PATH),
+    QSRCH_NAMED_(QSRCH_E_BAD_GRANULARITY),
+    QSRCH_NAMED_(QSRCH_E_GRANULARITY_ORDER),
+    QSRCH_NAMED_(QSRCH_E_BAD_ALGORITHM),
+    QSRCH_NAMED_(QSRCH_E_BAD_ACCEPT_THRESHOLD),
+    QSRCH_NAMED_(QSRCH_E_BAD_CONFUSION_THRESHOLD),
+    QSRCH_NAMED_(QSRCH_E_ACCEPT_ABOVE_CONFUSION),
+    QSRCH_NAMED_(QSRCH_E_BAD_NUM_TO_FIND),
+    QSRCH_NAMED_(QSRCH_E_BAD_OVERLAP),
+    QSRCH_NAMED_(QSRCH_E_IMAGE_UNBOUND),
+    QSRCH_NAMED_(QSRCH_E_NO_CONTRAST),
+    QSRCH_NAMED_(QSRCH_E_NOT_TRAINED),
+    QSRCH_NAMED_(QSRCH_E_PATTERN_TOO_SMALL),
+    QSRCH_NAMED_(QSRCH_E_IMAGE_TOO_SMALL),
+    QSRCH_NAMED_(QSRCH_E_NONLINEAR_XFORM),
+    QSRCH_NAMED_(QSRCH_E_BAD_CONTRAST_MIN),
+    QSRCH_NAMED_(QSRCH_E_NO_GRANULARITY),
+    QSRCH_NAMED_(QSRCH_E_CONTRAST_RANGE),
+    QSRCH_NAMED_(QSRCH_E_BAD_BRIGHTNESS_MIN),
+    QSRCH_NAMED_(QSRCH_E_BRIGHTNESS_RANGE),
+    QSRCH_NAMED_(QSRCH_E_PATTERN_TOO_LARGE),
+    QSRCH_NAMED_(QSYS_E_NO_MEMORY),
+    QSRCH_NAMED_(QSYS_E_ABORTED),
+    QSRCH_NAMED_(QSYS_E_BAD_ARGUMENT),
+    QSRCH_NAMED_(QSYS_E_OUT_OF_RANGE),
+    QSRCH_NAMED_(QIMG_E_BAD_DEPTH),
+    QSRCH_NAMED_(QIMG_E_BAD_SIZE),
+    QSRCH_NAMED_(QIMG_E_UNBOUND),
+    QSRCH_NAMED_(QIMG_E_SIZE_MISMATCH),
+    QSRCH_NAMED_(QMATH_E_SINGULAR),
+    QSRCH_NAMED_(QMATH_E_NOT_LINEAR),
+    QSRCH_NAMED_(QMATH_E_EMPTY),
+};
+#undef QSRCH_NAMED_
+
+}  // namespace
+
+extern "C" {
+
+QSRCH_API const char* qsrch_statusName(qsrch_status status)
+{
+    for (const NamedStatus& n : kNames)
+        if (n.code == status) return n.name;
+    return "unknown status";
+}
+
+QSRCH_API uint32_t qsrch_versionNumber(void) { return QSRCH_VERSION_NUMBER; }
+
+}  // extern "C"
