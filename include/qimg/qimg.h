@@ -74,14 +74,17 @@ static inline const qimg_windowConst* qimg_window_asConst(const qimg_window* win
  * New pixels are zero-filled. construct chooses a row stride of its own
  * (width rounded up to 16 pixels); constructAligned takes the caller's,
  * which must be at least the width. Sizes may be 0; negative sizes give
- * QIMG_E_BAD_SIZE. A new image has origin (0, 0) and the identity transform. */
+ * QIMG_E_BAD_SIZE. A new image has origin (0, 0) and the identity transform.
+ * A failed construct leaves an unbound image (safe to destruct). */
 QSIB_API qsys_status qimg_image_construct(qimg_image* image, int32_t depth, int32_t width,
                                           int32_t height);
 QSIB_API qsys_status qimg_image_constructAligned(qimg_image* image, int32_t depth, int32_t width,
                                                  int32_t height, int32_t rowStride);
 QSIB_API qsys_status qimg_image_constructUnbound(qimg_image* image);
 /* Gives an existing image new pixels (its old share is released); keeps
- * its origin and transform. */
+ * its origin and transform. assignNewRect takes the rectangle's size only.
+ * A failed call leaves the image as it was. setUnbound releases the pixels
+ * and keeps origin and transform. */
 QSIB_API qsys_status qimg_image_assignNew(qimg_image* image, int32_t depth, int32_t width,
                                           int32_t height);
 QSIB_API qsys_status qimg_image_assignNewRect(qimg_image* image, int32_t depth,
@@ -106,6 +109,8 @@ QSIB_API qsys_status qimg_imageConst_destruct(qimg_imageConst* image);
 QSIB_API qsys_status qimg_imageConst_getIsBound(const qimg_imageConst* image, uint32_t* flagOut);
 /* A handle always covers its whole image; this only confirms it. */
 QSIB_API qsys_status qimg_imageConst_setEntire(qimg_imageConst* image);
+/* The handles filled by these getters are never empty: an image without a
+ * transform of its own gives the identity (a linear transform). */
 QSIB_API qsys_status qimg_imageConst_getClientFromImageXform(const qimg_imageConst* image,
                                                              qmath_xformPtrhConst* out);
 QSIB_API qsys_status qimg_imageConst_getImageFromClientXform(const qimg_imageConst* image,
@@ -122,7 +127,9 @@ QSIB_API qsys_status qimg_imageConst_setLinearImageFromClientXform(qimg_imageCon
  * init makes a view of the whole image (all zeros and NULL pixels for an
  * unbound image). window narrows a view in place to a rectangle given in the
  * view's own pixel frame, clipped to the view; clippedOut (may be NULL)
- * receives 1 when clipping changed the rectangle, else 0. */
+ * receives 1 when clipping changed the rectangle, else 0. Each axis is
+ * clipped on its own; a rectangle outside the view leaves an empty extent
+ * at the nearest edge. Negative sizes give QIMG_E_BAD_SIZE. */
 QSIB_API qsys_status qimg_window_init(qimg_window* window, qimg_image* image);
 QSIB_API qsys_status qimg_window_window(qimg_window* window, int32_t x, int32_t y, int32_t width,
                                         int32_t height, int32_t* clippedOut);

@@ -10,12 +10,15 @@ QSIB_EXTERN_C_BEGIN
  * and transform (never shared with the source). */
 QSIB_API qsys_status qip_pelCopy8(const qimg_imageConst* source, qimg_image* destination);
 /* Copies the pixels where the two views overlap when each is placed at its
- * origin in a common pixel frame; other destination pixels are untouched. */
+ * origin in a common pixel frame; other destination pixels are untouched.
+ * The views may share pixels of one image. */
 QSIB_API qsys_status qip_pelCopyWindow8(const qimg_windowConst* source, qimg_window* destination);
 QSIB_API qsys_status qip_pelSet8(qimg_image* destination, uint8_t value);
 QSIB_API qsys_status qip_pelSetWindow8(qimg_window* destination, uint8_t value);
 /* destination = table[source] pixel by pixel; same sizes required
- * (QIMG_E_SIZE_MISMATCH), source and destination may be the same. */
+ * (QIMG_E_SIZE_MISMATCH), source and destination may be the same.
+ * Every operation here needs bound 8-bit pixels: QIMG_E_UNBOUND for an
+ * unbound image or a view without pixels, QIMG_E_BAD_DEPTH for another depth. */
 QSIB_API qsys_status qip_pelMap8(const qimg_imageConst* source, const uint8_t table[256],
                                  qimg_image* destination);
 QSIB_API qsys_status qip_pelMapWindow8(const qimg_windowConst* source, const uint8_t table[256],

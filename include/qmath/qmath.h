@@ -45,7 +45,11 @@ QSIB_API qsys_status qmath_xformLinear_compareEqual(const qmath_xformLinear* a,
 /* ---- General transforms -----------------------------------------------------
  * A handle to an immutable, reference-counted 2-D transform: linear, or a
  * radial distortion about a centre, p -> c + (p - c)(1 + k |p - c|^2), or the
- * inverse of one. Handles share the transform; the last one releases it. */
+ * inverse of one. Handles share the transform; the last one releases it.
+ * Queries and maps on an empty handle give QMATH_E_EMPTY. For k < 0 the
+ * distortion folds back beyond radius 1 / sqrt(-3k), so its inverse maps
+ * only points within radius (2/3) / sqrt(-3k) of the centre; farther
+ * points, and points that are not finite, give QMATH_E_SINGULAR. */
 typedef struct qmath_xform_ qmath_xform_;
 typedef struct qmath_xformPtrhConst { const qmath_xform_* xform; } qmath_xformPtrhConst;
 
@@ -56,7 +60,8 @@ QSIB_API qsys_status qmath_xformPtrhConst_assign(qmath_xformPtrhConst* dst,
                                                  const qmath_xformPtrhConst* src);
 QSIB_API qsys_status qmath_xformPtrhConst_setLinear(qmath_xformPtrhConst* h,
                                                     const qmath_xformLinear* x);
-/* k is in units of 1 / distance^2; k = 0 is the identity but is not linear. */
+/* k is in units of 1 / distance^2; k = 0 is the identity but is not linear.
+ * A centre or k that is not finite gives QSYS_E_BAD_ARGUMENT. */
 QSIB_API qsys_status qmath_xformPtrhConst_setRadial(qmath_xformPtrhConst* h, double centerX,
                                                     double centerY, double k);
 QSIB_API qsys_status qmath_xformPtrhConst_getIsLinear(const qmath_xformPtrhConst* h,

@@ -4,12 +4,14 @@
 
 #include "../qsys/qsys.h"
 
-#if defined(_WIN32)
-#  define QSRCH_API __declspec(dllexport)
-#elif defined(__GNUC__)
-#  define QSRCH_API __attribute__((visibility("default")))
-#else
-#  define QSRCH_API
+#ifndef QSRCH_API
+#  if defined(_WIN32)
+#    define QSRCH_API __declspec(dllexport)
+#  elif defined(__GNUC__)
+#    define QSRCH_API __attribute__((visibility("default")))
+#  else
+#    define QSRCH_API
+#  endif
 #endif
 
 #define QSRCH_VERSION_MAJOR 0

@@ -7,12 +7,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN32)
-#  define QSIB_API __declspec(dllexport)
-#elif defined(__GNUC__)
-#  define QSIB_API __attribute__((visibility("default")))
-#else
-#  define QSIB_API
+#ifndef QSIB_API
+#  if defined(_WIN32)
+#    define QSIB_API __declspec(dllexport)
+#  elif defined(__GNUC__)
+#    define QSIB_API __attribute__((visibility("default")))
+#  else
+#    define QSIB_API
+#  endif
 #endif
 
 #ifdef __cplusplus
