@@ -1,0 +1,91 @@
+// Inner products of the pattern with the image: the exported kernels. Each
+// applies its size rule, polls attention, and reaches the generic loops
+// through the optimized-path dispatch. The integer forms refuse patterns of
+// more than 65536 pixels, beyond which a 32-bit sum could wrap; the double
+// form instead scores large patterns as two half-height halves, so that the
+// halves stay within the integer variants' limit, and adds them exactly.
+#include <qsrch/kernels.h>
+
+#include <cstddef>
+
+#include "frame/attention.hpp"
+#include "frame/call_frame.hpp"
+#include "frame/dispatch.hpp"
+#include "kernels/generic/inner_products.hpp"
+#include "kernels/grid.hpp"
+
+using namespace qsrch;
+
+namespace {
+
+// Top half into the caller's output, bottom half into a zero-filled
+// scratch of the same layout, then the scratch added in.
+qsys_status splitInnerProducts(const qimg_windowConst& pattern, const qimg_windowConst& image,
+                               PositionGrid grid, double* out, uint32_t outStride)
+{
+    CallFrame<1> frame;
+    HalfHeightSplit split = halfHeightSplit(pattern.height);
+    double* bottom = nullptr;
+    // An empty grid splits too, over an empty scratch, and writes nothing.
+    size_t scratchRows = grid.ny > 0 ? static_cast<size_t>(grid.ny) : 0;
+    size_t bytes = scratchRows * outStride * sizeof(double);
+    if (frame.step(qsys_memory_allocClear64_internal(bytes, &bottom))) return frame.finish();
+    frame.releaseMemory(0, &bottom);
+
+    qimg_windowConst patternTop = split.patternTop(pattern), imageTop = split.imageTop(image);
+    if (frame.step(qsrch_DcomputeInnerProducts(&patternTop, &imageTop, out, outStride)))
+        return frame.finish();
+    qimg_windowConst patternBottom = split.patternBottom(pattern), imageBottom = split.imageBottom(image);
+    if (frame.step(qsrch_DcomputeInnerProducts(&patternBottom, &imageBottom, bottom, outStride)))
+        return frame.finish();
+
+    for (int32_t y = 0; y < grid.ny; ++y) {
+        double* outRow = out + static_cast<size_t>(y) * outStride;
+        const double* bottomRow = bottom + static_cast<size_t>(y) * outStride;
+        for (int32_t x = 0; x < grid.nx; ++x) outRow[x] += bottomRow[x];
+    }
+    return frame.finish();
+}
+
+}  // namespace
+
+extern "C" {
+
+qsrch_status qsrch_computeInnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                        uint32_t* out, uint32_t outStride)
+{
+    if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
+    PositionGrid grid = positionGrid(*pattern, *image);
+    qsys_status status = pollAttention(grid.nx, grid.ny);
+    if (failed(status)) return status;
+    return dispatch(u"qsrch_innerProducts", noOptimizedPath,
+                    [&] { return generic::innerProducts(pattern, image, out, outStride); });
+}
+
+qsrch_status qsrch_DcomputeInnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                         double* out, uint32_t outStride)
+{
+    PositionGrid grid = positionGrid(*pattern, *image);
+    qsys_status status = pollAttention(grid.nx, grid.ny);
+    if (failed(status)) return status;
+    if (needsHalfHeightSplit(*pattern)) return splitInnerProducts(*pattern, *image, grid, out, outStride);
+    return dispatch(u"qsrch_DinnerProducts", noOptimizedPath,
+                    [&] { return generic::DinnerProducts(pattern, image, out, outStride); });
+}
+
+qsrch_status qsrch_computeInnerProductsUsingEndpoints(const qimg_windowConst* pattern,
+                                                      const qimg_windowConst* image, uint32_t* out,
+                                                      uint32_t outStride,
+                                                      const qstd_vector_qstd_pair32* endpoints, uint32_t step)
+{
+    if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
+    // One poll per call whatever the number of listed positions, which the
+    // kernel does not count.
+    qsys_status status = qsys_attention_check();
+    if (failed(status)) return status;
+    return dispatch(u"qsrch_innerProductsUsingEndpoints", noOptimizedPath, [&] {
+        return generic::innerProductsUsingEndpoints(pattern, image, out, outStride, endpoints, step);
+    });
+}
+
+}  // extern "C"

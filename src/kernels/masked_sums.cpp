@@ -1,0 +1,295 @@
+// Masked sliding sums: the image's ΣI and ΣI² under the pattern's care mask,
+// and the care count with the pattern's ΣP and ΣP² over the pixels cared
+// for by both the pattern mask and the image's care mask. Each is composed
+// of the window sums under masks, so it costs w x h per position.
+//
+// Arithmetic contract: as for the window sums they are built from. The
+// integer forms refuse patterns of more than 0x10000 pixels; the double
+// forms score large patterns as two half-height windows over shortened
+// images, whose exact sums (all integers below 2^53) add up to the whole.
+#include <qip/qip.h>
+#include <qsrch/kernels.h>
+
+#include "frame/attention.hpp"
+#include "frame/call_frame.hpp"
+#include "frame/dispatch.hpp"
+#include "kernels/grid.hpp"
+#include "kernels/internal.hpp"
+#include "kernels/scratch.hpp"
+
+namespace qsrch {
+namespace {
+
+inline qsys_status patternSumSq(const qimg_windowConst* pattern, const qimg_windowConst* mask,
+                                const qimg_windowConst* imageMask, uint32_t* sumPSq,
+                                uint32_t outStride)
+{
+    return qsrch_computePatSumSqMask(pattern, mask, imageMask, sumPSq, outStride);
+}
+
+inline qsys_status patternSumSq(const qimg_windowConst* pattern, const qimg_windowConst* mask,
+                                const qimg_windowConst* imageMask, double* sumPSq,
+                                uint32_t outStride)
+{
+    return qsrch_DcomputePatSumSqMask(pattern, mask, imageMask, sumPSq, outStride);
+}
+
+// Adds the bottom half's scratch into the top half's results, position by
+// position.
+template <class T>
+void addBottomHalf(PositionGrid grid, T* out, const T* bottom, uint32_t outStride)
+{
+    for (int32_t y = 0; y < grid.ny; ++y) {
+        T* outRow = out + static_cast<size_t>(y) * outStride;
+        const T* bottomRow = bottom + static_cast<size_t>(y) * outStride;
+        for (int32_t x = 0; x < grid.nx; ++x) outRow[x] += bottomRow[x];
+    }
+}
+
+// ---- Image sums under the pattern mask ------------------------------------------
+
+qsys_status maskSumISumISqGeneric(const qimg_windowConst* patternMask,
+                                  const qimg_windowConst* image, uint32_t* sumI, uint32_t* sumISq,
+                                  uint32_t outStride)
+{
+    if (tooLargeForIntegers(patternMask->width, patternMask->height))
+        return QSRCH_E_PATTERN_TOO_LARGE;
+    const PositionGrid grid = positionGrid(*patternMask, *image);
+    qsys_status status = pollAttention(grid.nx, grid.ny);
+    if (failed(status)) return status;
+    status = qsrch_computeImageSumMask(patternMask, image, sumI, outStride);
+    if (failed(status)) return status;
+    return qsrch_computeImageSumSqMask(patternMask, image, sumISq, outStride);
+}
+
+qsys_status DmaskSumISumISqGeneric(const qimg_windowConst* patternMask,
+                                   const qimg_windowConst* image, uint32_t* sumI, double* sumISq,
+                                   uint32_t outStride)
+{
+    const qsys_status status = qsrch_computeImageSumMask(patternMask, image, sumI, outStride);
+    if (failed(status)) return status;
+    return qsrch_DcomputeImageSumSqMask(patternMask, image, sumISq, outStride);
+}
+
+// Top half into the caller's arrays, bottom half into scratch of the same
+// layout, each through the exported kernel so that it polls and splits again
+// while still large; then the bottom half is added in.
+qsys_status splitMaskSumISumISq(const qimg_windowConst& patternMask, const qimg_windowConst& image,
+                                PositionGrid grid, uint32_t* sumI, double* sumISq,
+                                uint32_t outStride)
+{
+    CallFrame<2> frame;
+    const size_t count = static_cast<size_t>(grid.ny) * outStride;
+    qstd_vector32 bottomSumVector;
+    qstd_vectord bottomSumSqVector;
+    uint32_t* bottomSum = nullptr;
+    double* bottomSumSq = nullptr;
+    if (scratchFailed(frame, 0, &bottomSumVector, count, &bottomSum)) return frame.finish();
+    if (scratchFailed(frame, 1, &bottomSumSqVector, count, &bottomSumSq)) return frame.finish();
+
+    const HalfHeightSplit split = halfHeightSplit(patternMask.height);
+    const qimg_windowConst maskTop = split.patternTop(patternMask);
+    const qimg_windowConst imageTop = split.imageTop(image);
+    const qimg_windowConst maskBottom = split.patternBottom(patternMask);
+    const qimg_windowConst imageBottom = split.imageBottom(image);
+    if (frame.step(qsrch_DcomputeMaskSumISumISq(&maskTop, &imageTop, sumI, sumISq, outStride)))
+        return frame.finish();
+    if (frame.step(qsrch_DcomputeMaskSumISumISq(&maskBottom, &imageBottom, bottomSum, bottomSumSq,
+                                                outStride)))
+        return frame.finish();
+    addBottomHalf(grid, sumI, bottomSum, outStride);
+    addBottomHalf(grid, sumISq, bottomSumSq, outStride);
+    return frame.finish();
+}
+
+// ---- Pattern sums over both masks -------------------------------------------------
+
+// Runs `body` with the pattern mask to use: the caller's, or, when none is
+// given, an all-care mask of the pattern's size made for this call.
+template <class Body>
+qsys_status withPatternMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                            Body body)
+{
+    if (present(patternMask)) return body(patternMask);
+    CallFrame<1> frame;
+    qimg_image allCare;
+    if (frame.step(qimg_image_construct(&allCare, QIMG_DEPTH_8U, pattern->width, pattern->height)))
+        return frame.finish();
+    frame.release<qimg_image_destruct>(0, &allCare);
+    allCare.x = pattern->x;
+    allCare.y = pattern->y;
+    if (frame.step(qip_pelSet8(&allCare, 255))) return frame.finish();
+    qimg_windowConst allCareView;
+    if (frame.step(qimg_windowConst_init(&allCareView, qimg_image_asConst(&allCare))))
+        return frame.finish();
+    frame.step(body(&allCareView));
+    return frame.finish();
+}
+
+// Care count, ΣP and ΣP², stopping at the first failure.
+template <class SumSq>
+qsys_status patternStatistics(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                              const qimg_windowConst* imageMask, uint32_t* careCount,
+                              uint32_t* sumP, SumSq* sumPSq, uint32_t outStride)
+{
+    const PositionGrid grid = positionGrid(*pattern, *imageMask);
+    // Nothing to write; the all-care mask need not be built.
+    if (grid.empty()) return QSRCH_OK;
+    return withPatternMask(pattern, patternMask, [&](const qimg_windowConst* mask) {
+        qsys_status status = qsrch_computeNCarePelsMask(mask, imageMask, careCount, outStride);
+        if (failed(status)) return status;
+        status = qsrch_computePatSumMask(pattern, mask, imageMask, sumP, outStride);
+        if (failed(status)) return status;
+        return patternSumSq(pattern, mask, imageMask, sumPSq, outStride);
+    });
+}
+
+qsys_status maskPatSumPatSumSqGeneric(const qimg_windowConst* pattern,
+                                      const qimg_windowConst* patternMask,
+                                      const qimg_windowConst* imageMask, uint32_t* careCount,
+                                      uint32_t* sumP, uint32_t* sumPSq, uint32_t outStride)
+{
+    if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
+    return patternStatistics(pattern, patternMask, imageMask, careCount, sumP, sumPSq, outStride);
+}
+
+// As splitMaskSumISumISq, for three outputs. The pattern mask is halved with
+// the pattern; an absent one stays absent in both halves.
+qsys_status splitMaskPatSumPatSumSq(const qimg_windowConst& pattern,
+                                    const qimg_windowConst* patternMask,
+                                    const qimg_windowConst& imageMask, PositionGrid grid,
+                                    uint32_t* careCount, uint32_t* sumP, double* sumPSq,
+                                    uint32_t outStride)
+{
+    CallFrame<3> frame;
+    const size_t count = static_cast<size_t>(grid.ny) * outStride;
+    qstd_vector32 bottomCareCountVector, bottomSumVector;
+    qstd_vectord bottomSumSqVector;
+    uint32_t* bottomCareCount = nullptr;
+    uint32_t* bottomSum = nullptr;
+    double* bottomSumSq = nullptr;
+    if (scratchFailed(frame, 0, &bottomCareCountVector, count, &bottomCareCount))
+        return frame.finish();
+    if (scratchFailed(frame, 1, &bottomSumVector, count, &bottomSum)) return frame.finish();
+    if (scratchFailed(frame, 2, &bottomSumSqVector, count, &bottomSumSq)) return frame.finish();
+
+    const HalfHeightSplit split = halfHeightSplit(pattern.height);
+    const qimg_windowConst patternTop = split.patternTop(pattern);
+    const qimg_windowConst patternBottom = split.patternBottom(pattern);
+    const qimg_windowConst imageMaskTop = split.imageTop(imageMask);
+    const qimg_windowConst imageMaskBottom = split.imageBottom(imageMask);
+    const bool masked = present(patternMask);
+    qimg_windowConst maskTop{}, maskBottom{};
+    if (masked) {
+        maskTop = split.patternTop(*patternMask);
+        maskBottom = split.patternBottom(*patternMask);
+    }
+    if (frame.step(qsrch_DcomputeMaskPatSumPatSumSq(&patternTop, masked ? &maskTop : nullptr,
+                                                    &imageMaskTop, careCount, sumP, sumPSq,
+                                                    outStride)))
+        return frame.finish();
+    if (frame.step(qsrch_DcomputeMaskPatSumPatSumSq(&patternBottom, masked ? &maskBottom : nullptr,
+                                                    &imageMaskBottom, bottomCareCount, bottomSum,
+                                                    bottomSumSq, outStride)))
+        return frame.finish();
+    addBottomHalf(grid, careCount, bottomCareCount, outStride);
+    addBottomHalf(grid, sumP, bottomSum, outStride);
+    addBottomHalf(grid, sumPSq, bottomSumSq, outStride);
+    return frame.finish();
+}
+
+}  // namespace
+}  // namespace qsrch
+
+using qsrch::dispatch;
+using qsrch::failed;
+using qsrch::noOptimizedPath;
+using qsrch::pollAttention;
+using qsrch::positionGrid;
+using qsrch::PositionGrid;
+using qsrch::tooLargeForIntegers;
+
+extern "C" {
+
+QSRCH_API qsrch_status qsrch_computeMaskSumISumISq(const qimg_windowConst* patternMask,
+                                                   const qimg_windowConst* image, uint32_t* sumI,
+                                                   uint32_t* sumISq, uint32_t outStride)
+{
+    if (tooLargeForIntegers(patternMask->width, patternMask->height))
+        return QSRCH_E_PATTERN_TOO_LARGE;
+    const PositionGrid grid = positionGrid(*patternMask, *image);
+    const qsys_status attention = pollAttention(grid.nx, grid.ny);
+    if (failed(attention)) return attention;
+    return dispatch(u"qsrch_computeMaskSumISumISq", noOptimizedPath, [&] {
+        return qsrch::maskSumISumISqGeneric(patternMask, image, sumI, sumISq, outStride);
+    });
+}
+
+QSRCH_API qsrch_status qsrch_DcomputeMaskSumISumISq(const qimg_windowConst* patternMask,
+                                                    const qimg_windowConst* image, uint32_t* sumI,
+                                                    double* sumISq, uint32_t outStride)
+{
+    const PositionGrid grid = positionGrid(*patternMask, *image);
+    const qsys_status attention = pollAttention(grid.nx, grid.ny);
+    if (failed(attention)) return attention;
+    // An empty grid has nothing to split: it goes the plain way and writes nothing.
+    if (qsrch::needsHalfHeightSplit(*patternMask) && !grid.empty())
+        return qsrch::splitMaskSumISumISq(*patternMask, *image, grid, sumI, sumISq, outStride);
+    return dispatch(u"qsrch_DcomputeMaskSumISumISq", noOptimizedPath, [&] {
+        return qsrch::DmaskSumISumISqGeneric(patternMask, image, sumI, sumISq, outStride);
+    });
+}
+
+QSRCH_API qsrch_status qsrch_computeMaskPatSumPatSumSq(const qimg_windowConst* pattern,
+                                                       const qimg_windowConst* patternMask,
+                                                       const qimg_windowConst* imageMask,
+                                                       uint32_t* careCount, uint32_t* sumP,
+                                                       uint32_t* sumPSq, uint32_t outStride)
+{
+    if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
+    const PositionGrid grid = positionGrid(*pattern, *imageMask);
+    const qsys_status attention = pollAttention(grid.nx, grid.ny);
+    if (failed(attention)) return attention;
+    return dispatch(u"qsrch_computeMaskPatSumPatSumSq", noOptimizedPath, [&] {
+        return qsrch::maskPatSumPatSumSqGeneric(pattern, patternMask, imageMask, careCount, sumP,
+                                                sumPSq, outStride);
+    });
+}
+
+QSRCH_API qsrch_status qsrch_DcomputeMaskPatSumPatSumSq(const qimg_windowConst* pattern,
+                                                        const qimg_windowConst* patternMask,
+                                                        const qimg_windowConst* imageMask,
+                                                        uint32_t* careCount, uint32_t* sumP,
+                                                        double* sumPSq, uint32_t outStride)
+{
+    const PositionGrid grid = positionGrid(*pattern, *imageMask);
+    const qsys_status attention = pollAttention(grid.nx, grid.ny);
+    if (failed(attention)) return attention;
+    if (qsrch::needsHalfHeightSplit(*pattern) && !grid.empty())
+        return qsrch::splitMaskPatSumPatSumSq(*pattern, patternMask, *imageMask, grid, careCount,
+                                              sumP, sumPSq, outStride);
+    return dispatch(u"qsrch_DcomputeMaskPatSumPatSumSq", noOptimizedPath, [&] {
+        return qsrch::patternStatistics(pattern, patternMask, imageMask, careCount, sumP, sumPSq,
+                                        outStride);
+    });
+}
+
+// The endpoint list does not narrow the work: every position is computed.
+// Its callers score few positions, so the poll is made whatever the count.
+qsrch_status qsrch_computeMaskPatSumPatSumSqUsingEndpoints(
+    const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+    const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP, uint32_t* sumPSq,
+    uint32_t outStride, const qstd_vector_qstd_pair32* endpoints, uint32_t step)
+{
+    (void)endpoints;
+    (void)step;
+    if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
+    const qsys_status attention = qsys_attention_check();
+    if (failed(attention)) return attention;
+    return dispatch(u"qsrch_computeMaskPatSumPatSumSqUsingEndpoints", noOptimizedPath, [&] {
+        return qsrch::maskPatSumPatSumSqGeneric(pattern, patternMask, imageMask, careCount, sumP,
+                                                sumPSq, outStride);
+    });
+}
+
+}  // extern "C"
