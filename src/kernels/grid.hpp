@@ -71,4 +71,30 @@ inline HalfHeightSplit halfHeightSplit(int32_t patternHeight)
     return {h1, patternHeight - h1};
 }
 
+// The bottom half goes to a zero-filled scratch laid out like the output,
+// but never narrower than the grid: a caller scoring a single position may
+// pass an output stride of 0.
+struct SplitScratch {
+    uint32_t stride;
+    size_t count;
+};
+
+inline SplitScratch splitScratch(PositionGrid grid, uint32_t outStride)
+{
+    const uint32_t nx = grid.nx > 0 ? static_cast<uint32_t>(grid.nx) : 0;
+    const uint32_t stride = outStride > nx ? outStride : nx;
+    return {stride, grid.ny > 0 ? static_cast<size_t>(grid.ny) * stride : 0};
+}
+
+// Adds the bottom half's results into the top half's, position by position.
+template <class T>
+void addBottomHalf(PositionGrid grid, T* out, uint32_t outStride, const T* bottom, uint32_t bottomStride)
+{
+    for (int32_t y = 0; y < grid.ny; ++y) {
+        T* outRow = out + static_cast<size_t>(y) * outStride;
+        const T* bottomRow = bottom + static_cast<size_t>(y) * bottomStride;
+        for (int32_t x = 0; x < grid.nx; ++x) outRow[x] += bottomRow[x];
+    }
+}
+
 }  // namespace qsrch

@@ -27,23 +27,18 @@ qsys_status splitInnerProducts(const qimg_windowConst& pattern, const qimg_windo
     HalfHeightSplit split = halfHeightSplit(pattern.height);
     double* bottom = nullptr;
     // An empty grid splits too, over an empty scratch, and writes nothing.
-    size_t scratchRows = grid.ny > 0 ? static_cast<size_t>(grid.ny) : 0;
-    size_t bytes = scratchRows * outStride * sizeof(double);
-    if (frame.step(qsys_memory_allocClear64_internal(bytes, &bottom))) return frame.finish();
+    const SplitScratch scratch = splitScratch(grid, outStride);
+    if (frame.step(qsys_memory_allocClear64_internal(scratch.count * sizeof(double), &bottom)))
+        return frame.finish();
     frame.releaseMemory(0, &bottom);
 
     qimg_windowConst patternTop = split.patternTop(pattern), imageTop = split.imageTop(image);
     if (frame.step(qsrch_DcomputeInnerProducts(&patternTop, &imageTop, out, outStride)))
         return frame.finish();
     qimg_windowConst patternBottom = split.patternBottom(pattern), imageBottom = split.imageBottom(image);
-    if (frame.step(qsrch_DcomputeInnerProducts(&patternBottom, &imageBottom, bottom, outStride)))
+    if (frame.step(qsrch_DcomputeInnerProducts(&patternBottom, &imageBottom, bottom, scratch.stride)))
         return frame.finish();
-
-    for (int32_t y = 0; y < grid.ny; ++y) {
-        double* outRow = out + static_cast<size_t>(y) * outStride;
-        const double* bottomRow = bottom + static_cast<size_t>(y) * outStride;
-        for (int32_t x = 0; x < grid.nx; ++x) outRow[x] += bottomRow[x];
-    }
+    addBottomHalf(grid, out, outStride, bottom, scratch.stride);
     return frame.finish();
 }
 

@@ -34,18 +34,6 @@ inline qsys_status patternSumSq(const qimg_windowConst* pattern, const qimg_wind
     return qsrch_DcomputePatSumSqMask(pattern, mask, imageMask, sumPSq, outStride);
 }
 
-// Adds the bottom half's scratch into the top half's results, position by
-// position.
-template <class T>
-void addBottomHalf(PositionGrid grid, T* out, const T* bottom, uint32_t outStride)
-{
-    for (int32_t y = 0; y < grid.ny; ++y) {
-        T* outRow = out + static_cast<size_t>(y) * outStride;
-        const T* bottomRow = bottom + static_cast<size_t>(y) * outStride;
-        for (int32_t x = 0; x < grid.nx; ++x) outRow[x] += bottomRow[x];
-    }
-}
-
 // ---- Image sums under the pattern mask ------------------------------------------
 
 qsys_status maskSumISumISqGeneric(const qimg_windowConst* patternMask,
@@ -79,7 +67,8 @@ qsys_status splitMaskSumISumISq(const qimg_windowConst& patternMask, const qimg_
                                 uint32_t outStride)
 {
     CallFrame<2> frame;
-    const size_t count = static_cast<size_t>(grid.ny) * outStride;
+    const SplitScratch layout = splitScratch(grid, outStride);
+    const size_t count = layout.count;
     qstd_vector32 bottomSumVector;
     qstd_vectord bottomSumSqVector;
     uint32_t* bottomSum = nullptr;
@@ -95,10 +84,10 @@ qsys_status splitMaskSumISumISq(const qimg_windowConst& patternMask, const qimg_
     if (frame.step(qsrch_DcomputeMaskSumISumISq(&maskTop, &imageTop, sumI, sumISq, outStride)))
         return frame.finish();
     if (frame.step(qsrch_DcomputeMaskSumISumISq(&maskBottom, &imageBottom, bottomSum, bottomSumSq,
-                                                outStride)))
+                                                layout.stride)))
         return frame.finish();
-    addBottomHalf(grid, sumI, bottomSum, outStride);
-    addBottomHalf(grid, sumISq, bottomSumSq, outStride);
+    addBottomHalf(grid, sumI, outStride, bottomSum, layout.stride);
+    addBottomHalf(grid, sumISq, outStride, bottomSumSq, layout.stride);
     return frame.finish();
 }
 
@@ -162,7 +151,8 @@ qsys_status splitMaskPatSumPatSumSq(const qimg_windowConst& pattern,
                                     uint32_t outStride)
 {
     CallFrame<3> frame;
-    const size_t count = static_cast<size_t>(grid.ny) * outStride;
+    const SplitScratch layout = splitScratch(grid, outStride);
+    const size_t count = layout.count;
     qstd_vector32 bottomCareCountVector, bottomSumVector;
     qstd_vectord bottomSumSqVector;
     uint32_t* bottomCareCount = nullptr;
@@ -190,11 +180,11 @@ qsys_status splitMaskPatSumPatSumSq(const qimg_windowConst& pattern,
         return frame.finish();
     if (frame.step(qsrch_DcomputeMaskPatSumPatSumSq(&patternBottom, masked ? &maskBottom : nullptr,
                                                     &imageMaskBottom, bottomCareCount, bottomSum,
-                                                    bottomSumSq, outStride)))
+                                                    bottomSumSq, layout.stride)))
         return frame.finish();
-    addBottomHalf(grid, careCount, bottomCareCount, outStride);
-    addBottomHalf(grid, sumP, bottomSum, outStride);
-    addBottomHalf(grid, sumPSq, bottomSumSq, outStride);
+    addBottomHalf(grid, careCount, outStride, bottomCareCount, layout.stride);
+    addBottomHalf(grid, sumP, outStride, bottomSum, layout.stride);
+    addBottomHalf(grid, sumPSq, outStride, bottomSumSq, layout.stride);
     return frame.finish();
 }
 

@@ -28,9 +28,8 @@ qsys_status splitImageSumSq(const qimg_windowConst& patternMask, const qimg_wind
     CallFrame<1> frame;
     double* scratch = nullptr;
     // An empty grid still splits (and recurses), over an empty scratch.
-    const size_t scratchRows = grid.ny > 0 ? static_cast<size_t>(grid.ny) : 0;
-    if (frame.step(qsys_memory_allocClear64_internal(scratchRows * outStride * sizeof(double),
-                                                     &scratch)))
+    const SplitScratch layout = splitScratch(grid, outStride);
+    if (frame.step(qsys_memory_allocClear64_internal(layout.count * sizeof(double), &scratch)))
         return frame.finish();
     frame.releaseMemory(0, &scratch);
 
@@ -41,14 +40,9 @@ qsys_status splitImageSumSq(const qimg_windowConst& patternMask, const qimg_wind
     const qimg_windowConst imageBottom = split.imageBottom(image);
     if (frame.step(qsrch_DcomputeImageSumSqMask(&maskTop, &imageTop, out, outStride)))
         return frame.finish();
-    if (frame.step(qsrch_DcomputeImageSumSqMask(&maskBottom, &imageBottom, scratch, outStride)))
+    if (frame.step(qsrch_DcomputeImageSumSqMask(&maskBottom, &imageBottom, scratch, layout.stride)))
         return frame.finish();
-
-    for (int32_t y = 0; y < grid.ny; ++y) {
-        double* outRow = out + static_cast<size_t>(y) * outStride;
-        const double* bottomRow = scratch + static_cast<size_t>(y) * outStride;
-        for (int32_t x = 0; x < grid.nx; ++x) outRow[x] += bottomRow[x];
-    }
+    addBottomHalf(grid, out, outStride, scratch, layout.stride);
     return frame.finish();
 }
 

@@ -1,0 +1,104 @@
+// Score, contrast and brightness of one placement from its six statistics.
+//
+// Arithmetic: the integer score forms cov, vp and vi exactly in 128-bit
+// integers (N*Spp of two values near 2^32 exceeds signed 64 bits), applies
+// the polarity flags and the sign test on those integers, and rounds only
+// when it converts the terms to double for the final quotient. The double
+// forms do the same steps in doubles. Contrast and brightness work in
+// doubles, scaling by 1/n and 1/n^2 rather than dividing by n.
+#include <cmath>
+
+#include "scoring/internal.hpp"
+
+namespace {
+
+__extension__ typedef __int128 Int128;
+
+// The variance of a sum and sum of squares over n pixels, scaled by the
+// reciprocal count.
+double scaledVariance(double inv, double sum, double sumSq)
+{
+    return inv * sumSq - sum * sum * (inv * inv);
+}
+
+// A count that is neither below nor above 0 (so also NaN) has no statistics.
+bool noCareCount(double n) { return !(n < 0) && !(n > 0); }
+
+double contrastOf(double n, double patternSum, double patternSumSq, double imageSum,
+                  double imageSumSq)
+{
+    double inv = 1.0 / n;
+    double vp = scaledVariance(inv, patternSum, patternSumSq);
+    double vi = scaledVariance(inv, imageSum, imageSumSq);
+    // Rounding can leave a variance a hair below 0; the magnitude still means something.
+    return vp != 0 ? std::sqrt(std::fabs(vi / vp)) : 1.0;
+}
+
+}  // namespace
+
+extern "C" {
+
+QSRCH_API qsrch_status qsrch_DcomputeContrastAndBrightnessFromStats(
+    double n, double patternSum, double patternSumSq, double imageSum, double imageSumSq,
+    double* contrastOut, double* brightnessOut)
+{
+    if (noCareCount(n)) {
+        *contrastOut = 1.0;
+        *brightnessOut = 1.0;
+        return QSRCH_OK;
+    }
+    *contrastOut = contrastOf(n, patternSum, patternSumSq, imageSum, imageSumSq);
+    *brightnessOut = patternSum != 0 ? imageSum / patternSum : 1.0;
+    return QSRCH_OK;
+}
+
+QSRCH_API qsrch_status qsrch_DcomputeContrastFromStats(double n, double patternSum,
+                                                       double patternSumSq, double imageSum,
+                                                       double imageSumSq, double* contrastOut)
+{
+    *contrastOut = noCareCount(n) ? 1.0 : contrastOf(n, patternSum, patternSumSq, imageSum, imageSumSq);
+    return QSRCH_OK;
+}
+
+qsrch_status qsrch_scoreFromStats(const qsrch_normalizedCorrelationParams* params, uint32_t n,
+                                  uint32_t patternSum, uint32_t patternSumSq,
+                                  uint32_t innerProduct, uint32_t imageSum, uint32_t imageSumSq,
+                                  double* scoreOut)
+{
+    const Int128 N = n, Sp = patternSum, Si = imageSum;
+    Int128 cov = N * innerProduct - Sp * Si;
+    const Int128 vp = N * patternSumSq - Sp * Sp;
+    const Int128 vi = N * imageSumSq - Si * Si;
+
+    if (params->covarianceScore != 0) {
+        double d = std::sqrt(static_cast<double>(vp)) * static_cast<double>(n);
+        *scoreOut = d == 0 ? 0.0 : static_cast<double>(cov) / d;
+        return QSRCH_OK;
+    }
+    if (params->absoluteCorrelation != 0)
+        cov = cov < 0 ? -cov : cov;
+    else if (params->negativeCorrelation != 0)
+        cov = -cov;
+    if (cov <= 0) {
+        *scoreOut = 0.0;
+        return QSRCH_OK;
+    }
+    double c = static_cast<double>(cov);
+    double den = static_cast<double>(vi) * static_cast<double>(vp);
+    *scoreOut = den == 0 ? 0.0 : c * c / den;
+    return QSRCH_OK;
+}
+
+qsrch_status qsrch_DscoreFromStats(const qsrch_normalizedCorrelationParams* params, double n,
+                                   double patternSum, double patternSumSq, double innerProduct,
+                                   double imageSum, double imageSumSq, double* scoreOut)
+{
+    double cov = n * innerProduct - patternSum * imageSum;
+    double vp = n * patternSumSq - patternSum * patternSum;
+    double vi = n * imageSumSq - imageSum * imageSum;
+    double covDivisor = params->covarianceScore != 0 ? n * std::sqrt(vp) : 0.0;
+    *scoreOut = qsrch::scoreFromTerms(*params, cov, vi, vp, covDivisor);
+    return QSRCH_OK;
+}
+
+}  // extern "C"
