@@ -36,6 +36,102 @@ QSIB_API qsys_status qip_pelHistogramStat_std(const uint32_t* histogram, uint32_
                                               double* meanOut, double* stdDevOut,
                                               uint64_t* countOut);
 
+/* ---- Reduction ---------------------------------------------------------------
+ * Smoothing followed by subsampling, for image pyramids. Both reducers
+ * report the exact linear map from the reduced pixel grid to the grid of
+ * the frame the source's transform maps into. */
+
+/* Smooths the 8-bit source view with a 5-tap binomial kernel (1 4 6 4 1)/16
+ * in each direction and keeps every second pixel: destination pixel (x, y)
+ * is the smoothed source at (2x, 2y), rounded to the nearest grey level.
+ * The destination view must be floor(w / 2) by floor(h / 2)
+ * (QIMG_E_SIZE_MISMATCH otherwise) and must not overlap the source. Near
+ * the border the kernel is renormalised over the source pixels that exist;
+ * nothing outside the view is read, and nothing outside the destination
+ * view is written. Both views need 8-bit pixels (QIMG_E_UNBOUND,
+ * QIMG_E_BAD_DEPTH).
+ * destinationTransformOut = sourceTransform after (p -> 2p); it may be
+ * sourceTransform itself. */
+QSIB_API qsys_status qip_gauss2_smoothWindow8_8(const qimg_windowConst* source,
+                                                const qmath_xformLinear* sourceTransform,
+                                                qimg_window* destination,
+                                                qmath_xformLinear* destinationTransformOut);
+
+/* Low-pass reduction by a general factor. init sets both factors to 2.0,
+ * both rounded factors to 2 and reserved to 0. */
+typedef struct qip_plpfParams {
+    double factorX, factorY;          /* reduction factors, finite and at least 1 */
+    int32_t roundedFactorX, roundedFactorY; /* the factors rounded; kept for callers, not read */
+    uint32_t reserved;                /* 0 */
+} qip_plpfParams;
+
+QSIB_API qsys_status qip_plpfParams_init(qip_plpfParams* params);
+/* destination (unbound or not) receives new 8-bit pixels of
+ * floor(w / factorX) by floor(h / factorY) (each quotient formed in single
+ * precision as (float)w * (1.0f / (float)factor)), the source's origin, and
+ * the client-from-image transform sourceClientFromImage after the reduced
+ * grid's map into the source grid, p -> f p + (f - 1) / 2 on each axis:
+ * destination pixel x stands for the f source pixels from f x on and
+ * samples them at their centre. The kernel is a tent of half-width f
+ * convolved with the unit tent, so a linear ramp reduces exactly to the
+ * ramp at that centre; near the border it is renormalised over the source
+ * pixels that exist. QSYS_E_BAD_ARGUMENT for a factor below 1 or not
+ * finite, or reserved not 0; QMATH_E_NOT_LINEAR when the source's
+ * transform is not linear; QIMG_E_UNBOUND, QIMG_E_BAD_DEPTH for the
+ * source. A failed call leaves the destination as it was; source and
+ * destination may be the same image. */
+QSIB_API qsys_status qip_plpf_smooth8_8(const qimg_imageConst* source, qimg_image* destination,
+                                        const qip_plpfParams* params);
+
+/* ---- Peak detection ----------------------------------------------------------
+ * Local maxima of a score space of doubles (a QIMG_DEPTH_64F view). */
+typedef struct qip_detectedPeak {
+    qmath_vect position;         /* in the view's frame: integer position plus its origin */
+    qstd_pair32 integerPosition; /* first = x, second = y, likewise */
+    double value;                /* the space's value there */
+    uint32_t flags;              /* QIP_PEAK_* bits */
+} qip_detectedPeak;
+
+/* A flag bit is set when the peak's neighbour on that side lies outside the
+ * view (the space holds no value there), so a fit leaves that side out. */
+#define QIP_PEAK_AT_LEFT   0x02u
+#define QIP_PEAK_AT_RIGHT  0x04u
+#define QIP_PEAK_AT_TOP    0x08u
+#define QIP_PEAK_AT_BOTTOM 0x10u
+
+QSIB_API qsys_status qstd_vector_qip_detectedPeak_construct(qstd_vector_* v, size_t count);
+QSIB_API qsys_status qstd_vector_qip_detectedPeak_destruct(qstd_vector_* v);
+QSIB_API qsys_status qstd_vector_qip_detectedPeak_getBeginSizeConst(const qstd_vector_* v,
+                                                                   const qip_detectedPeak** firstOut,
+                                                                   uint32_t* sizeOut);
+
+/* Finds the local maxima of `space` inside `rect` whose value is at least
+ * `threshold`. `rect` is in the view's frame, where the view's pixel (0, 0)
+ * stands at its origin (x, y); it is clipped to the view. Only positions
+ * inside the rectangle are reported, but every neighbour inside the view
+ * counts, so a margin around the rectangle decides whether its border
+ * positions are peaks.
+ * A plateau is an 8-connected set of positions of one value; it is a peak
+ * when each of its neighbours in the view is lower, and it is reported once,
+ * at its first position in row-major order inside the rectangle (that passes
+ * the care limit). A single position is a plateau of its own. NaN values
+ * never peak, and a NaN neighbour does not count.
+ * Peaks come in row-major order, with their position as integers and as
+ * doubles in the view's frame. peaksOut (elements qip_detectedPeak) is
+ * replaced. QIMG_E_UNBOUND for a view without pixels, QIMG_E_BAD_DEPTH for
+ * another depth than QIMG_DEPTH_64F. */
+QSIB_API qsys_status qip_detectPeaksDWithWindow(const qimg_windowConst* space,
+                                                const qstd_rect32* rect, double threshold,
+                                                qstd_vector_* peaksOut);
+/* The same, leaving out positions whose care count is below careLimit. The
+ * counts are a plane of unsigned values laid out like the space, (0, 0) at
+ * the view's pixel (0, 0), with its row stride in elements. A position left
+ * out still counts as a neighbour of others. */
+QSIB_API qsys_status qip_detectPeaksDWithWindowWithNCareLimit(
+    const qimg_windowConst* space, const qstd_rect32* rect, double threshold,
+    const uint32_t* careCounts, uint32_t careCountsStride, uint32_t careLimit,
+    qstd_vector_* peaksOut);
+
 QSIB_EXTERN_C_END
 
 #endif

@@ -2,7 +2,7 @@
 #ifndef QMATH_QMATH_H
 #define QMATH_QMATH_H
 
-#include "../qsys/qsys_base.h"
+#include "../qstd/qstd.h"
 
 QSIB_EXTERN_C_BEGIN
 
@@ -82,6 +82,46 @@ QSIB_API int32_t qmath_double_round(double x);
 QSIB_API int32_t qmath_double_floor(double x);
 /* Non-zero when |a - b| <= tolerance. */
 QSIB_API int32_t qmath_double_epsilonEqual(double a, double b, double tolerance);
+
+/* ---- Parabolic peak fit -------------------------------------------------------
+ * Sub-pixel position of a peak from the 3 x 3 neighbourhood of values
+ * around its integer position, stored row by row from offset (-1, -1):
+ * index (dy + 1) * 3 + (dx + 1). */
+typedef struct qmath_peakDetectParabolicFitParams {
+    uint32_t separable; /* 1 (default): from the centre row and column; 0: a 2-D quadric */
+    double maxOffset;   /* 0.5: offsets beyond this become an integer step */
+} qmath_peakDetectParabolicFitParams;
+
+QSIB_API qsys_status qmath_peakDetectParabolicFitParams_construct(
+    qmath_peakDetectParabolicFitParams* params);
+QSIB_API qsys_status qmath_peakDetectParabolicFitParams_destruct(
+    qmath_peakDetectParabolicFitParams* params);
+/* Marks valid[k] = 1 for the neighbours that lie inside `bounds` and are
+ * not ruled out by the detector's edge flags (QIP_PEAK_AT_* bits), 0 for
+ * the others; the centre is always valid. A flag rules out the whole side
+ * (QIP_PEAK_AT_LEFT the three neighbours at dx = -1, and so on). values is
+ * neither read nor written. */
+QSIB_API qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
+    const qmath_peakDetectParabolicFitParams* params, const qstd_pair32* position,
+    const qstd_rect32* bounds, uint32_t flags, double values[9], uint32_t valid[9]);
+/* offsetOut: the fitted peak's offset from the integer position. With
+ * separable set, each axis takes its slope and curvature from the centre
+ * and its two neighbours on that axis, and the axes are coupled by the
+ * cross curvature of the four corners when those are valid; otherwise a
+ * least-squares quadric is fitted over all valid values (the first form
+ * stands in when fewer than 6 are valid, they do not fix a quadric, or it
+ * has no maximum). The fit runs on the logarithms of the values when those
+ * it uses are positive (corners only when at least 3% of the centre), so a
+ * Gaussian-shaped peak is located exactly; else on the values.
+ * An axis with an unusable neighbour, a value that is not finite, or no
+ * downward curvature keeps offset 0 and step 0. The offset is clamped to
+ * [-1, 1]; where it exceeds maxOffset, stepOut is the step (+1 or -1) to the
+ * neighbour nearer the fitted peak, and offsetOut stays the offset from the
+ * original integer position, step included. reserved must be NULL. */
+QSIB_API qsys_status qmath_peakDetectParabolicFit(const double values[9], const uint32_t valid[9],
+                                                  const qmath_peakDetectParabolicFitParams* params,
+                                                  qmath_vect* offsetOut, qstd_pair32* stepOut,
+                                                  void* reserved);
 
 QSIB_EXTERN_C_END
 

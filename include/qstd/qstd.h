@@ -3,6 +3,7 @@
 #define QSTD_QSTD_H
 
 #include "../qsys/qsys_base.h"
+#include "vector.h"
 
 QSIB_EXTERN_C_BEGIN
 

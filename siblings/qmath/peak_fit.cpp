@@ -1,0 +1,222 @@
+// Sub-pixel peak position from the 3 x 3 neighbourhood of a detected peak.
+//
+// Correlation peaks are close to Gaussian near their top, so the fit works
+// on the logarithms of the values when the values it uses are positive: a
+// Gaussian peak is then located exactly, and sampled correlation peaks of
+// textured images come out with clearly less error than from a parabola
+// through the raw values. A value at or below zero sends the fit to the raw
+// values.
+//
+// The default fit takes gradient and curvature of each axis from the centre
+// row and column and couples the axes through the cross curvature of the
+// four corners: a peak elongated along a diagonal is then located where its
+// ridge culminates, not where the centre row happens to peak. A corner far
+// below the centre (under kCornerShare of it) says little about the top of
+// the peak and would dominate in logarithms, so the axes then stay apart.
+#include <qip/qip.h>
+#include <qmath/qmath.h>
+
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+namespace {
+
+constexpr int kCentre = 4;
+constexpr double kCornerShare = 0.03;
+// The fitted peak is extrapolated beyond the neighbours' samples at most this far.
+constexpr double kMaxFittedOffset = 1.0;
+
+bool allPositive(const double* v, int count)
+{
+    for (int k = 0; k < count; ++k)
+        if (!(v[k] > 0)) return false;
+    return true;
+}
+
+bool allFinite(const double* v, int count)
+{
+    for (int k = 0; k < count; ++k)
+        if (!std::isfinite(v[k])) return false;
+    return true;
+}
+
+// The stationary point of the quadric with gradient (gx, gy) and Hessian
+// (hxx, hxy; hxy, hyy) at the centre; false unless it is a maximum.
+bool quadricMaximum(double gx, double gy, double hxx, double hxy, double hyy, qmath_vect* offsetOut)
+{
+    const double det = hxx * hyy - hxy * hxy;
+    if (!(hxx < 0) || !(det > 0)) return false;
+    const double ox = -(hyy * gx - hxy * gy) / det;
+    const double oy = -(hxx * gy - hxy * gx) / det;
+    if (!std::isfinite(ox) || !std::isfinite(oy)) return false;
+    *offsetOut = qmath_vect{ox, oy};
+    return true;
+}
+
+// The default fit (see the file comment). An axis without both neighbours,
+// with a value that is not finite, or without downward curvature stays 0.
+qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9])
+{
+    const double* v = values;
+    const bool xUsable = valid[3] != 0 && valid[5] != 0 && allFinite(v + 3, 3);
+    const bool yUsable = valid[1] != 0 && valid[7] != 0 && std::isfinite(v[1]) &&
+                         std::isfinite(v[4]) && std::isfinite(v[7]);
+    const double used[5] = {v[4], xUsable ? v[3] : 1.0, xUsable ? v[5] : 1.0, yUsable ? v[1] : 1.0,
+                            yUsable ? v[7] : 1.0};
+    const bool logDomain = allPositive(used, 5);
+    auto f = [&](int k) { return logDomain ? std::log(v[k]) : v[k]; };
+
+    qmath_vect offset{0.0, 0.0};
+    double gx = 0, hxx = 0, gy = 0, hyy = 0;
+    if (xUsable) {
+        gx = (f(5) - f(3)) / 2;
+        hxx = f(3) - 2 * f(4) + f(5);
+        if (hxx < 0) offset.x = -gx / hxx;
+    }
+    if (yUsable) {
+        gy = (f(7) - f(1)) / 2;
+        hyy = f(1) - 2 * f(4) + f(7);
+        if (hyy < 0) offset.y = -gy / hyy;
+    }
+    if (!(hxx < 0) || !(hyy < 0)) return offset;
+    for (int k : {0, 2, 6, 8}) {
+        if (valid[k] == 0 || !std::isfinite(v[k])) return offset;
+        if (logDomain && !(v[k] >= kCornerShare * v[kCentre])) return offset;
+    }
+    const double hxy = (f(8) - f(6) - f(2) + f(0)) / 4;
+    qmath_vect coupled;
+    if (quadricMaximum(gx, gy, hxx, hxy, hyy, &coupled)) offset = coupled;
+    return offset;
+}
+
+// Solves the n x n system a x = b in place by Gaussian elimination with
+// partial pivoting; false when a pivot vanishes (the points do not fix the
+// quadric).
+template <int n>
+bool solve(double (&a)[n][n], double (&b)[n], double (&x)[n])
+{
+    for (int col = 0; col < n; ++col) {
+        int pivot = col;
+        for (int r = col + 1; r < n; ++r)
+            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col])) pivot = r;
+        // Entries of the normal matrix are small integers, so an absolute
+        // limit tells a singular point set from a regular one.
+        if (std::fabs(a[pivot][col]) < 1e-9) return false;
+        if (pivot != col) {
+            for (int c = 0; c < n; ++c) std::swap(a[pivot][c], a[col][c]);
+            std::swap(b[pivot], b[col]);
+        }
+        for (int r = col + 1; r < n; ++r) {
+            const double f = a[r][col] / a[col][col];
+            for (int c = col; c < n; ++c) a[r][c] -= f * a[col][c];
+            b[r] -= f * b[col];
+        }
+    }
+    for (int r = n - 1; r >= 0; --r) {
+        double sum = b[r];
+        for (int c = r + 1; c < n; ++c) sum -= a[r][c] * x[c];
+        x[r] = sum / a[r][r];
+    }
+    return true;
+}
+
+// Least-squares quadric f = q0 + q1 x + q2 y + q3 x^2 + q4 xy + q5 y^2 over
+// the valid points, in logarithms when every value is at least kCornerShare
+// of a positive centre; false with fewer than 6 points, a point set that
+// does not fix a quadric, or no maximum.
+bool fitQuadric(const double values[9], const uint32_t valid[9], qmath_vect* offsetOut)
+{
+    double f[9];
+    int dx[9], dy[9], count = 0;
+    bool logDomain = values[kCentre] > 0;
+    for (int k = 0; k < 9; ++k) {
+        if (k != kCentre && valid[k] == 0) continue;
+        f[count] = values[k];
+        dx[count] = k % 3 - 1;
+        dy[count] = k / 3 - 1;
+        logDomain = logDomain && f[count] >= kCornerShare * values[kCentre];
+        ++count;
+    }
+    if (count < 6 || !allFinite(f, count)) return false;
+    if (logDomain)
+        for (int p = 0; p < count; ++p) f[p] = std::log(f[p]);
+    double normal[6][6] = {}, rhs[6] = {}, q[6];
+    for (int p = 0; p < count; ++p) {
+        const double basis[6] = {1.0, double(dx[p]), double(dy[p]), double(dx[p] * dx[p]),
+                                 double(dx[p] * dy[p]), double(dy[p] * dy[p])};
+        for (int r = 0; r < 6; ++r) {
+            for (int c = 0; c < 6; ++c) normal[r][c] += basis[r] * basis[c];
+            rhs[r] += basis[r] * f[p];
+        }
+    }
+    if (!solve(normal, rhs, q)) return false;
+    return quadricMaximum(q[1], q[2], 2 * q[3], q[4], 2 * q[5], offsetOut);
+}
+
+// A fitted peak beyond the neighbours is taken at the neighbour; beyond
+// maxOffset the integer position moves one step towards it.
+void settleAxis(double fitted, double maxOffset, double* offsetOut, int32_t* stepOut)
+{
+    const double offset = std::fmax(-kMaxFittedOffset, std::fmin(kMaxFittedOffset, fitted));
+    *offsetOut = offset;
+    *stepOut = std::fabs(offset) > maxOffset ? (offset > 0 ? 1 : -1) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+qsys_status qmath_peakDetectParabolicFitParams_construct(qmath_peakDetectParabolicFitParams* params)
+{
+    if (params == nullptr) return QSYS_E_BAD_ARGUMENT;
+    params->separable = 1;
+    params->maxOffset = 0.5;
+    return QSYS_OK;
+}
+
+qsys_status qmath_peakDetectParabolicFitParams_destruct(qmath_peakDetectParabolicFitParams* params)
+{
+    return params == nullptr ? QSYS_E_BAD_ARGUMENT : QSYS_OK;
+}
+
+qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
+    const qmath_peakDetectParabolicFitParams* params, const qstd_pair32* position,
+    const qstd_rect32* bounds, uint32_t flags, double values[9], uint32_t valid[9])
+{
+    (void)values;  // the caller fills the values of the valid neighbours afterwards
+    if (params == nullptr || position == nullptr || bounds == nullptr || valid == nullptr)
+        return QSYS_E_BAD_ARGUMENT;
+    // 64-bit, so that positions near the int32 limits do not wrap.
+    const int64_t left = bounds->x, right = static_cast<int64_t>(bounds->x) + bounds->width;
+    const int64_t top = bounds->y, bottom = static_cast<int64_t>(bounds->y) + bounds->height;
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int64_t x = static_cast<int64_t>(position->first) + dx;
+            const int64_t y = static_cast<int64_t>(position->second) + dy;
+            bool usable = x >= left && x < right && y >= top && y < bottom;
+            if ((dx < 0 && (flags & QIP_PEAK_AT_LEFT)) || (dx > 0 && (flags & QIP_PEAK_AT_RIGHT)) ||
+                (dy < 0 && (flags & QIP_PEAK_AT_TOP)) || (dy > 0 && (flags & QIP_PEAK_AT_BOTTOM)))
+                usable = false;
+            valid[(dy + 1) * 3 + (dx + 1)] = (dx == 0 && dy == 0) || usable ? 1u : 0u;
+        }
+    }
+    return QSYS_OK;
+}
+
+qsys_status qmath_peakDetectParabolicFit(const double values[9], const uint32_t valid[9],
+                                         const qmath_peakDetectParabolicFitParams* params,
+                                         qmath_vect* offsetOut, qstd_pair32* stepOut, void* reserved)
+{
+    if (values == nullptr || valid == nullptr || params == nullptr || offsetOut == nullptr ||
+        stepOut == nullptr || reserved != nullptr)
+        return QSYS_E_BAD_ARGUMENT;
+    qmath_vect fitted{0.0, 0.0};
+    if (params->separable != 0 || !fitQuadric(values, valid, &fitted))
+        fitted = fitRowAndColumn(values, valid);
+    settleAxis(fitted.x, params->maxOffset, &offsetOut->x, &stepOut->first);
+    settleAxis(fitted.y, params->maxOffset, &offsetOut->y, &stepOut->second);
+    return QSYS_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,319 @@
+// The two pyramid reducers: the halving binomial and the general-factor low
+// pass. Sizes, borders, independence from pixels outside the source, and
+// above all the reported transforms: a ramp and a sub-pixel blob must land
+// where the transform says.
+#include "support/test_support.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+using Content = std::function<uint8_t(int32_t, int32_t)>;
+
+struct Reducer {
+    const char* name;
+    bool halving;  // the binomial by two, else the low pass by fx, fy
+    double fx, fy;
+};
+
+const Reducer kReducers[] = {{"gauss2", true, 2, 2},         {"plpf 1", false, 1, 1},
+                             {"plpf 1.5", false, 1.5, 1.5}, {"plpf 2", false, 2, 2},
+                             {"plpf 2.5", false, 2.5, 2.5}, {"plpf 3", false, 3, 3},
+                             {"plpf 1.5x3", false, 1.5, 3}};
+
+struct Reduced {
+    qsys_status status = QSYS_OK;
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+    qmath_xformLinear clientFromReduced{};
+    int at(int32_t x, int32_t y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+const qmath_xformLinear kIdentity = {{0, 0}, {1, 0, 0, 1}};
+
+qimg_window writable(const qimg_windowConst& v)
+{
+    qimg_window w;
+    std::memcpy(&w, &v, sizeof w);
+    return w;
+}
+
+// Reduces w x h pixels of `content`. With pad > 0 the source is a view
+// inside a larger image (halving) or an image with a wider stride (low
+// pass), every byte around it garbage drawn from `garbageSeed`.
+Reduced reduce(const Reducer& r, int32_t w, int32_t h, const Content& content,
+               const qmath_xformLinear& clientFromSource, int32_t pad = 0, uint32_t garbageSeed = 1)
+{
+    std::mt19937 garbage(garbageSeed);
+    Reduced out;
+    if (r.halving) {
+        qtest::Image8 image(w + 2 * pad, h + 2 * pad, w + 3 * pad);
+        image.randomize(garbage);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) image.at(x + pad, y + pad) = content(x, y);
+        out.width = w / 2;
+        out.height = h / 2;
+        qtest::Image8 target(out.width, out.height);
+        qimg_windowConst source = image.window(pad, pad, w, h);
+        qimg_window destination = writable(target.window());
+        out.status =
+            qip_gauss2_smoothWindow8_8(&source, &clientFromSource, &destination, &out.clientFromReduced);
+        for (int32_t y = 0; y < out.height; ++y)
+            for (int32_t x = 0; x < out.width; ++x) out.pixels.push_back(target.at(x, y));
+        return out;
+    }
+    qimg_image source, reduced;
+    EXPECT_EQ(qimg_image_constructAligned(&source, QIMG_DEPTH_8U, w, h, w + pad), QSYS_OK);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w + pad; ++x)
+            static_cast<uint8_t*>(source.firstPixel)[static_cast<size_t>(y) * source.rowStride + x] =
+                x < w ? content(x, y) : static_cast<uint8_t>(garbage());
+    source.x = 5;
+    source.y = -3;
+    qimg_image_setLinearClientFromImageXform(&source, &clientFromSource);
+    qimg_image_constructUnbound(&reduced);
+    qip_plpfParams params;
+    qip_plpfParams_init(&params);
+    params.factorX = r.fx;
+    params.factorY = r.fy;
+    out.status = qip_plpf_smooth8_8(qimg_image_asConst(&source), &reduced, &params);
+    if (out.status == QSYS_OK) {
+        EXPECT_TRUE(reduced.x == 5 && reduced.y == -3) << "the source's origin";
+        out.width = reduced.width;
+        out.height = reduced.height;
+        const auto* pixels = static_cast<const uint8_t*>(reduced.firstPixel);
+        for (int32_t y = 0; y < out.height; ++y)
+            for (int32_t x = 0; x < out.width; ++x) out.pixels.push_back(pixels[y * reduced.rowStride + x]);
+        qimg_image_getLinearClientFromImageXform(&reduced, &out.clientFromReduced);
+    }
+    qimg_image_destruct(&reduced);
+    qimg_image_destruct(&source);
+    return out;
+}
+
+qmath_vect mapped(const qmath_xformLinear& x, double px, double py)
+{
+    qmath_vect in{px, py}, out;
+    qmath_xformLinear_mapPoint(&x, &in, &out);
+    return out;
+}
+
+// The halving reducer against the 2-D binomial renormalised over the
+// pixels that exist, computed directly; nothing around the destination
+// view is written.
+TEST(Gauss2, MatchesRenormalisedBinomialAndWritesOnlyTheDestination)
+{
+    const uint32_t taps[5] = {1, 4, 6, 4, 1};
+    std::mt19937 rng(11);
+    for (int32_t w : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31})
+        for (int32_t h : {1, 2, 3, 4, 5, 9}) {
+            SCOPED_TRACE(testing::Message() << w << "x" << h);
+            qtest::Image8 source(w + 4, h + 3, w + 9);
+            source.randomize(rng);
+            qimg_windowConst view = source.window(2, 1, w, h);
+            const int32_t dw = w / 2, dh = h / 2;
+            qtest::Image8 target(dw + 3, dh + 2, dw + 5, 0x5A);
+            target.fill(0x3C);
+            qimg_window destination = writable(target.window(1, 1, dw, dh));
+            const qmath_xformLinear clientFromSource = {{3.0, -1.0}, {0.5, 0.0, 0.0, 0.25}};
+            qmath_xformLinear clientFromReduced, expected = {{3.0, -1.0}, {1.0, 0.0, 0.0, 0.5}};
+            ASSERT_EQ(qip_gauss2_smoothWindow8_8(&view, &clientFromSource, &destination, &clientFromReduced),
+                      QSYS_OK);
+            EXPECT_EQ(std::memcmp(&clientFromReduced, &expected, sizeof expected), 0);
+            for (int32_t y = -1; y < target.height() - 1; ++y)
+                for (int32_t x = -1; x < target.stride() - 1; ++x) {
+                    if (x < 0 || y < 0 || x >= dw || y >= dh) {
+                        ASSERT_EQ(target.at(x + 1, y + 1), x + 1 < target.width() ? 0x3C : 0x5A)
+                            << "outside the destination at " << x << "," << y;
+                        continue;
+                    }
+                    uint32_t sum = 0, weight = 0;
+                    for (int32_t j = 0; j < 5; ++j)
+                        for (int32_t i = 0; i < 5; ++i) {
+                            int32_t sx = 2 * x - 2 + i, sy = 2 * y - 2 + j;
+                            if (sx < 0 || sy < 0 || sx >= w || sy >= h) continue;
+                            sum += taps[i] * taps[j] * source.at(sx + 2, sy + 1);
+                            weight += taps[i] * taps[j];
+                        }
+                    ASSERT_EQ(target.at(x + 1, y + 1), (sum + weight / 2) / weight) << "at " << x << "," << y;
+                }
+        }
+}
+
+TEST(Reducers, SizesAndExactConstants)
+{
+    for (const Reducer& r : kReducers)
+        for (int value : {0, 1, 254, 255})
+            for (int32_t w : {1, 2, 3, 4, 5, 9, 33})
+                for (int32_t h : {1, 2, 3, 5, 8}) {
+                    SCOPED_TRACE(testing::Message() << r.name << " value " << value << " " << w << "x" << h);
+                    Reduced out = reduce(r, w, h, [&](int32_t, int32_t) { return uint8_t(value); }, kIdentity,
+                                         2);
+                    ASSERT_EQ(out.status, QSYS_OK);
+                    // floor(n / f), the quotient formed in single precision.
+                    auto size = [](int32_t n, double f) {
+                        float quotient = static_cast<float>(n) * (1.0f / static_cast<float>(f));
+                        return static_cast<int32_t>(std::floor(quotient));
+                    };
+                    ASSERT_EQ(out.width, size(w, r.fx));
+                    ASSERT_EQ(out.height, size(h, r.fy));
+                    for (int p : out.pixels) ASSERT_EQ(p, value);
+                }
+    EXPECT_EQ(reduce(kReducers[0], 33, 2, [](int32_t, int32_t) { return uint8_t(0); }, kIdentity).width, 16);
+    EXPECT_EQ(reduce(kReducers[5], 33, 3, [](int32_t, int32_t) { return uint8_t(0); }, kIdentity).width, 11);
+}
+
+TEST(Reducers, GarbageAroundTheSourceIsNeverRead)
+{
+    std::mt19937 rng(3);
+    for (const Reducer& r : kReducers)
+        for (int32_t w : {1, 5, 8, 17, 31})
+            for (int32_t h : {1, 4, 9}) {
+                SCOPED_TRACE(testing::Message() << r.name << " " << w << "x" << h);
+                std::vector<uint8_t> content(static_cast<size_t>(w) * h);
+                for (uint8_t& p : content) p = static_cast<uint8_t>(rng());
+                const Content at = [&](int32_t x, int32_t y) { return content[size_t(y) * w + x]; };
+                Reduced tight = reduce(r, w, h, at, kIdentity);
+                Reduced padded = reduce(r, w, h, at, kIdentity, 3, rng());
+                ASSERT_TRUE(tight.status == QSYS_OK && padded.status == QSYS_OK);
+                EXPECT_EQ(tight.pixels, padded.pixels);
+            }
+}
+
+// An integer ramp over the source: away from the border the reduced value
+// at (x, y) is the ramp at the source position that the reported transform
+// gives for (x, y), up to the final rounding. The source's own transform is
+// a general linear map, so the order of composition counts too.
+TEST(Reducers, RampReducesToTheRampAtTheReportedPosition)
+{
+    const qmath_xformLinear clientFromSource = {{4.0, -2.5}, {0.8, 0.3, -0.2, 1.1}};
+    qmath_xformLinear sourceFromClient;
+    qmath_xformLinear_getInverse(&clientFromSource, &sourceFromClient);
+    auto ramp = [](double x, double y) { return 10.0 + 3.0 * x + 2.0 * y; };
+    const int32_t w = 49, h = 41;
+    for (const Reducer& r : kReducers) {
+        SCOPED_TRACE(r.name);
+        const Content rampPixels = [&](int32_t x, int32_t y) { return uint8_t(ramp(x, y)); };
+        Reduced out = reduce(r, w, h, rampPixels, clientFromSource);
+        ASSERT_EQ(out.status, QSYS_OK);
+        // Integer weights at integer centres: the halving kernel is exact.
+        const double tolerance = r.halving ? 1e-9 : 0.51;
+        const double margin = 2.0 * std::max(r.fx, r.fy) + 2.0;
+        int checked = 0;
+        for (int32_t y = 0; y < out.height; ++y)
+            for (int32_t x = 0; x < out.width; ++x) {
+                qmath_vect client = mapped(out.clientFromReduced, x, y);
+                qmath_vect p = mapped(sourceFromClient, client.x, client.y);
+                if (p.x < margin || p.y < margin || p.x > w - 1 - margin || p.y > h - 1 - margin) continue;
+                ASSERT_NEAR(out.at(x, y), ramp(p.x, p.y), tolerance) << "at " << x << "," << y;
+                ++checked;
+            }
+        EXPECT_GE(checked, 16);
+    }
+}
+
+// A smooth blob at a sub-pixel place: its centroid on the reduced grid,
+// mapped back through the reported transform, is where it was planted.
+TEST(Reducers, SubPixelBlobKeepsItsCentroid)
+{
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<double> offset(-2.0, 2.0);
+    for (const Reducer& r : kReducers)
+        for (int trial = 0; trial < 6; ++trial) {
+            const double sigma = 1.5 * std::max(r.fx, r.fy) + 1.0;
+            const int32_t size = static_cast<int32_t>(std::ceil(10.0 * sigma)) + 7;
+            const double cx = size / 2.0 + offset(rng), cy = size / 2.0 + offset(rng);
+            SCOPED_TRACE(testing::Message() << r.name << " blob at " << cx << "," << cy);
+            Reduced out = reduce(
+                r, size, size,
+                [&](int32_t x, int32_t y) {
+                    double d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                    return uint8_t(std::lround(250.0 * std::exp(-d2 / (2.0 * sigma * sigma))));
+                },
+                kIdentity);
+            ASSERT_EQ(out.status, QSYS_OK);
+            double mass = 0, mx = 0, my = 0;
+            for (int32_t y = 0; y < out.height; ++y)
+                for (int32_t x = 0; x < out.width; ++x) {
+                    qmath_vect p = mapped(out.clientFromReduced, x, y);
+                    mass += out.at(x, y);
+                    mx += out.at(x, y) * p.x;
+                    my += out.at(x, y) * p.y;
+                }
+            EXPECT_NEAR(mx / mass, cx, 0.05);
+            EXPECT_NEAR(my / mass, cy, 0.05);
+        }
+}
+
+TEST(Reducers, RefuseBadInputs)
+{
+    qtest::Image8 plane(33, 5), target(17, 2);
+    qimg_windowConst view = plane.window();
+    qmath_xformLinear out;
+    qimg_window wrong = writable(target.window(0, 0, 17, 2));
+    EXPECT_EQ(qip_gauss2_smoothWindow8_8(&view, &kIdentity, &wrong, &out), QIMG_E_SIZE_MISMATCH);
+    qimg_window unbound = writable(target.window(0, 0, 16, 2));
+    unbound.firstPixel = nullptr;
+    EXPECT_EQ(qip_gauss2_smoothWindow8_8(&view, &kIdentity, &unbound, &out), QIMG_E_UNBOUND);
+
+    qimg_image source, destination;
+    ASSERT_EQ(qimg_image_construct(&source, QIMG_DEPTH_8U, 12, 9), QSYS_OK);
+    qimg_image_constructUnbound(&destination);
+    qip_plpfParams params;
+    qip_plpfParams_init(&params);
+    auto plpf = [&] { return qip_plpf_smooth8_8(qimg_image_asConst(&source), &destination, &params); };
+    for (double f : {0.999, 0.0, std::nan(""), double(INFINITY)}) {
+        params.factorY = f;
+        EXPECT_EQ(plpf(), QSYS_E_BAD_ARGUMENT) << f;
+        params.factorY = 2.0;
+    }
+    params.reserved = 1;
+    EXPECT_EQ(plpf(), QSYS_E_BAD_ARGUMENT);
+    params.reserved = 0;
+    qmath_xformPtrhConst radial;
+    qmath_xformPtrhConst_construct(&radial);
+    ASSERT_EQ(qmath_xformPtrhConst_setRadial(&radial, 6.0, 4.0, 1e-3), QSYS_OK);
+    qimg_image_setClientFromImageXform(&source, &radial);
+    qmath_xformPtrhConst_destruct(&radial);
+    EXPECT_EQ(plpf(), QMATH_E_NOT_LINEAR);
+    qimg_image_setUnbound(&source);
+    EXPECT_EQ(plpf(), QIMG_E_UNBOUND);
+    EXPECT_EQ(destination.pixels, nullptr) << "a refused call leaves the destination as it was";
+    qimg_image_destruct(&source);
+    qimg_image_destruct(&destination);
+}
+
+// Every allocation may fail: the call reports it and holds nothing; a bound
+// destination keeps its old pixels.
+TEST(Reducers, AllocationFailuresLeakNothing)
+{
+    qtest::Image8 plane(37, 23), target(18, 11);
+    qtest::expectAllocationFailuresClean([&] {
+        qimg_windowConst view = plane.window();
+        qimg_window destination = writable(target.window());
+        qmath_xformLinear out;
+        return qip_gauss2_smoothWindow8_8(&view, &kIdentity, &destination, &out);
+    });
+    for (double f : {1.5, 3.0})
+        qtest::expectAllocationFailuresClean([&] {
+            qimg_image source, destination;
+            qimg_image_constructUnbound(&destination);
+            qsys_status s = qimg_image_construct(&source, QIMG_DEPTH_8U, 37, 23);
+            if (s == QSYS_OK) s = qimg_image_assignNew(&destination, QIMG_DEPTH_8U, 4, 4);
+            if (s == QSYS_OK) {
+                void* before = destination.firstPixel;
+                qip_plpfParams params;
+                qip_plpfParams_init(&params);
+                params.factorX = params.factorY = f;
+                s = qip_plpf_smooth8_8(qimg_image_asConst(&source), &destination, &params);
+                EXPECT_TRUE(s == QSYS_OK || (destination.firstPixel == before && destination.width == 4));
+            }
+            qimg_image_destruct(&source);
+            qimg_image_destruct(&destination);
+            return s;
+        });
+}
+
+}  // namespace
