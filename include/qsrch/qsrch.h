@@ -15,5 +15,8 @@
 #include "kernels.h"
 #include "params.h"
 #include "scoring.h"
+#include "three_plane.h"
+#include "vectors.h"
+#include "peaks.h"
 
 #endif

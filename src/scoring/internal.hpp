@@ -1,10 +1,14 @@
 // Scoring functions the library uses internally and does not export, and
-// the score of one placement from its centred terms, shared by every form
-// that works in doubles.
+// the pieces shared by every form that works in doubles: the score of one
+// placement from its centred terms, contrast from scaled variances, and the
+// row walk of a score space.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include <qsrch/scoring.h>
 
@@ -68,6 +72,78 @@ inline double scoreFromTerms(const qsrch_normalizedCorrelationParams& params, do
     else if (params.negativeCorrelation != 0)
         cov = -cov;
     return squaredCorrelation(cov, vi, vp);
+}
+
+// A count that is neither below nor above 0 (so also NaN) has no statistics.
+inline bool noCareCount(double n) { return !(n < 0) && !(n > 0); }
+
+// The variance of a sum whose square is sumSquared and a sum of squares,
+// scaled by the reciprocal count: multiplied by inv and inv^2, not divided.
+inline double scaledVariance(double inv, double sumSquared, double sumSq)
+{
+    return inv * sumSq - sumSquared * (inv * inv);
+}
+
+// Image deviation over pattern deviation. Rounding can leave a variance a
+// hair below 0; the magnitude still means something.
+inline double contrastFromVariances(double vi, double vp)
+{
+    return vp != 0 ? std::sqrt(std::fabs(vi / vp)) : 1.0;
+}
+
+// ---- Row walk of a score space ------------------------------------------------
+
+struct ScorePlane {
+    double* scores;
+    ptrdiff_t stride;
+};
+
+// Width is unsigned at the interface; a value that reads negative as a
+// signed 32-bit count writes nothing, like a width of 0.
+inline int32_t columnsOf(uint32_t width) { return static_cast<int32_t>(width); }
+
+// Every position of every row.
+struct AllColumns {
+    std::pair<int32_t, int32_t> columns(int32_t, int32_t width) const { return {0, width}; }
+    static constexpr bool zeroOutside = false;
+};
+
+// The run of one endpoint pair per row (width >= 1), clamped to the row;
+// everything else 0.0. A row whose pair lies past the end of the list has
+// no run.
+struct EndpointColumns {
+    const qstd_pair32* pairs;
+    size_t count;
+    uint32_t step;
+
+    explicit EndpointColumns(const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsStep)
+        : pairs(endpoints->begin), count(endpoints->size), step(endpointsStep) {}
+    std::pair<int32_t, int32_t> columns(int32_t y, int32_t width) const
+    {
+        const size_t index = static_cast<size_t>(y) * step;
+        if (index >= count) return {0, 0};
+        const int32_t start = std::clamp(pairs[index].first, 0, width);
+        return {start, std::clamp(pairs[index].second, start, width)};
+    }
+    static constexpr bool zeroOutside = true;
+};
+
+// Calls scoreRow(y, rowScores, x0, x1) for the scored columns of each row
+// y < height, after zeroing the rest of the row where Rows asks for it.
+template <class Rows, class ScoreRow>
+void forEachScoreRow(const Rows& rows, int32_t width, int32_t height, const ScorePlane& out,
+                     ScoreRow&& scoreRow)
+{
+    if (width < 1) return;
+    for (int32_t y = 0; y < height; ++y) {
+        double* scores = out.scores + y * out.stride;
+        const auto [x0, x1] = rows.columns(y, width);
+        if constexpr (Rows::zeroOutside) {
+            std::fill(scores, scores + x0, 0.0);
+            std::fill(scores + x1, scores + width, 0.0);
+        }
+        scoreRow(y, scores, x0, x1);
+    }
 }
 
 }  // namespace qsrch

@@ -14,24 +14,13 @@ namespace {
 
 __extension__ typedef __int128 Int128;
 
-// The variance of a sum and sum of squares over n pixels, scaled by the
-// reciprocal count.
-double scaledVariance(double inv, double sum, double sumSq)
-{
-    return inv * sumSq - sum * sum * (inv * inv);
-}
-
-// A count that is neither below nor above 0 (so also NaN) has no statistics.
-bool noCareCount(double n) { return !(n < 0) && !(n > 0); }
-
 double contrastOf(double n, double patternSum, double patternSumSq, double imageSum,
                   double imageSumSq)
 {
     double inv = 1.0 / n;
-    double vp = scaledVariance(inv, patternSum, patternSumSq);
-    double vi = scaledVariance(inv, imageSum, imageSumSq);
-    // Rounding can leave a variance a hair below 0; the magnitude still means something.
-    return vp != 0 ? std::sqrt(std::fabs(vi / vp)) : 1.0;
+    double vp = qsrch::scaledVariance(inv, patternSum * patternSum, patternSumSq);
+    double vi = qsrch::scaledVariance(inv, imageSum * imageSum, imageSumSq);
+    return qsrch::contrastFromVariances(vi, vp);
 }
 
 }  // namespace
@@ -42,7 +31,7 @@ QSRCH_API qsrch_status qsrch_DcomputeContrastAndBrightnessFromStats(
     double n, double patternSum, double patternSumSq, double imageSum, double imageSumSq,
     double* contrastOut, double* brightnessOut)
 {
-    if (noCareCount(n)) {
+    if (qsrch::noCareCount(n)) {
         *contrastOut = 1.0;
         *brightnessOut = 1.0;
         return QSRCH_OK;
@@ -56,7 +45,8 @@ QSRCH_API qsrch_status qsrch_DcomputeContrastFromStats(double n, double patternS
                                                        double patternSumSq, double imageSum,
                                                        double imageSumSq, double* contrastOut)
 {
-    *contrastOut = noCareCount(n) ? 1.0 : contrastOf(n, patternSum, patternSumSq, imageSum, imageSumSq);
+    *contrastOut = qsrch::noCareCount(n) ? 1.0
+                                         : contrastOf(n, patternSum, patternSumSq, imageSum, imageSumSq);
     return QSRCH_OK;
 }
 

@@ -105,11 +105,6 @@ struct ImagePlanes {
     ptrdiff_t innerProductsStride;
 };
 
-struct ScorePlane {
-    double* scores;
-    ptrdiff_t stride;
-};
-
 template <Mode M, class Pattern>
 double scoreOf(const Params& params, const Pattern& pattern, const Terms& t, double cov, double vi)
 {
@@ -143,48 +138,21 @@ void scoreRow(const Params& params, const Pattern& pattern, const uint32_t* imag
     }
 }
 
-// Every position of every row.
-struct AllColumns {
-    std::pair<int32_t, int32_t> columns(int32_t, int32_t width) const { return {0, width}; }
-    static constexpr bool zeroOutside = false;
-};
-
-// The run of one endpoint pair per row (width >= 1), clamped to the row;
-// everything else 0.0. A row whose pair lies past the end of the list has
-// no run.
-struct EndpointColumns {
-    const qstd_pair32* pairs;
-    size_t count;
-    uint32_t step;
-
-    explicit EndpointColumns(const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsStep)
-        : pairs(endpoints->begin), count(endpoints->size), step(endpointsStep) {}
-    std::pair<int32_t, int32_t> columns(int32_t y, int32_t width) const
-    {
-        const size_t index = static_cast<size_t>(y) * step;
-        if (index >= count) return {0, 0};
-        const int32_t start = std::clamp(pairs[index].first, 0, width);
-        return {start, std::clamp(pairs[index].second, start, width)};
-    }
-    static constexpr bool zeroOutside = true;
-};
+using qsrch::AllColumns;
+using qsrch::EndpointColumns;
+using qsrch::ScorePlane;
+using qsrch::columnsOf;
 
 template <Mode M, class Rows, class Patterns, class SqT>
 void scoreSpace(const Params& params, const Rows& rows, const Patterns& patterns, int32_t width,
                 int32_t height, const ImagePlanes<SqT>& image, const ScorePlane& out)
 {
-    if (width < 1) return;
-    for (int32_t y = 0; y < height; ++y) {
-        double* scores = out.scores + y * out.stride;
-        const auto [x0, x1] = rows.columns(y, width);
-        if constexpr (Rows::zeroOutside) {
-            std::fill(scores, scores + x0, 0.0);
-            std::fill(scores + x1, scores + width, 0.0);
-        }
+    qsrch::forEachScoreRow(rows, width, height, out, [&](int32_t y, double* scores, int32_t x0,
+                                                         int32_t x1) {
         scoreRow<M>(params, patterns.row(y), image.sums + y * image.statsStride,
                     image.sumSqs + y * image.statsStride,
                     image.innerProducts + y * image.innerProductsStride, scores, x0, x1);
-    }
+    });
 }
 
 // The integer forms: one loop per score mode.
@@ -204,10 +172,6 @@ void scoreIntegerSpace(const Params& params, const Rows& rows, const Patterns& p
         return scoreSpace<Mode::correlation>(params, rows, patterns, width, height, image, out);
     }
 }
-
-// Width is unsigned at the interface; a value that reads negative as a
-// signed 32-bit count writes nothing, like a width of 0.
-int32_t columnsOf(uint32_t width) { return static_cast<int32_t>(width); }
 
 }  // namespace
 

@@ -1,0 +1,217 @@
+// Typed vector families: the pose peak family (plain records) and a family
+// whose element table is made from typed operations, as the library's
+// records with element operations make theirs.
+#include "support/test_support.hpp"
+
+#include <cstring>
+#include <random>
+
+#include "frame/vector_family.hpp"
+
+// A record with element operations, given its family the way a library
+// record is: declared, then defined with a table built from typed functions.
+typedef struct vectorProbe {
+    int32_t value;
+    int32_t copies;  // constructCopy generations behind this element
+} vectorProbe;
+
+extern "C" {
+QSRCH_DECLARE_VECTOR_FAMILY(vectorProbe)
+}
+
+namespace {
+
+struct ProbeCalls {
+    int construct = 0, copy = 0, assign = 0, destruct = 0;
+    int failCopyIn = -1;  // this many copies succeed, then one fails
+} probe;
+
+constexpr qsrch_status kCopyFailure = QSYS_STATUS(0x8000BEEFu);
+
+qsrch_status probeConstruct(vectorProbe* p)
+{
+    ++probe.construct;
+    *p = vectorProbe{-1, 0};
+    return QSRCH_OK;
+}
+qsrch_status probeCopy(vectorProbe* p, const vectorProbe* source)
+{
+    ++probe.copy;
+    if (probe.failCopyIn == 0) return kCopyFailure;
+    if (probe.failCopyIn > 0) --probe.failCopyIn;
+    *p = vectorProbe{source->value, source->copies + 1};
+    return QSRCH_OK;
+}
+qsrch_status probeAssign(vectorProbe* p, const vectorProbe* source)
+{
+    ++probe.assign;
+    p->value = source->value;
+    return QSRCH_OK;
+}
+qsrch_status probeDestruct(vectorProbe*)
+{
+    ++probe.destruct;
+    return QSRCH_OK;
+}
+
+constexpr const qstd_vector_vtable* kProbeTable =
+    &qsrch::elementTable<vectorProbe, &probeConstruct, &probeCopy, &probeAssign, &probeDestruct>;
+
+// A nullptr operation stays a NULL entry, so the vector treats it as bytes.
+constexpr qstd_vector_vtable kConstructOnly =
+    qsrch::elementTable<vectorProbe, &probeConstruct, nullptr, nullptr, nullptr>;
+static_assert(kConstructOnly.constructCopy == nullptr && kConstructOnly.assign == nullptr &&
+              kConstructOnly.destruct == nullptr && kConstructOnly.marker == QSTD_VECTOR_VTABLE_MARKER);
+
+}  // namespace
+
+QSRCH_DEFINE_VECTOR_FAMILY(vectorProbe, kProbeTable)
+
+namespace {
+
+using Peaks = std::vector<qsrch_detectedPosePeak>;
+
+// Pose peaks filled with random bytes, padding included.
+Peaks randomPeaks(size_t count, uint32_t seed)
+{
+    Peaks peaks(count);
+    std::mt19937 rng(seed);
+    auto* bytes = reinterpret_cast<unsigned char*>(peaks.data());
+    for (size_t k = 0; k < count * sizeof(qsrch_detectedPosePeak); ++k)
+        bytes[k] = static_cast<unsigned char>(rng());
+    return peaks;
+}
+
+// The records of `from` at the given indices, copied as bytes (a struct copy
+// need not carry the padding).
+Peaks pick(const Peaks& from, std::initializer_list<size_t> indices)
+{
+    Peaks picked(indices.size());
+    size_t k = 0;
+    for (size_t i : indices) std::memcpy(&picked[k++], &from[i], sizeof(from[i]));
+    return picked;
+}
+
+bool sameBytes(const qstd_vector_qsrch_detectedPosePeak* v, const Peaks& expected)
+{
+    const qsrch_detectedPosePeak* first = nullptr;
+    size_t size = 0;
+    qstd_vector_qsrch_detectedPosePeak_getBeginSizeIntPtrConst(v, &first, &size);
+    return size == expected.size() &&
+           (size == 0 || std::memcmp(first, expected.data(), size * sizeof(*first)) == 0);
+}
+
+TEST(PosePeakVector, CopiesAreBytewiseThroughEveryCopyingOperation)
+{
+    Peaks peaks = randomPeaks(5, 7);
+    qstd_vector_qsrch_detectedPosePeak v, copy;
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructFromBlock(&v, peaks.data(), 5), QSRCH_OK);
+    EXPECT_EQ(v.elementSize, sizeof(qsrch_detectedPosePeak));
+    EXPECT_EQ(v.vtable, nullptr);
+    EXPECT_TRUE(sameBytes(&v, peaks));
+
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructCopy(&copy, &v), QSRCH_OK);
+    EXPECT_TRUE(sameBytes(&copy, peaks));
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_append(&v, &v), QSRCH_OK);
+    EXPECT_TRUE(sameBytes(&v, pick(peaks, {0, 1, 2, 3, 4, 0, 1, 2, 3, 4})));
+
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_assignElements(&copy, &peaks[2], 3), QSRCH_OK);
+    EXPECT_TRUE(sameBytes(&copy, pick(peaks, {2, 3, 4})));
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_resizeFill(&copy, 4, &peaks[4]), QSRCH_OK);
+    EXPECT_TRUE(sameBytes(&copy, pick(peaks, {2, 3, 4, 4})));
+
+    uint32_t size32 = 0;
+    size_t size = 0;
+    const qsrch_detectedPosePeak* first = nullptr;
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_getBeginSizeConst(&v, &first, &size32), QSRCH_OK);
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_getSizeIntPtr(&v, &size), QSRCH_OK);
+    EXPECT_EQ(size32, 10u);
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_destruct(&v), QSRCH_OK);
+    EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_destruct(&copy), QSRCH_OK);
+}
+
+TEST(PosePeakVector, NewNewCloneAndDeleteOwnTheirRecords)
+{
+    const int64_t blocks = qsys_memory_blocksInUse();
+    Peaks peaks = randomPeaks(3, 11);
+    qstd_vector_qsrch_detectedPosePeak* vp = nullptr;
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_new(&vp), QSRCH_OK);
+    ASSERT_NE(vp, nullptr);
+    EXPECT_EQ(vp->size, 0u);
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_insert(vp, 0, peaks.data(), 3), QSRCH_OK);
+
+    // new on a held vector releases it and holds a fresh empty one.
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_new(&vp), QSRCH_OK);
+    ASSERT_NE(vp, nullptr);
+    EXPECT_EQ(vp->size, 0u);
+    EXPECT_EQ(qsys_memory_blocksInUse(), blocks + 1);
+
+    qstd_vector_qsrch_detectedPosePeak source;
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructFromBlock(&source, peaks.data(), 3), QSRCH_OK);
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source), QSRCH_OK);
+    EXPECT_TRUE(sameBytes(vp, peaks));
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, vp), QSRCH_OK);  // onto itself: unchanged
+    EXPECT_TRUE(sameBytes(vp, peaks));
+
+    // A NULL source deletes: the vector and its elements are gone.
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, nullptr), QSRCH_OK);
+    EXPECT_EQ(vp, nullptr);
+    EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_delete(&vp), QSRCH_OK);
+    EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_destruct(&source), QSRCH_OK);
+    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+}
+
+TEST(PosePeakVector, NewCloneAllocationFailuresLeaveNothing)
+{
+    Peaks peaks = randomPeaks(4, 3);
+    qstd_vector_qsrch_detectedPosePeak source;
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructFromBlock(&source, peaks.data(), 4), QSRCH_OK);
+    qtest::expectAllocationFailuresClean([&]() -> qsys_status {
+        qstd_vector_qsrch_detectedPosePeak* vp = nullptr;
+        qsys_status s = qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source);
+        if (s != QSRCH_OK) {
+            EXPECT_EQ(vp, nullptr);
+            return s;
+        }
+        EXPECT_TRUE(sameBytes(vp, peaks));
+        return qstd_vector_qsrch_detectedPosePeak_delete(&vp);
+    });
+    qstd_vector_qsrch_detectedPosePeak_destruct(&source);
+}
+
+TEST(TypedElementTable, FamilyCallsTheRecordsOwnOperations)
+{
+    probe = {};
+    qstd_vector_vectorProbe v;
+    ASSERT_EQ(qstd_vector_vectorProbe_construct(&v, 3), QSRCH_OK);
+    EXPECT_EQ(probe.construct, 3);
+    vectorProbe* first = nullptr;
+    ASSERT_EQ(qstd_vector_vectorProbe_getBegin(&v, &first), QSRCH_OK);
+    for (int k = 0; k < 3; ++k) first[k].value = 10 + k;
+
+    qstd_vector_vectorProbe* clone = nullptr;
+    ASSERT_EQ(qstd_vector_vectorProbe_newClone(&clone, &v), QSRCH_OK);
+    EXPECT_EQ(probe.copy, 3);
+    const vectorProbe* copied = nullptr;
+    ASSERT_EQ(qstd_vector_vectorProbe_getElementConst(clone, 2, &copied), QSRCH_OK);
+    EXPECT_EQ(copied->value, 12);
+    EXPECT_EQ(copied->copies, 1);
+    ASSERT_EQ(qstd_vector_vectorProbe_assign(clone, &v), QSRCH_OK);
+    EXPECT_EQ(probe.assign, 3);
+
+    // A failing copy inside newClone: the failure comes back, nothing is held.
+    const int64_t blocks = qsys_memory_blocksInUse();
+    probe.failCopyIn = 1;
+    qstd_vector_vectorProbe* failed = nullptr;
+    EXPECT_EQ(qstd_vector_vectorProbe_newClone(&failed, &v), kCopyFailure);
+    EXPECT_EQ(failed, nullptr);
+    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+    probe.failCopyIn = -1;
+
+    ASSERT_EQ(qstd_vector_vectorProbe_delete(&clone), QSRCH_OK);
+    ASSERT_EQ(qstd_vector_vectorProbe_destruct(&v), QSRCH_OK);
+    EXPECT_EQ(probe.destruct, probe.construct + probe.copy - 1);  // the failed copy built nothing
+}
+
+}  // namespace
