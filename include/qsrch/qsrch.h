@@ -18,5 +18,6 @@
 #include "three_plane.h"
 #include "vectors.h"
 #include "peaks.h"
+#include "pyramid.h"
 
 #endif

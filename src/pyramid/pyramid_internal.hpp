@@ -1,0 +1,57 @@
+// The pyramid's internal steps: building a source base level, reducing one
+// level from the previous one (shared with training, which builds pattern
+// pyramids with the same step), and the table that makes derived masks
+// two-valued.
+#pragma once
+
+#include <cstdint>
+
+#include <qip/qip.h>
+#include <qsrch/pyramid.h>
+
+extern "C" {
+
+// Mask values below 128 become 0 (don't care), the others 255 (care).
+extern const uint8_t qsrch_normcorr_maskThresholdTable[256];
+
+// The base level of a source pyramid: a constructed level whose views look
+// at the caller's pixels (moved to origin (0, 0); origin keeps the source
+// view's place). mask may be NULL: the level then has no mask. Nothing is
+// copied.
+qsrch_status qsrch_normcorr_level__constructFromWindow(qsrch_normcorr_level_* level,
+                                                       const qimg_windowConst* view,
+                                                       const qimg_windowConst* mask);
+qsrch_status qsrch_normcorr_level__constructFromWindow3(qsrch_normcorr_level_* level,
+                                                        const qimg_windowConst* view0,
+                                                        const qimg_windowConst* view1,
+                                                        const qimg_windowConst* view2,
+                                                        const qimg_windowConst* mask);
+
+// Fills the constructed level with previous reduced by factor: every plane
+// that previous has, and its mask (reduced, then made two-valued), each into
+// an image of its own, plus baseFromLevel, levelFromBase and factor. With
+// clearSlack non-zero the bytes between width and row stride are cleared
+// (pattern pyramids read them as zero); source pyramids leave them as they
+// come.
+qsrch_status qsrch_normcorr_level__initReduced(qsrch_normcorr_level_* level,
+                                               const qsrch_normcorr_level_* previous,
+                                               uint32_t clearSlack, float factor);
+
+// Smooths and subsamples one 8-bit plane into destination, which must be the
+// reduced size (qsrch_normcorr_constructReducedImage). A factor of exactly 2
+// takes the Gaussian two-times reducer, any other the low-pass filter.
+// destinationBaseFromLevelOut = sourceBaseFromLevel after the reduced grid's
+// map into the source grid. On success level->factor = factor.
+qsrch_status qsrch_normcorr_reducePlane(const qimg_windowConst* source,
+                                        const qmath_xformLinear* sourceBaseFromLevel, float factor,
+                                        qimg_window* destination,
+                                        qmath_xformLinear* destinationBaseFromLevelOut,
+                                        qsrch_normcorr_level_* level);
+
+// An 8-bit image for a width x height plane reduced by factor: each side
+// floor((float)side * (1.0f / factor)), row stride (width + 47) & ~31 so
+// every row has at least 16 bytes of slack.
+qsrch_status qsrch_normcorr_constructReducedImage(qimg_image* image, int32_t width, int32_t height,
+                                                  float factor);
+
+}  // extern "C"

@@ -1,0 +1,271 @@
+// Source pyramids: each level is the previous one reduced by the pattern
+// level's factor (the Gaussian two-times reducer for exactly 2, the low-pass
+// filter otherwise), positions map back to level 0, level 0 looks at the
+// caller's pixels, and a care mask zeroes plane 0 outside the care area.
+#include "pyramid_support.hpp"
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+using qtest::LevelVector;
+
+const std::vector<std::vector<float>> kFactorLists = {
+    {2.0f, 2.0f, 2.0f}, {2.0f, 1.5f}, {1.5f}, {2.0f, 2.0f, 1.25f}, {3.0f}, {2.0f, 2.5f},
+};
+
+std::string describe(const std::vector<float>& factors)
+{
+    std::string s = "factors";
+    for (float f : factors) s += " " + std::to_string(f);
+    return s;
+}
+
+// What the pyramid's reduction must equal: the reducer applied to the
+// previous level's view, with the transform it reports.
+std::vector<uint8_t> referenceReduction(const qimg_windowConst& from, float factor, qmath_xformLinear* reducedToFrom)
+{
+    qimg_image out;
+    if (factor == 2.0f) {
+        EXPECT_EQ(qimg_image_construct(&out, QIMG_DEPTH_8U, from.width / 2, from.height / 2), QSRCH_OK);
+        qimg_window outView;
+        qimg_window_init(&outView, &out);
+        qmath_xformLinear identity;
+        qmath_xformLinear_initIdentity(&identity);
+        EXPECT_EQ(qip_gauss2_smoothWindow8_8(&from, &identity, &outView, reducedToFrom), QSRCH_OK);
+    } else {
+        qimg_image in;
+        EXPECT_EQ(qimg_image_construct(&in, QIMG_DEPTH_8U, from.width, from.height), QSRCH_OK);
+        for (int32_t y = 0; y < from.height; ++y)
+            for (int32_t x = 0; x < from.width; ++x)
+                static_cast<uint8_t*>(in.firstPixel)[y * in.rowStride + x] = qtest::pixel(from, x, y);
+        qip_plpfParams params{factor, factor, 0, 0, 0};
+        qimg_image_constructUnbound(&out);
+        EXPECT_EQ(qip_plpf_smooth8_8(qimg_image_asConst(&in), &out, &params), QSRCH_OK);
+        qimg_image_getLinearClientFromImageXform(&out, reducedToFrom);
+        qimg_image_destruct(&in);
+    }
+    qimg_windowConst view;
+    qimg_windowConst_init(&view, qimg_image_asConst(&out));
+    std::vector<uint8_t> result = qtest::pixels(view);
+    qimg_image_destruct(&out);
+    return result;
+}
+
+qmath_vect mapPoint(const qmath_xformLinear& x, double px, double py)
+{
+    qmath_vect in{px, py}, out{};
+    qmath_xformLinear_mapPoint(&x, &in, &out);
+    return out;
+}
+
+// The intensity-weighted centroid of what rises above the background.
+qmath_vect centroid(const qimg_windowConst& v, int background)
+{
+    double w = 0, sx = 0, sy = 0;
+    for (int32_t y = 0; y < v.height; ++y)
+        for (int32_t x = 0; x < v.width; ++x) {
+            double d = qtest::pixel(v, x, y) - background;
+            w += d;
+            sx += d * x;
+            sy += d * y;
+        }
+    return qmath_vect{sx / w, sy / w};
+}
+
+}  // namespace
+
+TEST(SourceLevels, EachLevelIsThePreviousReducedByThePatternFactor)
+{
+    std::mt19937 rng(5);
+    qtest::Image8 image(71, 58, 96);  // garbage in the slack and outside the view
+    image.randomize(rng);
+    const qimg_windowConst source = image.window(3, 4, 61, 50);
+    for (const auto& factors : kFactorLists) {
+        SCOPED_TRACE(describe(factors));
+        LevelVector pattern, levels;
+        qtest::setPatternFactors(pattern, factors);
+        const int32_t n = static_cast<int32_t>(factors.size()) + 1;
+        ASSERT_EQ(qsrch_normcorr_generateSrcLevels(&source, pattern.get(), n, levels.get()), QSRCH_OK);
+        ASSERT_EQ(levels.size(), static_cast<uint32_t>(n));
+
+        const qsrch_normcorr_level_& base = levels[0];
+        EXPECT_EQ(base.origin.first, 3);
+        EXPECT_EQ(base.origin.second, 4);
+        EXPECT_EQ(base.planeWindow[0].x, 0);
+        EXPECT_EQ(base.planeWindow[0].y, 0);
+        // No pixel of level 0 is copied: its view is the caller's.
+        EXPECT_EQ(base.planeWindow[0].firstPixel, source.firstPixel);
+        EXPECT_FALSE(qtest::isBound(base.planeImage[0]));
+
+        qmath_xformLinear expectedBaseFromLevel;
+        qmath_xformLinear_initIdentity(&expectedBaseFromLevel);
+        for (int32_t k = 1; k < n; ++k) {
+            SCOPED_TRACE("level " + std::to_string(k));
+            const qsrch_normcorr_level_& level = levels[k];
+            const qimg_windowConst& plane = level.planeWindow[0];
+            const float f = factors[k - 1];
+            EXPECT_EQ(level.factor, f);
+            EXPECT_EQ(level.origin.first, 0);
+            EXPECT_EQ(level.maskWindow.firstPixel, nullptr);
+            EXPECT_EQ(level.planeWindow[1].firstPixel, nullptr);
+            EXPECT_EQ(plane.rowStride % 32, 0);
+            EXPECT_GE(plane.rowStride - plane.width, 16);
+            EXPECT_LT(plane.rowStride - plane.width, 48);
+
+            qmath_xformLinear step;
+            EXPECT_EQ(qtest::pixels(plane), referenceReduction(levels[k - 1].planeWindow[0], f, &step));
+            // Only the Gaussian reducer maps p to 2p exactly; the low-pass
+            // filter samples at the centre of each f-wide cell.
+            const double shift = f == 2.0f ? 0.0 : (f - 1.0) / 2.0;
+            EXPECT_EQ(step.matrix.a11, f);
+            EXPECT_EQ(step.trans.x, shift);
+            qmath_xformLinear_initCompose(&expectedBaseFromLevel, &expectedBaseFromLevel, &step);
+            EXPECT_DOUBLE_EQ(level.baseFromLevel.matrix.a11, expectedBaseFromLevel.matrix.a11);
+            EXPECT_DOUBLE_EQ(level.baseFromLevel.trans.x, expectedBaseFromLevel.trans.x);
+            EXPECT_DOUBLE_EQ(level.baseFromLevel.trans.y, expectedBaseFromLevel.trans.y);
+            qmath_vect there = mapPoint(level.levelFromBase, 17.25, 9.5);
+            qmath_vect back = mapPoint(level.baseFromLevel, there.x, there.y);
+            EXPECT_NEAR(back.x, 17.25, 1e-9);
+            EXPECT_NEAR(back.y, 9.5, 1e-9);
+        }
+    }
+}
+
+TEST(SourceLevels, ReducedSizesUseTheSinglePrecisionQuotient)
+{
+    // 6 / 1.2f and 11 / 1.1f fall just below an integer in double precision
+    // and reach it in single precision.
+    const struct { int32_t width; float factor; int32_t reduced; } cases[] = {
+        {33, 2.0f, 16}, {33, 3.0f, 11}, {6, 1.2f, 5}, {11, 1.1f, 10}, {7, 1.5f, 4}, {2, 2.0f, 1}, {5, 1.25f, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " by " + std::to_string(c.factor));
+        qtest::Image8 image(c.width, c.width, c.width + 5);
+        image.fill(80);
+        LevelVector pattern, levels;
+        qtest::setPatternFactors(pattern, {c.factor});
+        const qimg_windowConst source = image.window();
+        ASSERT_EQ(qsrch_normcorr_generateSrcLevels(&source, pattern.get(), 2, levels.get()), QSRCH_OK);
+        EXPECT_EQ(levels[1].planeWindow[0].width, c.reduced);
+        EXPECT_EQ(levels[1].planeWindow[0].height, c.reduced);
+    }
+}
+
+TEST(SourceLevels, CentroidsMapBackToLevelZero)
+{
+    // A broad blob at a sub-pixel place: each level's centroid, mapped
+    // through baseFromLevel, must land on level 0's.
+    qtest::Image8 image(120, 100, 128);
+    const double cx = 53.3, cy = 41.7, sigma = 6.0;
+    for (int32_t y = 0; y < 100; ++y)
+        for (int32_t x = 0; x < 120; ++x) {
+            double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+            image.at(x, y) = static_cast<uint8_t>(std::lround(10 + 200 * std::exp(-r2 / (2 * sigma * sigma))));
+        }
+    const qimg_windowConst source = image.window();
+    for (const auto& factors : kFactorLists) {
+        SCOPED_TRACE(describe(factors));
+        LevelVector pattern, levels;
+        qtest::setPatternFactors(pattern, factors);
+        const int32_t n = static_cast<int32_t>(factors.size()) + 1;
+        ASSERT_EQ(qsrch_normcorr_generateSrcLevels(&source, pattern.get(), n, levels.get()), QSRCH_OK);
+        const qmath_vect truth = centroid(levels[0].planeWindow[0], 10);
+        for (int32_t k = 1; k < n; ++k) {
+            SCOPED_TRACE("level " + std::to_string(k));
+            const qmath_vect c = centroid(levels[k].planeWindow[0], 10);
+            const qmath_vect mapped = mapPoint(levels[k].baseFromLevel, c.x, c.y);
+            EXPECT_NEAR(mapped.x, truth.x, 0.1);
+            EXPECT_NEAR(mapped.y, truth.y, 0.1);
+        }
+    }
+}
+
+TEST(SourceLevels, MaskZeroesPlaneZeroOfEveryLevelOnly)
+{
+    std::mt19937 rng(17);
+    qtest::Image8 planes[3] = {{45, 38, 64}, {45, 38, 64}, {45, 38, 64}};
+    for (auto& p : planes) p.randomize(rng, 1, 255);
+    qtest::Image8 mask(45, 38, 50);
+    mask.randomMask(rng, 0.5);  // care values other than 255
+    const qimg_windowConst v0 = planes[0].window(), v1 = planes[1].window(), v2 = planes[2].window();
+    const qimg_windowConst m = mask.window();
+
+    for (const auto& factors : std::vector<std::vector<float>>{{}, {2.0f, 1.5f}}) {
+        for (bool threePlanes : {false, true}) {
+            SCOPED_TRACE(describe(factors) + (threePlanes ? ", three planes" : ", grey"));
+            LevelVector pattern, plain, masked;
+            qtest::setPatternFactors(pattern, factors);
+            const int32_t n = static_cast<int32_t>(factors.size()) + 1;
+            if (threePlanes) {
+                ASSERT_EQ(qsrch_normcorr_generateSrcLevels3(&v0, &v1, &v2, pattern.get(), n, plain.get()), QSRCH_OK);
+                ASSERT_EQ(qsrch_normcorr_generateSrcLevelsMask3(&v0, &v1, &v2, &m, pattern.get(), n, masked.get()),
+                          QSRCH_OK);
+            } else {
+                ASSERT_EQ(qsrch_normcorr_generateSrcLevels(&v0, pattern.get(), n, plain.get()), QSRCH_OK);
+                ASSERT_EQ(qsrch_normcorr_generateSrcLevelsMask(&v0, &m, pattern.get(), n, masked.get()), QSRCH_OK);
+            }
+            ASSERT_EQ(masked.size(), static_cast<uint32_t>(n));
+            // The base level keeps the caller's mask, values unchanged.
+            EXPECT_EQ(masked[0].maskWindow.firstPixel, m.firstPixel);
+            for (int32_t k = 0; k < n; ++k) {
+                SCOPED_TRACE("level " + std::to_string(k));
+                const qsrch_normcorr_level_& level = masked[k];
+                EXPECT_EQ(plain[k].maskWindow.firstPixel, nullptr);
+                const std::vector<uint8_t> maskPixels = qtest::pixels(level.maskWindow);
+                if (k > 0) {
+                    for (uint8_t v : maskPixels) ASSERT_TRUE(v == 0 || v == 255) << int(v);
+                }
+                // Plane 0 is the unmasked reduction, then the minimum with the mask.
+                const std::vector<uint8_t> unmasked = qtest::pixels(plain[k].planeWindow[0]);
+                const std::vector<uint8_t> plane0 = qtest::pixels(level.planeWindow[0]);
+                ASSERT_EQ(plane0.size(), unmasked.size());
+                ASSERT_EQ(maskPixels.size(), unmasked.size());
+                for (size_t i = 0; i < plane0.size(); ++i)
+                    ASSERT_EQ(plane0[i], std::min(unmasked[i], maskPixels[i])) << "pixel " << i;
+                EXPECT_TRUE(qtest::isBound(level.planeImage[0]));
+                for (int p = 1; p < 3; ++p) {
+                    if (!threePlanes) {
+                        EXPECT_EQ(level.planeWindow[p].firstPixel, nullptr);
+                        continue;
+                    }
+                    EXPECT_EQ(qtest::pixels(level.planeWindow[p]), qtest::pixels(plain[k].planeWindow[p]));
+                    if (k == 0) {
+                        EXPECT_EQ(level.planeWindow[p].firstPixel, (p == 1 ? v1 : v2).firstPixel);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(SourceLevels, AllocationFailuresLeakNothing)
+{
+    std::mt19937 rng(23);
+    qtest::Image8 planes[3] = {{37, 29}, {37, 29}, {37, 29}};
+    for (auto& p : planes) p.randomize(rng);
+    qtest::Image8 mask(37, 29);
+    mask.randomMask(rng);
+    const qimg_windowConst v0 = planes[0].window(), v1 = planes[1].window(), v2 = planes[2].window();
+    const qimg_windowConst m = mask.window();
+    LevelVector pattern;
+    qtest::setPatternFactors(pattern, {2.0f, 1.5f});
+
+    for (int form = 0; form < 4; ++form) {
+        SCOPED_TRACE("form " + std::to_string(form));
+        qtest::expectAllocationFailuresClean([&]() -> qsys_status {
+            qstd_vector_qsrch_normcorr_level_ levels;
+            qsys_status s = qstd_vector_qsrch_normcorr_level__constructEmpty(&levels);
+            if (QSRCH_FAILED(s)) return s;
+            switch (form) {
+            case 0: s = qsrch_normcorr_generateSrcLevels(&v0, pattern.get(), 3, &levels); break;
+            case 1: s = qsrch_normcorr_generateSrcLevelsMask(&v0, &m, pattern.get(), 3, &levels); break;
+            case 2: s = qsrch_normcorr_generateSrcLevels3(&v0, &v1, &v2, pattern.get(), 3, &levels); break;
+            default: s = qsrch_normcorr_generateSrcLevelsMask3(&v0, &v1, &v2, &m, pattern.get(), 3, &levels);
+            }
+            qstd_vector_qsrch_normcorr_level__destruct(&levels);
+            return s;
+        });
+    }
+}
