@@ -19,5 +19,6 @@
 #include "vectors.h"
 #include "peaks.h"
 #include "pyramid.h"
+#include "model.h"
 
 #endif

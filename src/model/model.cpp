@@ -1,0 +1,156 @@
+// The model record: construction, copying by sharing pixels, destruction on
+// the heap or in place, its queries and transform setters, and the vector
+// families that hold models and vectors of them.
+#include <qsrch/model.h>
+
+#include "frame/call_frame.hpp"
+#include "frame/vector_family.hpp"
+
+namespace {
+
+// The getters' trained check: the bound-query's own failure, or
+// QSRCH_E_NOT_TRAINED for a model without a training image.
+qsrch_status requireTrained(const qsrch_normcorr_model* model)
+{
+    uint32_t bound = 0;
+    qsrch_status s = qimg_imageConst_getIsBound(&model->trainImage, &bound);
+    if (QSRCH_FAILED(s)) return s;
+    return bound != 0 ? QSRCH_OK : QSRCH_E_NOT_TRAINED;
+}
+
+// A training image or mask handed out shares the model's pixels and maps
+// back to the client's frame.
+qsrch_status handOut(const qsrch_normcorr_model* model, const qimg_imageConst* held, qimg_imageConst* out)
+{
+    qsrch_status s = requireTrained(model);
+    if (QSRCH_FAILED(s)) return s;
+    s = qimg_imageConst_assign(out, held);
+    if (QSRCH_FAILED(s)) return s;
+    return qimg_imageConst_setLinearImageFromClientXform(out, &model->patFromClient);
+}
+
+}  // namespace
+
+extern "C" {
+
+qsrch_status qsrch_normcorr_model_construct(qsrch_normcorr_model* model)
+{
+    qsrch::CallFrame<3> frame;
+    if (frame.step(qstd_vector_qsrch_normcorr_level__constructEmpty(&model->levels))) return frame.finish();
+    frame.releaseOnFailure<qstd_vector_qsrch_normcorr_level__destruct>(0, &model->levels);
+    if (frame.step(qsrch_normcorr_trainParams_init(&model->trainParams))) return frame.finish();
+    if (frame.step(qmath_xformLinear_initIdentity(&model->clientFromPat))) return frame.finish();
+    if (frame.step(qmath_xformLinear_initIdentity(&model->patFromClient))) return frame.finish();
+    if (frame.step(qimg_imageConst_constructUnbound(&model->trainImage))) return frame.finish();
+    frame.releaseOnFailure<qimg_imageConst_destruct>(1, &model->trainImage);
+    if (frame.step(qimg_imageConst_constructUnbound(&model->trainMask))) return frame.finish();
+    frame.releaseOnFailure<qimg_imageConst_destruct>(2, &model->trainMask);
+    return frame.finish();
+}
+
+qsrch_status qsrch_normcorr_model_constructCopy(qsrch_normcorr_model* model,
+                                                const qsrch_normcorr_model* source)
+{
+    qsrch::CallFrame<1> frame;
+    if (frame.step(qsrch_normcorr_model_construct(model))) return frame.finish();
+    frame.releaseOnFailure<qsrch_normcorr_model_destruct>(0, model);
+    frame.step(qsrch_normcorr_model_assign(model, source));
+    return frame.finish();
+}
+
+qsrch_status qsrch_normcorr_model_assign(qsrch_normcorr_model* model, const qsrch_normcorr_model* source)
+{
+    if (model == source) return QSRCH_OK;
+    qsrch_status s = qstd_vector_qsrch_normcorr_level__assign(&model->levels, &source->levels);
+    if (QSRCH_FAILED(s)) return s;
+    model->trainParams = source->trainParams;
+    model->clientFromPat = source->clientFromPat;
+    model->patFromClient = source->patFromClient;
+    s = qimg_imageConst_assign(&model->trainImage, &source->trainImage);
+    if (QSRCH_FAILED(s)) return s;
+    return qimg_imageConst_assign(&model->trainMask, &source->trainMask);
+}
+
+qsrch_status qsrch_normcorr_model_destruct(qsrch_normcorr_model* model)
+{
+    qsrch_status s = qstd_vector_qsrch_normcorr_level__destruct(&model->levels);
+    if (QSRCH_FAILED(s)) return s;
+    s = qimg_imageConst_destruct(&model->trainImage);
+    if (QSRCH_FAILED(s)) return s;
+    return qimg_imageConst_destruct(&model->trainMask);
+}
+
+qsrch_status qsrch_normcorr_model_delete(qsrch_normcorr_model** modelp)
+{
+    if (*modelp == nullptr) return QSRCH_OK;
+    qsrch_status s = qsrch_normcorr_model_destruct(*modelp);
+    if (QSRCH_FAILED(s)) return s;
+    return qsys_memory_free_internal(modelp);
+}
+
+qsrch_status qsrch_normcorr_model_new(qsrch_normcorr_model** modelp)
+{
+    qsrch_status s = qsrch_normcorr_model_delete(modelp);
+    if (QSRCH_FAILED(s)) return s;
+    void* block = nullptr;
+    s = qsys_memory_alloc_internal(sizeof(qsrch_normcorr_model), &block);
+    if (QSRCH_FAILED(s)) return s;
+    s = qsrch_normcorr_model_construct(static_cast<qsrch_normcorr_model*>(block));
+    if (QSRCH_FAILED(s)) {
+        qsys_memory_free_internal(&block);
+        return s;
+    }
+    *modelp = static_cast<qsrch_normcorr_model*>(block);
+    return QSRCH_OK;
+}
+
+qsrch_status qsrch_normcorr_model_getIsTrained(const qsrch_normcorr_model* model, uint32_t* trainedOut)
+{
+    return qimg_imageConst_getIsBound(&model->trainImage, trainedOut);
+}
+
+qsrch_status qsrch_normcorr_model_getTrainImage(const qsrch_normcorr_model* model, qimg_imageConst* imageOut)
+{
+    return handOut(model, &model->trainImage, imageOut);
+}
+
+qsrch_status qsrch_normcorr_model_getTrainMask(const qsrch_normcorr_model* model, qimg_imageConst* maskOut)
+{
+    return handOut(model, &model->trainMask, maskOut);
+}
+
+qsrch_status qsrch_normcorr_model_getTrainParams(const qsrch_normcorr_model* model,
+                                                 qsrch_normcorr_trainParams* paramsOut)
+{
+    qsrch_status s = requireTrained(model);
+    if (QSRCH_FAILED(s)) return s;
+    *paramsOut = model->trainParams;
+    return QSRCH_OK;
+}
+
+qsrch_status qsrch_normcorr_model_setClientFromPatXform(qsrch_normcorr_model* model,
+                                                        const qmath_xformLinear* clientFromPat)
+{
+    // Copied first: the argument may be one of the model's own transforms.
+    const qmath_xformLinear given = *clientFromPat;
+    model->clientFromPat = given;
+    return qmath_xformLinear_getInverse(&given, &model->patFromClient);
+}
+
+qsrch_status qsrch_normcorr_model_setPatFromClientXform(qsrch_normcorr_model* model,
+                                                        const qmath_xformLinear* patFromClient)
+{
+    const qmath_xformLinear given = *patFromClient;
+    model->patFromClient = given;
+    return qmath_xformLinear_getInverse(&given, &model->clientFromPat);
+}
+
+}  // extern "C"
+
+QSRCH_DEFINE_VECTOR_FAMILY(qsrch_normcorr_model,
+                           (&qsrch::elementTable<qsrch_normcorr_model, &qsrch_normcorr_model_construct,
+                                                 &qsrch_normcorr_model_constructCopy, &qsrch_normcorr_model_assign,
+                                                 &qsrch_normcorr_model_destruct>))
+
+QSRCH_DEFINE_VECTOR_FAMILY_OF(vector_qsrch_normcorr_model, qstd_vector_qsrch_normcorr_model,
+                              &qsrch::vectorOfVectorsTable<&qstd_vector_qsrch_normcorr_model_constructEmpty>)

@@ -1,0 +1,125 @@
+// Shared by the model suites: an owned model, owned qimg images filled from
+// test images, textured patterns and blob masks, and level access.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "model/model_internal.hpp"
+#include "support/test_support.hpp"
+
+namespace qtest {
+
+class Model {
+public:
+    Model() { EXPECT_EQ(qsrch_normcorr_model_construct(&m_), QSRCH_OK); }
+    ~Model() { EXPECT_EQ(qsrch_normcorr_model_destruct(&m_), QSRCH_OK); }
+    Model(const Model&) = delete;
+    Model& operator=(const Model&) = delete;
+    qsrch_normcorr_model* get() { return &m_; }
+    const qsrch_normcorr_model& operator*() const { return m_; }
+    const qsrch_normcorr_model* operator->() const { return &m_; }
+
+private:
+    qsrch_normcorr_model m_;
+};
+
+inline uint32_t levelCount(const qsrch_normcorr_model& m)
+{
+    uint32_t n = 0;
+    qstd_vector_qsrch_normcorr_level__getSize32(&m.levels, &n);
+    return n;
+}
+
+inline const qsrch_normcorr_level_& level(const qsrch_normcorr_model& m, size_t i)
+{
+    return static_cast<const qsrch_normcorr_level_*>(m.levels.begin)[i];
+}
+
+inline bool isBound(const qimg_imageConst& image)
+{
+    uint32_t bound = 0;
+    qimg_imageConst_getIsBound(&image, &bound);
+    return bound != 0;
+}
+
+inline bool trained(const qsrch_normcorr_model& m)
+{
+    uint32_t flag = 0;
+    EXPECT_EQ(qsrch_normcorr_model_getIsTrained(&m, &flag), QSRCH_OK);
+    return flag != 0;
+}
+
+inline uint8_t at(const qimg_windowConst& v, int32_t x, int32_t y)
+{
+    return static_cast<const uint8_t*>(v.firstPixel)[static_cast<ptrdiff_t>(y) * v.rowStride + x];
+}
+
+// A qimg image holding a copy of a test image's pixels.
+class OwnedImage {
+public:
+    explicit OwnedImage(const Image8& from)
+    {
+        EXPECT_EQ(qimg_image_construct(&image_, QIMG_DEPTH_8U, from.width(), from.height()), QSRCH_OK);
+        for (int32_t y = 0; y < from.height(); ++y)
+            for (int32_t x = 0; x < from.width(); ++x)
+                static_cast<uint8_t*>(image_.firstPixel)[y * image_.rowStride + x] = from.at(x, y);
+    }
+    OwnedImage() { qimg_image_constructUnbound(&image_); }
+    ~OwnedImage() { qimg_image_destruct(&image_); }
+    OwnedImage(const OwnedImage&) = delete;
+    OwnedImage& operator=(const OwnedImage&) = delete;
+    qimg_image* get() { return &image_; }
+    const qimg_imageConst* cget() const { return qimg_image_asConst(&image_); }
+
+private:
+    qimg_image image_;
+};
+
+// A texture with detail at every scale: random values, so no level of a
+// reasonably sized pattern is uniform.
+inline Image8 texture(std::mt19937& rng, int32_t w, int32_t h, int32_t stride = -1)
+{
+    Image8 image(w, h, stride);
+    image.randomize(rng, 10, 245);
+    return image;
+}
+
+// A care area that survives reduction: an ellipse filling most of the
+// pattern, care values from 128 up (not only 255) inside and don't-care
+// values below 128 (not only 0) outside.
+inline Image8 blobMask(std::mt19937& rng, int32_t w, int32_t h, int32_t stride = -1)
+{
+    Image8 mask(w, h, stride);
+    std::uniform_int_distribution<int> care(128, 255), dontCare(0, 127);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            double dx = (x + 0.5) / w - 0.5, dy = (y + 0.5) / h - 0.5;
+            bool inside = dx * dx + dy * dy < 0.2;
+            mask.at(x, y) = static_cast<uint8_t>(inside ? care(rng) : dontCare(rng));
+        }
+    return mask;
+}
+
+inline qsrch_normcorr_trainParams trainParams(uint32_t autoSelect, float coarse, int32_t fine = 1,
+                                              uint32_t useSurround = 0)
+{
+    qsrch_normcorr_trainParams p;
+    qsrch_normcorr_trainParams_init(&p);
+    p.autoSelectGranularity = autoSelect;
+    p.coarseGranularity = coarse;
+    p.fineGranularity = fine;
+    p.useSurround = useSurround;
+    return p;
+}
+
+inline qmath_xformLinear identity()
+{
+    qmath_xformLinear x;
+    qmath_xformLinear_initIdentity(&x);
+    return x;
+}
+
+}  // namespace qtest

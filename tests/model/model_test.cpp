@@ -1,0 +1,205 @@
+// The model record: lifecycle on the heap and in place, copies that share
+// pixels, transform setters, the getters' trained check, untraining, and the
+// vector families of models.
+#include "model_support.hpp"
+
+#include <cstring>
+
+namespace {
+
+using qtest::Image8;
+using qtest::Model;
+
+bool sameXform(const qmath_xformLinear& a, const qmath_xformLinear& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+bool isDefault(const qsrch_normcorr_trainParams& p)
+{
+    qsrch_normcorr_trainParams d;
+    qsrch_normcorr_trainParams_init(&d);
+    return std::memcmp(&p, &d, sizeof p) == 0;
+}
+
+void expectUntrainedDefaults(const qsrch_normcorr_model& m)
+{
+    EXPECT_FALSE(qtest::trained(m));
+    EXPECT_EQ(qtest::levelCount(m), 0u);
+    EXPECT_TRUE(isDefault(m.trainParams));
+    EXPECT_TRUE(sameXform(m.clientFromPat, qtest::identity()));
+    EXPECT_TRUE(sameXform(m.patFromClient, qtest::identity()));
+    EXPECT_FALSE(qtest::isBound(m.trainMask));
+}
+
+// A model trained from a textured pattern with a mask, through the image
+// form, whose image maps to the client's frame by scale 2 and shift (10, 20).
+void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
+{
+    std::mt19937 rng(seed);
+    qtest::OwnedImage image(qtest::texture(rng, 23, 19));
+    qtest::OwnedImage mask(qtest::blobMask(rng, 23, 19));
+    qmath_xformLinear clientFromImage;
+    qmath_xformLinear_initScaleShift(&clientFromImage, 2, 2, 10, 20);
+    ASSERT_EQ(qimg_image_setLinearClientFromImageXform(image.get(), &clientFromImage), QSRCH_OK);
+    const qsrch_normcorr_trainParams params = qtest::trainParams(1, 4.0f);
+    ASSERT_EQ(qsrch_normcorr_model_trainMask(model, image.cget(), mask.cget(), &params), QSRCH_OK);
+}
+
+// Getters refuse an untrained model and leave their output alone; a trained
+// one hands out shares of its pixels that map back to the client's frame.
+TEST(ModelLifecycle, GettersNeedATrainedModel)
+{
+    Model model;
+    expectUntrainedDefaults(*model);
+    qimg_imageConst out;
+    qimg_imageConst_constructUnbound(&out);
+    qsrch_normcorr_trainParams params;
+    std::memset(&params, 0x5A, sizeof params);
+    const qsrch_normcorr_trainParams before = params;
+    EXPECT_EQ(qsrch_normcorr_model_getTrainImage(model.get(), &out), QSRCH_E_NOT_TRAINED);
+    EXPECT_EQ(qsrch_normcorr_model_getTrainMask(model.get(), &out), QSRCH_E_NOT_TRAINED);
+    EXPECT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_E_NOT_TRAINED);
+    EXPECT_EQ(std::memcmp(&params, &before, sizeof params), 0);
+    EXPECT_FALSE(qtest::isBound(out));
+
+    trainTextured(model.get());
+    qmath_xformLinear clientFromPat;  // the image form takes the image's transform
+    qmath_xformLinear_initScaleShift(&clientFromPat, 2, 2, 10, 20);
+    EXPECT_TRUE(sameXform(model->clientFromPat, clientFromPat));
+    const qmath_vect client{10, 20};
+    for (const qimg_imageConst* held : {&model->trainImage, &model->trainMask}) {
+        ASSERT_EQ(held == &model->trainMask ? qsrch_normcorr_model_getTrainMask(model.get(), &out)
+                                            : qsrch_normcorr_model_getTrainImage(model.get(), &out),
+                  QSRCH_OK);
+        EXPECT_EQ(out.firstPixel, held->firstPixel);
+        qmath_xformLinear imageFromClient;
+        ASSERT_EQ(qimg_imageConst_getLinearImageFromClientXform(&out, &imageFromClient), QSRCH_OK);
+        qmath_vect pat{1, 1};
+        qmath_xformLinear_mapPoint(&imageFromClient, &client, &pat);
+        EXPECT_NEAR(pat.x, 0.0, 1e-12);
+        EXPECT_NEAR(pat.y, 0.0, 1e-12);
+    }
+    qimg_imageConst_destruct(&out);
+    ASSERT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_OK);
+    EXPECT_EQ(params.coarseGranularity, 2.25f);  // chosen for a smaller side of 19
+}
+
+TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
+{
+    const int64_t blocks = qsys_memory_blocksInUse();
+    {
+        auto* source = new Model;
+        trainTextured(source->get());
+        Model copy, assigned;
+        ASSERT_EQ(qsrch_normcorr_model_destruct(copy.get()), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_model_constructCopy(copy.get(), source->get()), QSRCH_OK);
+        trainTextured(assigned.get(), 2);
+        ASSERT_EQ(qsrch_normcorr_model_assign(assigned.get(), source->get()), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_model_assign(assigned.get(), assigned.get()), QSRCH_OK);
+        const uint32_t levels = qtest::levelCount(**source), sum0 = qtest::level(**source, 0).sum[0];
+        const void* image = (*source)->trainImage.firstPixel;
+        const void* level0 = qtest::level(**source, 0).planeWindow[0].firstPixel;
+        delete source;
+        for (Model* m : {&copy, &assigned}) {
+            ASSERT_TRUE(qtest::trained(**m));
+            EXPECT_EQ((*m)->trainImage.firstPixel, image);
+            EXPECT_TRUE(qtest::isBound((*m)->trainMask));
+            ASSERT_EQ(qtest::levelCount(**m), levels);
+            const qsrch_normcorr_level_& L = qtest::level(**m, 0);
+            EXPECT_EQ(L.planeWindow[0].firstPixel, level0);
+            uint32_t sum = 0;  // still readable: the copies hold shares of the pixels
+            double sumSq = 0;
+            ASSERT_EQ(qsrch_DcomputeOneSumISumISq(&L.planeWindow[0], &sum, &sumSq), QSRCH_OK);
+            EXPECT_EQ(sum, sum0);
+        }
+        // Assigning an untrained model untrains, as untraining does.
+        Model empty;
+        ASSERT_EQ(qsrch_normcorr_model_assign(copy.get(), empty.get()), QSRCH_OK);
+        expectUntrainedDefaults(*copy);
+        ASSERT_EQ(qsrch_normcorr_model_untrain(assigned.get()), QSRCH_OK);
+        expectUntrainedDefaults(*assigned);
+    }
+    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+}
+
+TEST(ModelLifecycle, NewReplacesAndDeleteReleases)
+{
+    const int64_t blocks = qsys_memory_blocksInUse();
+    qsrch_normcorr_model* model = nullptr;
+    EXPECT_EQ(qsrch_normcorr_model_delete(&model), QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);
+    ASSERT_NE(model, nullptr);
+    expectUntrainedDefaults(*model);
+    trainTextured(model);
+    ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);  // the trained one is released
+    expectUntrainedDefaults(*model);
+    EXPECT_EQ(qsrch_normcorr_model_delete(&model), QSRCH_OK);
+    EXPECT_EQ(model, nullptr);
+    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+
+    qtest::expectAllocationFailuresClean([] {
+        qsrch_normcorr_model* m = nullptr;
+        qsrch_status s = qsrch_normcorr_model_new(&m);
+        if (QSRCH_FAILED(s)) {
+            EXPECT_EQ(m, nullptr);
+            return s;
+        }
+        return qsrch_normcorr_model_delete(&m);
+    });
+}
+
+TEST(ModelLifecycle, TransformSettersKeepTheOtherTransformTheInverse)
+{
+    Model model;
+    qmath_xformLinear shift;
+    qmath_xformLinear_initScaleShift(&shift, 1, 1, 5, 7);
+    ASSERT_EQ(qsrch_normcorr_model_setClientFromPatXform(model.get(), &shift), QSRCH_OK);
+    EXPECT_EQ(model->patFromClient.trans.x, -5.0);
+    EXPECT_EQ(model->patFromClient.trans.y, -7.0);
+    ASSERT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &shift), QSRCH_OK);
+    EXPECT_EQ(model->clientFromPat.trans.x, -5.0);
+    EXPECT_EQ(model->clientFromPat.trans.y, -7.0);
+
+    qmath_xformLinear singular;
+    qmath_xformLinear_initScaleShift(&singular, 0, 1, 3, 3);
+    EXPECT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &singular), QMATH_E_SINGULAR);
+    EXPECT_TRUE(sameXform(model->patFromClient, singular));
+}
+
+TEST(ModelVectors, ElementsAreCopiedThroughTheModelOperations)
+{
+    const int64_t blocks = qsys_memory_blocksInUse();
+    {
+        Model trained;
+        trainTextured(trained.get());
+        qstd_vector_qsrch_normcorr_model models;
+        qstd_vector_vector_qsrch_normcorr_model outer;
+        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_construct(&models, 1), QSRCH_OK);
+        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, trained.get()), QSRCH_OK);
+        ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_model_constructFill(&outer, 2, &models), QSRCH_OK);
+        const qsrch_normcorr_model* first = static_cast<const qsrch_normcorr_model*>(models.begin);
+        expectUntrainedDefaults(first[0]);
+        const auto* inner = static_cast<const qstd_vector_qsrch_normcorr_model*>(outer.begin) + 1;
+        const qsrch_normcorr_model* copied = static_cast<const qsrch_normcorr_model*>(inner->begin) + 1;
+        EXPECT_EQ(first[1].trainImage.firstPixel, trained->trainImage.firstPixel);
+        EXPECT_EQ(qtest::level(*copied, 1).planeWindow[0].firstPixel,
+                  qtest::level(*trained, 1).planeWindow[0].firstPixel);
+        EXPECT_EQ(qstd_vector_vector_qsrch_normcorr_model_destruct(&outer), QSRCH_OK);
+        EXPECT_EQ(qstd_vector_qsrch_normcorr_model_destruct(&models), QSRCH_OK);
+    }
+    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+}
+
+TEST(ModelLifecycle, ConstructionAndCopyFailuresLeakNothing)
+{
+    Model trained;
+    trainTextured(trained.get());
+    qtest::expectAllocationFailuresClean([&] {
+        qsrch_normcorr_model copy;
+        qsrch_status s = qsrch_normcorr_model_constructCopy(&copy, trained.get());
+        return QSRCH_FAILED(s) ? s : qsrch_normcorr_model_destruct(&copy);
+    });
+}
+
+}  // namespace

@@ -1,0 +1,342 @@
+// Training builds the pattern pyramid with the granularities asked for (or
+// chosen from the pattern size), masks every level with a two-valued mask,
+// and keeps per level the care count, sums and sums of squares over the
+// cared-for pixels. Every level is compared with the reducers applied to
+// the level before it, and every statistic with a brute-force sum.
+#include "model_support.hpp"
+
+#include <cmath>
+
+namespace {
+
+using qtest::at;
+using qtest::Image8;
+using qtest::level;
+using qtest::Model;
+
+struct Plane {
+    int32_t w = 0, h = 0;
+    std::vector<uint8_t> px;
+    uint8_t operator()(int32_t x, int32_t y) const { return px[static_cast<size_t>(y) * w + x]; }
+};
+
+Plane planeOf(const qimg_windowConst& v)
+{
+    Plane p{v.width, v.height, {}};
+    for (int32_t y = 0; y < v.height; ++y)
+        for (int32_t x = 0; x < v.width; ++x) p.px.push_back(at(v, x, y));
+    return p;
+}
+
+// What reducing a level must give: the Gaussian two-times reducer for a
+// factor of exactly 2, the low-pass filter otherwise.
+Plane reduce(const qimg_windowConst& from, float factor)
+{
+    qimg_image out;
+    qmath_xformLinear id = qtest::identity(), reducedXform;
+    if (factor == 2.0f) {
+        EXPECT_EQ(qimg_image_construct(&out, QIMG_DEPTH_8U, from.width / 2, from.height / 2), QSRCH_OK);
+        qimg_window outView;
+        qimg_window_init(&outView, &out);
+        EXPECT_EQ(qip_gauss2_smoothWindow8_8(&from, &id, &outView, &reducedXform), QSRCH_OK);
+    } else {
+        qimg_image in;
+        EXPECT_EQ(qimg_image_construct(&in, QIMG_DEPTH_8U, from.width, from.height), QSRCH_OK);
+        for (int32_t y = 0; y < from.height; ++y)
+            for (int32_t x = 0; x < from.width; ++x)
+                static_cast<uint8_t*>(in.firstPixel)[y * in.rowStride + x] = at(from, x, y);
+        qip_plpfParams params;
+        qip_plpfParams_init(&params);
+        params.factorX = params.factorY = factor;
+        qimg_image_constructUnbound(&out);
+        EXPECT_EQ(qip_plpf_smooth8_8(qimg_image_asConst(&in), &out, &params), QSRCH_OK);
+        qimg_image_destruct(&in);
+    }
+    qimg_windowConst view;
+    qimg_windowConst_init(&view, qimg_image_asConst(&out));
+    Plane p = planeOf(view);
+    qimg_image_destruct(&out);
+    return p;
+}
+
+Plane threshold(Plane p)
+{
+    for (uint8_t& v : p.px) v = v < 128 ? 0 : 255;
+    return p;
+}
+
+void expectPlane(const qimg_windowConst& actual, const Plane& expected, const char* what)
+{
+    SCOPED_TRACE(what);
+    ASSERT_EQ(actual.width, expected.w);
+    ASSERT_EQ(actual.height, expected.h);
+    int shown = 0;
+    for (int32_t y = 0; y < expected.h; ++y)
+        for (int32_t x = 0; x < expected.w; ++x)
+            if (at(actual, x, y) != expected(x, y) && shown++ < 4)
+                ADD_FAILURE() << "(" << x << ", " << y << "): " << int(at(actual, x, y)) << " vs "
+                              << int(expected(x, y));
+}
+
+struct TrainCase {
+    int32_t w, h;
+    uint32_t autoSelect;
+    float coarse;  // given granularity; ignored with autoSelect
+    int planes;
+    bool masked;
+    bool window;
+    uint32_t byTrial;
+    std::vector<float> granularities;  // expected, level 0 first
+};
+
+void PrintTo(const TrainCase& c, std::ostream* os)
+{
+    *os << c.w << "x" << c.h << (c.autoSelect ? " automatic" : " coarse " + std::to_string(c.coarse))
+        << " planes " << c.planes << (c.masked ? " masked" : "") << (c.window ? " view" : " image")
+        << (c.byTrial ? " by trial" : "");
+}
+
+// The pattern and mask, either as views into larger images with garbage in
+// the row slack (placed at different origins) or as whole images.
+struct Pattern {
+    std::vector<Image8> planes;
+    Image8 mask{0, 0};
+    std::vector<qimg_windowConst> views;
+    qimg_windowConst maskView{};
+};
+
+Pattern makePattern(const TrainCase& c, std::mt19937& rng)
+{
+    Pattern p;
+    const int32_t dx = c.window ? 5 : 0, dy = c.window ? 3 : 0;
+    const int32_t iw = c.w + (c.window ? 9 : 0), ih = c.h + (c.window ? 6 : 0);
+    for (int k = 0; k < c.planes; ++k) p.planes.push_back(qtest::texture(rng, iw, ih, c.window ? iw + 7 : -1));
+    for (const Image8& plane : p.planes) p.views.push_back(plane.window(dx, dy, c.w, c.h));
+    p.mask = qtest::blobMask(rng, c.w + (c.window ? 4 : 0), c.h + (c.window ? 4 : 0));
+    if (c.masked) p.maskView = p.mask.window(c.window ? 2 : 0, c.window ? 4 : 0, c.w, c.h);
+    return p;
+}
+
+qsrch_status train(Model& model, const TrainCase& c, const Pattern& p, bool masked,
+                   const qsrch_normcorr_trainParams& params)
+{
+    const qimg_windowConst noMask{};
+    const qimg_windowConst* mask = masked ? &p.maskView : &noMask;
+    const qmath_xformLinear id = qtest::identity();
+    if (c.window) {
+        if (c.planes == 1) return qsrch_normcorr_model_trainMaskWindow(model.get(), &p.views[0], mask, &id, &params);
+        return qsrch_normcorr_model_trainMaskWindow3(model.get(), &p.views[0], &p.views[1], &p.views[2], mask, &id,
+                                                     &params);
+    }
+    std::vector<std::unique_ptr<qtest::OwnedImage>> images;
+    for (const Image8& plane : p.planes) images.push_back(std::make_unique<qtest::OwnedImage>(plane));
+    qtest::OwnedImage maskImage(p.mask);
+    if (c.planes == 1)
+        return masked ? qsrch_normcorr_model_trainMask(model.get(), images[0]->cget(), maskImage.cget(), &params)
+                      : qsrch_normcorr_model_train(model.get(), images[0]->cget(), &params);
+    return masked ? qsrch_normcorr_model_trainMask3(model.get(), images[0]->cget(), images[1]->cget(),
+                                                    images[2]->cget(), maskImage.cget(), &params)
+                  : qsrch_normcorr_model_train3(model.get(), images[0]->cget(), images[1]->cget(),
+                                                images[2]->cget(), &params);
+}
+
+class TrainLevels : public ::testing::TestWithParam<TrainCase> {};
+
+TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
+{
+    const TrainCase& c = GetParam();
+    std::mt19937 rng(static_cast<uint32_t>(c.w * 131 + c.h));
+    const Pattern p = makePattern(c, rng);
+    qsrch_normcorr_trainParams params = qtest::trainParams(c.autoSelect, c.coarse);
+    params.autoSelectByTrial = c.byTrial;
+    const size_t n = c.granularities.size();
+
+    // Unmasked: level 0 is the pattern, level k the reduction of level k - 1.
+    Model plain;
+    ASSERT_EQ(train(plain, c, p, false, params), QSRCH_OK);
+    ASSERT_TRUE(qtest::trained(*plain));
+    ASSERT_EQ(qtest::levelCount(*plain), n);
+    EXPECT_EQ(plain->trainParams.coarseGranularity, c.granularities.back());
+    EXPECT_EQ(plain->trainParams.fineGranularity, 1);
+    for (size_t k = 0; k < n; ++k) {
+        SCOPED_TRACE("level " + std::to_string(k));
+        const qsrch_normcorr_level_& L = level(*plain, k);
+        if (k > 0) {
+            EXPECT_EQ(L.factor, c.granularities[k] / c.granularities[k - 1]);
+        }
+        EXPECT_EQ(L.maskWindow.firstPixel, nullptr);
+        for (int plane = 0; plane < 3; ++plane) {
+            if (plane >= c.planes) {
+                EXPECT_EQ(L.planeWindow[plane].firstPixel, nullptr);
+                EXPECT_EQ(L.sum[plane], 0u);
+                continue;
+            }
+            Plane expected = k == 0 ? planeOf(p.views[plane])
+                                    : reduce(level(*plain, k - 1).planeWindow[plane], L.factor);
+            expectPlane(L.planeWindow[plane], expected, "plane");
+            uint64_t sum = 0, sumSq = 0;
+            for (uint8_t v : expected.px) sum += v, sumSq += uint64_t{v} * v;
+            EXPECT_EQ(L.nCare, static_cast<uint32_t>(expected.px.size()));
+            EXPECT_EQ(L.sum[plane], sum);
+            EXPECT_EQ(L.sumSq[plane], static_cast<double>(sumSq));
+        }
+    }
+    // The model's copy of the pattern: its pixels, cleared slack, the view's origin.
+    const qimg_imageConst& copy = plain->trainImage;
+    EXPECT_EQ(copy.x, p.views[0].x);
+    EXPECT_EQ(copy.y, p.views[0].y);
+    qimg_windowConst copyView;
+    qimg_windowConst_init(&copyView, &copy);
+    expectPlane(copyView, planeOf(p.views[0]), "trainImage");
+    for (int32_t y = 0; y < copy.height; ++y)
+        for (int32_t x = copy.width; x < copy.rowStride; ++x) ASSERT_EQ(at(copyView, x, y), 0) << x << ", " << y;
+    EXPECT_FALSE(qtest::isBound(plain->trainMask));
+    if (!c.masked) return;
+
+    // Masked: the same pyramid, each plane zeroed where the two-valued mask
+    // of its level is 0, and statistics over the cared-for pixels only.
+    Model masked;
+    ASSERT_EQ(train(masked, c, p, true, params), QSRCH_OK);
+    ASSERT_EQ(qtest::levelCount(*masked), n);
+    for (size_t k = 0; k < n; ++k) {
+        SCOPED_TRACE("masked level " + std::to_string(k));
+        const qsrch_normcorr_level_& L = level(*masked, k);
+        const Plane mask =
+            threshold(k == 0 ? planeOf(p.maskView) : reduce(level(*masked, k - 1).maskWindow, L.factor));
+        expectPlane(L.maskWindow, mask, "mask");
+        uint32_t care = 0;
+        for (uint8_t v : mask.px) care += v != 0;
+        EXPECT_EQ(L.nCare, care);
+        for (int plane = 0; plane < c.planes; ++plane) {
+            Plane unmasked = planeOf(level(*plain, k).planeWindow[plane]);
+            uint64_t sum = 0, sumSq = 0;
+            for (size_t i = 0; i < unmasked.px.size(); ++i) {
+                if (mask.px[i] == 0) unmasked.px[i] = 0;
+                sum += unmasked.px[i];
+                sumSq += uint64_t{unmasked.px[i]} * unmasked.px[i];
+            }
+            expectPlane(L.planeWindow[plane], unmasked, "masked plane");
+            EXPECT_EQ(L.sum[plane], sum);
+            EXPECT_EQ(L.sumSq[plane], static_cast<double>(sumSq));
+        }
+    }
+    // The model keeps the caller's mask values, at the mask view's origin.
+    EXPECT_EQ(masked->trainMask.x, p.maskView.x);
+    EXPECT_EQ(masked->trainMask.y, p.maskView.y);
+    qimg_windowConst maskCopy;
+    qimg_windowConst_init(&maskCopy, &masked->trainMask);
+    expectPlane(maskCopy, planeOf(p.maskView), "trainMask");
+}
+
+// Given granularities that are not powers of two end in a factor other
+// than 2; sizes whose smaller side is 8, 12, 16, 20, 24, 97 choose 1, 1.5,
+// 2, 2.5, 3 and 12.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TrainLevels,
+    ::testing::Values(TrainCase{40, 33, 0, 4.0f, 1, false, false, 0, {1, 2, 4}},
+                      TrainCase{40, 33, 0, 3.0f, 1, true, true, 0, {1, 2, 3}},
+                      TrainCase{33, 17, 0, 1.5f, 3, true, true, 0, {1, 1.5f}},
+                      TrainCase{64, 61, 0, 6.0f, 3, false, false, 0, {1, 2, 4, 6}},
+                      TrainCase{31, 9, 0, 1.0f, 1, true, true, 0, {1}},
+                      TrainCase{8, 9, 1, 4.0f, 1, true, false, 0, {1}},
+                      TrainCase{12, 17, 1, 4.0f, 1, false, true, 0, {1, 1.5f}},
+                      TrainCase{16, 16, 1, 4.0f, 3, true, true, 0, {1, 2}},
+                      TrainCase{20, 20, 1, 4.0f, 3, false, true, 0, {1, 2, 2.5f}},
+                      TrainCase{24, 31, 1, 4.0f, 3, true, false, 0, {1, 2, 3}},
+                      TrainCase{97, 100, 1, 4.0f, 1, true, true, 0, {1, 2, 4, 8, 12}},
+                      TrainCase{24, 31, 1, 4.0f, 1, true, true, 1, {1, 2, 3}}));
+
+TEST(DefaultCoarseGranularity, FollowsThePatternSize)
+{
+    const std::pair<int32_t, float> cases[] = {{-3, 1.0f}, {1, 1.0f},  {8, 1.0f},   {9, 1.125f},  {12, 1.5f},
+                                               {15, 1.875f}, {16, 2.0f}, {20, 2.5f}, {31, 1.875f * 2}, {100, 12.0f}};
+    for (auto [m, g] : cases) EXPECT_EQ(qsrch_normcorr_defaultCoarseGranularity(m), g) << m;
+}
+
+// With the band requested and two pixels of image on every side, level 1 is
+// reduced from the pattern grown by two pixels; with less room, or without
+// the request, from the pattern alone.
+TEST(TrainSurround, FirstLevelIsReducedWithTheSurroundingBand)
+{
+    std::mt19937 rng(7);
+    const int32_t w = 21, h = 14;
+    Image8 image = qtest::texture(rng, w + 9, h + 8, w + 16);
+    const qmath_xformLinear id = qtest::identity();
+    qimg_windowConst view = image.window(4, 2, w, h);
+    Model plain, band, tooClose;
+    const qsrch_normcorr_trainParams plainParams = qtest::trainParams(0, 4.0f);
+    const qsrch_normcorr_trainParams bandParams = qtest::trainParams(0, 4.0f, 1, 1);
+    ASSERT_EQ(qsrch_normcorr_model_trainWindow(plain.get(), &view, &id, &plainParams), QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_model_trainWindow(band.get(), &view, &id, &bandParams), QSRCH_OK);
+    // Callers may move the view's origin: the band is placed by its pixels.
+    qimg_windowConst moved = view;
+    moved.x = moved.y = 0;
+    Model bandMoved;
+    ASSERT_EQ(qsrch_normcorr_model_trainWindow(bandMoved.get(), &moved, &id, &bandParams), QSRCH_OK);
+
+    const Plane reducedBand = reduce(image.window(2, 0, w + 4, h + 4), 2.0f);
+    const Plane reducedPlain = planeOf(level(*plain, 1).planeWindow[0]);
+    Plane expected = reducedPlain;
+    bool differs = false;
+    for (int32_t y = 0; y < expected.h; ++y)
+        for (int32_t x = 0; x < expected.w; ++x) {
+            expected.px[static_cast<size_t>(y) * expected.w + x] = reducedBand(x + 1, y + 1);
+            differs |= reducedBand(x + 1, y + 1) != reducedPlain(x, y);
+        }
+    EXPECT_TRUE(differs);  // the border of a texture must see its surroundings
+    expectPlane(level(*band, 1).planeWindow[0], expected, "band");
+    expectPlane(level(*bandMoved, 1).planeWindow[0], expected, "band, origin moved");
+    expectPlane(level(*band, 2).planeWindow[0], reduce(level(*band, 1).planeWindow[0], 2.0f), "level 2");
+    uint32_t bandSum = 0;
+    for (uint8_t v : expected.px) bandSum += v;
+    EXPECT_EQ(level(*band, 1).sum[0], bandSum);
+
+    for (auto [x, y] : {std::pair{1, 2}, std::pair{4, 1}, std::pair{8, 2}, std::pair{4, 7}}) {
+        SCOPED_TRACE("view at " + std::to_string(x) + ", " + std::to_string(y));
+        qimg_windowConst near = image.window(x, y, w, h);
+        ASSERT_EQ(qsrch_normcorr_model_trainWindow(tooClose.get(), &near, &id, &bandParams), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_model_trainWindow(plain.get(), &near, &id, &plainParams), QSRCH_OK);
+        expectPlane(level(*tooClose, 1).planeWindow[0], planeOf(level(*plain, 1).planeWindow[0]), "no room");
+    }
+}
+
+// A level without variance cannot be correlated: with the granularity
+// chosen automatically training stops one level finer, otherwise it fails.
+TEST(TrainUniform, CoarserUniformLevelLowersAutomaticGranularityOnly)
+{
+    std::mt19937 rng(11);
+    const int32_t w = 32, h = 32;  // size-based choice: 4
+    Image8 pattern = qtest::texture(rng, w, h);
+    // Isolated care pixels vanish on reduction: level 1 has no care pixel.
+    Image8 mask(w, h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) mask.at(x, y) = (x % 4 == 1 && y % 4 == 1) ? 200 : 0;
+    const qimg_windowConst view = pattern.window(), maskView = mask.window();
+    const qmath_xformLinear id = qtest::identity();
+
+    Model model;
+    qsrch_normcorr_trainParams automatic = qtest::trainParams(1, 4.0f);
+    ASSERT_EQ(qsrch_normcorr_model_trainMaskWindow(model.get(), &view, &maskView, &id, &automatic), QSRCH_OK);
+    EXPECT_EQ(qtest::levelCount(*model), 1u);
+    EXPECT_EQ(model->trainParams.coarseGranularity, 1.0f);
+    EXPECT_EQ(model->trainParams.fineGranularity, 1);
+    EXPECT_EQ(level(*model, 0).nCare, 64u);
+
+    const qsrch_normcorr_trainParams given = qtest::trainParams(0, 4.0f);
+    EXPECT_EQ(qsrch_normcorr_model_trainMaskWindow(model.get(), &view, &maskView, &id, &given), QSRCH_E_NO_CONTRAST);
+    EXPECT_FALSE(qtest::trained(*model));
+    EXPECT_EQ(qtest::levelCount(*model), 0u);
+
+    // Three planes are uniform only together: a constant plane 0 beside a
+    // textured plane 1 still trains.
+    Image8 flat(w, h);
+    flat.fill(90);
+    const qimg_windowConst flatView = flat.window();
+    ASSERT_EQ(qsrch_normcorr_model_trainWindow3(model.get(), &flatView, &view, &flatView, &id, &given), QSRCH_OK);
+    EXPECT_EQ(qtest::levelCount(*model), 3u);
+    EXPECT_EQ(qsrch_normcorr_model_trainWindow3(model.get(), &flatView, &flatView, &flatView, &id, &automatic),
+              QSRCH_E_NO_CONTRAST);
+    EXPECT_FALSE(qtest::trained(*model));
+}
+
+}  // namespace
