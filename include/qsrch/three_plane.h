@@ -12,6 +12,7 @@
 #ifndef QSRCH_THREE_PLANE_H
 #define QSRCH_THREE_PLANE_H
 
+#include "peaks.h"
 #include "scoring.h"
 
 QSIB_EXTERN_C_BEGIN
@@ -94,6 +95,94 @@ QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationSpace3(
     const qimg_windowConst* image1, const qimg_windowConst* image2,
     const qsrch_normalizedCorrelationParams* params, const double* weights, double* scoreOut,
     uint32_t scoresStride);
+
+/* ---- Three-plane correlation peaks --------------------------------------------
+ * The colour forms of the peak functions (peaks.h): every form takes the
+ * three pattern planes, one pattern mask serving all of them, the three
+ * image planes, and ends with (peakThreshold, params, weights, peaksOut).
+ * Sizes are read from pattern0 and image0; the other planes must match
+ * them. Each peak's score, neighbour scores, contrast and brightness are the
+ * weighted three-plane ones; the shape score is never applied, whatever
+ * params->shapeScoreOptimization says.
+ *
+ * A runtime mask is in use whenever its pointer is non-NULL (a record
+ * without pixels cares for nothing). It makes the care count and the
+ * planes' pattern sums per position; params->minCareFraction then drops
+ * peaks whose care count is below round(float(n) * minCareFraction), with n
+ * the care count given. Without one, the given n, Sp_k and Spp_k are the
+ * pattern statistics of every position. Forms ending in 3 without D take
+ * every statistic as an unsigned 32-bit value and refuse patterns of more
+ * than 65536 pixels (QSRCH_E_PATTERN_TOO_LARGE); the D forms hand smaller
+ * patterns to them, with each Spp_k rounded to floor(Spp_k + 0.5), and
+ * compute larger ones in doubles. Without a window, the whole of image0 is
+ * searched. With endpointsFlag 1 the endpoint list (one column run per image
+ * row) restricts scoring on the integer route; the D endpoint form drops it
+ * for patterns of more than 65536 pixels.
+ *
+ * An image or window smaller than the pattern gives no peaks and status 0.
+ * Otherwise the first failing service or kernel status is returned; peaksOut
+ * then holds the peaks refined so far. */
+QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaks3(
+    const qimg_windowConst* pattern0, const qimg_windowConst* pattern1,
+    const qimg_windowConst* pattern2, const qimg_windowConst* patternMask,
+    const qimg_windowConst* image0, const qimg_windowConst* image1, const qimg_windowConst* image2,
+    double peakThreshold, const qsrch_normalizedCorrelationParams* params, const double* weights,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
+QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaks3(
+    const qimg_windowConst* pattern0, const qimg_windowConst* pattern1,
+    const qimg_windowConst* pattern2, const qimg_windowConst* patternMask,
+    const qimg_windowConst* image0, const qimg_windowConst* image1, const qimg_windowConst* image2,
+    double peakThreshold, const qsrch_normalizedCorrelationParams* params, const double* weights,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
+QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithWindow3(
+    const qimg_windowConst* pattern0, const qimg_windowConst* pattern1,
+    const qimg_windowConst* pattern2, const qimg_windowConst* patternMask,
+    const qimg_windowConst* image0, const qimg_windowConst* image1, const qimg_windowConst* image2,
+    const qimg_windowConst* runtimeMask, uint32_t n, uint32_t Sp0, uint32_t Sp1, uint32_t Sp2,
+    double Spp0, double Spp1, double Spp2, const qstd_rect32* window, double peakThreshold,
+    const qsrch_normalizedCorrelationParams* params, const double* weights,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
+QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3(
+    const qimg_windowConst* pattern0, const qimg_windowConst* pattern1,
+    const qimg_windowConst* pattern2, const qimg_windowConst* patternMask,
+    const qimg_windowConst* image0, const qimg_windowConst* image1, const qimg_windowConst* image2,
+    const qimg_windowConst* runtimeMask, uint32_t n, uint32_t Sp0, uint32_t Sp1, uint32_t Sp2,
+    double Spp0, double Spp1, double Spp2, double peakThreshold,
+    const qsrch_normalizedCorrelationParams* params, const double* weights,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
+QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3_usingEndpoints(
+    const qimg_windowConst* pattern0, const qimg_windowConst* pattern1,
+    const qimg_windowConst* pattern2, const qimg_windowConst* patternMask,
+    const qimg_windowConst* image0, const qimg_windowConst* image1, const qimg_windowConst* image2,
+    const qimg_windowConst* runtimeMask, uint32_t n, const qstd_vector_qstd_pair32* endpoints,
+    uint32_t endpointsFlag, uint32_t Sp0, uint32_t Sp1, uint32_t Sp2, double Spp0, double Spp1,
+    double Spp2, double peakThreshold, const qsrch_normalizedCorrelationParams* params,
+    const double* weights, qstd_vector_qsrch_detectedPosePeak* peaksOut);
+QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithWindow3(
+    const qimg_windowConst* pattern0, const qimg_windowConst* pattern1,
+    const qimg_windowConst* pattern2, const qimg_windowConst* patternMask,
+    const qimg_windowConst* image0, const qimg_windowConst* image1, const qimg_windowConst* image2,
+    const qimg_windowConst* runtimeMask, uint32_t n, uint32_t Sp0, uint32_t Sp1, uint32_t Sp2,
+    uint32_t Spp0, uint32_t Spp1, uint32_t Spp2, const qstd_rect32* window, double peakThreshold,
+    const qsrch_normalizedCorrelationParams* params, const double* weights,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
+QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3(
+    const qimg_windowConst* pattern0, const qimg_windowConst* pattern1,
+    const qimg_windowConst* pattern2, const qimg_windowConst* patternMask,
+    const qimg_windowConst* image0, const qimg_windowConst* image1, const qimg_windowConst* image2,
+    const qimg_windowConst* runtimeMask, uint32_t n, uint32_t Sp0, uint32_t Sp1, uint32_t Sp2,
+    uint32_t Spp0, uint32_t Spp1, uint32_t Spp2, double peakThreshold,
+    const qsrch_normalizedCorrelationParams* params, const double* weights,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
+QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3_usingEndpoints(
+    const qimg_windowConst* pattern0, const qimg_windowConst* pattern1,
+    const qimg_windowConst* pattern2, const qimg_windowConst* patternMask,
+    const qimg_windowConst* image0, const qimg_windowConst* image1, const qimg_windowConst* image2,
+    const qimg_windowConst* runtimeMask, uint32_t n, const qstd_vector_qstd_pair32* endpoints,
+    uint32_t endpointsFlag, uint32_t Sp0, uint32_t Sp1, uint32_t Sp2, uint32_t Spp0,
+    uint32_t Spp1, uint32_t Spp2, double peakThreshold,
+    const qsrch_normalizedCorrelationParams* params, const double* weights,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 QSIB_EXTERN_C_END
 

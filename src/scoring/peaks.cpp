@@ -9,14 +9,7 @@
 // Endpoint lists restrict the inner products and the space only on the
 // integer path.
 //
-// Plane layout: the planes of one element type share one block, interleaved
-// by rows (row y of each plane in turn), so that the rows a score reads lie
-// together. S elements of room per plane row: nx, or with endpoints 4*floor(nx/4) + 4
-// and the block aligned to 16 bytes. Single-valued pattern statistics follow
-// the last row. The kernels that fill the image sums and sums of squares
-// (and the runtime-masked pattern statistics) write their outputs at one
-// stride, so on the double path both blocks step by the double block's
-// plane count, the unsigned block leaving a row unused without a runtime mask.
+// Plane layout: see qsrch::PeakPlaneLayout; the three-plane kernel shares it.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -33,109 +26,6 @@ namespace {
 using qsrch::CallFrame;
 using qsrch::present;
 
-struct PlaneLayout {
-    bool doubles;
-    bool runtimeMasked;
-    bool aligned;     // endpoints in use: rows of whole 16-byte groups
-    int32_t nx, ny;
-    size_t room;      // S
-    size_t pitch32;   // planes per row step in the unsigned block
-    size_t pitchD;    // planes per row step in the double block
-    size_t singles32; // single-valued statistics after the last row
-    size_t singlesD;
-
-    static constexpr size_t kAlignmentRoom = 3;  // elements, for a 4-byte element and 16 bytes
-
-    PlaneLayout(bool doublePath, bool masked, bool endpoints, int32_t nx_, int32_t ny_)
-        : doubles(doublePath), runtimeMasked(masked), aligned(endpoints), nx(nx_), ny(ny_)
-    {
-        room = aligned ? 4 * (static_cast<size_t>(nx) / 4) + 4 : static_cast<size_t>(nx);
-        if (!doubles) {
-            // IP, Si, Sii, and per position N, Sp, Spp.
-            pitch32 = runtimeMasked ? 6 : 3;
-            pitchD = 0;
-            singles32 = runtimeMasked ? 0 : 3;
-            singlesD = 0;
-        } else {
-            // Unsigned: Si, N, Sp; double: IP, Sii, Spp.
-            pitchD = runtimeMasked ? 3 : 2;
-            pitch32 = pitchD;
-            singles32 = runtimeMasked ? 0 : 2;
-            singlesD = runtimeMasked ? 0 : 1;
-        }
-    }
-    size_t rows32() const { return pitch32 * room * static_cast<size_t>(ny); }
-    size_t rowsD() const { return pitchD * room * static_cast<size_t>(ny); }
-    size_t count32() const { return rows32() + singles32 + (aligned ? kAlignmentRoom : 0); }
-    size_t countD() const { return pitchD == 0 ? 0 : rowsD() + singlesD; }
-};
-
-// The first element of a block on a 16-byte boundary when the layout asks for it.
-template <class T>
-T* blockStart(T* begin, bool aligned)
-{
-    if (!aligned) return begin;
-    const uintptr_t misalignment = reinterpret_cast<uintptr_t>(begin) % 16;
-    return begin + (misalignment == 0 ? 0 : (16 - misalignment) / sizeof(T));
-}
-
-qsrch_peakPlanes placePlanes(const PlaneLayout& layout, uint32_t* block32, double* blockD)
-{
-    qsrch_peakPlanes p{};
-    const size_t S = layout.room;
-    p.doubles = layout.doubles;
-    p.perPositionPattern = layout.runtimeMasked;
-    p.stride32 = static_cast<uint32_t>(layout.pitch32 * S);
-    p.strideD = static_cast<uint32_t>(layout.pitchD * S);
-    uint32_t* base = blockStart(block32, layout.aligned);
-    uint32_t* singles = base + layout.rows32();
-    if (!layout.doubles) {
-        p.innerProducts = base;
-        p.imageSums = base + S;
-        p.imageSumSqs = base + 2 * S;
-        if (layout.runtimeMasked) {
-            p.counts = base + 3 * S;
-            p.patternSums = base + 4 * S;
-            p.patternSumSqs = base + 5 * S;
-        } else {
-            p.counts = singles;
-            p.patternSums = singles + 1;
-            p.patternSumSqs = singles + 2;
-        }
-        return p;
-    }
-    p.imageSums = base;
-    p.innerProductsD = blockD;
-    p.imageSumSqsD = blockD + S;
-    if (layout.runtimeMasked) {
-        p.counts = base + S;
-        p.patternSums = base + 2 * S;
-        p.patternSumSqsD = blockD + 2 * S;
-    } else {
-        p.counts = singles;
-        p.patternSums = singles + 1;
-        p.patternSumSqsD = blockD + layout.rowsD();
-    }
-    return p;
-}
-
-// The pattern mask's care count: its sum over 255, from the double kernel
-// where the integer one would refuse the mask's size.
-qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut)
-{
-    uint32_t sum = 0;
-    qsrch_status status;
-    if (qsrch::tooLargeForIntegers(mask->width, mask->height)) {
-        double sumSq = 0;
-        status = qsrch_DcomputeOneSumISumISq(mask, &sum, &sumSq);
-    } else {
-        uint32_t sumSq = 0;
-        status = qsrch_computeOneSumISumISq(mask, &sum, &sumSq);
-    }
-    *countOut = sum / 255;
-    return status;
-}
-
 // The pattern's care count when the caller gives none: the mask's, or
 // every pixel.
 qsrch_status patternCareCount(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
@@ -145,19 +35,9 @@ qsrch_status patternCareCount(const qimg_windowConst* pattern, const qimg_window
         *countOut = given.careCount;
         return QSRCH_OK;
     }
-    if (present(patternMask)) return maskCareCount(patternMask, countOut);
+    if (present(patternMask)) return qsrch::maskCareCount(patternMask, countOut);
     *countOut = static_cast<uint32_t>(pattern->width) * static_cast<uint32_t>(pattern->height);
     return QSRCH_OK;
-}
-
-// floor(x + 0.5) as an unsigned 32-bit value; out-of-range values saturate
-// rather than wrap.
-uint32_t roundedUnsigned(double x)
-{
-    const double r = x + 0.5;
-    if (!(r >= 0)) return 0;
-    if (r >= 4294967295.0) return UINT32_MAX;
-    return static_cast<uint32_t>(r);
 }
 
 // floor(float(total) * fraction + 0.5) in single precision, truncated
@@ -168,18 +48,6 @@ uint32_t careLimitOf(uint32_t total, float fraction)
     if (!(limit >= 1.0f)) return 0;
     if (limit >= 4294967295.0f) return UINT32_MAX;
     return static_cast<uint32_t>(limit);
-}
-
-// A view narrowed to the grown rectangle, in its own frame from (0, 0).
-qsrch_status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown,
-                           qimg_windowConst* out)
-{
-    *out = view;
-    const qsrch_status status =
-        qimg_windowConst_window(out, grown.x, grown.y, grown.width, grown.height, nullptr);
-    out->x = 0;
-    out->y = 0;
-    return status;
 }
 
 qsrch_status peaksEntry(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
@@ -204,6 +72,164 @@ qsrch_givenPatternStats patternStats(uint32_t n, uint32_t sum, double sumSq, boo
 
 }  // namespace
 
+namespace qsrch {
+
+qstd_rect32 grownRect(const qstd_rect32& window, int32_t imageWidth, int32_t imageHeight)
+{
+    const int64_t x0 = std::max<int64_t>(int64_t{window.x} - 1, 0);
+    const int64_t y0 = std::max<int64_t>(int64_t{window.y} - 1, 0);
+    const int64_t x1 = std::min<int64_t>(imageWidth, int64_t{window.x} + window.width + 1);
+    const int64_t y1 = std::min<int64_t>(imageHeight, int64_t{window.y} + window.height + 1);
+    return qstd_rect32{static_cast<int32_t>(x0), static_cast<int32_t>(y0),
+                       static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)};
+}
+
+bool noPeakPositions(const qimg_windowConst& pattern, const qimg_windowConst& image,
+                     const qstd_rect32& window, const qstd_rect32& grown)
+{
+    const int64_t pw = pattern.width, ph = pattern.height;
+    return image.width - pw + 1 < 1 || image.height - ph + 1 < 1 || window.width - pw + 1 < 1 ||
+           window.height - ph + 1 < 1 || grown.width - pw + 1 < 1 || grown.height - ph + 1 < 1;
+}
+
+qsrch_status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown,
+                           qimg_windowConst* out)
+{
+    *out = view;
+    const qsrch_status status =
+        qimg_windowConst_window(out, grown.x, grown.y, grown.width, grown.height, nullptr);
+    out->x = 0;
+    out->y = 0;
+    return status;
+}
+
+uint32_t roundedUnsigned(double x)
+{
+    const double r = x + 0.5;
+    if (!(r >= 0)) return 0;
+    if (r >= 4294967295.0) return UINT32_MAX;
+    return static_cast<uint32_t>(r);
+}
+
+// The integer kernel where it can hold the mask's sum of squares, the double
+// one where it would refuse the mask's size.
+qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut)
+{
+    uint32_t sum = 0;
+    qsrch_status status;
+    if (tooLargeForIntegers(mask->width, mask->height)) {
+        double sumSq = 0;
+        status = qsrch_DcomputeOneSumISumISq(mask, &sum, &sumSq);
+    } else {
+        uint32_t sumSq = 0;
+        status = qsrch_computeOneSumISumISq(mask, &sum, &sumSq);
+    }
+    *countOut = sum / 255;
+    return status;
+}
+
+qsrch_status dilateEndpointsForPeaks(const qstd_vector_qstd_pair32* endpoints,
+                                     const qimg_windowConst& pattern,
+                                     const qimg_windowConst& image,
+                                     qstd_vector_qstd_pair32* dilated)
+{
+    const qstd_pair32* listed = nullptr;
+    uint32_t listedCount = 0;
+    qsrch_status status = qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &listed, &listedCount);
+    if (QSRCH_FAILED(status)) return status;
+    // The grown list holds a pair per image row; a shorter caller's list is
+    // read as if padded with empty runs, never past its end.
+    const size_t rows = std::max<size_t>(listedCount, static_cast<size_t>(image.height));
+    if (QSRCH_FAILED(status = qstd_vector_qstd_pair32_resize(dilated, rows))) return status;
+    std::copy(listed, listed + listedCount, dilated->begin);
+    return qsrch_dilateEndpoints(dilated, dilated, 1, pattern.height, pattern.width, image.height,
+                                 image.width);
+}
+
+PeakPlaneLayout::PeakPlaneLayout(bool doublePath, bool masked, bool endpoints, uint32_t sets,
+                                 int32_t nx_, int32_t ny_)
+    : doubles(doublePath), runtimeMasked(masked), aligned(endpoints), planeSets(sets), nx(nx_),
+      ny(ny_)
+{
+    const size_t P = sets;
+    room = aligned ? 4 * (static_cast<size_t>(nx) / 4) + 4 : static_cast<size_t>(nx);
+    if (!doubles) {
+        // Per set IP, Si, Sii; with a runtime mask the shared N and per set
+        // Sp, Spp per position, else N and per set Sp, Spp once.
+        pitch32 = 3 * P + (runtimeMasked ? 1 + 2 * P : 0);
+        pitchD = 0;
+        singles32 = runtimeMasked ? 0 : 1 + 2 * P;
+        singlesD = 0;
+    } else {
+        // Unsigned: per set Si, and the shared N with per set Sp; double: per
+        // set IP, Sii, and Spp.
+        const size_t unsignedRows = P + (runtimeMasked ? 1 + P : 0);
+        const size_t doubleRows = 2 * P + (runtimeMasked ? P : 0);
+        pitchD = std::max(unsignedRows, doubleRows);
+        pitch32 = pitchD;
+        singles32 = runtimeMasked ? 0 : 1 + P;
+        singlesD = runtimeMasked ? 0 : P;
+    }
+}
+
+namespace {
+
+// The first element of a block on a 16-byte boundary when the layout asks for it.
+template <class T>
+T* blockStart(T* begin, bool aligned)
+{
+    if (!aligned) return begin;
+    const uintptr_t misalignment = reinterpret_cast<uintptr_t>(begin) % 16;
+    return begin + (misalignment == 0 ? 0 : (16 - misalignment) / sizeof(T));
+}
+
+}  // namespace
+
+void placePeakPlanes(const PeakPlaneLayout& layout, uint32_t* block32, double* blockD,
+                     qsrch_peakPlanes* sets)
+{
+    const size_t S = layout.room, P = layout.planeSets;
+    uint32_t* base = blockStart(block32, layout.aligned);
+    uint32_t* singles = base + layout.rows32();
+    for (size_t k = 0; k < P; ++k) {
+        qsrch_peakPlanes& p = sets[k];
+        p = qsrch_peakPlanes{};
+        p.doubles = layout.doubles;
+        p.perPositionPattern = layout.runtimeMasked;
+        p.stride32 = static_cast<uint32_t>(layout.pitch32 * S);
+        p.strideD = static_cast<uint32_t>(layout.pitchD * S);
+        if (!layout.doubles) {
+            p.innerProducts = base + 3 * k * S;
+            p.imageSums = base + (3 * k + 1) * S;
+            p.imageSumSqs = base + (3 * k + 2) * S;
+            if (layout.runtimeMasked) {
+                p.counts = base + 3 * P * S;
+                p.patternSums = base + (3 * P + 1 + 2 * k) * S;
+                p.patternSumSqs = base + (3 * P + 2 + 2 * k) * S;
+            } else {
+                p.counts = singles;
+                p.patternSums = singles + 1 + 2 * k;
+                p.patternSumSqs = singles + 2 + 2 * k;
+            }
+            continue;
+        }
+        p.imageSums = base + k * S;
+        p.innerProductsD = blockD + 2 * k * S;
+        p.imageSumSqsD = blockD + (2 * k + 1) * S;
+        if (layout.runtimeMasked) {
+            p.counts = base + P * S;
+            p.patternSums = base + (P + 1 + k) * S;
+            p.patternSumSqsD = blockD + (2 * P + k) * S;
+        } else {
+            p.counts = singles;
+            p.patternSums = singles + 1 + k;
+            p.patternSumSqsD = blockD + layout.rowsD() + k;
+        }
+    }
+}
+
+}  // namespace qsrch
+
 extern "C" {
 
 qsrch_status qsrch_computeStatsForPeaks(const qimg_windowConst* pattern,
@@ -222,18 +248,9 @@ qsrch_status qsrch_computeStatsForPeaks(const qimg_windowConst* pattern,
     // Inner products; with endpoints only on the runs grown by one position,
     // so that the refinement finds every neighbour of a listed position.
     if (endpoints != nullptr) {
-        const qstd_pair32* listed = nullptr;
-        uint32_t listedCount = 0;
-        if (frame.step(qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &listed, &listedCount)))
-            return frame.finish();
-        // The grown list holds a pair per image row; a shorter caller's list
-        // is read as if padded with empty runs, never past its end.
-        const size_t rows = std::max<size_t>(listedCount, static_cast<size_t>(image->height));
-        if (frame.step(qstd_vector_qstd_pair32_construct(&dilated, rows))) return frame.finish();
+        if (frame.step(qstd_vector_qstd_pair32_construct(&dilated, 0))) return frame.finish();
         frame.release<qstd_vector_qstd_pair32_destruct>(0, &dilated);
-        std::copy(listed, listed + listedCount, dilated.begin);
-        if (frame.step(qsrch_dilateEndpoints(&dilated, &dilated, 1, pattern->height, pattern->width,
-                                             image->height, image->width)))
+        if (frame.step(qsrch::dilateEndpointsForPeaks(endpoints, *pattern, *image, &dilated)))
             return frame.finish();
         if (frame.step(qsrch_computeInnerProductsUsingEndpoints(pattern, image, planes->innerProducts,
                                                                 planes->stride32, &dilated, 1)))
@@ -282,7 +299,7 @@ qsrch_status qsrch_computeStatsForPeaks(const qimg_windowConst* pattern,
         if (doubles)
             *planes->patternSumSqsD = given->sumSq;
         else
-            *planes->patternSumSqs = roundedUnsigned(given->sumSq);
+            *planes->patternSumSqs = qsrch::roundedUnsigned(given->sumSq);
         *totalCareOut = given->n;
         return frame.finish();
     }
@@ -364,21 +381,12 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
         if (QSRCH_FAILED(status)) return status;
     }
 
-    // The window grown by one position on each side, clipped to the image:
-    // the neighbours of the window's border positions.
-    const int64_t pw = pattern->width, ph = pattern->height;
-    const int64_t x0 = std::max<int64_t>(int64_t{R.x} - 1, 0);
-    const int64_t y0 = std::max<int64_t>(int64_t{R.y} - 1, 0);
-    const int64_t x1 = std::min<int64_t>(image->width, int64_t{R.x} + R.width + 1);
-    const int64_t y1 = std::min<int64_t>(image->height, int64_t{R.y} + R.height + 1);
-    const qstd_rect32 grown{static_cast<int32_t>(x0), static_cast<int32_t>(y0),
-                            static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)};
+    // The window grown by one position on each side: the neighbours of the
+    // window's border positions.
+    const qstd_rect32 grown = qsrch::grownRect(R, image->width, image->height);
 
-    // No candidate position: an empty answer, and nothing acquired. A window
-    // reaching past the image can leave the grown rectangle without
-    // positions although the window has some.
-    if (image->width - pw + 1 < 1 || image->height - ph + 1 < 1 || R.width - pw + 1 < 1 ||
-        R.height - ph + 1 < 1 || grown.width - pw + 1 < 1 || grown.height - ph + 1 < 1)
+    // No candidate position: an empty answer, and nothing acquired.
+    if (qsrch::noPeakPositions(*pattern, *image, R, grown))
         return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
 
     CallFrame<4> frame;
@@ -393,9 +401,9 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
     frame.release<qimg_image_destruct>(2, &space);
 
     qimg_windowConst imageView, maskView;
-    if (frame.step(narrowToGrown(*image, grown, &imageView))) return frame.finish();
+    if (frame.step(qsrch::narrowToGrown(*image, grown, &imageView))) return frame.finish();
     const bool runtimeMasked = present(runtimeMask);
-    if (runtimeMasked && frame.step(narrowToGrown(*runtimeMask, grown, &maskView)))
+    if (runtimeMasked && frame.step(qsrch::narrowToGrown(*runtimeMask, grown, &maskView)))
         return frame.finish();
 
     const bool doubles = qsrch::tooLargeForIntegers(pattern->width, pattern->height);
@@ -403,11 +411,12 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
         !doubles && endpoints != nullptr && endpointsFlag == 1 ? endpoints : nullptr;
     const int32_t nx = imageView.width - pattern->width + 1;
     const int32_t ny = imageView.height - pattern->height + 1;
-    const PlaneLayout layout(doubles, runtimeMasked, endpointsInUse != nullptr, nx, ny);
+    const qsrch::PeakPlaneLayout layout(doubles, runtimeMasked, endpointsInUse != nullptr, 1, nx, ny);
     if (frame.step(qstd_vector32_resize(&block32, layout.count32()))) return frame.finish();
     if (layout.countD() != 0 && frame.step(qstd_vectord_resize(&blockD, layout.countD())))
         return frame.finish();
-    const qsrch_peakPlanes planes = placePlanes(layout, block32.begin, blockD.begin);
+    qsrch_peakPlanes planes;
+    qsrch::placePeakPlanes(layout, block32.begin, blockD.begin, &planes);
 
     const qsrch_givenPatternStats given{havePatStats, patN, patSum, patSumSq, haveN, N};
     uint32_t totalCare = 0;

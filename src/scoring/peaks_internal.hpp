@@ -2,6 +2,7 @@
 // their peaks: the statistics planes of one call, and the internal steps.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include <qip/qip.h>
@@ -96,6 +97,18 @@ qsrch_status qsrch_refinePeaks(const qimg_windowConst* pattern,
                                const qsrch_peakPlanes* planes, const qstd_vector_* detected,
                                qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
+// The refinement shared by one and three planes: fills one record per
+// detected peak from the detector's fields, then refines it with
+// qsrch_refineOnePeak. peaksOut keeps the records filled before a failure.
+qsrch_status qsrch_refineDetectedPeaks(const qsrch_normalizedCorrelationParams* params,
+                                       const double* weights, uint32_t planeCount,
+                                       const qsrch_peakPlanes* planes,
+                                       const qstd_rect32* positions,
+                                       const qstd_vector_qstd_pair32* endpoints,
+                                       uint32_t endpointsFlag, const qsrch_shapeViews* shape,
+                                       const qstd_vector_* detected,
+                                       qstd_vector_qsrch_detectedPosePeak* peaksOut);
+
 // Recomputes the score of one peak record (already holding the detector's
 // position and flags), fits its sub-pixel position and fills contrast,
 // brightness and care count. planes points at planeCount sets: 1 (weights
@@ -131,3 +144,71 @@ qsrch_status qsrch_shapeScore(const qimg_windowConst* pattern, const qimg_window
                               uint8_t threshold, double* score);
 
 }  // extern "C"
+
+// Geometry and working-space helpers shared by the one- and three-plane peak
+// kernels.
+namespace qsrch {
+
+// The search rectangle grown by one position on each side and clipped to
+// the image: the neighbours of the window's border positions.
+qstd_rect32 grownRect(const qstd_rect32& window, int32_t imageWidth, int32_t imageHeight);
+
+// True when the image, the window, or the grown rectangle of a window that
+// reaches past the image leaves the pattern no candidate position.
+bool noPeakPositions(const qimg_windowConst& pattern, const qimg_windowConst& image,
+                     const qstd_rect32& window, const qstd_rect32& grown);
+
+// A view narrowed to the grown rectangle, in its own frame from (0, 0).
+qsrch_status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown,
+                           qimg_windowConst* out);
+
+// floor(x + 0.5) as an unsigned 32-bit value; out-of-range values saturate
+// rather than wrap.
+uint32_t roundedUnsigned(double x);
+
+// The pattern mask's care count: its sum over 255.
+qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut);
+
+// Fills `dilated` (constructed, empty) with the caller's run list grown by
+// one position in every direction, a pair per row of `image` at least.
+qsrch_status dilateEndpointsForPeaks(const qstd_vector_qstd_pair32* endpoints,
+                                     const qimg_windowConst& pattern,
+                                     const qimg_windowConst& image,
+                                     qstd_vector_qstd_pair32* dilated);
+
+// Where the statistics planes of one peak call live. The planes of one
+// element type share one block and are interleaved by rows (row y of each
+// plane in turn), so that the rows a score reads lie together: S elements of
+// room per plane row, nx or, with endpoints, 4*floor(nx/4) + 4 with the
+// block aligned to 16 bytes. Single-valued pattern statistics follow the
+// last row. Several plane sets (three for colour) share one care-count
+// plane. The kernels that fill image sums and sums of squares (and the
+// runtime-masked pattern statistics) write both element types at one
+// stride, so on the double path both blocks step by the larger plane count.
+struct PeakPlaneLayout {
+    bool doubles;
+    bool runtimeMasked;
+    bool aligned;  // endpoints in use: rows of whole 16-byte groups
+    uint32_t planeSets;
+    int32_t nx, ny;
+    size_t room;       // S
+    size_t pitch32;    // planes per row step in the unsigned block
+    size_t pitchD;     // planes per row step in the double block
+    size_t singles32;  // single-valued statistics after the last row
+    size_t singlesD;
+
+    static constexpr size_t kAlignmentRoom = 3;  // elements, for a 4-byte element and 16 bytes
+
+    PeakPlaneLayout(bool doublePath, bool masked, bool endpoints, uint32_t sets, int32_t nx_,
+                    int32_t ny_);
+    size_t rows32() const { return pitch32 * room * static_cast<size_t>(ny); }
+    size_t rowsD() const { return pitchD * room * static_cast<size_t>(ny); }
+    size_t count32() const { return rows32() + singles32 + (aligned ? kAlignmentRoom : 0); }
+    size_t countD() const { return pitchD == 0 ? 0 : rowsD() + singlesD; }
+};
+
+// Points layout.planeSets plane sets into the blocks.
+void placePeakPlanes(const PeakPlaneLayout& layout, uint32_t* block32, double* blockD,
+                     qsrch_peakPlanes* sets);
+
+}  // namespace qsrch

@@ -288,14 +288,14 @@ qsrch_status qsrch_refineOnePeak(const qsrch_normalizedCorrelationParams* params
     return frame.finish();
 }
 
-qsrch_status qsrch_refinePeaks(const qimg_windowConst* pattern,
-                               const qimg_windowConst* patternMask,
-                               const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
-                               const qstd_rect32* positions,
-                               const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
-                               const qsrch_normalizedCorrelationParams* params,
-                               const qsrch_peakPlanes* planes, const qstd_vector_* detected,
-                               qstd_vector_qsrch_detectedPosePeak* peaksOut)
+qsrch_status qsrch_refineDetectedPeaks(const qsrch_normalizedCorrelationParams* params,
+                                       const double* weights, uint32_t planeCount,
+                                       const qsrch_peakPlanes* planes,
+                                       const qstd_rect32* positions,
+                                       const qstd_vector_qstd_pair32* endpoints,
+                                       uint32_t endpointsFlag, const qsrch_shapeViews* shape,
+                                       const qstd_vector_* detected,
+                                       qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
     const qip_detectedPeak* found = nullptr;
     uint32_t count = 0;
@@ -306,7 +306,6 @@ qsrch_status qsrch_refinePeaks(const qimg_windowConst* pattern,
     qsrch_detectedPosePeak* out = nullptr;
     if (QSRCH_FAILED(status = qstd_vector_qsrch_detectedPosePeak_getBegin(peaksOut, &out))) return status;
 
-    const qsrch_shapeViews shape{pattern, patternMask, image, runtimeMask};
     for (uint32_t k = 0; k < count; ++k) {
         qsrch_detectedPosePeak& peak = out[k];
         const qip_detectedPeak& d = found[k];
@@ -321,11 +320,25 @@ qsrch_status qsrch_refinePeaks(const qimg_windowConst* pattern,
         peak.searchLevel = 0;
         peak.searchSplit = 0;
         peak.careCount = 0;
-        status = qsrch_refineOnePeak(params, nullptr, 1, planes, positions, endpoints, endpointsFlag,
-                                     &shape, &peak);
+        status = qsrch_refineOnePeak(params, weights, planeCount, planes, positions, endpoints,
+                                     endpointsFlag, shape, &peak);
         if (QSRCH_FAILED(status)) return status;
     }
     return QSRCH_OK;
+}
+
+qsrch_status qsrch_refinePeaks(const qimg_windowConst* pattern,
+                               const qimg_windowConst* patternMask,
+                               const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
+                               const qstd_rect32* positions,
+                               const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
+                               const qsrch_normalizedCorrelationParams* params,
+                               const qsrch_peakPlanes* planes, const qstd_vector_* detected,
+                               qstd_vector_qsrch_detectedPosePeak* peaksOut)
+{
+    const qsrch_shapeViews shape{pattern, patternMask, image, runtimeMask};
+    return qsrch_refineDetectedPeaks(params, nullptr, 1, planes, positions, endpoints, endpointsFlag,
+                                     &shape, detected, peaksOut);
 }
 
 QSRCH_API qsrch_status qsrch_computeShapeScoreOptimizationForImage(

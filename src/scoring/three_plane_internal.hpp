@@ -7,6 +7,7 @@
 #include <qsrch/three_plane.h>
 
 #include "scoring/internal.hpp"
+#include "scoring/peaks_internal.hpp"
 
 extern "C" {
 
@@ -41,6 +42,44 @@ qsrch_status qsrch_computeNormalizedCorrelationRuntimeMasked3UsingEndpoints(
     const uint32_t* IP1, const uint32_t* IP2, uint32_t innerProductsStride,
     const qsrch_normalizedCorrelationParams* params, const double* weights, double* scores,
     uint32_t scoresStride, const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsStep);
+
+// What one three-plane peak call works on. The runtime mask is in use
+// whenever non-null; the window is always given. doubles picks the double
+// statistics (patterns of more than 0x10000 pixels), else the integer ones.
+// Endpoints are in use on the integer path with endpointsFlag 1. Without
+// patternStatsGiven the kernel computes each plane's sums and the care
+// count (the pattern mask's, or every pixel) itself; with it, n, Sp_k and
+// Spp_k serve every position when no runtime mask is in use, and n sets the
+// care limit when one is.
+typedef struct qsrch_peaks3Inputs {
+    const qimg_windowConst* pattern[3];
+    const qimg_windowConst* patternMask;
+    const qimg_windowConst* image[3];
+    const qimg_windowConst* runtimeMask;
+    qstd_rect32 window;
+    const qstd_vector_qstd_pair32* endpoints;
+    uint32_t endpointsFlag;
+    uint32_t doubles;
+    uint32_t patternStatsGiven;
+    uint32_t n;
+    uint32_t patternSums[3];
+    double patternSumSqs[3];
+} qsrch_peaks3Inputs;
+
+// The three-plane peak kernel behind the eight exported three-plane entries.
+qsrch_status qsrch_computePeaksCommon3(const qsrch_peaks3Inputs* inputs, double peakThreshold,
+                                       const qsrch_normalizedCorrelationParams* params,
+                                       const double* weights,
+                                       qstd_vector_qsrch_detectedPosePeak* peaksOut);
+
+// Turns detected peaks into pose peaks scored with three plane sets and the
+// weights; no shape score. positions is the planes' grid (x0, y0, nx, ny).
+qsrch_status qsrch_refinePeaks3(const qstd_rect32* positions,
+                                const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
+                                const qsrch_normalizedCorrelationParams* params,
+                                const double* weights, const qsrch_peakPlanes* planes,
+                                const qstd_vector_* detected,
+                                qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 }  // extern "C"
 

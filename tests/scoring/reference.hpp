@@ -30,22 +30,20 @@ struct Placement {
     {
         for (int32_t j = 0; j < pattern->height(); ++j)
             for (int32_t i = 0; i < pattern->width(); ++i)
-                if (care == nullptr || care->at(x + i, y + j) != 0)
-                    f(pattern->at(i, j), image->at(x + i, y + j));
+                if (care == nullptr || care->at(x + i, y + j) != 0) f(pattern->at(i, j), image->at(x + i, y + j));
     }
     Stats stats() const
     {
         Stats s;
         forEach([&](uint64_t p, uint64_t v) {
-            ++s.N;
-            s.Sp += p, s.Spp += p * p, s.Si += v, s.Sii += v * v, s.IP += p * v;
+            ++s.N, s.Sp += p, s.Spp += p * p, s.Si += v, s.Sii += v * v, s.IP += p * v;
         });
         return s;
     }
     // Centred cross and squared deviations, from the means in long double.
     void centred(long double& c, long double& vp, long double& vi, long double& n) const
     {
-        Stats s = stats();
+        const Stats s = stats();
         n = s.N;
         c = vp = vi = 0;
         if (s.N == 0) return;
@@ -56,21 +54,18 @@ struct Placement {
     }
 };
 
+inline qsrch_normalizedCorrelationParams scoreParams(uint32_t absolute, uint32_t negative, uint32_t covariance)
+{
+    qsrch_normalizedCorrelationParams p;
+    qsrch_normalizedCorrelationParams_init(&p);
+    p.absoluteCorrelation = absolute, p.negativeCorrelation = negative, p.covarianceScore = covariance;
+    return p;
+}
+
 struct ModeCase {
     const char* name;
     qsrch_normalizedCorrelationParams params;
 };
-
-inline qsrch_normalizedCorrelationParams scoreParams(uint32_t absolute, uint32_t negative,
-                                                     uint32_t covariance)
-{
-    qsrch_normalizedCorrelationParams p;
-    qsrch_normalizedCorrelationParams_init(&p);
-    p.absoluteCorrelation = absolute;
-    p.negativeCorrelation = negative;
-    p.covarianceScore = covariance;
-    return p;
-}
 
 inline const std::vector<ModeCase>& allModes()
 {
@@ -88,10 +83,7 @@ inline long double referenceScore(const Placement& placement, const qsrch_normal
     long double c, vp, vi, n;
     placement.centred(c, vp, vi, n);
     if (params.covarianceScore) return vp == 0 ? 0.0L : c / std::sqrt(n * vp);
-    if (params.absoluteCorrelation)
-        c = std::fabs(c);
-    else if (params.negativeCorrelation)
-        c = -c;
+    c = params.absoluteCorrelation ? std::fabs(c) : params.negativeCorrelation ? -c : c;
     return c > 0 && vp * vi != 0 ? c * c / (vp * vi) : 0.0L;
 }
 
@@ -99,8 +91,7 @@ inline ::testing::AssertionResult closeRelative(double actual, long double expec
 {
     if (std::fabs(actual - expected) <= tolerance * std::fabs(expected) + 1e-15L)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "actual " << actual << ", expected " << static_cast<double>(expected);
+    return ::testing::AssertionFailure() << "actual " << actual << ", expected " << static_cast<double>(expected);
 }
 
 }  // namespace qtest
