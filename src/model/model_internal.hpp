@@ -42,7 +42,7 @@ float qsrch_normcorr_defaultCoarseGranularity(int32_t m);
 int32_t qsrch_normcorr_countLevels(float coarseGranularity);
 
 // Granularities chosen by trial searches of the pattern's own image: fills
-// coarseOut and fineOut.
+// coarseOut and fineOut. For now it refuses with QSRCH_E_NO_GRANULARITY.
 qsrch_status qsrch_normcorr_selectCoarseGranularityByTrial(const qimg_windowConst* pattern,
                                                            const qimg_windowConst* mask, float trialThreshold,
                                                            float* coarseOut, int32_t* fineOut);

@@ -301,15 +301,15 @@ int32_t qsrch_normcorr_countLevels(float coarseGranularity)
     return count;
 }
 
-qsrch_status qsrch_normcorr_selectCoarseGranularityByTrial(const qimg_windowConst* pattern,
+qsrch_status qsrch_normcorr_selectCoarseGranularityByTrial(const qimg_windowConst* /*pattern*/,
                                                            const qimg_windowConst* /*mask*/,
-                                                           float /*trialThreshold*/, float* coarseOut,
-                                                           int32_t* fineOut)
+                                                           float /*trialThreshold*/, float* /*coarseOut*/,
+                                                           int32_t* /*fineOut*/)
 {
-    // Size-based until the coarse-to-fine search exists; the trial searches replace this body then.
-    *fineOut = 1;
-    *coarseOut = qsrch_normcorr_defaultCoarseGranularity(std::min(pattern->width, pattern->height));
-    return QSRCH_OK;
+    // Choosing by trial searches the pattern's own image with the
+    // coarse-to-fine search; until that selection exists, a training that asks
+    // for it is refused rather than quietly given a size-based choice.
+    return QSRCH_E_NO_GRANULARITY;
 }
 
 qsrch_status qsrch_normcorr_model_trainInternal(qsrch_normcorr_model* model,
