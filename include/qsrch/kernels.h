@@ -7,7 +7,9 @@
  * for a pixel when it is non-zero. Integer kernels refuse patterns of more
  * than 65536 pixels where their sums of squares could overflow
  * (QSRCH_E_PATTERN_TOO_LARGE); the D forms, with double outputs, have no
- * such limit and are exact. Kernels covering more than 31 positions poll
+ * such limit and are exact (qsrch_DcomputeSumISumISq holds each pattern
+ * row's sum of squares in 32 bits, which bounds its pattern rows to 66051
+ * pixels). Kernels covering more than 31 positions poll
  * qsys_attention_check() first and return its negative answer unchanged
  * before writing anything. */
 #ifndef QSRCH_KERNELS_H

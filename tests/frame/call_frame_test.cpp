@@ -1,8 +1,5 @@
 // The per-call cleanup list, the optimized-path dispatch and the attention
 // rule: the three protocols every entry point relies on.
-#include <string>
-#include <vector>
-
 #include "frame/attention.hpp"
 #include "frame/call_frame.hpp"
 #include "frame/dispatch.hpp"
@@ -10,7 +7,7 @@
 
 namespace {
 
-std::vector<std::string>* releaseLog = nullptr;
+std::vector<std::string> releaseLog;
 
 struct Tracked {
     std::string name;
@@ -19,154 +16,94 @@ struct Tracked {
 
 qsys_status destroyTracked(Tracked* t)
 {
-    releaseLog->push_back(t->name);
+    releaseLog.push_back(t->name);
     return t->destroyStatus;
 }
 
-// A constructor that builds three members and fails at `failAt` (or not).
-qsys_status buildThree(Tracked (&members)[3], int failAt, Tracked* local)
-{
-    qsrch::CallFrame<4> frame;
-    frame.release<destroyTracked>(0, local);
-    for (int k = 0; k < 3; ++k) {
-        if (frame.step(k == failAt ? QSYS_E_NO_MEMORY : QSYS_OK)) return frame.finish();
-        frame.releaseOnFailure<destroyTracked>(1 + k, &members[k]);
-    }
-    return frame.finish();
-}
-
-class CallFrameTest : public ::testing::Test {
-protected:
-    void SetUp() override { releaseLog = &log; }
-    void TearDown() override { releaseLog = nullptr; }
-    std::vector<std::string> log;
-};
-
-TEST_F(CallFrameTest, SuccessKeepsMembersAndReleasesLocals)
-{
-    Tracked members[3] = {{"a"}, {"b"}, {"c"}};
-    Tracked local{"local"};
-    EXPECT_EQ(buildThree(members, -1, &local), QSYS_OK);
-    EXPECT_EQ(log, (std::vector<std::string>{"local"}));
-}
-
-TEST_F(CallFrameTest, FailureHalfWayUndoesBuiltMembersLatestFirst)
-{
-    Tracked members[3] = {{"a"}, {"b"}, {"c"}};
-    Tracked local{"local"};
-    EXPECT_EQ(buildThree(members, 2, &local), QSYS_E_NO_MEMORY);
-    EXPECT_EQ(log, (std::vector<std::string>{"b", "a", "local"}));
-}
-
-TEST_F(CallFrameTest, ReturnsTheStatusReadAfterCleanup)
-{
-    // A failing release turns a success into that failure; it does not
-    // replace an earlier failure.
-    Tracked broken{"broken", QSYS_E_BAD_ARGUMENT};
-    {
-        qsrch::CallFrame<1> frame;
-        frame.release<destroyTracked>(0, &broken);
-        EXPECT_EQ(frame.finish(), QSYS_E_BAD_ARGUMENT);
-    }
-    {
-        qsrch::CallFrame<1> frame;
-        frame.release<destroyTracked>(0, &broken);
-        frame.step(QSYS_E_NO_MEMORY);
-        EXPECT_EQ(frame.finish(), QSYS_E_NO_MEMORY);
-    }
-    EXPECT_EQ(log.size(), 2u);
-}
-
-TEST_F(CallFrameTest, MemoryBlocksAreFreedAtEveryExit)
+// A constructor with a local object and scratch memory and three members
+// (the last one memory), failing at step `failAt` or not: members built so
+// far are undone latest first, locals always.
+TEST(CallFrame, ReleasesLocalsAlwaysAndMembersOnlyOnFailure)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
-    for (qsys_status outcome : {QSYS_OK, QSYS_E_ABORTED}) {
-        qsrch::CallFrame<2> frame;
-        void* scratch = nullptr;
-        void* member = nullptr;
+    const std::vector<std::string> expected[] = {{"local"}, {"local"}, {"a", "local"}, {"b", "a", "local"},
+                                                 {"b", "a", "local"}};
+    for (int failAt = -1; failAt < 4; ++failAt) {
+        releaseLog.clear();
+        Tracked members[2] = {{"a"}, {"b"}}, local{"local"};
+        void *scratch = nullptr, *member = nullptr;
+        qsrch::CallFrame<5> frame;
+        frame.release<destroyTracked>(0, &local);
         ASSERT_FALSE(frame.step(qsys_memory_alloc_internal(100, &scratch)));
-        frame.releaseMemory(0, &scratch);
-        ASSERT_FALSE(frame.step(qsys_memory_alloc_internal(100, &member)));
-        frame.releaseMemoryOnFailure(1, &member);
-        frame.step(outcome);
-        EXPECT_EQ(frame.finish(), outcome);
-        EXPECT_EQ(scratch, nullptr);
-        EXPECT_EQ(member == nullptr, outcome != QSYS_OK);
+        frame.releaseMemory(1, &scratch);
+        for (int k = 0; k < 4; ++k) {
+            const qsys_status built = k == failAt ? QSYS_E_NO_MEMORY
+                                      : k == 2    ? qsys_memory_alloc_internal(100, &member)
+                                                  : QSYS_OK;
+            if (frame.step(built)) break;
+            if (k < 2) frame.releaseOnFailure<destroyTracked>(2 + k, &members[k]);
+            if (k == 2) frame.releaseMemoryOnFailure(4, &member);
+        }
+        EXPECT_EQ(frame.finish(), failAt < 0 ? QSYS_OK : QSYS_E_NO_MEMORY);
+        EXPECT_EQ(releaseLog, expected[failAt + 1]) << "failing at " << failAt;
+        EXPECT_TRUE(scratch == nullptr && (member != nullptr) == (failAt < 0)) << "failing at " << failAt;
         qsys_memory_free_internal(&member);
     }
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
 
-// ---- Dispatch ----------------------------------------------------------------
-
-struct DispatchCase {
-    uint32_t optimizedStatus;
-    bool genericRuns;
-};
-
-class DispatchTest : public ::testing::TestWithParam<DispatchCase> {};
-
-TEST_P(DispatchTest, FallsBackOnlyOnTheNoPathFamily)
+// A failing release turns a success into its failure, never an earlier failure.
+TEST(CallFrame, ReturnsTheStatusReadAfterCleanup)
 {
-    const DispatchCase c = GetParam();
-    int generic = 0;
-    qsys_status s = qsrch::dispatch(
-        u"qsrch_test", [&] { return QSYS_STATUS(c.optimizedStatus); },
-        [&] {
-            ++generic;
-            return QSYS_STATUS(0x12);
-        });
-    EXPECT_EQ(generic, c.genericRuns ? 1 : 0);
-    EXPECT_EQ(s, c.genericRuns ? QSYS_STATUS(0x12) : QSYS_STATUS(c.optimizedStatus));
+    Tracked broken{"broken", QSYS_E_BAD_ARGUMENT};
+    for (qsys_status callStatus : {QSYS_OK, QSYS_E_NO_MEMORY}) {
+        qsrch::CallFrame<1> frame;
+        frame.release<destroyTracked>(0, &broken);
+        frame.step(callStatus);
+        EXPECT_EQ(frame.finish(), callStatus == QSYS_OK ? QSYS_E_BAD_ARGUMENT : callStatus);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, DispatchTest,
-                         ::testing::Values(DispatchCase{0x80000601u, true}, DispatchCase{0x80000600u, true},
-                                           DispatchCase{0x8000061Fu, true}, DispatchCase{0x00000605u, true},
-                                           DispatchCase{0x12340610u, true}, DispatchCase{0x80000620u, false},
-                                           DispatchCase{0x800005FFu, false}, DispatchCase{0x80000A14u, false},
-                                           DispatchCase{0u, false}));
-
-TEST(Dispatch, InhibitQueryForbidsOnlyTheNamedPath)
+// Only the 0x600 family of the optimized path's answer falls back; the
+// inhibit query forbids only the named path.
+TEST(Dispatch, FallsBackOnlyOnTheNoPathFamilyAndWhereInhibited)
 {
+    const std::pair<uint32_t, bool> answers[] = {{0x80000601u, true},  {0x80000600u, true},  {0x8000061Fu, true},
+                                                 {0x00000605u, true},  {0x12340610u, true},  {0x80000620u, false},
+                                                 {0x800005FFu, false}, {0x80000A14u, false}, {0u, false}};
+    for (const std::pair<uint32_t, bool>& answer : answers) {
+        int generic = 0;
+        const qsys_status s = qsrch::dispatch(
+            u"qsrch_test", [&] { return QSYS_STATUS(answer.first); },
+            [&] { return ++generic, QSYS_STATUS(0x12); });
+        EXPECT_EQ(generic, answer.second ? 1 : 0) << std::hex << answer.first;
+        EXPECT_EQ(s, answer.second ? QSYS_STATUS(0x12) : QSYS_STATUS(answer.first)) << std::hex << answer.first;
+    }
     qtest::InhibitSwitch inhibit({u"qsrch_a"});
     int optimized = 0, generic = 0;
-    auto run = [&](const char16_t* name) {
-        return qsrch::dispatch(
-            name, [&] { return ++optimized, QSYS_OK; }, [&] { return ++generic, QSYS_OK; });
-    };
-    run(u"qsrch_a");
-    run(u"qsrch_b");
-    EXPECT_EQ(optimized, 1);
-    EXPECT_EQ(generic, 1);
+    for (const char16_t* name : {u"qsrch_a", u"qsrch_b"})
+        qsrch::dispatch(name, [&] { return ++optimized, QSYS_OK; }, [&] { return ++generic, QSYS_OK; });
+    EXPECT_TRUE(optimized == 1 && generic == 1);
     EXPECT_EQ(inhibit.asked(), (std::vector<std::u16string>{u"qsrch_a", u"qsrch_b"}));
 }
 
-// ---- Attention ---------------------------------------------------------------
-
+// Counts and sizes are signed 32-bit products: two negative extents make a
+// positive count, a wrapping product is taken as it wraps.
 TEST(Attention, PollsAboveThirtyOnePositionsAndPassesTheAnswerOn)
 {
     qtest::AttentionCounter attention(QSYS_E_ABORTED);
-    EXPECT_EQ(qsrch::pollAttention(31, 1), QSYS_OK);
-    EXPECT_EQ(attention.polls(), 0);
-    EXPECT_EQ(qsrch::pollAttention(8, 4), QSYS_E_ABORTED);
-    EXPECT_EQ(attention.polls(), 1);
-    // Counts are 32-bit signed products: two negative extents make a
-    // positive count and poll; a wrapping product is taken as it wraps.
-    EXPECT_EQ(qsrch::pollAttention(-8, -4), QSYS_E_ABORTED);
-    EXPECT_EQ(qsrch::product32(0x10000, 0x10000), 0);
-    EXPECT_TRUE(qsrch::tooLargeForIntegers(257, 256));
-    EXPECT_FALSE(qsrch::tooLargeForIntegers(256, 256));
+    EXPECT_TRUE(qsrch::pollAttention(31, 1) == QSYS_OK && attention.polls() == 0);
+    EXPECT_TRUE(qsrch::pollAttention(8, 4) == QSYS_E_ABORTED && qsrch::pollAttention(-8, -4) == QSYS_E_ABORTED);
+    EXPECT_TRUE(attention.polls() == 2 && qsrch::product32(0x10000, 0x10000) == 0);
+    EXPECT_TRUE(qsrch::tooLargeForIntegers(257, 256) && !qsrch::tooLargeForIntegers(256, 256));
 }
 
-TEST(StatusNames, NameEveryCodeOnce)
+TEST(StatusNames, NameEveryCode)
 {
-    EXPECT_STREQ(qsrch_statusName(QSRCH_OK), "QSRCH_OK");
-    EXPECT_STREQ(qsrch_statusName(QSRCH_E_PATTERN_TOO_LARGE), "QSRCH_E_PATTERN_TOO_LARGE");
-    EXPECT_STREQ(qsrch_statusName(QSYS_E_NO_MEMORY), "QSYS_E_NO_MEMORY");
-    EXPECT_STREQ(qsrch_statusName(QSYS_STATUS(0x80000A15u)), "unknown status");
     for (uint32_t code = 0x80000A01u; code <= 0x80000A14u; ++code)
         EXPECT_STRNE(qsrch_statusName(QSYS_STATUS(code)), "unknown status") << std::hex << code;
+    EXPECT_STREQ(qsrch_statusName(QSRCH_E_PATTERN_TOO_LARGE), "QSRCH_E_PATTERN_TOO_LARGE");
+    EXPECT_STREQ(qsrch_statusName(QSYS_STATUS(0x80000A15u)), "unknown status");
     EXPECT_EQ(qsrch_versionNumber(), static_cast<uint32_t>(QSRCH_VERSION_NUMBER));
 }
 

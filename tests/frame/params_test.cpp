@@ -1,236 +1,129 @@
-// Parameter records: defaults, validation order, conversions and equality.
+// Parameter records: defaults, validation order (every range rule fails on
+// NaN), conversions and equality.
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <limits>
 
 #include "support/test_support.hpp"
 
 namespace {
 
-const float kNaN = std::numeric_limits<float>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
+const float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
+using Change = void (*)(qsrch_normcorr_runParams&);
 
-TEST(TrainParams, DefaultsValidate)
+// Top-level granularities are powers of two; the normcorr coarse one is any
+// finite value of at least 1. The first violated rule wins. Defaults pass.
+TEST(TrainParams, GranularityRulesInOrder)
 {
-    qsrch_trainParams t;
-    qsrch_normcorr_trainParams n;
-    ASSERT_EQ(qsrch_trainParams_init(&t), QSRCH_OK);
-    ASSERT_EQ(qsrch_normcorr_trainParams_init(&n), QSRCH_OK);
-    EXPECT_EQ(t.coarseGranularity, 4);
-    EXPECT_EQ(n.coarseGranularity, 4.0f);
-    EXPECT_EQ(n.trialThreshold, 0.25f);
-    EXPECT_EQ(qsrch_trainParams_validate(&t), QSRCH_OK);
-    EXPECT_EQ(qsrch_normcorr_trainParams_validate(&n), QSRCH_OK);
-}
-
-TEST(TrainParams, TopLevelGranularitiesArePowersOfTwo)
-{
-    struct Case {
-        int32_t coarse, fine;
-        uint32_t algorithm;
-        qsrch_status expected;
-    };
-    const Case cases[] = {
-        {1, 1, 1, QSRCH_OK},          {64, 2, 1, QSRCH_OK},
-        {3, 1, 1, QSRCH_E_BAD_GRANULARITY},  {6, 1, 1, QSRCH_E_BAD_GRANULARITY},
-        {0, 1, 1, QSRCH_E_BAD_GRANULARITY},  {-4, 1, 1, QSRCH_E_BAD_GRANULARITY},
-        {4, 0, 1, QSRCH_E_BAD_GRANULARITY},  {4, 3, 1, QSRCH_E_BAD_GRANULARITY},
-        {4, 8, 1, QSRCH_E_GRANULARITY_ORDER}, {4, 2, 2, QSRCH_E_BAD_ALGORITHM},
-        {3, 8, 2, QSRCH_E_BAD_GRANULARITY},  // the first violated rule wins
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.coarse << "/" << c.fine << "/" << c.algorithm);
+    const qsrch_status ok = QSRCH_OK, bad = QSRCH_E_BAD_GRANULARITY, order = QSRCH_E_GRANULARITY_ORDER;
+    const std::tuple<float, int32_t, uint32_t, qsrch_status, qsrch_status> cases[] = {  // top level, normcorr
+        {4, 1, 1, ok, ok},     {64, 2, 1, ok, ok},     {3, 3, 1, bad, ok},       {6, 1, 1, bad, ok},
+        {1.5f, 1, 1, bad, ok}, {0, 1, 1, bad, bad},    {0.5f, 1, 1, bad, bad},   {-4, 1, 1, bad, bad},
+        {kNaN, 1, 1, bad, bad}, {kInf, 1, 1, bad, bad}, {4, 0, 1, bad, bad},      {4, 3, 1, bad, bad},
+        {4, 8, 1, order, order}, {4, 2, 2, QSRCH_E_BAD_ALGORITHM, ok},            {3, 8, 2, bad, order}};
+    for (const auto& [coarse, fine, algorithm, topLevel, normcorr] : cases) {
         qsrch_trainParams t;
-        qsrch_trainParams_init(&t);
-        t.coarseGranularity = c.coarse;
-        t.fineGranularity = c.fine;
-        t.algorithm = c.algorithm;
-        EXPECT_EQ(qsrch_trainParams_validate(&t), c.expected);
-    }
-}
-
-TEST(TrainParams, NormcorrCoarseGranularityNeedNotBeAPowerOfTwo)
-{
-    struct Case {
-        float coarse;
-        int32_t fine;
-        qsrch_status expected;
-    };
-    const Case cases[] = {
-        {3.0f, 1, QSRCH_OK},
-        {3.0f, 3, QSRCH_OK},  // fine equal to coarse
-        {1.5f, 1, QSRCH_OK},
-        {4.0f, 8, QSRCH_E_GRANULARITY_ORDER},
-        {4.0f, 0, QSRCH_E_BAD_GRANULARITY},
-        {4.0f, 3, QSRCH_E_BAD_GRANULARITY},
-        {0.5f, 1, QSRCH_E_BAD_GRANULARITY},
-        {kNaN, 1, QSRCH_E_BAD_GRANULARITY},
-        {std::numeric_limits<float>::infinity(), 1, QSRCH_E_BAD_GRANULARITY},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.coarse << "/" << c.fine);
         qsrch_normcorr_trainParams n;
-        qsrch_normcorr_trainParams_init(&n);
-        n.coarseGranularity = c.coarse;
-        n.fineGranularity = c.fine;
-        EXPECT_EQ(qsrch_normcorr_trainParams_validate(&n), c.expected);
+        ASSERT_TRUE(qsrch_trainParams_init(&t) == QSRCH_OK && qsrch_normcorr_trainParams_init(&n) == QSRCH_OK);
+        EXPECT_TRUE(t.coarseGranularity == 4 && n.coarseGranularity == 4.0f && n.trialThreshold == 0.25f);
+        t.coarseGranularity = int32_t(coarse), t.fineGranularity = n.fineGranularity = fine;
+        t.algorithm = algorithm, n.coarseGranularity = coarse;
+        if (std::isfinite(coarse) && coarse == std::floor(coarse)) {
+            EXPECT_EQ(qsrch_trainParams_validate(&t), topLevel) << coarse << "/" << fine << "/" << algorithm;
+        }
+        EXPECT_EQ(qsrch_normcorr_trainParams_validate(&n), normcorr) << coarse << "/" << fine;
     }
 }
 
-TEST(TrainParams, ConversionValidatesAndResetsTrialThreshold)
+// The rules both run records share, in order, then the normcorr record's
+// contrast and brightness limits.
+TEST(RunParams, RulesInOrder)
 {
-    qsrch_trainParams t;
-    qsrch_trainParams_init(&t);
-    t.coarseGranularity = 8;
-    t.fineGranularity = 2;
-    t.useSurround = 1;
-    t.autoSelectByTrial = 1;
-    qsrch_normcorr_trainParams n;
-    qsrch_normcorr_trainParams_init(&n);
-    n.trialThreshold = 0.9f;
-    ASSERT_EQ(qsrch_normcorr_trainParams_initFromTrainParams(&n, &t), QSRCH_OK);
-    EXPECT_EQ(n.coarseGranularity, 8.0f);
-    EXPECT_EQ(n.fineGranularity, 2);
-    EXPECT_EQ(n.useSurround, 1u);
-    EXPECT_EQ(n.autoSelectByTrial, 1u);
-    EXPECT_EQ(n.trialThreshold, 0.25f);
-
-    t.algorithm = 7;
-    n.trialThreshold = 0.9f;
-    EXPECT_EQ(qsrch_normcorr_trainParams_initFromTrainParams(&n, &t), QSRCH_E_BAD_ALGORITHM);
-    EXPECT_EQ(n.trialThreshold, 0.9f);  // untouched on failure
-}
-
-// The run rules shared by both run records, applied to either.
-template <class Run>
-void checkCommonRunRules(const std::function<qsrch_status(const Run&)>& validate, const Run& defaults)
-{
-    struct Case {
-        float accept, confusion;
-        int32_t num;
-        float overlap;
-        qsrch_status expected;
+    const std::pair<Change, qsrch_status> cases[] = {
+        {[](auto& p) { p.acceptThreshold = p.confusionThreshold = p.overlapFraction = 1; }, QSRCH_OK},
+        {[](auto& p) { p.acceptThreshold = -0.1f; }, QSRCH_E_BAD_ACCEPT_THRESHOLD},
+        {[](auto& p) { p.acceptThreshold = kNaN; }, QSRCH_E_BAD_ACCEPT_THRESHOLD},
+        {[](auto& p) { p.confusionThreshold = kNaN; }, QSRCH_E_BAD_CONFUSION_THRESHOLD},
+        {[](auto& p) { p.acceptThreshold = 0.6f; }, QSRCH_E_ACCEPT_ABOVE_CONFUSION},
+        {[](auto& p) { p.numToFind = 0; }, QSRCH_E_BAD_NUM_TO_FIND},
+        {[](auto& p) { p.overlapFraction = 1.01f; }, QSRCH_E_BAD_OVERLAP},
+        {[](auto& p) { p.overlapFraction = kNaN; }, QSRCH_E_BAD_OVERLAP},
+        {[](auto& p) { p.acceptThreshold = 0.6f, p.numToFind = 0, p.overlapFraction = kNaN; },
+         QSRCH_E_ACCEPT_ABOVE_CONFUSION},
+        {[](auto& p) { p.contrastMin = 0.5, p.contrastMax = 0.5, p.brightnessMax = 0; }, QSRCH_OK},
+        {[](auto& p) { p.contrastMin = kNaN; }, QSRCH_E_BAD_CONTRAST_MIN},
+        {[](auto& p) { p.contrastMin = 2, p.contrastMax = 1; }, QSRCH_E_CONTRAST_RANGE},
+        {[](auto& p) { p.brightnessMin = -0.5; }, QSRCH_E_BAD_BRIGHTNESS_MIN},
+        {[](auto& p) { p.brightnessMin = kNaN; }, QSRCH_E_BAD_BRIGHTNESS_MIN},
+        {[](auto& p) { p.brightnessMin = 2, p.brightnessMax = 1; }, QSRCH_E_BRIGHTNESS_RANGE},
     };
-    const Case cases[] = {
-        {1.0f, 1.0f, 1, 1.0f, QSRCH_OK},
-        {0.0f, 0.0f, 5, 0.0f, QSRCH_OK},
-        {-0.1f, 0.5f, 1, 1.0f, QSRCH_E_BAD_ACCEPT_THRESHOLD},
-        {kNaN, 0.5f, 1, 1.0f, QSRCH_E_BAD_ACCEPT_THRESHOLD},
-        {0.3f, 1.5f, 1, 1.0f, QSRCH_E_BAD_CONFUSION_THRESHOLD},
-        {0.3f, kNaN, 1, 1.0f, QSRCH_E_BAD_CONFUSION_THRESHOLD},
-        {0.6f, 0.5f, 1, 1.0f, QSRCH_E_ACCEPT_ABOVE_CONFUSION},
-        {0.3f, 0.5f, 0, 1.0f, QSRCH_E_BAD_NUM_TO_FIND},
-        {0.3f, 0.5f, 1, 1.01f, QSRCH_E_BAD_OVERLAP},
-        {0.3f, 0.5f, 1, kNaN, QSRCH_E_BAD_OVERLAP},
-        {0.6f, 0.5f, 0, kNaN, QSRCH_E_ACCEPT_ABOVE_CONFUSION},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.accept << "/" << c.confusion << "/" << c.num << "/" << c.overlap);
-        Run r = defaults;
-        r.acceptThreshold = c.accept;
-        r.confusionThreshold = c.confusion;
-        r.numToFind = c.num;
-        r.overlapFraction = c.overlap;
-        EXPECT_EQ(validate(r), c.expected);
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        qsrch_normcorr_runParams n;
+        qsrch_runParams r;
+        ASSERT_TRUE(qsrch_normcorr_runParams_init(&n) == QSRCH_OK && qsrch_runParams_init(&r) == QSRCH_OK);
+        cases[k].first(n);
+        r.acceptThreshold = n.acceptThreshold, r.confusionThreshold = n.confusionThreshold;
+        r.numToFind = n.numToFind, r.overlapFraction = n.overlapFraction;
+        EXPECT_EQ(qsrch_normcorr_runParams_validate(&n), cases[k].second) << "case " << k;
+        EXPECT_EQ(qsrch_runParams_validate(&r), k < 9 ? cases[k].second : QSRCH_OK) << "case " << k;
     }
-}
-
-TEST(RunParams, CommonRulesInOrder)
-{
     qsrch_runParams r;
     qsrch_runParams_init(&r);
-    checkCommonRunRules<qsrch_runParams>([](const qsrch_runParams& p) { return qsrch_runParams_validate(&p); },
-                                         r);
     r.algorithm = 0;
     EXPECT_EQ(qsrch_runParams_validate(&r), QSRCH_E_BAD_ALGORITHM);
-
-    qsrch_normcorr_runParams n;
-    ASSERT_EQ(qsrch_normcorr_runParams_init(&n), QSRCH_OK);
-    checkCommonRunRules<qsrch_normcorr_runParams>(
-        [](const qsrch_normcorr_runParams& p) { return qsrch_normcorr_runParams_validate(&p); }, n);
 }
 
-TEST(RunParams, ContrastAndBrightnessLimits)
+// Conversions copy the shared fields, validate the source first (leaving the
+// target untouched on failure) and reset what the source does not have.
+TEST(Params, DefaultsAndConversions)
 {
-    struct Case {
-        double cMin, cMax, bMin, bMax;
-        qsrch_status expected;
-    };
-    const double nan = std::nan("");
-    const Case cases[] = {
-        {0, 0, 0, kInf, QSRCH_OK},
-        {0.5, 2, 1, 1, QSRCH_OK},
-        {-1, kInf, 0, kInf, QSRCH_E_BAD_CONTRAST_MIN},
-        {nan, kInf, 0, kInf, QSRCH_E_BAD_CONTRAST_MIN},
-        {2, 1, 0, kInf, QSRCH_E_CONTRAST_RANGE},
-        {0, kInf, -0.5, kInf, QSRCH_E_BAD_BRIGHTNESS_MIN},
-        {0, kInf, nan, kInf, QSRCH_E_BAD_BRIGHTNESS_MIN},
-        {0, kInf, 2, 1, QSRCH_E_BRIGHTNESS_RANGE},
-    };
-    for (const Case& c : cases) {
-        qsrch_normcorr_runParams n;
-        qsrch_normcorr_runParams_init(&n);
-        n.contrastMin = c.cMin;
-        n.contrastMax = c.cMax;
-        n.brightnessMin = c.bMin;
-        n.brightnessMax = c.bMax;
-        EXPECT_EQ(qsrch_normcorr_runParams_validate(&n), c.expected)
-            << c.cMin << " " << c.cMax << " " << c.bMin << " " << c.bMax;
-    }
-}
-
-TEST(RunParams, ConversionCopiesTheCommonFieldsAndScoresSinglePositions)
-{
+    qsrch_normalizedCorrelationParams p;
+    std::memset(&p, 0xFF, sizeof p);
+    ASSERT_EQ(qsrch_normalizedCorrelationParams_init(&p), QSRCH_OK);
+    EXPECT_EQ(p.absoluteCorrelation + p.negativeCorrelation + p.shapeScoreOptimization + p.covarianceScore, 0u);
+    EXPECT_TRUE(p.shapeThreshold == 128 && p.minCareFraction == 0.0f);
+    qsrch_trainParams t;
+    qsrch_normcorr_trainParams n;
+    qsrch_trainParams_init(&t);
+    qsrch_normcorr_trainParams_init(&n);
+    t.coarseGranularity = 8, t.fineGranularity = 2, t.useSurround = t.autoSelectByTrial = 1;
+    n.trialThreshold = 0.9f;
+    ASSERT_EQ(qsrch_normcorr_trainParams_initFromTrainParams(&n, &t), QSRCH_OK);
+    EXPECT_TRUE(n.coarseGranularity == 8.0f && n.fineGranularity == 2 && n.useSurround == 1u);
+    EXPECT_TRUE(n.autoSelectByTrial == 1u && n.trialThreshold == 0.25f);
+    t.algorithm = 7, n.trialThreshold = 0.9f;
+    EXPECT_EQ(qsrch_normcorr_trainParams_initFromTrainParams(&n, &t), QSRCH_E_BAD_ALGORITHM);
+    EXPECT_EQ(n.trialThreshold, 0.9f);
     qsrch_runParams r;
+    qsrch_normcorr_runParams m, defaults;
     qsrch_runParams_init(&r);
-    r.acceptThreshold = 0.7f;
-    r.confusionThreshold = 0.8f;
-    r.numToFind = 9;
-    r.overlapFraction = 0.25f;
-    qsrch_normcorr_runParams n;
-    qsrch_normcorr_runParams_init(&n);
-    n.contrastMin = 3;
-    n.planeWeights[1] = 0;
-    ASSERT_EQ(qsrch_normcorr_runParams_initFromRunParams(&n, &r), QSRCH_OK);
-    EXPECT_EQ(n.acceptThreshold, 0.7f);
-    EXPECT_EQ(n.numToFind, 9);
-    EXPECT_EQ(n.overlapFraction, 0.25f);
-    EXPECT_EQ(n.singlePositionScoring, 1u);
-    EXPECT_EQ(n.contrastMin, 0.0);
-    EXPECT_EQ(n.contrastMax, kInf);
-    EXPECT_EQ(n.planeWeights[1], 1.0);
-    EXPECT_EQ(n.shapeThreshold, 128);
-    EXPECT_EQ(n.searchRegionXform.matrix.a11, 1.0);
-    EXPECT_EQ(n.searchRegion.width, 0.0);
+    qsrch_normcorr_runParams_init(&m);
+    qsrch_normcorr_runParams_init(&defaults);
+    r.acceptThreshold = 0.7f, r.confusionThreshold = 0.8f, r.numToFind = 9, r.overlapFraction = 0.25f;
+    m.contrastMin = 3, m.planeWeights[1] = 0;
+    ASSERT_EQ(qsrch_normcorr_runParams_initFromRunParams(&m, &r), QSRCH_OK);
+    EXPECT_TRUE(m.acceptThreshold == 0.7f && m.confusionThreshold == 0.8f && m.numToFind == 9);
+    EXPECT_TRUE(m.overlapFraction == 0.25f && m.singlePositionScoring == 1u && m.planeWeights[1] == 1.0);
+    m.acceptThreshold = defaults.acceptThreshold, m.confusionThreshold = defaults.confusionThreshold;
+    m.numToFind = defaults.numToFind, m.overlapFraction = defaults.overlapFraction, m.singlePositionScoring = 0;
+    uint32_t equal = 0;
+    qsrch_normcorr_runParams_compareEqual(&m, &defaults, &equal);
+    EXPECT_TRUE(equal && m.contrastMin == 0);  // everything else as initialised
 }
 
-TEST(RunParams, EqualityIgnoresAlgorithmAndPlaneWeightsAndTreatsNaNAsEqual)
+// Algorithm and plane weights take no part, NaN equals any value, and every
+// other field, changed alone, breaks equality.
+TEST(RunParams, Equality)
 {
     qsrch_runParams a, b;
     qsrch_runParams_init(&a);
     qsrch_runParams_init(&b);
     uint32_t equal = 7;
-    b.algorithm = 3;
-    a.overlapFraction = kNaN;
-    ASSERT_EQ(qsrch_runParams_compareEqual(&a, &b, &equal), QSRCH_OK);
-    EXPECT_EQ(equal, 1u);
-    b.numToFind = 2;
-    qsrch_runParams_compareEqual(&a, &b, &equal);
-    EXPECT_EQ(equal, 0u);
-
-    qsrch_normcorr_runParams n, m;
-    qsrch_normcorr_runParams_init(&n);
-    qsrch_normcorr_runParams_init(&m);
-    m.planeWeights[0] = 5;
-    n.contrastMax = std::nan("");
-    qsrch_normcorr_runParams_compareEqual(&n, &m, &equal);
-    EXPECT_EQ(equal, 1u);
-
-    // Each compared field, changed alone, breaks equality.
-    const std::function<void(qsrch_normcorr_runParams&)> changes[] = {
-        [](auto& p) { p.acceptThreshold = 0.1f; },     [](auto& p) { p.confusionThreshold = 0.9f; },
-        [](auto& p) { p.numToFind = 3; },             [](auto& p) { p.overlapFraction = 0.5f; },
+    b.algorithm = 3, a.overlapFraction = kNaN;
+    EXPECT_TRUE(qsrch_runParams_compareEqual(&a, &b, &equal) == QSRCH_OK && equal == 1);
+    const Change changes[] = {
+        [](auto& p) { p.planeWeights[0] = 5; },         [](auto& p) { p.contrastMax = kNaN; },
+        [](auto& p) { p.acceptThreshold = 0.1f; },      [](auto& p) { p.confusionThreshold = 0.9f; },
+        [](auto& p) { p.numToFind = 3; },               [](auto& p) { p.overlapFraction = 0.5f; },
         [](auto& p) { p.adaptiveLevelThresholds = 1; }, [](auto& p) { p.singlePositionScoring = 1; },
         [](auto& p) { p.limitLevelsToRegion = 1; },     [](auto& p) { p.absoluteCorrelation = 1; },
         [](auto& p) { p.shapeScoreOptimization = 1; },  [](auto& p) { p.shapeThreshold = 3; },
@@ -238,23 +131,13 @@ TEST(RunParams, EqualityIgnoresAlgorithmAndPlaneWeightsAndTreatsNaNAsEqual)
         [](auto& p) { p.brightnessMax = 4; },           [](auto& p) { p.searchRegionXform.trans.x = 1; },
         [](auto& p) { p.searchRegion.height = 10; },
     };
+    qsrch_normcorr_runParams m, c;
+    qsrch_normcorr_runParams_init(&m);
     for (size_t k = 0; k < std::size(changes); ++k) {
-        qsrch_normcorr_runParams c = m;
-        changes[k](c);
-        equal = 7;
-        EXPECT_EQ(qsrch_normcorr_runParams_compareEqual(&c, &m, &equal), QSRCH_OK);
-        EXPECT_EQ(equal, 0u) << "change " << k;
+        changes[k](c = m);
+        EXPECT_TRUE(qsrch_normcorr_runParams_compareEqual(&c, &m, &(equal = 7)) == QSRCH_OK && equal == (k < 2))
+            << "change " << k;
     }
-}
-
-TEST(CorrelationParams, Defaults)
-{
-    qsrch_normalizedCorrelationParams p;
-    std::memset(&p, 0xFF, sizeof p);
-    ASSERT_EQ(qsrch_normalizedCorrelationParams_init(&p), QSRCH_OK);
-    EXPECT_EQ(p.absoluteCorrelation + p.negativeCorrelation + p.shapeScoreOptimization + p.covarianceScore, 0u);
-    EXPECT_EQ(p.shapeThreshold, 128);
-    EXPECT_EQ(p.minCareFraction, 0.0f);
 }
 
 }  // namespace

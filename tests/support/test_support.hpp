@@ -1,10 +1,16 @@
-// Test helpers shared by the suites: images with garbage in the row slack,
-// seeded random content, an attention-poll counter, an inhibit switch, and
-// an allocation-failure sweep.
+// Test helpers shared by the suites: images with garbage in the row slack, an
+// attention-poll counter, an inhibit switch, an allocation-failure sweep, and
+// for the statistics kernels a brute-force reference, seeded random cases,
+// sentinel-checked outputs and the properties every kernel shares.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
+#include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,69 +20,62 @@
 
 namespace qtest {
 
-// An 8-bit image owned by the test: rowStride >= width, the bytes between
-// width and rowStride filled with `slack` so a kernel that reads past the
-// width shows it. Views are made with window().
-class Image8 {
+// An image of 8- or 16-bit pixels owned by the test: rowStride >= width; the
+// elements past the width and one guard element after the last row hold a
+// non-zero `slack`, so a kernel that reads past the width shows it.
+template <class Pixel>
+class Image {
 public:
-    Image8(int32_t width, int32_t height, int32_t rowStride = -1, uint8_t slack = 0xA5)
+    static constexpr int kMax = std::numeric_limits<Pixel>::max();
+    Image(int32_t width = 0, int32_t height = 0, int32_t rowStride = -1, Pixel slack = Pixel(0xBEA5))
         : width_(width), height_(height), stride_(rowStride < 0 ? width : rowStride),
-          pixels_(static_cast<size_t>(stride_) * (height > 0 ? height : 0) + 1, slack)
+          pixels_(static_cast<size_t>(stride_) * std::max(height, 0) + 1, slack)
     {
-        // One guard byte after the last row, also non-zero.
     }
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     int32_t stride() const { return stride_; }
-    uint8_t& at(int32_t x, int32_t y) { return pixels_[static_cast<size_t>(y) * stride_ + x]; }
-    uint8_t at(int32_t x, int32_t y) const { return pixels_[static_cast<size_t>(y) * stride_ + x]; }
-    uint8_t* data() { return pixels_.data(); }
-
-    void fill(uint8_t v)
-    {
-        for (int32_t y = 0; y < height_; ++y)
-            for (int32_t x = 0; x < width_; ++x) at(x, y) = v;
-    }
+    Pixel& at(int32_t x, int32_t y) { return pixels_[static_cast<size_t>(y) * stride_ + x]; }
+    Pixel at(int32_t x, int32_t y) const { return pixels_[static_cast<size_t>(y) * stride_ + x]; }
+    Pixel* data() { return pixels_.data(); }
+    void fill(Pixel v) { set([&] { return v; }); }
     template <class Rng>
-    void randomize(Rng& rng, int lo = 0, int hi = 255)
+    void randomize(Rng& rng, int lo = 0, int hi = kMax)
     {
         std::uniform_int_distribution<int> d(lo, hi);
-        for (int32_t y = 0; y < height_; ++y)
-            for (int32_t x = 0; x < width_; ++x) at(x, y) = static_cast<uint8_t>(d(rng));
+        set([&] { return static_cast<Pixel>(d(rng)); });
     }
-    // Random mask: about `careShare` of the pixels cared for, with care
-    // values other than 255.
+    // About `careShare` of the pixels cared for, with care values 1..255.
     template <class Rng>
     void randomMask(Rng& rng, double careShare = 0.6)
     {
         std::uniform_real_distribution<double> u(0, 1);
         std::uniform_int_distribution<int> v(1, 255);
-        for (int32_t y = 0; y < height_; ++y)
-            for (int32_t x = 0; x < width_; ++x)
-                at(x, y) = u(rng) < careShare ? static_cast<uint8_t>(v(rng)) : 0;
+        set([&] { return static_cast<Pixel>(u(rng) < careShare ? v(rng) : 0); });
     }
-
     qimg_windowConst window() const { return window(0, 0, width_, height_); }
     qimg_windowConst window(int32_t x, int32_t y, int32_t w, int32_t h) const
     {
         qimg_windowConst v{};
-        v.width = w;
-        v.height = h;
-        v.x = x;
-        v.y = y;
-        v.depth = QIMG_DEPTH_8U;
-        v.imageWidth = width_;
-        v.imageHeight = height_;
-        v.rowStride = stride_;
+        v.width = w, v.height = h, v.x = x, v.y = y, v.depth = sizeof(Pixel) == 1 ? QIMG_DEPTH_8U : QIMG_DEPTH_16U;
+        v.imageWidth = width_, v.imageHeight = height_, v.rowStride = stride_;
         v.imageFirstPixel = pixels_.data();
         v.firstPixel = pixels_.data() + static_cast<size_t>(y) * stride_ + x;
         return v;
     }
 
 private:
+    template <class F>
+    void set(F value)
+    {
+        for (int32_t y = 0; y < height_; ++y)
+            for (int32_t x = 0; x < width_; ++x) at(x, y) = value();
+    }
     int32_t width_, height_, stride_;
-    std::vector<uint8_t> pixels_;
+    std::vector<Pixel> pixels_;
 };
+using Image8 = Image<uint8_t>;
+using Image16 = Image<uint16_t>;
 
 // Counts attention polls on this thread while alive; answers `answer`.
 class AttentionCounter {
@@ -87,7 +86,6 @@ public:
     }
     ~AttentionCounter() { qsys_attention_setHandler(nullptr, nullptr); }
     AttentionCounter(const AttentionCounter&) = delete;
-    AttentionCounter& operator=(const AttentionCounter&) = delete;
     int polls() const { return polls_; }
     void answer(qsys_status s) { answer_ = s; }
 
@@ -95,65 +93,45 @@ private:
     static qsys_status handle(void* self)
     {
         auto* c = static_cast<AttentionCounter*>(self);
-        ++c->polls_;
-        return c->answer_;
+        return ++c->polls_, c->answer_;
     }
     qsys_status answer_;
     int polls_ = 0;
 };
 
-// Installs an inhibit query while alive. With no names, every optimized
-// path is forbidden; otherwise only the named ones. The names asked are
-// recorded.
+// Installs an inhibit query while alive: with no names every optimized path
+// is forbidden, otherwise only the named ones. The names asked are recorded.
 class InhibitSwitch {
 public:
-    explicit InhibitSwitch(std::vector<std::u16string> names = {})
+    explicit InhibitSwitch(std::vector<std::u16string> names = {}) : names_(std::move(names))
     {
-        current() = this;
-        names_ = std::move(names);
+        current_ = this;
         qprt_isOptimizationInhibitedFP = &InhibitSwitch::query;
     }
-    ~InhibitSwitch()
-    {
-        qprt_isOptimizationInhibitedFP = nullptr;
-        current() = nullptr;
-    }
+    ~InhibitSwitch() { qprt_isOptimizationInhibitedFP = nullptr; }
     InhibitSwitch(const InhibitSwitch&) = delete;
-    InhibitSwitch& operator=(const InhibitSwitch&) = delete;
     const std::vector<std::u16string>& asked() const { return asked_; }
 
 private:
-    static InhibitSwitch*& current()
-    {
-        static InhibitSwitch* s = nullptr;
-        return s;
-    }
     static int32_t query(const uint16_t* name)
     {
         std::u16string n;
         for (const uint16_t* p = name; *p != 0; ++p) n.push_back(static_cast<char16_t>(*p));
-        InhibitSwitch* self = current();
-        self->asked_.push_back(n);
-        if (self->names_.empty()) return 1;
-        for (const auto& k : self->names_)
-            if (k == n) return 1;
-        return 0;
+        current_->asked_.push_back(n);
+        return current_->names_.empty() || std::count(current_->names_.begin(), current_->names_.end(), n) > 0;
     }
-    std::vector<std::u16string> names_;
-    std::vector<std::u16string> asked_;
+    static inline InhibitSwitch* current_ = nullptr;
+    std::vector<std::u16string> names_, asked_;
 };
 
-// Runs `call` once to count its allocations, then once more for each of
-// them with that allocation failing: every such run must return
-// QSYS_E_NO_MEMORY and leave no block allocated. `call` must set up and
-// tear down its own records outside the counted region by itself, so it is
-// given the region as a function to call.
+// Runs `call` once to count its allocations, then once more for each of them
+// with that allocation failing: every such run must return QSYS_E_NO_MEMORY
+// and leave no block allocated. `call` sets up and tears down its own records.
 inline void expectAllocationFailuresClean(const std::function<qsys_status()>& call)
 {
-    int64_t before = qsys_memory_allocationCount();
-    int64_t blocks = qsys_memory_blocksInUse();
+    const int64_t before = qsys_memory_allocationCount(), blocks = qsys_memory_blocksInUse();
     ASSERT_EQ(call(), QSYS_OK);
-    int64_t allocations = qsys_memory_allocationCount() - before;
+    const int64_t allocations = qsys_memory_allocationCount() - before;
     ASSERT_EQ(qsys_memory_blocksInUse(), blocks);
     for (int64_t n = 0; n < allocations; ++n) {
         SCOPED_TRACE("failing allocation " + std::to_string(n));
@@ -164,4 +142,260 @@ inline void expectAllocationFailuresClean(const std::function<qsys_status()>& ca
     }
 }
 
+// ---- Statistics kernels --------------------------------------------------------------
+
+// Marks output elements a kernel must not touch; exact as uint32_t and double.
+constexpr uint32_t kSentinel = 0xDEADBEEFu;
+
+// Elements at positions (x < nx, y < ny) equal want(x, y), all others keep
+// the sentinel. Reports the first few differences.
+template <class T, class Want>
+void expectOutput(const std::vector<T>& out, uint32_t outStride, int64_t nx, int64_t ny, Want want)
+{
+    int differences = 0;
+    for (size_t k = 0; k < out.size(); ++k) {
+        const int64_t x = k % outStride, y = k / outStride;
+        const double expected = x < nx && y < ny ? static_cast<double>(want(x, y)) : kSentinel;
+        if (static_cast<double>(out[k]) != expected && ++differences <= 5)
+            ADD_FAILURE() << "element (" << x << ", " << y << "): " << static_cast<double>(out[k]) << ", want "
+                          << expected;
+    }
+}
+
+template <class Pixel = uint8_t>
+Pixel pel(const qimg_windowConst& v, int64_t x, int64_t y)
+{
+    return static_cast<const Pixel*>(v.firstPixel)[y * v.rowStride + x];
+}
+
+// What one position sums, with 64-bit accumulators: over the pattern pixels
+// the pattern mask cares for (all without a mask), the image's ΣI, ΣI² and
+// the inner product; where the image care mask cares too (everywhere
+// without one), the care count and the pattern's ΣP and ΣP².
+enum Stat { kSumI, kSumII, kIp, kCount, kSumP, kSumPP };
+using WindowStats = std::array<uint64_t, 6>;
+
+template <class Pixel>
+WindowStats bruteStats(const qimg_windowConst& pattern, const qimg_windowConst* patternMask,
+                       const qimg_windowConst& image, const qimg_windowConst* imageMask, int x, int y)
+{
+    WindowStats s{};
+    for (int j = 0; j < pattern.height; ++j)
+        for (int i = 0; i < pattern.width; ++i) {
+            if (patternMask != nullptr && pel(*patternMask, i, j) == 0) continue;
+            const uint64_t v = pel<Pixel>(image, x + i, y + j), p = pel(pattern, i, j);
+            s[kSumI] += v, s[kSumII] += v * v, s[kIp] += p * v;
+            if (imageMask != nullptr && pel(*imageMask, x + i, y + j) == 0) continue;
+            s[kCount] += 1, s[kSumP] += p, s[kSumPP] += p * p;
+        }
+    return s;
+}
+
+// How a kernel is called and what its reference is.
+enum KernelFlags : unsigned {
+    kIntegerLimit = 1,  // refuses patterns of more than 0x10000 pixels
+    kPatternMask = 2,   // only pixels the pattern mask cares for count
+    kImageMask = 4,     // the pattern-side sums count only pixels the image care mask cares for
+    kSixteenBit = 8,    // reads the 16-bit image
+    kAlwaysPolls = 16,  // polls attention whatever the number of positions
+    kDoubleLast = 32,   // the last output is the double plane
+    kRowSq32 = 64,      // row sums of squares in 32 bits: exact for rows of up to 66051 pixels
+};
+
+// A pattern (w x h) with its mask over an image (W x H) with its care mask
+// and a 16-bit twin, all views into larger images whose rows carry slack.
+struct KernelCase {
+    int w, h, W, H, nx, ny;
+    uint32_t outStride;
+    Image8 pattern, patternMask, image, imageMask;
+    Image16 image16;
+    // size: the pattern's size without pixels; absentMask: a mask record
+    // without pixels, which stands for no mask.
+    qimg_windowConst p, size{}, pm, absentMask, i, im, i16;
+    mutable std::map<unsigned, std::vector<WindowStats>> references;
+
+    // Pixels are drawn from [lo, 255] (16-bit: [257 lo, 65535]).
+    KernelCase(std::mt19937& rng, int w_, int h_, int W_, int H_, double patternCare, double imageCare,
+               int extraStride, int lo = 0)
+        : w(w_), h(h_), W(W_), H(H_), nx(W - w + 1), ny(H - h + 1), outStride(std::max(nx, 1) + extraStride)
+    {
+        auto extra = [&](int n) { return std::uniform_int_distribution<int>(0, n)(rng); };
+        const int ox = extra(3), oy = extra(2), bigW = W + ox + extra(3), bigH = H + oy + extra(2);
+        pattern = Image8(w, h, w + extra(9), 0x5A), patternMask = Image8(w, h, w + extra(9));
+        image = Image8(bigW, bigH, bigW + extra(9)), imageMask = Image8(bigW, bigH, bigW + extra(9));
+        image16 = Image16(bigW, bigH, bigW + extra(9));
+        pattern.randomize(rng, lo), image.randomize(rng, lo), image16.randomize(rng, lo * 257);
+        patternMask.randomMask(rng, patternCare), imageMask.randomMask(rng, imageCare);
+        p = pattern.window(), pm = absentMask = patternMask.window(), absentMask.firstPixel = nullptr;
+        size.width = w, size.height = h, size.rowStride = w;
+        i = image.window(ox, oy, W, H), im = imageMask.window(ox, oy, W, H), i16 = image16.window(ox, oy, W, H);
+    }
+    std::string describe() const
+    {
+        return "pattern " + std::to_string(w) + "x" + std::to_string(h) + ", image " + std::to_string(W) + "x" +
+               std::to_string(H) + ", outStride " + std::to_string(outStride);
+    }
+    // Brute-force statistics of every position, as the kernel's flags ask.
+    const std::vector<WindowStats>& reference(unsigned flags) const
+    {
+        const unsigned key = flags & (kPatternMask | kImageMask | kSixteenBit);
+        std::vector<WindowStats>& ref = references[key];
+        for (int y = 0, known = !ref.empty(); !known && y < ny; ++y)
+            for (int x = 0; x < nx; ++x) {
+                const qimg_windowConst* m = key & kPatternMask ? &pm : nullptr;
+                const qimg_windowConst* c = key & kImageMask ? &im : nullptr;
+                ref.push_back(key & kSixteenBit ? bruteStats<uint16_t>(p, m, i16, c, x, y)
+                                                : bruteStats<uint8_t>(p, m, i, c, x, y));
+            }
+        return ref;
+    }
+};
+
+// Up to three integer output planes and a double one, sentinel-filled, with
+// a spare row past the positions.
+struct Outputs {
+    std::vector<uint32_t> u[3];
+    std::vector<double> d;
+    explicit Outputs(const KernelCase& c)
+    {
+        for (auto& plane : u) plane.assign((std::max(c.ny, 0) + size_t{1}) * c.outStride, kSentinel);
+        d.assign(u[0].size(), kSentinel);
+    }
+    void expectUntouched() const
+    {
+        auto none = [](int64_t, int64_t) { return 0; };
+        for (const auto& plane : u) expectOutput(plane, 1, 0, 0, none);
+        expectOutput(d, 1, 0, 0, none);
+    }
+};
+
+struct Kernel {
+    std::string name;
+    const char16_t* dispatchName;  // asked of the inhibit query on every call; nullptr: not checked
+    unsigned flags;
+    std::vector<Stat> outputs;  // held by u[0], u[1], ... (the last one by d with kDoubleLast)
+    std::function<qsys_status(const KernelCase&, Outputs&)> run;
+
+    // Every position holds the brute-force statistic (integer planes modulo
+    // 2^32), every other element the sentinel.
+    void expectExact(const KernelCase& c, const Outputs& o) const
+    {
+        const std::vector<WindowStats>& ref = c.reference(flags);
+        for (size_t n = 0; n < outputs.size(); ++n) {
+            SCOPED_TRACE("output " + std::to_string(n));
+            auto want = [&](int64_t x, int64_t y) { return ref[y * c.nx + x][outputs[n]]; };
+            if (flags & kDoubleLast && n + 1 == outputs.size())
+                expectOutput(o.d, c.outStride, c.nx, c.ny, want);
+            else
+                expectOutput(o.u[n], c.outStride, c.nx, c.ny,
+                             [&](int64_t x, int64_t y) { return uint32_t(want(x, y)); });
+        }
+    }
+    void expectExact(const KernelCase& c) const
+    {
+        Outputs o(c);
+        ASSERT_EQ(run(c, o), QSRCH_OK);
+        expectExact(c, o);
+    }
+};
+
+// A seeded random case: the awkward widths, height 1, grids of few positions
+// (which some kernels serve another way), now and then a pattern larger than
+// the image or saturated pixels; masks that care for nothing or everything.
+inline void expectExactOnRandomCases(const std::vector<Kernel>& kernels)
+{
+    const int widths[] = {1, 7, 8, 9, 15, 16, 17, 31};
+    const double careShares[] = {0.0, 0.05, 0.6, 1.0};
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+        const int w = seed % 3 == 0 ? pick(1, 40) : widths[seed % 8], h = seed % 4 == 0 ? 1 : pick(1, 20);
+        const bool few = seed % 4 == 1;
+        const KernelCase c(rng, w, h, few ? w + pick(0, 3) : std::max(1, w + pick(-2, 12)),
+                           few ? h + pick(0, 3) : std::max(1, h + pick(-2, 8)), careShares[pick(0, 3)],
+                           careShares[pick(0, 3)], pick(0, 5), seed % 17 == 0 ? 255 : 0);
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", " + c.describe());
+        for (const Kernel& k : kernels) {
+            SCOPED_TRACE(k.name);
+            k.expectExact(c);
+        }
+    }
+}
+
+// Around 0x10000 pattern pixels, 33 positions: the integer limit refuses
+// more without polling or writing; everything accepted stays exact, also
+// where the double forms split the pattern (several times for 200 x 1000)
+// and where 32-bit partial sums would wrap (saturated pixels, long rows).
+inline void expectSizeRuleAndLargePatterns(const std::vector<Kernel>& kernels)
+{
+    const std::array<int, 3> shapes[] = {{256, 256, 255}, {65536, 1, 255}, {65537, 1, 200}, {1, 65537, 200},
+                                         {300, 300, 0},   {255, 257, 200}, {200, 1000, 0},  {70000, 1, 250}};
+    for (const auto& [w, h, lo] : shapes) {
+        std::mt19937 rng(w * 7919 + h);
+        const double care = lo == 255 ? 1.0 : 0.8;
+        const KernelCase c(rng, w, h, w + 10, h + 2, care, care, 2, lo);
+        for (const Kernel& k : kernels) {
+            if (k.flags & kRowSq32 && w > 66051) continue;
+            SCOPED_TRACE(k.name + ", " + c.describe());
+            AttentionCounter attention;
+            Outputs o(c);
+            const qsys_status status = k.run(c, o);
+            const bool refused = k.flags & kIntegerLimit && w * h > 0x10000;
+            EXPECT_EQ(status, refused ? QSRCH_E_PATTERN_TOO_LARGE : QSRCH_OK);
+            EXPECT_EQ(attention.polls() > 0, !refused);
+            if (refused) o.expectUntouched();
+            if (!refused) k.expectExact(c, o);
+        }
+    }
+}
+
+// Polls only over more than 31 positions (unless always), and a negative
+// answer comes back unchanged before anything is written. Every call asks
+// the inhibit query for the kernel's name and, refused the optimized path,
+// still gives the exact sums.
+inline void expectPollRuleAndInhibitNames(const std::vector<Kernel>& kernels)
+{
+    const qsys_status stop = QSYS_STATUS(0x8ABC0123u);
+    std::mt19937 rng(7);
+    for (const auto& [nx, ny] : std::vector<std::pair<int, int>>{{31, 1}, {1, 31}, {32, 1}, {8, 4}, {1, 1}}) {
+        const KernelCase c(rng, 3, 2, nx + 2, ny + 1, 0.6, 0.6, 1);
+        for (const Kernel& k : kernels) {
+            SCOPED_TRACE(k.name + ", " + c.describe());
+            const bool polls = k.flags & kAlwaysPolls || nx * ny > 31;
+            AttentionCounter attention;
+            InhibitSwitch inhibit;
+            k.expectExact(c);
+            EXPECT_EQ(attention.polls() > 0, polls);
+            const std::vector<std::u16string>& asked = inhibit.asked();
+            EXPECT_EQ(k.dispatchName ? std::count(asked.begin(), asked.end(), k.dispatchName) : 1, 1);
+            attention.answer(stop);
+            Outputs stopped(c);
+            EXPECT_EQ(k.run(c, stopped), polls ? stop : QSRCH_OK);
+            if (polls) stopped.expectUntouched();
+        }
+    }
+}
+
+// Scratch (running sums, half-height splits, made masks) is released
+// whichever allocation fails.
+inline void expectAllocationFailuresReleaseScratch(const std::vector<Kernel>& kernels)
+{
+    std::mt19937 rng(5);
+    const KernelCase small(rng, 12, 9, 60, 40, 0.8, 0.9, 1), large(rng, 300, 300, 303, 302, 0.8, 0.9, 1);
+    for (const Kernel& k : kernels)
+        for (const KernelCase* c : {&small, &large}) {
+            if (k.flags & kIntegerLimit && c == &large) continue;
+            SCOPED_TRACE(k.name + ", " + c->describe());
+            Outputs o(*c);
+            expectAllocationFailuresClean([&] { return k.run(*c, o); });
+        }
+}
+
 }  // namespace qtest
+
+// The properties every statistics kernel shares, as tests of `suite`.
+#define QTEST_KERNEL_PROPERTIES(suite, kernels)                                                            \
+    TEST(suite, MatchBruteForceOnRandomCases) { qtest::expectExactOnRandomCases(kernels); }                 \
+    TEST(suite, SizeRuleAndLargePatterns) { qtest::expectSizeRuleAndLargePatterns(kernels); }               \
+    TEST(suite, PollRuleAndInhibitNames) { qtest::expectPollRuleAndInhibitNames(kernels); }                 \
+    TEST(suite, ScratchReleasedWhenAnAllocationFails) { qtest::expectAllocationFailuresReleaseScratch(kernels); }
