@@ -20,5 +20,6 @@
 #include "peaks.h"
 #include "pyramid.h"
 #include "model.h"
+#include "run.h"
 
 #endif

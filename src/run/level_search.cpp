@@ -1,0 +1,336 @@
+// The operations of the coarse-to-fine search on single pyramid levels:
+// scoring a whole level (or the search region's part of it), re-detecting
+// one candidate in a small neighbourhood of a finer level, the threshold of
+// a level and the contrast and brightness filter.
+//
+// Every peak computation pairs pattern level l with source level l, uses the
+// pattern statistics stored with the level (sums of squares narrowed to
+// single precision, as the level record's consumers have always seen them)
+// and polls for attention first, whatever the number of positions.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include <qsrch/three_plane.h>
+
+#include "frame/call_frame.hpp"
+#include "run/run_internal.hpp"
+
+namespace {
+
+// The source level's views as one peak computation reads them; the
+// refinement narrows a copy to its region.
+struct SourceViews {
+    qimg_windowConst plane[3];
+    qimg_windowConst mask;
+};
+
+SourceViews viewsOf(const qsrch_normcorr_level_& level)
+{
+    return SourceViews{{level.planeWindow[0], level.planeWindow[1], level.planeWindow[2]}, level.maskWindow};
+}
+
+// Moves each view's first pixel to the rectangle's corner and gives it the
+// rectangle's size; the rectangle lies inside the level, so nothing clips.
+qsrch_status narrowViews(SourceViews* views, const qstd_rect32& rect)
+{
+    for (qimg_windowConst& plane : views->plane) {
+        qsrch_status s = qimg_windowConst_windowRect(&plane, &rect, nullptr);
+        if (QSRCH_FAILED(s)) return s;
+    }
+    if (views->mask.firstPixel == nullptr) return QSRCH_OK;
+    return qimg_windowConst_windowRect(&views->mask, &rect, nullptr);
+}
+
+bool isThreePlane(const qsrch_normcorr_level_& pattern) { return pattern.planeWindow[1].firstPixel != nullptr; }
+
+// The peaks of the pattern level in the source views, restricted to `window`
+// when it is given, into peaksOut.
+qsrch_status computePeaks(const qsrch_normcorr_level_& pattern, const SourceViews& source,
+                          const qstd_rect32* window, double threshold, const qsrch_normcorr_runParams& params,
+                          qstd_vector_qsrch_detectedPosePeak* peaksOut)
+{
+    qsrch_normalizedCorrelationParams options;
+    qsrch_status s = qsrch_normalizedCorrelationParams_init(&options);
+    if (QSRCH_FAILED(s)) return s;
+    options.absoluteCorrelation = params.absoluteCorrelation;
+    options.shapeScoreOptimization = params.shapeScoreOptimization;
+    options.shapeThreshold = params.shapeThreshold;
+
+    const qimg_windowConst* runtimeMask = source.mask.firstPixel != nullptr ? &source.mask : nullptr;
+    double sumSq[3];
+    for (int k = 0; k < 3; ++k) sumSq[k] = static_cast<float>(pattern.sumSq[k]);
+
+    s = qsys_attention_check();
+    if (QSRCH_FAILED(s)) return s;
+
+    const qimg_windowConst* p = pattern.planeWindow;
+    const qimg_windowConst* i = source.plane;
+    if (isThreePlane(pattern)) {
+        if (window != nullptr)
+            return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithWindow3(
+                &p[0], &p[1], &p[2], &pattern.maskWindow, &i[0], &i[1], &i[2], runtimeMask, pattern.nCare,
+                pattern.sum[0], pattern.sum[1], pattern.sum[2], sumSq[0], sumSq[1], sumSq[2], window,
+                threshold, &options, params.planeWeights, peaksOut);
+        return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3(
+            &p[0], &p[1], &p[2], &pattern.maskWindow, &i[0], &i[1], &i[2], runtimeMask, pattern.nCare,
+            pattern.sum[0], pattern.sum[1], pattern.sum[2], sumSq[0], sumSq[1], sumSq[2], threshold, &options,
+            params.planeWeights, peaksOut);
+    }
+    if (window != nullptr)
+        return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithWindow(
+            &p[0], &pattern.maskWindow, &i[0], runtimeMask, pattern.nCare, pattern.sum[0], sumSq[0], window,
+            threshold, &options, peaksOut);
+    return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats(
+        &p[0], &pattern.maskWindow, &i[0], runtimeMask, pattern.nCare, pattern.sum[0], sumSq[0], threshold,
+        &options, peaksOut);
+}
+
+bool hasSearchRegion(const qstd_rectD& region)
+{
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    return region.width != 0.0 && region.height != 0.0 && region.width != kInfinity && region.height != kInfinity;
+}
+
+// The part of source level `level` whose positions the search region covers,
+// with one position to spare on every side and the pattern's extent added,
+// clipped to the level.
+qsrch_status regionWindow(const qsrch_normcorr_model& model, const qsrch_normcorr_level_& pattern,
+                          const qsrch_normcorr_level_& source, const qsrch_normcorr_level_& base,
+                          const qsrch_normcorr_runParams& params, const qmath_xformLinear& clientFromImage,
+                          int32_t granularity, qstd_rect32* windowOut)
+{
+    const qstd_rectD& region = params.searchRegion;
+    const double g = granularity;
+    qstd_rectD rect{region.x / g, region.y / g, region.width / g, region.height / g};
+
+    // The region's frame carried into the level's pixels. Its translation is
+    // taken against the pattern's client origin as seen in the image frame.
+    qmath_xformLinear T;
+    qsrch_status s = qmath_xformLinear_initCompose(&T, &params.searchRegionXform, &model.clientFromPat);
+    if (QSRCH_FAILED(s)) return s;
+    qmath_vect p;
+    s = qmath_matrix_mapPoint(&clientFromImage.matrix, &model.patFromClient.trans, &p);
+    if (QSRCH_FAILED(s)) return s;
+    T.trans.x = params.searchRegionXform.trans.x - p.x;
+    T.trans.y = params.searchRegionXform.trans.y - p.y;
+    qmath_xformLinear imageFromClient;
+    s = qmath_xformLinear_getInverse(&clientFromImage, &imageFromClient);
+    if (QSRCH_FAILED(s)) return s;
+    s = qmath_xformLinear_initCompose(&T, &imageFromClient, &T);
+    if (QSRCH_FAILED(s)) return s;
+    s = qmath_xformLinear_initCompose(&T, &T, &source.baseFromLevel);
+    if (QSRCH_FAILED(s)) return s;
+    s = qmath_xformLinear_initCompose(&T, &source.levelFromBase, &T);
+    if (QSRCH_FAILED(s)) return s;
+
+    // The base view's place in its image, in whole level pixels.
+    rect.x += T.trans.x - static_cast<double>(base.origin.first / granularity);
+    rect.y += T.trans.y - static_cast<double>(base.origin.second / granularity);
+
+    qstd_rect32 positions;
+    s = qstd_rect32_initMinEnclosingRect(&positions, &rect);
+    if (QSRCH_FAILED(s)) return s;
+    const qstd_rect32 oneAround{-1, -1, 3, 3};
+    qstd_rect32 grown;
+    s = qstd_rect32_dilate(&positions, &oneAround, &grown);
+    if (QSRCH_FAILED(s)) return s;
+    const qstd_rect32 patternExtent{0, 0, pattern.planeWindow[0].width, pattern.planeWindow[0].height};
+    s = qstd_rect32_dilate(&grown, &patternExtent, windowOut);
+    if (QSRCH_FAILED(s)) return s;
+    const qstd_rect32 levelRect{0, 0, source.planeWindow[0].width, source.planeWindow[0].height};
+    return qstd_rect32_intersect(windowOut, &levelRect);
+}
+
+// The integer position a candidate is re-detected around on one axis, kept
+// one position inside the level where the level leaves room for that.
+int32_t refinementCentre(double position, int32_t levelSize, int32_t patternSize)
+{
+    int32_t centre = qmath_double_round(position + 0.001);
+    if (centre <= 0 && levelSize > patternSize) centre = 1;
+    if (int64_t{patternSize} + centre >= levelSize && centre != 0) centre = levelSize - patternSize - 1;
+    return centre;
+}
+
+// The neighbourhood of one axis: positions centre - 1 ... centre + 1, one
+// more on the side of a fractional offset beyond a quarter pixel.
+void widenForOffset(double offset, int32_t* start, int32_t* extent)
+{
+    if (offset < -0.25) {
+        *start -= 1;
+        *extent += 1;
+    }
+    if (offset > 0.25) *extent += 1;
+}
+
+qsrch_status rectsEqual(const qstd_rect32& a, const qstd_rect32& b, bool* equalOut)
+{
+    uint32_t equal = 0;
+    qsrch_status s = qstd_rect32_compareEqual(&a, &b, &equal);
+    *equalOut = equal != 0;
+    return s;
+}
+
+}  // namespace
+
+extern "C" {
+
+float qsrch_normcorr_levelThreshold(float granularity, float coarseGranularity, int32_t fineGranularity,
+                                    uint32_t shapeScoreOptimization, float threshold)
+{
+    const double lg = std::log(static_cast<double>(granularity));
+    const double lc = std::log(static_cast<double>(coarseGranularity));
+    const double lf = std::log(static_cast<double>(fineGranularity));
+    if (lf == lc) return threshold;
+    const double f = (lg - lc) / (lf - lc);
+    // The shape score can raise scores, so candidates are let through lower.
+    const double shapeAllowance = shapeScoreOptimization != 0 ? 0.75 : 1.0;
+    return static_cast<float>((0.5 * f + 0.5) * shapeAllowance * threshold);
+}
+
+qsrch_status qsrch_normcorr_filterContrastBrightness(qstd_vector_qsrch_detectedPosePeak* candidates,
+                                                     double contrastMin, double contrastMax,
+                                                     double brightnessMin, double brightnessMax)
+{
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    if (contrastMin == 0.0 && contrastMax == kInfinity && brightnessMin == 0.0 && brightnessMax == kInfinity)
+        return QSRCH_OK;
+    qsrch_detectedPosePeak* first = nullptr;
+    size_t count = 0;
+    qsrch_status s = qstd_vector_qsrch_detectedPosePeak_getBeginSizeIntPtr(candidates, &first, &count);
+    if (QSRCH_FAILED(s)) return s;
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const qsrch_detectedPosePeak& c = first[i];
+        if (contrastMin <= c.contrast && c.contrast <= contrastMax && brightnessMin <= c.brightness &&
+            c.brightness <= brightnessMax)
+            first[kept++] = c;
+    }
+    return qstd_vector_qsrch_detectedPosePeak_resize(candidates, kept);
+}
+
+qsrch_status qsrch_normcorr_searchCoarseLevel(const qsrch_normcorr_model* model,
+                                              const qstd_vector_qsrch_normcorr_level_* sourceLevels,
+                                              const qsrch_normcorr_runParams* params,
+                                              const qmath_xformLinear* clientFromImage, int32_t level,
+                                              int32_t granularity,
+                                              qstd_vector_qsrch_detectedPosePeak* candidatesOut)
+{
+    const qsrch_normcorr_level_* pattern = nullptr;
+    const qsrch_normcorr_level_* source = nullptr;
+    qsrch_status s = qstd_vector_qsrch_normcorr_level__getElementConst(&model->levels, level, &pattern);
+    if (QSRCH_FAILED(s)) return s;
+    s = qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, level, &source);
+    if (QSRCH_FAILED(s)) return s;
+
+    const float threshold =
+        params->adaptiveLevelThresholds != 0
+            ? qsrch_normcorr_levelThreshold(static_cast<float>(granularity), model->trainParams.coarseGranularity,
+                                            model->trainParams.fineGranularity, params->shapeScoreOptimization,
+                                            params->acceptThreshold)
+            : 0.5f * params->acceptThreshold;
+
+    if (!hasSearchRegion(params->searchRegion))
+        return computePeaks(*pattern, viewsOf(*source), nullptr, threshold, *params, candidatesOut);
+
+    const qsrch_normcorr_level_* base = nullptr;
+    s = qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &base);
+    if (QSRCH_FAILED(s)) return s;
+    qstd_rect32 window;
+    s = regionWindow(*model, *pattern, *source, *base, *params, *clientFromImage, granularity, &window);
+    if (QSRCH_FAILED(s)) return s;
+    return computePeaks(*pattern, viewsOf(*source), &window, threshold, *params, candidatesOut);
+}
+
+qsrch_status qsrch_normcorr_refineAtLevel(const qsrch_detectedPosePeak* candidate, const qstd_rect32* levelRect,
+                                          const qsrch_normcorr_level_* patternLevel,
+                                          const qsrch_normcorr_level_* sourceLevel, double threshold,
+                                          const qsrch_normcorr_runParams* params, uint32_t isFinal,
+                                          qstd_vector_qsrch_detectedPosePeak* candidatesOut)
+{
+    const int32_t pw = patternLevel->planeWindow[0].width, ph = patternLevel->planeWindow[0].height;
+    const int32_t levelWidth = sourceLevel->planeWindow[0].width;
+    const int32_t levelHeight = sourceLevel->planeWindow[0].height;
+    const double x = candidate->pose.trans.x, y = candidate->pose.trans.y;
+
+    // The positions around the candidate and the pixels their patterns cover.
+    const int32_t ix = refinementCentre(x, levelWidth, pw), iy = refinementCentre(y, levelHeight, ph);
+    qstd_rect32 neighbourhood{-1, -1, pw + 2, ph + 2};
+    widenForOffset(x - ix, &neighbourhood.x, &neighbourhood.width);
+    widenForOffset(y - iy, &neighbourhood.y, &neighbourhood.height);
+    const qstd_rect32 centre{ix, iy, 1, 1};
+    qstd_rect32 region;
+    qsrch_status s = qstd_rect32_dilate(&centre, &neighbourhood, &region);
+    if (QSRCH_FAILED(s)) return s;
+    s = qstd_rect32_intersect(&region, levelRect);
+    if (QSRCH_FAILED(s)) return s;
+
+    SourceViews views = viewsOf(*sourceLevel);
+    s = narrowViews(&views, region);
+    if (QSRCH_FAILED(s)) return s;
+    const qstd_rect32 wholeRegion{0, 0, region.width, region.height};
+    s = computePeaks(*patternLevel, views, &wholeRegion, threshold, *params, candidatesOut);
+    if (QSRCH_FAILED(s)) return s;
+    if (isFinal != 0) {
+        s = qsrch_normcorr_filterContrastBrightness(candidatesOut, params->contrastMin, params->contrastMax,
+                                                    params->brightnessMin, params->brightnessMax);
+        if (QSRCH_FAILED(s)) return s;
+    }
+
+    qsrch::CallFrame<1> frame;
+    qstd_vector_qsrch_detectedPosePeak redetected;
+    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&redetected))) return frame.finish();
+    frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(0, &redetected);
+
+    uint32_t count = 0;
+    if (frame.step(qstd_vector_qsrch_detectedPosePeak_getSize32(candidatesOut, &count))) return frame.finish();
+    for (uint32_t i = 0; i < count;) {
+        qsrch_detectedPosePeak* peak = nullptr;
+        if (frame.step(qstd_vector_qsrch_detectedPosePeak_getElement(candidatesOut, i, &peak)))
+            return frame.finish();
+        const int32_t px = qmath_double_round(peak->pose.trans.x + 0.001) + region.x;
+        const int32_t py = qmath_double_round(peak->pose.trans.y + 0.001) + region.y;
+        const qstd_rect32 around{px - 1, py - 1, pw + 2, ph + 2};
+        qstd_rect32 inRegion = region, inLevel = *levelRect;
+        if (frame.step(qstd_rect32_intersect(&inRegion, &around))) return frame.finish();
+        if (frame.step(qstd_rect32_intersect(&inLevel, &around))) return frame.finish();
+        bool inside = false;
+        if (frame.step(rectsEqual(inRegion, inLevel, &inside))) return frame.finish();
+        if (inside) {
+            // The peak's neighbours were all scored: it stands as detected.
+            peak->pose.trans.x += region.x;
+            peak->pose.trans.y += region.y;
+            ++i;
+            continue;
+        }
+
+        // On the region's border, with level pixels beyond it: detect again
+        // at the peak's own position with all its neighbours in view.
+        views = viewsOf(*sourceLevel);
+        if (frame.step(narrowViews(&views, inLevel))) return frame.finish();
+        const qstd_rect32 single{px - inLevel.x, py - inLevel.y, pw, ph};
+        if (frame.step(computePeaks(*patternLevel, views, &single, threshold, *params, &redetected)))
+            return frame.finish();
+        if (isFinal != 0 &&
+            frame.step(qsrch_normcorr_filterContrastBrightness(&redetected, params->contrastMin,
+                                                               params->contrastMax, params->brightnessMin,
+                                                               params->brightnessMax)))
+            return frame.finish();
+        const qsrch_detectedPosePeak* again = nullptr;
+        uint32_t found = 0;
+        if (frame.step(qstd_vector_qsrch_detectedPosePeak_getBeginSize32Const(&redetected, &again, &found)))
+            return frame.finish();
+        if (found == 0) {
+            if (frame.step(qstd_vector_qsrch_detectedPosePeak_eraseElement(candidatesOut, i))) return frame.finish();
+            --count;
+            continue;
+        }
+        *peak = again[0];
+        peak->pose.trans.x += inLevel.x;
+        peak->pose.trans.y += inLevel.y;
+        ++i;
+    }
+    return frame.finish();
+}
+
+}  // extern "C"

@@ -1,0 +1,174 @@
+// The run entry points: they check the image handles and the transform,
+// make views of the images, build the source pyramid with the model's
+// reduction factors and hand it to the coarse-to-fine search. The run
+// parameters are checked by the search itself, after the pyramid exists,
+// so an unbound image is reported first, then an untrained model, then
+// invalid parameters.
+#include "frame/call_frame.hpp"
+#include "run/search_internal.hpp"
+
+namespace {
+
+qsrch_status destroyXform(qmath_xformPtrhConst* x) { return qmath_xformPtrhConst_destruct(x); }
+qsrch_status destroyLevels(qstd_vector_qsrch_normcorr_level_* v)
+{
+    return qstd_vector_qsrch_normcorr_level__destruct(v);
+}
+
+qsrch_status requireBound(const qimg_imageConst* image)
+{
+    uint32_t bound = 0;
+    const qsrch_status s = qimg_imageConst_getIsBound(image, &bound);
+    if (QSRCH_FAILED(s)) return s;
+    return bound ? QSRCH_OK : QSRCH_E_IMAGE_UNBOUND;
+}
+
+// Positions are mapped to the client's frame through a linear transform only.
+qsrch_status requireLinearClientFromImage(const qimg_imageConst* image)
+{
+    qsrch::CallFrame<1> frame;
+    qmath_xformPtrhConst clientFromImage;
+    if (frame.step(qmath_xformPtrhConst_construct(&clientFromImage))) return frame.finish();
+    frame.release<destroyXform>(0, &clientFromImage);
+    if (frame.step(qimg_imageConst_getClientFromImageXform(image, &clientFromImage))) return frame.finish();
+    uint32_t linear = 0;
+    if (frame.step(qmath_xformPtrhConst_getIsLinear(&clientFromImage, &linear))) return frame.finish();
+    if (!linear) frame.step(QSRCH_E_NONLINEAR_XFORM);
+    return frame.finish();
+}
+
+// The body of both internal forms: planes 1 and 2 are NULL for grey views.
+qsrch_status runViews(const qsrch_normcorr_model* model, const qimg_windowConst* plane0,
+                      const qimg_windowConst* plane1, const qimg_windowConst* plane2,
+                      const qimg_windowConst* mask, const qsrch_normcorr_runParams* params,
+                      const qmath_xformLinear* imageFromClient, qstd_vector_qsrch_normcorr_result* results)
+{
+    qsrch::CallFrame<1> frame;
+    uint32_t trained = 0;
+    if (frame.step(qimg_imageConst_getIsBound(&model->trainImage, &trained))) return frame.finish();
+    if (!trained) {
+        frame.step(QSRCH_E_NOT_TRAINED);
+        return frame.finish();
+    }
+    qstd_vector_qsrch_normcorr_level_ sourceLevels;
+    if (frame.step(qstd_vector_qsrch_normcorr_level__constructEmpty(&sourceLevels))) return frame.finish();
+    frame.release<destroyLevels>(0, &sourceLevels);
+    uint32_t levelCount = 0;
+    if (frame.step(qstd_vector_qsrch_normcorr_level__getSize32(&model->levels, &levelCount)))
+        return frame.finish();
+
+    // A mask view without pixels stands for no mask.
+    if (mask != nullptr && mask->firstPixel == nullptr) mask = nullptr;
+    const int32_t count = static_cast<int32_t>(levelCount);
+    const qsrch_status built =
+        plane1 == nullptr
+            ? qsrch_normcorr_generateSrcLevelsMask(plane0, mask, &model->levels, count, &sourceLevels)
+            : qsrch_normcorr_generateSrcLevelsMask3(plane0, plane1, plane2, mask, &model->levels, count,
+                                                    &sourceLevels);
+    if (frame.step(built)) return frame.finish();
+    frame.step(qsrch_normcorr_runInternalLevels(model, &sourceLevels, params, imageFromClient, results));
+    return frame.finish();
+}
+
+}  // namespace
+
+extern "C" {
+
+qsrch_status qsrch_normcorr_runWindowInternal(const qsrch_normcorr_model* model,
+                                              const qimg_windowConst* window,
+                                              const qimg_windowConst* maskWindow,
+                                              const qsrch_normcorr_runParams* params,
+                                              const qmath_xformLinear* imageFromClient,
+                                              qstd_vector_qsrch_normcorr_result* results)
+{
+    return runViews(model, window, nullptr, nullptr, maskWindow, params, imageFromClient, results);
+}
+
+qsrch_status qsrch_normcorr_runWindowInternal3(
+    const qsrch_normcorr_model* model, const qimg_windowConst* window1, const qimg_windowConst* window2,
+    const qimg_windowConst* window3, const qimg_windowConst* maskWindow,
+    const qsrch_normcorr_runParams* params, const qmath_xformLinear* imageFromClient,
+    qstd_vector_qsrch_normcorr_result* results)
+{
+    return runViews(model, window1, window2, window3, maskWindow, params, imageFromClient, results);
+}
+
+qsrch_status qsrch_normcorr_run(const qsrch_normcorr_model* model, const qimg_imageConst* image,
+                                const qsrch_normcorr_runParams* params,
+                                qstd_vector_qsrch_normcorr_result* results)
+{
+    qsrch_status s = requireBound(image);
+    if (QSRCH_FAILED(s) || QSRCH_FAILED(s = requireLinearClientFromImage(image))) return s;
+    qimg_windowConst window;
+    if (QSRCH_FAILED(s = qimg_windowConst_init(&window, image))) return s;
+    qmath_xformLinear imageFromClient;
+    if (QSRCH_FAILED(s = qimg_imageConst_getLinearImageFromClientXform(image, &imageFromClient))) return s;
+    return qsrch_normcorr_runWindowInternal(model, &window, nullptr, params, &imageFromClient, results);
+}
+
+qsrch_status qsrch_normcorr_runMask(const qsrch_normcorr_model* model, const qimg_imageConst* image,
+                                    const qimg_imageConst* mask, const qsrch_normcorr_runParams* params,
+                                    qstd_vector_qsrch_normcorr_result* results)
+{
+    qsrch_status s = requireBound(image);
+    if (QSRCH_FAILED(s)) return s;
+    // An unbound mask is no error: every image pixel counts.
+    uint32_t maskBound = 0;
+    if (QSRCH_FAILED(s = qimg_imageConst_getIsBound(mask, &maskBound))) return s;
+    if (QSRCH_FAILED(s = requireLinearClientFromImage(image))) return s;
+    qimg_windowConst window, maskWindow;
+    if (QSRCH_FAILED(s = qimg_windowConst_init(&window, image))) return s;
+    if (maskBound && QSRCH_FAILED(s = qimg_windowConst_init(&maskWindow, mask))) return s;
+    qmath_xformLinear imageFromClient;
+    if (QSRCH_FAILED(s = qimg_imageConst_getLinearImageFromClientXform(image, &imageFromClient))) return s;
+    return qsrch_normcorr_runWindowInternal(model, &window, maskBound ? &maskWindow : nullptr, params,
+                                            &imageFromClient, results);
+}
+
+qsrch_status qsrch_normcorr_run3(const qsrch_normcorr_model* model, const qimg_imageConst* image1,
+                                 const qimg_imageConst* image2, const qimg_imageConst* image3,
+                                 const qsrch_normcorr_runParams* params,
+                                 qstd_vector_qsrch_normcorr_result* results)
+{
+    qsrch_status s = QSRCH_OK;
+    const qimg_imageConst* planes[3] = {image1, image2, image3};
+    for (const qimg_imageConst* plane : planes)
+        if (QSRCH_FAILED(s = requireBound(plane))) return s;
+    if (QSRCH_FAILED(s = requireLinearClientFromImage(image1))) return s;
+    qimg_windowConst windows[3];
+    for (int i = 0; i < 3; ++i)
+        if (QSRCH_FAILED(s = qimg_windowConst_init(&windows[i], planes[i]))) return s;
+    qmath_xformLinear imageFromClient;
+    if (QSRCH_FAILED(s = qimg_imageConst_getLinearImageFromClientXform(image1, &imageFromClient))) return s;
+    return qsrch_normcorr_runWindowInternal3(model, &windows[0], &windows[1], &windows[2], nullptr, params,
+                                             &imageFromClient, results);
+}
+
+qsrch_status qsrch_normcorr_runWindow(const qsrch_normcorr_model* model, const qimg_windowConst* window,
+                                      const qmath_xformLinear* imageFromClient,
+                                      const qsrch_normcorr_runParams* params,
+                                      qstd_vector_qsrch_normcorr_result* results)
+{
+    return qsrch_normcorr_runWindowInternal(model, window, nullptr, params, imageFromClient, results);
+}
+
+qsrch_status qsrch_normcorr_runMaskWindow(const qsrch_normcorr_model* model, const qimg_windowConst* window,
+                                          const qimg_windowConst* maskWindow,
+                                          const qmath_xformLinear* imageFromClient,
+                                          const qsrch_normcorr_runParams* params,
+                                          qstd_vector_qsrch_normcorr_result* results)
+{
+    return qsrch_normcorr_runWindowInternal(model, window, maskWindow, params, imageFromClient, results);
+}
+
+qsrch_status qsrch_normcorr_runWindow3(const qsrch_normcorr_model* model, const qimg_windowConst* window1,
+                                       const qimg_windowConst* window2, const qimg_windowConst* window3,
+                                       const qmath_xformLinear* imageFromClient,
+                                       const qsrch_normcorr_runParams* params,
+                                       qstd_vector_qsrch_normcorr_result* results)
+{
+    return qsrch_normcorr_runWindowInternal3(model, window1, window2, window3, nullptr, params,
+                                             imageFromClient, results);
+}
+
+}  // extern "C"

@@ -1,0 +1,359 @@
+// The coarse-to-fine search. Only the start level is scored at every
+// position; each candidate found there is followed down the pyramid and
+// re-detected in a few positions around it on every finer level until the
+// level of the fine granularity. Positions travel between levels in base
+// level (level 0) pixel coordinates, as the translation of an identity
+// pose, and are mapped to the client's coordinates only at the end.
+#include <algorithm>
+#include <limits>
+
+#include <qsrch/scoring.h>
+#include <qsrch/three_plane.h>
+
+#include "frame/call_frame.hpp"
+#include "run/run_internal.hpp"
+#include "run/search_internal.hpp"
+
+namespace {
+
+using Peak = qsrch_detectedPosePeak;
+using PeakVector = qstd_vector_qsrch_detectedPosePeak;
+using LevelVector = qstd_vector_qsrch_normcorr_level_;
+
+qsrch_status destroyPeaks(PeakVector* v) { return qstd_vector_qsrch_detectedPosePeak_destruct(v); }
+
+qsrch_normalizedCorrelationParams correlationParams(const qsrch_normcorr_runParams& run)
+{
+    qsrch_normalizedCorrelationParams p;
+    qsrch_normalizedCorrelationParams_init(&p);
+    p.absoluteCorrelation = run.absoluteCorrelation;
+    p.shapeScoreOptimization = run.shapeScoreOptimization;
+    p.shapeThreshold = run.shapeThreshold;
+    return p;
+}
+
+bool regionPresent(const qstd_rectD& region)
+{
+    const double infinity = std::numeric_limits<double>::infinity();
+    return region.width != 0.0 && region.height != 0.0 && region.width != infinity &&
+           region.height != infinity;
+}
+
+// A pose in base-level pixels of the source view becomes a pose from the
+// model's client coordinates to the search image's client coordinates.
+qsrch_status poseToClient(qmath_xformLinear* pose, const qsrch_normcorr_model& model,
+                          const qsrch_normcorr_level_& sourceBase, const qmath_xformLinear& clientFromImage)
+{
+    // Pattern pixels are counted from the training view, patFromClient
+    // reaches the pixels of its whole image.
+    pose->trans.x -= model.trainImage.x;
+    pose->trans.y -= model.trainImage.y;
+    qsrch_status s = qmath_xformLinear_initCompose(pose, pose, &model.patFromClient);
+    if (QSRCH_FAILED(s)) return s;
+    pose->trans.x += sourceBase.origin.first;
+    pose->trans.y += sourceBase.origin.second;
+    return qmath_xformLinear_initCompose(pose, &clientFromImage, pose);
+}
+
+// Writes the peaks (already in client coordinates) to the caller's vector.
+qsrch_status writeResults(const PeakVector& peaks, float acceptThreshold,
+                          qstd_vector_qsrch_normcorr_result* results)
+{
+    qsrch_status s = qstd_vector_qsrch_normcorr_result_resize(results, peaks.size);
+    if (QSRCH_FAILED(s)) return s;
+    qsrch_normcorr_result* out = static_cast<qsrch_normcorr_result*>(results->begin);
+    const Peak* in = static_cast<const Peak*>(peaks.begin);
+    for (size_t i = 0; i < peaks.size; ++i) {
+        out[i].accepted = in[i].score >= acceptThreshold ? 1 : 0;
+        out[i].pose = in[i].pose;
+        out[i].score = static_cast<float>(in[i].score);
+        out[i].flags = in[i].flags;
+        out[i].contrast = in[i].contrast;
+        out[i].brightness = in[i].brightness;
+    }
+    return QSRCH_OK;
+}
+
+qsrch_status mapToClient(PeakVector* peaks, const qsrch_normcorr_model& model,
+                         const qsrch_normcorr_level_& sourceBase, const qmath_xformLinear& clientFromImage)
+{
+    Peak* p = static_cast<Peak*>(peaks->begin);
+    for (size_t i = 0; i < peaks->size; ++i) {
+        const qsrch_status s = poseToClient(&p[i].pose, model, sourceBase, clientFromImage);
+        if (QSRCH_FAILED(s)) return s;
+    }
+    return QSRCH_OK;
+}
+
+// What the refinement loop reads, fixed for one search.
+struct Refinement {
+    const qsrch_normcorr_model* model;
+    const qsrch_normcorr_level_* patternLevels;
+    const qsrch_normcorr_level_* sourceLevels;
+    const qsrch_normcorr_runParams* params;
+    PeakVector* queue;
+    PeakVector* found;  // peaks of one refinement step
+    qsrch::ResultList* results;
+};
+
+// Follows one candidate down to the fine granularity. A candidate that
+// splits into several peaks on a level queues the others and is itself
+// re-detected once more around its new position on that level. keptOut is
+// false when no peak is left to follow.
+qsrch_status refineCandidate(const Refinement& r, Peak* cur, bool* keptOut)
+{
+    *keptOut = false;
+    const qsrch_normcorr_runParams& params = *r.params;
+    const qsrch_normcorr_trainParams& train = r.model->trainParams;
+    qsrch_status s = QSRCH_OK;
+    // A level index below 0 only arises from a model without a valid fine
+    // granularity; stopping there keeps the loop finite.
+    while (cur->searchGranularity >= train.fineGranularity && cur->searchLevel >= 0) {
+        const int32_t l = cur->searchLevel;
+        const qsrch_normcorr_level_& source = r.sourceLevels[l];
+        const qstd_rect32 levelRect{0, 0, source.planeWindow[0].width, source.planeWindow[0].height};
+        Peak local = *cur;
+        if (QSRCH_FAILED(s = qsrch::conjugatePose(&local.pose, source.levelFromBase, source.baseFromLevel)))
+            return s;
+
+        float rank = -1.0f, threshold = 0.0f;
+        if (QSRCH_FAILED(s = r.results->rankScore(&rank))) return s;
+        if (params.adaptiveLevelThresholds)
+            threshold = qsrch_normcorr_levelThreshold(
+                static_cast<float>(cur->searchGranularity), train.coarseGranularity, train.fineGranularity,
+                params.shapeScoreOptimization, std::max(rank, params.acceptThreshold));
+        const uint32_t isFinal = cur->searchGranularity == train.fineGranularity ? 1 : 0;
+        if (QSRCH_FAILED(s = qsrch_normcorr_refineAtLevel(&local, &levelRect, &r.patternLevels[l], &source,
+                                                          threshold, &params, isFinal, r.found)))
+            return s;
+        const size_t count = r.found->size;
+        if (count == 0) return QSRCH_OK;
+
+        const bool splits = count > 1 && cur->searchSplit == 0;
+        for (size_t i = 1; splits && i < count; ++i) {
+            Peak other = static_cast<const Peak*>(r.found->begin)[i];
+            other.searchGranularity = cur->searchGranularity;
+            other.searchLevel = cur->searchLevel;
+            other.searchSplit = 1;
+            if (QSRCH_FAILED(
+                    s = qsrch::conjugatePose(&other.pose, source.baseFromLevel, source.levelFromBase)))
+                return s;
+            if (QSRCH_FAILED(s = qstd_vector_qsrch_detectedPosePeak_pushBack(r.queue, &other))) return s;
+        }
+        Peak first = static_cast<const Peak*>(r.found->begin)[0];
+        if (QSRCH_FAILED(s = qsrch::conjugatePose(&first.pose, source.baseFromLevel, source.levelFromBase)))
+            return s;
+        first.searchGranularity = cur->searchGranularity;
+        first.searchLevel = cur->searchLevel;
+        first.searchSplit = cur->searchSplit;
+        *cur = first;
+        if (splits) {
+            cur->searchSplit = 1;
+            continue;
+        }
+        if (count == 1) cur->searchSplit = 0;
+        cur->searchGranularity >>= 1;
+        cur->searchLevel -= 1;
+    }
+    *keptOut = true;
+    return QSRCH_OK;
+}
+
+// The start level: the coarsest level both pyramids have, unless the search
+// region is too small for it.
+int32_t startLevel(const qsrch_normcorr_model& model, const qsrch_normcorr_level_* patternLevels,
+                   int32_t patternCount, int32_t sourceCount, const qsrch_normcorr_runParams& params,
+                   int32_t xRange, int32_t yRange, int32_t* granularityOut)
+{
+    int32_t level = qsrch_normcorr_levelIndexForGranularity(model.trainParams.fineGranularity);
+    int32_t g = qsrch_normcorr_powerOfTwo(level);
+    while (level < patternCount - 1) {
+        if (level >= sourceCount - 1) break;
+        if (params.limitLevelsToRegion && (int64_t{3} * g >= xRange || int64_t{3} * g >= yRange)) break;
+        ++level;
+        g = qmath_double_round(static_cast<float>(static_cast<float>(g) * patternLevels[level].factor));
+    }
+    *granularityOut = g;
+    return level;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t qsrch_normcorr_levelIndexForGranularity(double g)
+{
+    // No finite double needs more halvings than this; infinity stops here too.
+    int32_t n = 0;
+    for (; g > 1.0 && n < 1100; g *= 0.5, ++n)
+        if (g < 2.0) return n + 1;
+    return n;
+}
+
+int32_t qsrch_normcorr_powerOfTwo(int32_t n)
+{
+    uint32_t p = 1;
+    for (int32_t i = 0; i < n && i < 32; ++i) p *= 2u;
+    return static_cast<int32_t>(p);
+}
+
+qsrch_status qsrch_normcorr_scoreSinglePosition(const qsrch_normcorr_level_* sourceLevel0,
+                                                const qsrch_normcorr_level_* patternLevel0,
+                                                const qsrch_normcorr_runParams* params, float* scoreOut)
+{
+    qsrch_status s = qsys_attention_check();
+    if (QSRCH_FAILED(s)) return s;
+    const qsrch_normalizedCorrelationParams correlation = correlationParams(*params);
+    double score = 0.0;
+    const qimg_windowConst* pattern = patternLevel0->planeWindow;
+    const qimg_windowConst* image = sourceLevel0->planeWindow;
+    if (pattern[1].firstPixel != nullptr)
+        s = qsrch_DcomputeNormalizedCorrelationSpace3(
+            &pattern[0], &pattern[1], &pattern[2], &patternLevel0->maskWindow, &image[0], &image[1],
+            &image[2], &correlation, params->planeWeights, &score, 1);
+    else
+        s = qsrch_DcomputeNormalizedCorrelationSpace(&pattern[0], &patternLevel0->maskWindow, &image[0],
+                                                     &correlation, &score, 1);
+    if (QSRCH_FAILED(s)) return s;
+    *scoreOut = static_cast<float>(score);
+    return QSRCH_OK;
+}
+
+qsrch_status qsrch_normcorr_searchSingleLevel(const qsrch_normcorr_model* model,
+                                              const qstd_vector_qsrch_normcorr_level_* sourceLevels,
+                                              const qsrch_normcorr_runParams* params,
+                                              const qmath_xformLinear* clientFromImage,
+                                              qstd_vector_qsrch_normcorr_result* results)
+{
+    qsrch::CallFrame<1> frame;
+    const qsrch_normcorr_level_* sourceBase = nullptr;
+    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &sourceBase)))
+        return frame.finish();
+    PeakVector candidates;
+    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&candidates))) return frame.finish();
+    frame.release<destroyPeaks>(0, &candidates);
+    if (frame.step(qsrch_normcorr_searchCoarseLevel(model, sourceLevels, params, clientFromImage, 0, 1.0f,
+                                                    &candidates)))
+        return frame.finish();
+    if (frame.step(qsrch_normcorr_filterContrastBrightness(&candidates, params->contrastMin,
+                                                           params->contrastMax, params->brightnessMin,
+                                                           params->brightnessMax)))
+        return frame.finish();
+    // Mapped before the caller's vector is touched, so a failure leaves it as it was.
+    if (frame.step(mapToClient(&candidates, *model, *sourceBase, *clientFromImage))) return frame.finish();
+    frame.step(writeResults(candidates, params->acceptThreshold, results));
+    return frame.finish();
+}
+
+qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
+                                              const qstd_vector_qsrch_normcorr_level_* sourceLevels,
+                                              const qsrch_normcorr_runParams* params,
+                                              const qmath_xformLinear* imageFromClient,
+                                              qstd_vector_qsrch_normcorr_result* results)
+{
+    qsrch::CallFrame<3> frame;
+    if (frame.step(qsrch_normcorr_runParams_validate(params))) return frame.finish();
+    const qsrch_normcorr_level_* patternBase = nullptr;
+    const qsrch_normcorr_level_* sourceBase = nullptr;
+    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(&model->levels, 0, &patternBase)))
+        return frame.finish();
+    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &sourceBase)))
+        return frame.finish();
+    const int32_t pw = patternBase->planeWindow[0].width, ph = patternBase->planeWindow[0].height;
+    const int32_t sw = sourceBase->planeWindow[0].width, sh = sourceBase->planeWindow[0].height;
+
+    // An image of exactly the pattern's size has one position: score it alone.
+    if (params->singlePositionScoring && sw == pw && sh == ph) {
+        if (frame.step(qstd_vector_qsrch_normcorr_result_resize(results, 1))) return frame.finish();
+        qsrch_normcorr_result* only = static_cast<qsrch_normcorr_result*>(results->begin);
+        if (frame.step(qmath_xformLinear_initIdentity(&only->pose))) return frame.finish();
+        if (frame.step(qsrch_normcorr_result_init(only))) return frame.finish();
+        frame.step(qsrch_normcorr_scoreSinglePosition(sourceBase, patternBase, params, &only->score));
+        return frame.finish();
+    }
+    if (!params->singlePositionScoring && (sw == pw || sh == ph)) {
+        frame.step(QSRCH_E_IMAGE_TOO_SMALL);
+        return frame.finish();
+    }
+    if (sw < pw || sh < ph) {
+        frame.step(QSRCH_E_IMAGE_TOO_SMALL);
+        return frame.finish();
+    }
+
+    int32_t xRange = sw - pw, yRange = sh - ph;
+    qmath_xformLinear clientFromImage;
+    if (frame.step(qmath_xformLinear_getInverse(imageFromClient, &clientFromImage))) return frame.finish();
+    const qstd_rectD& region = params->searchRegion;
+    if (regionPresent(region)) {
+        uint32_t identity = 0;
+        if (frame.step(qmath_matrix_getIsIdentity(&clientFromImage.matrix, &identity))) return frame.finish();
+        if (identity) {
+            const int32_t r = qmath_double_round(region.width > region.height ? region.width : region.height);
+            if (xRange > r) xRange = r;
+            if (yRange > r) yRange = r;
+        }
+    }
+
+    uint32_t patternCount = 0, sourceCount = 0;
+    if (frame.step(qstd_vector_qsrch_normcorr_level__getSize32(&model->levels, &patternCount)))
+        return frame.finish();
+    if (frame.step(qstd_vector_qsrch_normcorr_level__getSize32(sourceLevels, &sourceCount)))
+        return frame.finish();
+    const qsrch_normcorr_level_* patternLevels = patternBase;
+    const qsrch_normcorr_level_* sourceLevelsBegin = sourceBase;
+    int32_t g = 1;
+    const int32_t start = startLevel(*model, patternLevels, static_cast<int32_t>(patternCount),
+                                     static_cast<int32_t>(sourceCount), *params, xRange, yRange, &g);
+
+    if (start == 0 && params->overlapFraction == 1.0f) {
+        frame.step(qsrch_normcorr_searchSingleLevel(model, sourceLevels, params, &clientFromImage, results));
+        return frame.finish();
+    }
+
+    PeakVector queue, found, list;
+    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&queue))) return frame.finish();
+    frame.release<destroyPeaks>(0, &queue);
+    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&list))) return frame.finish();
+    frame.release<destroyPeaks>(1, &list);
+    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&found))) return frame.finish();
+    frame.release<destroyPeaks>(2, &found);
+
+    // The start level exists in both pyramids (a model whose fine granularity
+    // lies beyond its levels is refused here rather than read past its end).
+    const qsrch_normcorr_level_* startSource = nullptr;
+    const qsrch_normcorr_level_* startPattern = nullptr;
+    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(
+            &model->levels, static_cast<size_t>(start), &startPattern)))
+        return frame.finish();
+    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, static_cast<size_t>(start),
+                                                                     &startSource)))
+        return frame.finish();
+    if (frame.step(qsrch_normcorr_searchCoarseLevel(model, sourceLevels, params, &clientFromImage, start,
+                                                    static_cast<float>(g), &queue)))
+        return frame.finish();
+    Peak* coarse = static_cast<Peak*>(queue.begin);
+    for (size_t i = 0; i < queue.size; ++i) {
+        if (frame.step(qsrch::conjugatePose(&coarse[i].pose, startSource->baseFromLevel,
+                                            startSource->levelFromBase)))
+            return frame.finish();
+        coarse[i].searchGranularity = qsrch_normcorr_powerOfTwo(start) / 2;
+        coarse[i].searchLevel = start - 1;
+    }
+
+    qsrch::ResultList resultList(&list, *params, pw, ph);
+    const Refinement refinement{model, patternLevels, sourceLevelsBegin, params, &queue, &found, &resultList};
+    // Taken first in, first out; candidates appended while refining wait their turn.
+    for (size_t next = 0; next < queue.size && !resultList.settled(); ++next) {
+        Peak cur = static_cast<const Peak*>(queue.begin)[next];
+        bool kept = false;
+        if (frame.step(refineCandidate(refinement, &cur, &kept))) return frame.finish();
+        if (kept && frame.step(resultList.insert(cur))) return frame.finish();
+    }
+
+    if (frame.step(mapToClient(&list, *model, *sourceBase, clientFromImage))) return frame.finish();
+    qsrch::sortByScore(&list);
+    frame.step(writeResults(list, params->acceptThreshold, results));
+    return frame.finish();
+}
+
+}  // extern "C"

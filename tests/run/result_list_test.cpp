@@ -1,0 +1,111 @@
+// The bounded result list against a plain reference that looks up the
+// weakest result afresh on every insertion: random candidate streams with
+// near duplicates, overlaps, ties and zero scores must leave the same list,
+// and the search may stop exactly when numToFind results are certain.
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "run/search_internal.hpp"
+#include "support/test_support.hpp"
+
+namespace {
+
+using Peak = qsrch_detectedPosePeak;
+
+struct Reference {
+    std::vector<Peak> list;
+    int32_t numToFind;
+    float confusion, overlap;
+    double pw, ph;
+
+    int lowest() const
+    {
+        int at = 0;
+        for (size_t i = 1; i < list.size(); ++i) at = list[i].score < list[at].score ? int(i) : at;
+        return at;
+    }
+    void insert(const Peak& c)
+    {
+        const size_t want = size_t(numToFind);
+        if (c.score == 0 || (list.size() >= want && c.score <= list[lowest()].score)) return;
+        int match = -1;
+        double best = 0;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const double dx = std::fabs(list[i].pose.trans.x - c.pose.trans.x);
+            const double dy = std::fabs(list[i].pose.trans.y - c.pose.trans.y);
+            const double w = std::max(0.0, pw - dx), h = std::max(0.0, ph - dy);
+            const bool near = (dx <= 1 && dy <= 1) ||
+                              (overlap < 1.0f && w * h > double(float(float(pw) * overlap * float(ph))));
+            if (near && (match < 0 || dx * dx + dy * dy < best)) match = int(i), best = dx * dx + dy * dy;
+        }
+        if (match >= 0) {
+            if (list[match].score < c.score) list[match] = c;
+        } else if (list.size() < want) {
+            list.push_back(c);
+        } else {
+            list[lowest()] = c;
+        }
+    }
+    bool settled() const
+    {
+        int certain = 0;
+        for (const Peak& p : list) certain += p.score >= confusion;
+        return certain >= numToFind;
+    }
+};
+
+TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
+{
+    for (unsigned seed = 1; seed <= 400; ++seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+        std::uniform_real_distribution<double> u(0, 1);
+        qsrch_normcorr_runParams params;
+        ASSERT_EQ(qsrch_normcorr_runParams_init(&params), QSRCH_OK);
+        params.numToFind = pick(1, 5);
+        params.confusionThreshold = float(pick(0, 4)) / 4;
+        params.overlapFraction = seed % 3 == 0 ? 1.0f : float(pick(0, 3)) / 4;
+        const int32_t pw = pick(2, 6), ph = pick(2, 6);
+        SCOPED_TRACE("seed " + std::to_string(seed));
+
+        qstd_vector_qsrch_detectedPosePeak list;
+        ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&list), QSRCH_OK);
+        qsrch::ResultList results(&list, params, pw, ph);
+        Reference reference{{},         params.numToFind, params.confusionThreshold, params.overlapFraction,
+                            double(pw), double(ph)};
+        for (int n = pick(1, 40); n > 0 && !reference.settled(); --n) {
+            Peak c{};
+            c.pose.matrix.a11 = c.pose.matrix.a22 = 1;
+            // A small field of positions, so that duplicates and overlaps are common.
+            c.pose.trans.x = pick(0, 8) + 0.5 * pick(0, 2), c.pose.trans.y = pick(0, 8) + 0.5 * pick(0, 2);
+            c.score = pick(0, 9) == 0 ? 0.0 : pick(0, 4) == 0 ? 0.5 : u(rng);
+            ASSERT_EQ(results.insert(c), QSRCH_OK);
+            reference.insert(c);
+            ASSERT_EQ(results.settled(), reference.settled());
+        }
+        ASSERT_EQ(list.size, reference.list.size());
+        const Peak* held = static_cast<const Peak*>(list.begin);
+        for (size_t i = 0; i < list.size; ++i) {
+            EXPECT_EQ(held[i].score, reference.list[i].score);
+            EXPECT_EQ(held[i].pose.trans.x, reference.list[i].pose.trans.x);
+            EXPECT_EQ(held[i].pose.trans.y, reference.list[i].pose.trans.y);
+        }
+
+        // Once the list is full the rank score is its numToFind-th best, and the list
+        // is sorted.
+        float rank = 0;
+        ASSERT_EQ(results.rankScore(&rank), QSRCH_OK);
+        std::vector<double> scores;
+        for (const Peak& p : reference.list) scores.push_back(p.score);
+        std::sort(scores.rbegin(), scores.rend());
+        EXPECT_EQ(rank,
+                  scores.size() >= size_t(params.numToFind) ? float(scores[params.numToFind - 1]) : -1.0f);
+        for (size_t i = 1; i < list.size && list.size >= size_t(params.numToFind); ++i)
+            EXPECT_GE(held[i - 1].score, held[i].score);
+        qstd_vector_qsrch_detectedPosePeak_destruct(&list);
+    }
+}
+
+}  // namespace

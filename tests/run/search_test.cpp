@@ -1,0 +1,552 @@
+// The coarse-to-fine search end to end, through the run entry points: a
+// pattern drawn from a smooth analytic texture is planted at sub-pixel
+// places in a textured scene (the scene samples the same texture shifted,
+// so the truth is exact), and the search must find it there, agree with the
+// exhaustive full-resolution search, rank, merge and stop as asked, map
+// positions to the client's frame, and check its inputs in order.
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "model/model_support.hpp"
+
+namespace {
+
+using qtest::Image8;
+using qtest::Model;
+using qtest::OwnedImage;
+
+constexpr int32_t kSceneW = 160, kSceneH = 120, kPatW = 48, kPatH = 40;
+
+// Smooth blobs, a gradient, a soft-edged disk and optional stripes: detail at
+// every scale down to a few pixels, defined between pixels too.
+struct Texture {
+    struct Blob {
+        double x, y, sigma, amplitude;
+    };
+    std::vector<Blob> blobs;
+    double gx = 0, gy = 0, diskX = 0, diskY = 0, diskR = 0, diskAmplitude = 0, stripePeriod = 0;
+
+    double operator()(double x, double y) const
+    {
+        double v = 100 + gx * x + gy * y;
+        for (const Blob& b : blobs) {
+            const double dx = x - b.x, dy = y - b.y, reach = 5 * b.sigma;
+            // Beyond five deviations a blob adds less than 1e-4 of a grey level.
+            if (std::fabs(dx) < reach && std::fabs(dy) < reach)
+                v += b.amplitude * std::exp(-(dx * dx + dy * dy) / (2 * b.sigma * b.sigma));
+        }
+        const double d = std::hypot(x - diskX, y - diskY) - diskR;
+        v += diskAmplitude / (1 + std::exp(d / 0.8));
+        if (stripePeriod > 0) v += 45 * std::cos(2 * 3.14159265358979 * x / stripePeriod);
+        return v;
+    }
+};
+
+Texture randomTexture(std::mt19937& rng, double w, double h, double blobAmplitude = 35)
+{
+    std::uniform_real_distribution<double> u(0, 1);
+    Texture t;
+    for (int i = 0, n = int(w * h / 45); i < n; ++i)
+        t.blobs.push_back({u(rng) * w, u(rng) * h, 2.5 + 3.5 * u(rng), blobAmplitude * (2 * u(rng) - 1)});
+    t.gx = 0.6 * (2 * u(rng) - 1), t.gy = 0.6 * (2 * u(rng) - 1);
+    t.diskX = w * (0.3 + 0.4 * u(rng)), t.diskY = h * (0.3 + 0.4 * u(rng)), t.diskR = 5 + 5 * u(rng);
+    t.diskAmplitude = u(rng) < 0.5 ? -40 : 40;
+    return t;
+}
+
+uint8_t toPixel(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+
+Image8 sample(const Texture& t, int32_t w, int32_t h)
+{
+    Image8 image(w, h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) image.at(x, y) = toPixel(t(x, y));
+    return image;
+}
+
+// Pattern pixel (0, 0) lands on scene position (x, y); the scene pixels the
+// pattern covers, and a margin around them, sample gain * texture + offset +
+// noise. The margin makes the instance a crop of a larger object, so that
+// the placements next to the true one see the object, not the background.
+constexpr double kMargin = 3;
+
+struct Instance {
+    double x, y, noise = 0, gain = 1, offset = 0;
+};
+
+Image8 render(std::mt19937& rng, const Texture& pattern, const std::vector<Instance>& instances,
+              int32_t w = kSceneW, int32_t h = kSceneH)
+{
+    const Texture background = randomTexture(rng, w, h);
+    Image8 scene = sample(background, w, h);
+    for (const Instance& in : instances) {
+        std::normal_distribution<double> noise(0, in.noise > 0 ? in.noise : 1);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const double u = x - in.x, v = y - in.y;
+                if (u < -kMargin || u > kPatW - 1 + kMargin || v < -kMargin || v > kPatH - 1 + kMargin)
+                    continue;
+                scene.at(x, y) =
+                    toPixel(in.gain * pattern(u, v) + in.offset + (in.noise > 0 ? noise(rng) : 0));
+            }
+    }
+    return scene;
+}
+
+class Results {
+public:
+    Results() { EXPECT_EQ(qstd_vector_qsrch_normcorr_result_constructEmpty(&v_), QSRCH_OK); }
+    ~Results() { qstd_vector_qsrch_normcorr_result_destruct(&v_); }
+    Results(const Results&) = delete;
+    qstd_vector_qsrch_normcorr_result* get() { return &v_; }
+    size_t size() const { return v_.size; }
+    const qsrch_normcorr_result& operator[](size_t i) const
+    {
+        return static_cast<const qsrch_normcorr_result*>(v_.begin)[i];
+    }
+    const qsrch_normcorr_result& best() const
+    {
+        size_t b = 0;
+        for (size_t i = 1; i < size(); ++i) b = (*this)[i].score > (*this)[b].score ? i : b;
+        return (*this)[b];
+    }
+
+private:
+    qstd_vector_qsrch_normcorr_result v_;
+};
+
+qsrch_normcorr_runParams runParams(int32_t numToFind = 1, float confusion = 0.5f, float overlap = 1.0f,
+                                   float accept = 0.3f)
+{
+    qsrch_normcorr_runParams p;
+    EXPECT_EQ(qsrch_normcorr_runParams_init(&p), QSRCH_OK);
+    p.numToFind = numToFind, p.confusionThreshold = confusion, p.overlapFraction = overlap;
+    p.acceptThreshold = accept;
+    return p;
+}
+
+void train(Model& model, const Texture& pattern, float coarse)
+{
+    OwnedImage image(sample(pattern, kPatW, kPatH));
+    const qsrch_normcorr_trainParams tp = qtest::trainParams(0, coarse);
+    ASSERT_EQ(qsrch_normcorr_model_train(model.get(), image.cget(), &tp), QSRCH_OK);
+}
+
+qsrch_status run(Model& model, const Image8& scene, const qsrch_normcorr_runParams& params, Results& results)
+{
+    OwnedImage image(scene);
+    return qsrch_normcorr_run(model.get(), image.cget(), &params, results.get());
+}
+
+double distance(const qsrch_normcorr_result& r, double x, double y)
+{
+    return std::hypot(r.pose.trans.x - x, r.pose.trans.y - y);
+}
+
+// The index of the result nearest to (x, y), if one lies within `within`.
+int nearest(const Results& results, double x, double y, double within)
+{
+    int found = -1;
+    for (size_t i = 0; i < results.size(); ++i)
+        if (distance(results[i], x, y) <= within &&
+            (found < 0 || distance(results[i], x, y) < distance(results[found], x, y)))
+            found = int(i);
+    return found;
+}
+
+// Better first, accepted from the accept threshold up, and no two results
+// within a pixel of each other.
+void expectRankedWithoutDuplicates(const Results& results, float accept = 0.3f)
+{
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].accepted, results[i].score >= accept ? 1u : 0u);
+        for (size_t j = i + 1; j < results.size(); ++j) {
+            EXPECT_GE(results[i].score, results[j].score);
+            EXPECT_FALSE(std::fabs(results[i].pose.trans.x - results[j].pose.trans.x) <= 1 &&
+                         std::fabs(results[i].pose.trans.y - results[j].pose.trans.y) <= 1);
+        }
+    }
+}
+
+TEST(Search, FindsOnePlantedInstanceAtItsSubPixelPlaceAtEveryGranularity)
+{
+    const float granularities[] = {1.0f, 2.0f, 3.0f, 4.0f, 8.0f};
+    double sum[5] = {}, worst[5] = {};
+    const int cases = 8;
+    for (int seed = 1; seed <= cases; ++seed) {
+        std::mt19937 rng(seed);
+        const Texture pattern = randomTexture(rng, kPatW, kPatH);
+        std::uniform_real_distribution<double> px(1, kSceneW - kPatW - 2), py(1, kSceneH - kPatH - 2);
+        const Instance truth{px(rng), py(rng)};
+        const Image8 scene = render(rng, pattern, {truth});
+        qsrch_normcorr_result exhaustive{};
+        for (int g = 0; g < 5; ++g) {
+            SCOPED_TRACE("coarse " + std::to_string(granularities[g]) + ", seed " + std::to_string(seed));
+            Model model;
+            train(model, pattern, granularities[g]);
+            Results found;
+            ASSERT_EQ(run(model, scene, runParams(), found), QSRCH_OK);
+            ASSERT_GE(found.size(), 1u);
+            const qsrch_normcorr_result& best = found.best();
+            const double error = distance(best, truth.x, truth.y);
+            sum[g] += error, worst[g] = std::max(worst[g], error);
+            EXPECT_LT(error, 0.25);
+            EXPECT_GT(best.score, 0.9f);
+            EXPECT_EQ(best.accepted, 1u);
+            // One level scores every full-resolution position; coarse-to-fine must agree with it.
+            if (g == 0) exhaustive = best;
+            EXPECT_EQ(found.size() == 1, g > 0);
+            EXPECT_NEAR(best.pose.trans.x, exhaustive.pose.trans.x, 1e-9);
+            EXPECT_NEAR(best.pose.trans.y, exhaustive.pose.trans.y, 1e-9);
+            EXPECT_EQ(best.score, exhaustive.score);
+        }
+    }
+    for (int g = 0; g < 5; ++g) {
+        EXPECT_LT(sum[g] / cases, 0.1);
+        std::printf("[ search   ] coarse granularity %g: position error mean %.4f px, worst %.4f px\n",
+                    granularities[g], sum[g] / cases, worst[g]);
+    }
+}
+
+// Four instances of falling quality: all or the best ones ranked, an early
+// stop at the confusion threshold, and a region that admits only one.
+TEST(Search, RanksStopsAndRestrictsAmongSeveralInstances)
+{
+    for (int seed = 1; seed <= 3; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(100 + seed);
+        const Texture pattern = randomTexture(rng, kPatW, kPatH);
+        std::uniform_real_distribution<double> jitter(0, 6);
+        const std::vector<Instance> planted = {{4 + jitter(rng), 6 + jitter(rng), 0},
+                                               {95 + jitter(rng), 8 + jitter(rng), 5},
+                                               {10 + jitter(rng), 72 + jitter(rng), 10},
+                                               {100 + jitter(rng), 70 + jitter(rng), 15}};
+        const Image8 scene = render(rng, pattern, planted);
+        Model model, single;
+        train(model, pattern, 4.0f);
+        train(single, pattern, 1.0f);
+        auto instancesIn = [&](const Results& r) {
+            int n = 0;
+            for (const Instance& in : planted) n += nearest(r, in.x, in.y, 0.5) >= 0;
+            return n;
+        };
+        for (int32_t numToFind : {4, 3, 1}) {
+            int polls[2] = {};
+            for (float confusion : {1.0f, 0.5f})
+                for (uint32_t adaptive : {0u, 1u}) {
+                    SCOPED_TRACE("numToFind " + std::to_string(numToFind) + ", confusion " +
+                                 std::to_string(confusion) + ", adaptive " + std::to_string(adaptive));
+                    qsrch_normcorr_runParams params = runParams(numToFind, confusion);
+                    params.adaptiveLevelThresholds = adaptive;
+                    qtest::AttentionCounter attention;
+                    Results results;
+                    ASSERT_EQ(run(model, scene, params, results), QSRCH_OK);
+                    ASSERT_EQ(results.size(), size_t(numToFind));
+                    expectRankedWithoutDuplicates(results);
+                    EXPECT_EQ(instancesIn(results), numToFind);
+                    // Refining every candidate gives the best ones; with 0.5 the
+                    // first numToFind that reach it end the search.
+                    for (int k = 0; confusion == 1.0f && k < numToFind; ++k)
+                        EXPECT_LT(distance(results[k], planted[k].x, planted[k].y), 0.5);
+                    if (!adaptive) polls[confusion == 1.0f] = attention.polls();
+                }
+            EXPECT_TRUE(numToFind == 4 || polls[0] < polls[1])
+                << polls[0] << " polls, " << polls[1] << " refining all";
+        }
+        // One level without overlap test reports every peak, beyond numToFind.
+        Results all;
+        ASSERT_EQ(run(single, scene, runParams(1), all), QSRCH_OK);
+        EXPECT_EQ(instancesIn(all), 4);
+        for (int k = 0; k < 4; ++k) {
+            SCOPED_TRACE("region around instance " + std::to_string(k));
+            qsrch_normcorr_runParams params = runParams(4, 1.0f);
+            params.searchRegion =
+                qstd_rectD{std::floor(planted[k].x) - 4, std::floor(planted[k].y) - 4, 8, 8};
+            Results results;
+            ASSERT_EQ(run(model, scene, params, results), QSRCH_OK);
+            ASSERT_GE(results.size(), 1u);
+            EXPECT_LT(distance(results[0], planted[k].x, planted[k].y), 0.5);
+            EXPECT_EQ(instancesIn(results), 1);
+        }
+        // A negative answer to any poll ends the search with that answer.
+        const qsys_status stop = QSYS_STATUS(0x8ABC0001u);
+        qtest::AttentionCounter refusing(stop);
+        Results results;
+        EXPECT_EQ(run(model, scene, runParams(), results), stop);
+    }
+}
+
+// Stripes make shifted placements match too: by a period of 12 they overlap
+// the true one by 3/4 of the pattern and merge into it at an overlap
+// fraction of 0.5; alternating columns make placements two columns apart
+// alike, so one coarse candidate splits into two peaks, and both are followed.
+TEST(Search, MergesOverlapsAndFollowsSplitCandidates)
+{
+    auto overlapping = [](const Results& r, size_t i, size_t j) {
+        const double w = kPatW - std::fabs(r[i].pose.trans.x - r[j].pose.trans.x);
+        const double h = kPatH - std::fabs(r[i].pose.trans.y - r[j].pose.trans.y);
+        return w > 0 && h > 0 && w * h > 0.5 * kPatW * kPatH;
+    };
+    int splitPairs = 0, unmergedOverlaps = 0;
+    for (int seed = 1; seed <= 6; ++seed)
+        for (double period : {12.0, 2.0}) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", period " + std::to_string(period));
+            std::mt19937 rng(seed);
+            Texture pattern = randomTexture(rng, kPatW, kPatH, 10);
+            pattern.stripePeriod = period;
+            const Image8 scene = render(rng, pattern, {{50.1, 40.6}});
+            Model model;
+            train(model, pattern, 4.0f);
+            for (float overlap : {1.0f, 0.5f}) {
+                Results results;
+                ASSERT_EQ(run(model, scene, runParams(4, 1.0f, overlap, 0.1f), results), QSRCH_OK);
+                ASSERT_GE(results.size(), 1u);
+                expectRankedWithoutDuplicates(results, 0.1f);
+                int overlaps = 0;
+                for (size_t i = 0; i < results.size(); ++i)
+                    for (size_t j = 0; j < results.size(); ++j) {
+                        overlaps += i < j && overlapping(results, i, j);
+                        splitPairs +=
+                            overlap == 1.0f && period == 2.0 &&
+                            std::fabs(results[i].pose.trans.x - results[j].pose.trans.x - 2) < 0.1 &&
+                            std::fabs(results[i].pose.trans.y - results[j].pose.trans.y) < 0.5;
+                    }
+                EXPECT_TRUE(overlap == 1.0f || period != 12.0 || overlaps == 0);
+                unmergedOverlaps += overlap == 1.0f && period == 12.0 ? overlaps : 0;
+            }
+        }
+    EXPECT_GT(splitPairs, 0);
+    EXPECT_GT(unmergedOverlaps, 0);
+}
+
+TEST(Search, ReportsContrastAndBrightnessAndDropsResultsOutsideTheLimits)
+{
+    std::mt19937 rng(13);
+    const Texture pattern = randomTexture(rng, kPatW, kPatH);
+    const Image8 patternImage = sample(pattern, kPatW, kPatH);
+    double mean = 0;
+    for (int32_t y = 0; y < kPatH; ++y)
+        for (int32_t x = 0; x < kPatW; ++x) mean += patternImage.at(x, y) / double(kPatW * kPatH);
+    // Gain 1.5 and offset -0.3 mean: 1.5 times the deviation, 1.2 times the mean.
+    const Instance truth{61.7, 33.2, 0, 1.5, -0.3 * mean};
+    const Image8 scene = render(rng, pattern, {truth});
+    Model model;
+    train(model, pattern, 4.0f);
+    const double inf = HUGE_VAL;
+    const std::array<double, 5> limits[] = {{0, inf, 0, inf, 1}, {1.4, 1.6, 1.1, 1.3, 1},
+                                            {0, 1.4, 0, inf, 0}, {1.6, inf, 0, inf, 0},
+                                            {0, inf, 0, 1.1, 0}, {0, inf, 1.3, inf, 0}};
+    for (const auto& [cMin, cMax, bMin, bMax, kept] : limits) {
+        SCOPED_TRACE("contrast " + std::to_string(cMin) + " to " + std::to_string(cMax) + ", brightness " +
+                     std::to_string(bMin) + " to " + std::to_string(bMax));
+        qsrch_normcorr_runParams params = runParams(1, 1.0f);
+        params.contrastMin = cMin, params.contrastMax = cMax, params.brightnessMin = bMin,
+        params.brightnessMax = bMax;
+        Results results;
+        ASSERT_EQ(run(model, scene, params, results), QSRCH_OK);
+        const int at = nearest(results, truth.x, truth.y, 2.0);
+        ASSERT_EQ(at >= 0, kept != 0);
+        if (at < 0) continue;
+        EXPECT_NEAR(results[at].contrast, 1.5, 0.03);
+        EXPECT_NEAR(results[at].brightness, 1.2, 0.02);
+    }
+}
+
+TEST(Search, RuntimeMaskHidingHalfAnInstanceStillFindsIt)
+{
+    std::mt19937 rng(19);
+    const Texture pattern = randomTexture(rng, kPatW, kPatH);
+    const Instance truth{57.4, 41.8};
+    Image8 scene = render(rng, pattern, {truth}), mask(kSceneW, kSceneH);
+    std::uniform_int_distribution<int> noise(0, 255);
+    for (int32_t y = 0; y < kSceneH; ++y)
+        for (int32_t x = 0; x < kSceneW; ++x) {
+            const bool hidden =
+                x >= truth.x && x < truth.x + kPatW / 2 && y >= truth.y && y < truth.y + kPatH;
+            mask.at(x, y) = hidden ? 0 : 200;
+            if (hidden) scene.at(x, y) = static_cast<uint8_t>(noise(rng));
+        }
+    Model model;
+    train(model, pattern, 4.0f);
+    OwnedImage image(scene), maskImage(mask), unbound;
+    const qsrch_normcorr_runParams params = runParams(1, 1.0f);
+    Results masked, plain, unmasked;
+    ASSERT_EQ(qsrch_normcorr_runMask(model.get(), image.cget(), maskImage.cget(), &params, masked.get()),
+              QSRCH_OK);
+    ASSERT_EQ(masked.size(), 1u);
+    EXPECT_LT(distance(masked[0], truth.x, truth.y), 0.25);
+    EXPECT_GT(masked[0].score, 0.9f);
+    // An unbound mask is no mask.
+    ASSERT_EQ(qsrch_normcorr_runMask(model.get(), image.cget(), unbound.cget(), &params, unmasked.get()),
+              QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_run(model.get(), image.cget(), &params, plain.get()), QSRCH_OK);
+    ASSERT_EQ(plain.size(), unmasked.size());
+    EXPECT_EQ(plain[0].score, unmasked[0].score);
+    EXPECT_EQ(plain[0].pose.trans.x, unmasked[0].pose.trans.x);
+    EXPECT_LT(plain[0].score, masked[0].score);
+}
+
+TEST(Search, PositionsFollowTheViewOriginTheClientTransformAndTheTrainingView)
+{
+    std::mt19937 rng(23);
+    const Texture pattern = randomTexture(rng, kPatW, kPatH);
+    const Image8 scene = render(rng, pattern, {{33.6, 47.1}});
+    Model model;
+    train(model, pattern, 4.0f);
+    const qsrch_normcorr_runParams params = runParams();
+    const qmath_xformLinear identity = qtest::identity();
+    Results plain, shifted, doubled, fromView;
+    ASSERT_EQ(run(model, scene, params, plain), QSRCH_OK);
+    ASSERT_EQ(plain.size(), 1u);
+    auto expectAt = [&](const Results& r, double scale, double dx, double dy) {
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_NEAR(r[0].pose.trans.x, scale * plain[0].pose.trans.x + dx, 1e-9);
+        EXPECT_NEAR(r[0].pose.trans.y, scale * plain[0].pose.trans.y + dy, 1e-9);
+        EXPECT_EQ(r[0].pose.matrix.a11, scale);
+        EXPECT_EQ(r[0].pose.matrix.a22, scale);
+        EXPECT_EQ(r[0].score, plain[0].score);
+    };
+
+    // The scene inside a larger image, searched through a view at (100, 50).
+    Image8 large = sample(randomTexture(rng, 300, 200), 300, 200);
+    for (int32_t y = 0; y < kSceneH; ++y)
+        for (int32_t x = 0; x < kSceneW; ++x) large.at(100 + x, 50 + y) = scene.at(x, y);
+    OwnedImage largeImage(large);
+    qimg_windowConst view;
+    ASSERT_EQ(qimg_windowConst_init(&view, largeImage.cget()), QSRCH_OK);
+    ASSERT_EQ(qimg_windowConst_window(&view, 100, 50, kSceneW, kSceneH, nullptr), QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_runWindow(model.get(), &view, &identity, &params, shifted.get()), QSRCH_OK);
+    expectAt(shifted, 1, 100, 50);
+
+    // Client coordinates twice the pixel coordinates.
+    OwnedImage scaled(scene);
+    qmath_xformLinear clientFromImage;
+    ASSERT_EQ(qmath_xformLinear_initScaleShift(&clientFromImage, 2, 2, 0, 0), QSRCH_OK);
+    ASSERT_EQ(qimg_image_setLinearClientFromImageXform(scaled.get(), &clientFromImage), QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_run(model.get(), scaled.cget(), &params, doubled.get()), QSRCH_OK);
+    expectAt(doubled, 2, 0, 0);
+
+    // A model trained from a view at (7, 5) of its image: the pose maps that
+    // image's pixel (7, 5), the pattern's first pixel, to the found position.
+    Image8 trainingImage = sample(randomTexture(rng, 70, 60), 70, 60);
+    const Image8 patternPixels = sample(pattern, kPatW, kPatH);
+    for (int32_t y = 0; y < kPatH; ++y)
+        for (int32_t x = 0; x < kPatW; ++x) trainingImage.at(7 + x, 5 + y) = patternPixels.at(x, y);
+    OwnedImage training(trainingImage);
+    ASSERT_EQ(qimg_windowConst_init(&view, training.cget()), QSRCH_OK);
+    ASSERT_EQ(qimg_windowConst_window(&view, 7, 5, kPatW, kPatH, nullptr), QSRCH_OK);
+    Model viewModel;
+    const qsrch_normcorr_trainParams tp = qtest::trainParams(0, 4.0f);
+    ASSERT_EQ(qsrch_normcorr_model_trainWindow(viewModel.get(), &view, &identity, &tp), QSRCH_OK);
+    ASSERT_EQ(run(viewModel, scene, params, fromView), QSRCH_OK);
+    expectAt(fromView, 1, -7, -5);
+}
+
+TEST(Search, ChecksComeInTheirOrderAndPlanesAreSearched)
+{
+    std::mt19937 rng(29);
+    const Texture pattern = randomTexture(rng, kPatW, kPatH);
+    const Image8 scene = render(rng, pattern, {{20.5, 30.25}});
+    Model trained, untrained;
+    train(trained, pattern, 4.0f);
+    OwnedImage image(scene), unbound, patternSized(sample(pattern, kPatW, kPatH)),
+        narrow(sample(pattern, kPatW - 1, kSceneH)), nonLinear(scene);
+    qmath_xformPtrhConst radial;
+    ASSERT_EQ(qmath_xformPtrhConst_construct(&radial), QSRCH_OK);
+    ASSERT_EQ(qmath_xformPtrhConst_setRadial(&radial, 80, 60, 1e-6), QSRCH_OK);
+    ASSERT_EQ(qimg_image_setClientFromImageXform(nonLinear.get(), &radial), QSRCH_OK);
+    ASSERT_EQ(qmath_xformPtrhConst_destruct(&radial), QSRCH_OK);
+    const qsrch_normcorr_runParams bad = runParams(0), good = runParams();
+    struct Case {
+        Model* model;
+        const OwnedImage* image;
+        const qsrch_normcorr_runParams* params;
+        qsrch_status want;
+    };
+    const Case cases[] = {{&untrained, &unbound, &bad, QSRCH_E_IMAGE_UNBOUND},
+                          {&untrained, &nonLinear, &bad, QSRCH_E_NONLINEAR_XFORM},
+                          {&untrained, &image, &bad, QSRCH_E_NOT_TRAINED},
+                          {&trained, &narrow, &bad, QSRCH_E_BAD_NUM_TO_FIND},
+                          {&trained, &narrow, &good, QSRCH_E_IMAGE_TOO_SMALL},
+                          {&trained, &patternSized, &good, QSRCH_E_IMAGE_TOO_SMALL},
+                          {&trained, &image, &good, QSRCH_OK}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        Results results;
+        EXPECT_EQ(qsrch_normcorr_run(c.model->get(), c.image->cget(), c.params, results.get()), c.want);
+    }
+
+    // Every plane is checked before the transform; a grey model reads plane 1 only.
+    Results results;
+    EXPECT_EQ(qsrch_normcorr_run3(trained.get(), nonLinear.cget(), image.cget(), unbound.cget(), &good,
+                                  results.get()),
+              QSRCH_E_IMAGE_UNBOUND);
+    ASSERT_EQ(qsrch_normcorr_run3(trained.get(), image.cget(), unbound.cget(), unbound.cget(), &good,
+                                  results.get()),
+              QSRCH_E_IMAGE_UNBOUND);
+    ASSERT_EQ(qsrch_normcorr_run3(trained.get(), image.cget(), narrow.cget(), nonLinear.cget(), &good,
+                                  results.get()),
+              QSRCH_OK);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_LT(distance(results[0], 20.5, 30.25), 0.25);
+
+    // A model of three planes, each its own texture.
+    const Instance truth{70.3, 22.9};
+    std::unique_ptr<OwnedImage> patterns[3], scenes[3];
+    for (int plane = 0; plane < 3; ++plane) {
+        const Texture texture = randomTexture(rng, kPatW, kPatH);
+        patterns[plane] = std::make_unique<OwnedImage>(sample(texture, kPatW, kPatH));
+        scenes[plane] = std::make_unique<OwnedImage>(render(rng, texture, {truth}));
+    }
+    Model colour;
+    const qsrch_normcorr_trainParams tp = qtest::trainParams(0, 4.0f);
+    ASSERT_EQ(qsrch_normcorr_model_train3(colour.get(), patterns[0]->cget(), patterns[1]->cget(),
+                                          patterns[2]->cget(), &tp),
+              QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_run3(colour.get(), scenes[0]->cget(), scenes[1]->cget(), scenes[2]->cget(),
+                                  &good, results.get()),
+              QSRCH_OK);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_LT(distance(results[0], truth.x, truth.y), 0.25);
+
+    // An image of the pattern's size scored at its one position carries only its score.
+    qsrch_normcorr_runParams single = good;
+    single.singlePositionScoring = 1;
+    ASSERT_EQ(qsrch_normcorr_run(trained.get(), patternSized.cget(), &single, results.get()), QSRCH_OK);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NEAR(results[0].score, 1.0f, 1e-6);
+    EXPECT_EQ(results[0].accepted + results[0].flags, 0u);
+    EXPECT_EQ(results[0].contrast, 0.0);
+    EXPECT_EQ(results[0].pose.trans.x, 0.0);
+    EXPECT_EQ(results[0].pose.matrix.a11, 1.0);
+}
+
+TEST(Search, AllocationFailuresLeakNothing)
+{
+    std::mt19937 rng(31);
+    const Texture pattern = randomTexture(rng, kPatW, kPatH);
+    Image8 mask(kSceneW, kSceneH);
+    mask.fill(255);
+    OwnedImage image(render(rng, pattern, {{30.2, 20.7}, {100.6, 70.1}})), maskImage(mask);
+    for (float coarse : {1.0f, 4.0f}) {
+        SCOPED_TRACE("coarse " + std::to_string(coarse));
+        Model model;
+        train(model, pattern, coarse);
+        // One level without overlap test is searched on its own; otherwise candidates are refined.
+        const qsrch_normcorr_runParams params = runParams(2, 0.5f, coarse == 1.0f ? 1.0f : 0.5f);
+        qtest::expectAllocationFailuresClean([&] {
+            qstd_vector_qsrch_normcorr_result results;
+            qsys_status s = qstd_vector_qsrch_normcorr_result_constructEmpty(&results);
+            if (!QSYS_FAILED(s))
+                s = qsrch_normcorr_runMask(model.get(), image.cget(), maskImage.cget(), &params, &results);
+            qstd_vector_qsrch_normcorr_result_destruct(&results);
+            return s;
+        });
+    }
+}
+
+}  // namespace
