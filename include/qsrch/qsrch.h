@@ -21,5 +21,6 @@
 #include "pyramid.h"
 #include "model.h"
 #include "run.h"
+#include "search.h"
 
 #endif

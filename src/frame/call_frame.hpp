@@ -53,6 +53,13 @@ public:
     {
         add(ordinal, QSYS_CLEANUP_MEMBER_MEMORY, blockVariable, &qsys_memory_free_internal);
     }
+    // The same for a heap record that needs its own teardown: Destroy takes
+    // the variable holding the record's pointer (a model's delete).
+    template <auto Destroy, class T>
+    void releaseHeapRecordOnFailure(uint32_t ordinal, T** blockVariable)
+    {
+        add(ordinal, QSYS_CLEANUP_MEMBER_MEMORY, blockVariable, &thunk<Destroy, T*>);
+    }
 
     qsys_status finish()
     {

@@ -1,0 +1,86 @@
+// Result sets: the array grows to exactly what is needed and only then,
+// fewer entries only lower the count, and copies hold their own entries.
+#include <string>
+
+#include "search/search_support.hpp"
+
+namespace {
+
+using qtest::ResultSet;
+
+void expectEntries(const qsrch_resultSet& set, int32_t count, int first)
+{
+    ASSERT_EQ(set.count, count);
+    ResultSet want;
+    qtest::fillSet(want.get(), count, first);
+    for (int32_t i = 0; i < count; ++i) EXPECT_TRUE(qtest::sameEntry(set.entries[i], want->entries[i])) << i;
+}
+
+// The capacity is not recorded: only a count above the set's own count
+// reallocates, even where an earlier, larger array would have had room.
+TEST(ResultSet, AssignGrowsOnlyWhenMoreEntriesAreNeeded)
+{
+    ResultSet set, original;
+    EXPECT_EQ(set->count, 0);
+    EXPECT_EQ(set->entries, nullptr);
+    qtest::fillSet(set.get(), 4, 100);
+    qtest::fillSet(original.get(), 4, 100);
+    for (auto [count, reallocates] : {std::pair{2, false}, std::pair{0, false}, std::pair{3, true},
+                                      std::pair{3, false}, std::pair{5, true}}) {
+        SCOPED_TRACE("assign " + std::to_string(count));
+        ResultSet source;
+        qtest::fillSet(source.get(), count, count * 10);
+        const qsrch_resultSetEntry* before = set->entries;
+        const int64_t allocations = qsys_memory_allocationCount();
+        ASSERT_EQ(qsrch_resultSet_assign(set.get(), source.get()), QSRCH_OK);
+        EXPECT_EQ(qsys_memory_allocationCount() - allocations, reallocates ? 1 : 0);
+        EXPECT_EQ(set->entries != before, reallocates);
+        expectEntries(*set.get(), count, count * 10);
+        if (count == 2) {
+            // Entries past the count keep what they held.
+            for (int32_t i = 2; i < 4; ++i) EXPECT_TRUE(qtest::sameEntry(set->entries[i], original->entries[i]));
+        }
+    }
+    const qsrch_resultSetEntry* const five = set->entries;
+    ASSERT_EQ(qsrch_resultSet_assign(set.get(), set.get()), QSRCH_OK);
+    EXPECT_EQ(set->entries, five);
+    expectEntries(*set.get(), 5, 50);
+}
+
+TEST(ResultSet, CopiesHoldTheirOwnEntries)
+{
+    for (int32_t count : {0, 1, 7}) {
+        SCOPED_TRACE(count);
+        ResultSet source;
+        qtest::fillSet(source.get(), count, 3);
+        qsrch_resultSet copy;
+        ASSERT_EQ(qsrch_resultSet_constructCopy(&copy, source.get()), QSRCH_OK);
+        EXPECT_EQ(copy.entries == nullptr, count == 0);
+        EXPECT_TRUE(count == 0 || copy.entries != source->entries);
+        expectEntries(copy, count, 3);
+        EXPECT_EQ(qsrch_resultSet_destruct(&copy), QSRCH_OK);
+        EXPECT_EQ(copy.count, 0);
+        EXPECT_EQ(copy.entries, nullptr);
+        expectEntries(*source.get(), count, 3);
+    }
+}
+
+TEST(ResultSet, FailedGrowthLeavesTheSetAsItWas)
+{
+    ResultSet set, larger;
+    qtest::fillSet(set.get(), 3, 0);
+    qtest::fillSet(larger.get(), 8, 40);
+    const qsrch_resultSetEntry* const before = set->entries;
+    qsys_memory_failAfter(0);
+    EXPECT_EQ(qsrch_resultSet_assign(set.get(), larger.get()), QSYS_E_NO_MEMORY);
+    qsys_memory_failAfter(-1);
+    EXPECT_EQ(set->entries, before);
+    expectEntries(*set.get(), 3, 0);
+    qtest::expectAllocationFailuresClean([&] {
+        qsrch_resultSet copy;
+        const qsrch_status s = qsrch_resultSet_constructCopy(&copy, larger.get());
+        return QSRCH_FAILED(s) ? s : qsrch_resultSet_destruct(&copy);
+    });
+}
+
+}  // namespace

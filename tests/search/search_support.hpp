@@ -1,0 +1,145 @@
+// Shared by the top-level search suites: owned models, result sets and
+// transform handles, textured scenes, parameter records and result sets the
+// test fills itself.
+#pragma once
+
+#include <cstdint>
+#include <random>
+
+#include "model/model_support.hpp"
+#include "search/search_internal.hpp"
+
+namespace qtest {
+
+class SearchModel {
+public:
+    SearchModel() { EXPECT_EQ(qsrch_model_construct(&m_), QSRCH_OK); }
+    ~SearchModel() { EXPECT_EQ(qsrch_model_destruct(&m_), QSRCH_OK); }
+    SearchModel(const SearchModel&) = delete;
+    SearchModel& operator=(const SearchModel&) = delete;
+    qsrch_model* get() { return &m_; }
+    const qsrch_model* operator->() const { return &m_; }
+
+private:
+    qsrch_model m_;
+};
+
+class ResultSet {
+public:
+    ResultSet() { qsrch_resultSet_construct(&s_); }
+    ~ResultSet() { EXPECT_EQ(qsrch_resultSet_destruct(&s_), QSRCH_OK); }
+    ResultSet(const ResultSet&) = delete;
+    ResultSet& operator=(const ResultSet&) = delete;
+    qsrch_resultSet* get() { return &s_; }
+    qsrch_resultSet* operator->() { return &s_; }
+
+private:
+    qsrch_resultSet s_;
+};
+
+// A general transform handle owned by the test.
+class Xform {
+public:
+    Xform() { qmath_xformPtrhConst_construct(&h_); }
+    ~Xform() { qmath_xformPtrhConst_destruct(&h_); }
+    Xform(const Xform&) = delete;
+    Xform& operator=(const Xform&) = delete;
+    static void scaleShift(Xform& x, double sx, double sy, double tx, double ty)
+    {
+        qmath_xformLinear l;
+        qmath_xformLinear_initScaleShift(&l, sx, sy, tx, ty);
+        EXPECT_EQ(qmath_xformPtrhConst_setLinear(&x.h_, &l), QSRCH_OK);
+    }
+    static void radial(Xform& x, double cx, double cy, double k)
+    {
+        EXPECT_EQ(qmath_xformPtrhConst_setRadial(&x.h_, cx, cy, k), QSRCH_OK);
+    }
+    qmath_vect map(qmath_vect p) const
+    {
+        qmath_vect out{};
+        EXPECT_EQ(qmath_xformPtrhConst_mapPoint(&h_, &p, &out), QSRCH_OK);
+        return out;
+    }
+    qmath_xformPtrhConst* get() { return &h_; }
+
+private:
+    qmath_xformPtrhConst h_;
+};
+
+// Random values smoothed once by a 3 x 3 box: enough structure for the
+// coarse levels, sharp enough for sub-pixel refinement.
+inline Image8 smoothTexture(std::mt19937& rng, int32_t w, int32_t h)
+{
+    Image8 noise(w, h), smooth(w, h);
+    noise.randomize(rng);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            int sum = 0, n = 0;
+            for (int32_t j = std::max(0, y - 1); j <= std::min(h - 1, y + 1); ++j)
+                for (int32_t i = std::max(0, x - 1); i <= std::min(w - 1, x + 1); ++i) sum += noise.at(i, j), ++n;
+            smooth.at(x, y) = static_cast<uint8_t>(sum / n);
+        }
+    return smooth;
+}
+
+// Copies the w x h block of `from` at (fx, fy) to (tx, ty) of `to`.
+inline void paste(Image8& to, const Image8& from, int32_t fx, int32_t fy, int32_t w, int32_t h, int32_t tx,
+                  int32_t ty)
+{
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) to.at(tx + x, ty + y) = from.at(fx + x, fy + y);
+}
+
+inline qsrch_trainParams topTrainParams(uint32_t useSurround = 0)
+{
+    qsrch_trainParams p;
+    qsrch_trainParams_init(&p);
+    p.useSurround = useSurround;
+    return p;
+}
+
+// Granularities from the caller: coarse, fine 1.
+inline qsrch_trainParams fixedTrainParams(int32_t coarse, uint32_t useSurround = 0)
+{
+    qsrch_trainParams p = topTrainParams(useSurround);
+    p.autoSelectGranularity = 0;
+    p.coarseGranularity = coarse;
+    return p;
+}
+
+inline qsrch_runParams topRunParams(int32_t numToFind = 1)
+{
+    qsrch_runParams p;
+    qsrch_runParams_init(&p);
+    p.numToFind = numToFind;
+    return p;
+}
+
+// The image's view narrowed to a rectangle, which keeps its place in the image.
+inline qimg_windowConst viewOf(const qimg_imageConst* image, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qimg_windowConst v;
+    EXPECT_EQ(qimg_windowConst_init(&v, image), QSRCH_OK);
+    EXPECT_EQ(qimg_windowConst_window(&v, x, y, w, h, nullptr), QSRCH_OK);
+    return v;
+}
+
+// Assigns count entries numbered from `first` (each field telling them apart).
+inline void fillSet(qsrch_resultSet* set, int32_t count, int first = 0)
+{
+    qsrch_resultSet source{count, nullptr};
+    ASSERT_EQ(qsys_memory_alloc_internal(sizeof(qsrch_resultSetEntry) * count, &source.entries), QSRCH_OK);
+    for (int32_t i = 0; i < count; ++i)
+        source.entries[i] = qsrch_resultSetEntry{uint32_t(i % 2), {first + i + 0.25, -first - i - 0.5},
+                                                 float(first + i), uint32_t(0xF00 + first + i)};
+    EXPECT_EQ(qsrch_resultSet_assign(set, &source), QSRCH_OK);
+    qsrch_resultSet_destruct(&source);
+}
+
+inline bool sameEntry(const qsrch_resultSetEntry& a, const qsrch_resultSetEntry& b)
+{
+    return a.accepted == b.accepted && a.point.x == b.point.x && a.point.y == b.point.y && a.score == b.score &&
+           a.flags == b.flags;
+}
+
+}  // namespace qtest
