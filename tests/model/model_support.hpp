@@ -1,14 +1,16 @@
 // Shared by the model suites: an owned model, owned qimg images filled from
-// test images, textured patterns and blob masks, and level access.
+// test images, textured patterns and blob masks, and level access; pixel
+// access and the reduction reference come from support/levels.hpp.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "model/model_internal.hpp"
-#include "support/test_support.hpp"
+#include "support/levels.hpp"
 
 namespace qtest {
 
@@ -38,13 +40,6 @@ inline const qsrch_normcorr_level_& level(const qsrch_normcorr_model& m, size_t 
     return static_cast<const qsrch_normcorr_level_*>(m.levels.begin)[i];
 }
 
-inline bool isBound(const qimg_imageConst& image)
-{
-    uint32_t bound = 0;
-    qimg_imageConst_getIsBound(&image, &bound);
-    return bound != 0;
-}
-
 inline bool trained(const qsrch_normcorr_model& m)
 {
     uint32_t flag = 0;
@@ -52,9 +47,23 @@ inline bool trained(const qsrch_normcorr_model& m)
     return flag != 0;
 }
 
-inline uint8_t at(const qimg_windowConst& v, int32_t x, int32_t y)
+inline bool sameXform(const qmath_xformLinear& a, const qmath_xformLinear& b)
 {
-    return static_cast<const uint8_t*>(v.firstPixel)[static_cast<ptrdiff_t>(y) * v.rowStride + x];
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Untrained, with the default parameters and identity transforms, holding no
+// level and no mask.
+inline void expectUntrained(const qsrch_normcorr_model& m)
+{
+    EXPECT_FALSE(trained(m));
+    EXPECT_EQ(levelCount(m), 0u);
+    qsrch_normcorr_trainParams d;
+    qsrch_normcorr_trainParams_init(&d);
+    EXPECT_EQ(std::memcmp(&m.trainParams, &d, sizeof d), 0);
+    EXPECT_TRUE(sameXform(m.clientFromPat, identity()));
+    EXPECT_TRUE(sameXform(m.patFromClient, identity()));
+    EXPECT_FALSE(isBound(m.trainMask));
 }
 
 // A qimg image holding a copy of a test image's pixels.
@@ -113,13 +122,6 @@ inline qsrch_normcorr_trainParams trainParams(uint32_t autoSelect, float coarse,
     p.fineGranularity = fine;
     p.useSurround = useSurround;
     return p;
-}
-
-inline qmath_xformLinear identity()
-{
-    qmath_xformLinear x;
-    qmath_xformLinear_initIdentity(&x);
-    return x;
 }
 
 }  // namespace qtest

@@ -10,28 +10,6 @@ namespace {
 using qtest::Image8;
 using qtest::Model;
 
-bool sameXform(const qmath_xformLinear& a, const qmath_xformLinear& b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-bool isDefault(const qsrch_normcorr_trainParams& p)
-{
-    qsrch_normcorr_trainParams d;
-    qsrch_normcorr_trainParams_init(&d);
-    return std::memcmp(&p, &d, sizeof p) == 0;
-}
-
-void expectUntrainedDefaults(const qsrch_normcorr_model& m)
-{
-    EXPECT_FALSE(qtest::trained(m));
-    EXPECT_EQ(qtest::levelCount(m), 0u);
-    EXPECT_TRUE(isDefault(m.trainParams));
-    EXPECT_TRUE(sameXform(m.clientFromPat, qtest::identity()));
-    EXPECT_TRUE(sameXform(m.patFromClient, qtest::identity()));
-    EXPECT_FALSE(qtest::isBound(m.trainMask));
-}
-
 // A model trained from a textured pattern with a mask, through the image
 // form, whose image maps to the client's frame by scale 2 and shift (10, 20).
 void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
@@ -51,7 +29,7 @@ void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
 TEST(ModelLifecycle, GettersNeedATrainedModel)
 {
     Model model;
-    expectUntrainedDefaults(*model);
+    qtest::expectUntrained(*model);
     qimg_imageConst out;
     qimg_imageConst_constructUnbound(&out);
     qsrch_normcorr_trainParams params;
@@ -66,7 +44,7 @@ TEST(ModelLifecycle, GettersNeedATrainedModel)
     trainTextured(model.get());
     qmath_xformLinear clientFromPat;  // the image form takes the image's transform
     qmath_xformLinear_initScaleShift(&clientFromPat, 2, 2, 10, 20);
-    EXPECT_TRUE(sameXform(model->clientFromPat, clientFromPat));
+    EXPECT_TRUE(qtest::sameXform(model->clientFromPat, clientFromPat));
     const qmath_vect client{10, 20};
     for (const qimg_imageConst* held : {&model->trainImage, &model->trainMask}) {
         ASSERT_EQ(held == &model->trainMask ? qsrch_normcorr_model_getTrainMask(model.get(), &out)
@@ -116,9 +94,9 @@ TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
         // Assigning an untrained model untrains, as untraining does.
         Model empty;
         ASSERT_EQ(qsrch_normcorr_model_assign(copy.get(), empty.get()), QSRCH_OK);
-        expectUntrainedDefaults(*copy);
+        qtest::expectUntrained(*copy);
         ASSERT_EQ(qsrch_normcorr_model_untrain(assigned.get()), QSRCH_OK);
-        expectUntrainedDefaults(*assigned);
+        qtest::expectUntrained(*assigned);
     }
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
@@ -130,10 +108,10 @@ TEST(ModelLifecycle, NewReplacesAndDeleteReleases)
     EXPECT_EQ(qsrch_normcorr_model_delete(&model), QSRCH_OK);
     ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);
     ASSERT_NE(model, nullptr);
-    expectUntrainedDefaults(*model);
+    qtest::expectUntrained(*model);
     trainTextured(model);
     ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);  // the trained one is released
-    expectUntrainedDefaults(*model);
+    qtest::expectUntrained(*model);
     EXPECT_EQ(qsrch_normcorr_model_delete(&model), QSRCH_OK);
     EXPECT_EQ(model, nullptr);
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
@@ -164,7 +142,7 @@ TEST(ModelLifecycle, TransformSettersKeepTheOtherTransformTheInverse)
     qmath_xformLinear singular;
     qmath_xformLinear_initScaleShift(&singular, 0, 1, 3, 3);
     EXPECT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &singular), QMATH_E_SINGULAR);
-    EXPECT_TRUE(sameXform(model->patFromClient, singular));
+    EXPECT_TRUE(qtest::sameXform(model->patFromClient, singular));
 }
 
 TEST(ModelVectors, ElementsAreCopiedThroughTheModelOperations)
@@ -179,7 +157,7 @@ TEST(ModelVectors, ElementsAreCopiedThroughTheModelOperations)
         ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, trained.get()), QSRCH_OK);
         ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_model_constructFill(&outer, 2, &models), QSRCH_OK);
         const qsrch_normcorr_model* first = static_cast<const qsrch_normcorr_model*>(models.begin);
-        expectUntrainedDefaults(first[0]);
+        qtest::expectUntrained(first[0]);
         const auto* inner = static_cast<const qstd_vector_qsrch_normcorr_model*>(outer.begin) + 1;
         const qsrch_normcorr_model* copied = static_cast<const qsrch_normcorr_model*>(inner->begin) + 1;
         EXPECT_EQ(first[1].trainImage.firstPixel, trained->trainImage.firstPixel);

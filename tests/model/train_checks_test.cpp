@@ -5,25 +5,15 @@
 #include "model_support.hpp"
 
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <limits>
 
 namespace {
 
 using qtest::Image8;
+using qtest::expectUntrained;
 using qtest::Model;
 using qtest::OwnedImage;
-
-void expectUntrained(const qsrch_normcorr_model& m)
-{
-    EXPECT_FALSE(qtest::trained(m));
-    EXPECT_EQ(qtest::levelCount(m), 0u);
-    qsrch_normcorr_trainParams d;
-    qsrch_normcorr_trainParams_init(&d);
-    EXPECT_EQ(std::memcmp(&m.trainParams, &d, sizeof d), 0);
-    EXPECT_FALSE(qtest::isBound(m.trainMask));
-}
 
 void setRadial(qimg_image* image)
 {

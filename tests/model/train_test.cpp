@@ -10,72 +10,18 @@
 namespace {
 
 using qtest::at;
+using qtest::expectPlane;
+using qtest::Plane;
+using qtest::planeOf;
+using qtest::reduceLevel;
 using qtest::Image8;
 using qtest::level;
 using qtest::Model;
-
-struct Plane {
-    int32_t w = 0, h = 0;
-    std::vector<uint8_t> px;
-    uint8_t operator()(int32_t x, int32_t y) const { return px[static_cast<size_t>(y) * w + x]; }
-};
-
-Plane planeOf(const qimg_windowConst& v)
-{
-    Plane p{v.width, v.height, {}};
-    for (int32_t y = 0; y < v.height; ++y)
-        for (int32_t x = 0; x < v.width; ++x) p.px.push_back(at(v, x, y));
-    return p;
-}
-
-// What reducing a level must give: the Gaussian two-times reducer for a
-// factor of exactly 2, the low-pass filter otherwise.
-Plane reduce(const qimg_windowConst& from, float factor)
-{
-    qimg_image out;
-    qmath_xformLinear id = qtest::identity(), reducedXform;
-    if (factor == 2.0f) {
-        EXPECT_EQ(qimg_image_construct(&out, QIMG_DEPTH_8U, from.width / 2, from.height / 2), QSRCH_OK);
-        qimg_window outView;
-        qimg_window_init(&outView, &out);
-        EXPECT_EQ(qip_gauss2_smoothWindow8_8(&from, &id, &outView, &reducedXform), QSRCH_OK);
-    } else {
-        qimg_image in;
-        EXPECT_EQ(qimg_image_construct(&in, QIMG_DEPTH_8U, from.width, from.height), QSRCH_OK);
-        for (int32_t y = 0; y < from.height; ++y)
-            for (int32_t x = 0; x < from.width; ++x)
-                static_cast<uint8_t*>(in.firstPixel)[y * in.rowStride + x] = at(from, x, y);
-        qip_plpfParams params;
-        qip_plpfParams_init(&params);
-        params.factorX = params.factorY = factor;
-        qimg_image_constructUnbound(&out);
-        EXPECT_EQ(qip_plpf_smooth8_8(qimg_image_asConst(&in), &out, &params), QSRCH_OK);
-        qimg_image_destruct(&in);
-    }
-    qimg_windowConst view;
-    qimg_windowConst_init(&view, qimg_image_asConst(&out));
-    Plane p = planeOf(view);
-    qimg_image_destruct(&out);
-    return p;
-}
 
 Plane threshold(Plane p)
 {
     for (uint8_t& v : p.px) v = v < 128 ? 0 : 255;
     return p;
-}
-
-void expectPlane(const qimg_windowConst& actual, const Plane& expected, const char* what)
-{
-    SCOPED_TRACE(what);
-    ASSERT_EQ(actual.width, expected.w);
-    ASSERT_EQ(actual.height, expected.h);
-    int shown = 0;
-    for (int32_t y = 0; y < expected.h; ++y)
-        for (int32_t x = 0; x < expected.w; ++x)
-            if (at(actual, x, y) != expected(x, y) && shown++ < 4)
-                ADD_FAILURE() << "(" << x << ", " << y << "): " << int(at(actual, x, y)) << " vs "
-                              << int(expected(x, y));
 }
 
 struct TrainCase {
@@ -172,7 +118,7 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
                 continue;
             }
             Plane expected = k == 0 ? planeOf(p.views[plane])
-                                    : reduce(level(*plain, k - 1).planeWindow[plane], L.factor);
+                                    : reduceLevel(level(*plain, k - 1).planeWindow[plane], L.factor);
             expectPlane(L.planeWindow[plane], expected, "plane");
             uint64_t sum = 0, sumSq = 0;
             for (uint8_t v : expected.px) sum += v, sumSq += uint64_t{v} * v;
@@ -202,7 +148,7 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
         SCOPED_TRACE("masked level " + std::to_string(k));
         const qsrch_normcorr_level_& L = level(*masked, k);
         const Plane mask =
-            threshold(k == 0 ? planeOf(p.maskView) : reduce(level(*masked, k - 1).maskWindow, L.factor));
+            threshold(k == 0 ? planeOf(p.maskView) : reduceLevel(level(*masked, k - 1).maskWindow, L.factor));
         expectPlane(L.maskWindow, mask, "mask");
         uint32_t care = 0;
         for (uint8_t v : mask.px) care += v != 0;
@@ -273,7 +219,7 @@ TEST(TrainSurround, FirstLevelIsReducedWithTheSurroundingBand)
     Model bandMoved;
     ASSERT_EQ(qsrch_normcorr_model_trainWindow(bandMoved.get(), &moved, &id, &bandParams), QSRCH_OK);
 
-    const Plane reducedBand = reduce(image.window(2, 0, w + 4, h + 4), 2.0f);
+    const Plane reducedBand = reduceLevel(image.window(2, 0, w + 4, h + 4), 2.0f);
     const Plane reducedPlain = planeOf(level(*plain, 1).planeWindow[0]);
     Plane expected = reducedPlain;
     bool differs = false;
@@ -285,7 +231,7 @@ TEST(TrainSurround, FirstLevelIsReducedWithTheSurroundingBand)
     EXPECT_TRUE(differs);  // the border of a texture must see its surroundings
     expectPlane(level(*band, 1).planeWindow[0], expected, "band");
     expectPlane(level(*bandMoved, 1).planeWindow[0], expected, "band, origin moved");
-    expectPlane(level(*band, 2).planeWindow[0], reduce(level(*band, 1).planeWindow[0], 2.0f), "level 2");
+    expectPlane(level(*band, 2).planeWindow[0], reduceLevel(level(*band, 1).planeWindow[0], 2.0f), "level 2");
     uint32_t bandSum = 0;
     for (uint8_t v : expected.px) bandSum += v;
     EXPECT_EQ(level(*band, 1).sum[0], bandSum);

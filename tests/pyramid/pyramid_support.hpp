@@ -1,12 +1,12 @@
-// Shared by the pyramid suites: owned level vectors, pattern levels that
-// carry only factors, and pixel access through level views.
+// Shared by the pyramid suites: owned level vectors and pattern levels that
+// carry only factors.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "pyramid/pyramid_internal.hpp"
-#include "support/test_support.hpp"
+#include "support/levels.hpp"
 
 namespace qtest {
 
@@ -39,27 +39,6 @@ inline void setPatternFactors(LevelVector& levels, const std::vector<float>& fac
     ASSERT_EQ(qstd_vector_qsrch_normcorr_level__resize(levels.get(), factors.size() + 1), QSRCH_OK);
     auto* first = static_cast<qsrch_normcorr_level_*>(levels.get()->begin);
     for (size_t k = 0; k < factors.size(); ++k) first[k + 1].factor = factors[k];
-}
-
-inline uint8_t pixel(const qimg_windowConst& v, int32_t x, int32_t y)
-{
-    return static_cast<const uint8_t*>(v.firstPixel)[static_cast<ptrdiff_t>(y) * v.rowStride + x];
-}
-
-// The view's pixels, row by row, without the slack.
-inline std::vector<uint8_t> pixels(const qimg_windowConst& v)
-{
-    std::vector<uint8_t> out;
-    for (int32_t y = 0; y < v.height; ++y)
-        for (int32_t x = 0; x < v.width; ++x) out.push_back(pixel(v, x, y));
-    return out;
-}
-
-inline bool isBound(const qimg_imageConst& image)
-{
-    uint32_t bound = 0;
-    qimg_imageConst_getIsBound(&image, &bound);
-    return bound != 0;
 }
 
 }  // namespace qtest

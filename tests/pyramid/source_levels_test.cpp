@@ -22,51 +22,13 @@ std::string describe(const std::vector<float>& factors)
     return s;
 }
 
-// What the pyramid's reduction must equal: the reducer applied to the
-// previous level's view, with the transform it reports.
-std::vector<uint8_t> referenceReduction(const qimg_windowConst& from, float factor, qmath_xformLinear* reducedToFrom)
-{
-    qimg_image out;
-    if (factor == 2.0f) {
-        EXPECT_EQ(qimg_image_construct(&out, QIMG_DEPTH_8U, from.width / 2, from.height / 2), QSRCH_OK);
-        qimg_window outView;
-        qimg_window_init(&outView, &out);
-        qmath_xformLinear identity;
-        qmath_xformLinear_initIdentity(&identity);
-        EXPECT_EQ(qip_gauss2_smoothWindow8_8(&from, &identity, &outView, reducedToFrom), QSRCH_OK);
-    } else {
-        qimg_image in;
-        EXPECT_EQ(qimg_image_construct(&in, QIMG_DEPTH_8U, from.width, from.height), QSRCH_OK);
-        for (int32_t y = 0; y < from.height; ++y)
-            for (int32_t x = 0; x < from.width; ++x)
-                static_cast<uint8_t*>(in.firstPixel)[y * in.rowStride + x] = qtest::pixel(from, x, y);
-        qip_plpfParams params{factor, factor, 0, 0, 0};
-        qimg_image_constructUnbound(&out);
-        EXPECT_EQ(qip_plpf_smooth8_8(qimg_image_asConst(&in), &out, &params), QSRCH_OK);
-        qimg_image_getLinearClientFromImageXform(&out, reducedToFrom);
-        qimg_image_destruct(&in);
-    }
-    qimg_windowConst view;
-    qimg_windowConst_init(&view, qimg_image_asConst(&out));
-    std::vector<uint8_t> result = qtest::pixels(view);
-    qimg_image_destruct(&out);
-    return result;
-}
-
-qmath_vect mapPoint(const qmath_xformLinear& x, double px, double py)
-{
-    qmath_vect in{px, py}, out{};
-    qmath_xformLinear_mapPoint(&x, &in, &out);
-    return out;
-}
-
 // The intensity-weighted centroid of what rises above the background.
 qmath_vect centroid(const qimg_windowConst& v, int background)
 {
     double w = 0, sx = 0, sy = 0;
     for (int32_t y = 0; y < v.height; ++y)
         for (int32_t x = 0; x < v.width; ++x) {
-            double d = qtest::pixel(v, x, y) - background;
+            double d = qtest::at(v, x, y) - background;
             w += d;
             sx += d * x;
             sy += d * y;
@@ -76,14 +38,25 @@ qmath_vect centroid(const qimg_windowConst& v, int background)
 
 }  // namespace
 
-TEST(SourceLevels, EachLevelIsThePreviousReducedByThePatternFactor)
+// A noise view inside a larger image (garbage in the slack and around it),
+// and a broad blob at a sub-pixel place whose centroid on each level, mapped
+// through baseFromLevel, must land on level 0's.
+TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
 {
     std::mt19937 rng(5);
-    qtest::Image8 image(71, 58, 96);  // garbage in the slack and outside the view
-    image.randomize(rng);
-    const qimg_windowConst source = image.window(3, 4, 61, 50);
+    qtest::Image8 noise(71, 58, 96), blob(120, 100, 128);
+    noise.randomize(rng);
+    const double cx = 53.3, cy = 41.7, sigma = 6.0;
+    for (int32_t y = 0; y < 100; ++y)
+        for (int32_t x = 0; x < 120; ++x) {
+            double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+            blob.at(x, y) = static_cast<uint8_t>(std::lround(10 + 200 * std::exp(-r2 / (2 * sigma * sigma))));
+        }
+    const struct { qimg_windowConst source; int32_t x, y; bool blob; } sources[] = {
+        {noise.window(3, 4, 61, 50), 3, 4, false}, {blob.window(), 0, 0, true}};
+    for (const auto& [source, ox, oy, isBlob] : sources)
     for (const auto& factors : kFactorLists) {
-        SCOPED_TRACE(describe(factors));
+        SCOPED_TRACE(describe(factors) + (isBlob ? ", blob" : ", noise"));
         LevelVector pattern, levels;
         qtest::setPatternFactors(pattern, factors);
         const int32_t n = static_cast<int32_t>(factors.size()) + 1;
@@ -91,16 +64,16 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedByThePatternFactor)
         ASSERT_EQ(levels.size(), static_cast<uint32_t>(n));
 
         const qsrch_normcorr_level_& base = levels[0];
-        EXPECT_EQ(base.origin.first, 3);
-        EXPECT_EQ(base.origin.second, 4);
+        EXPECT_EQ(base.origin.first, ox);
+        EXPECT_EQ(base.origin.second, oy);
         EXPECT_EQ(base.planeWindow[0].x, 0);
         EXPECT_EQ(base.planeWindow[0].y, 0);
         // No pixel of level 0 is copied: its view is the caller's.
         EXPECT_EQ(base.planeWindow[0].firstPixel, source.firstPixel);
         EXPECT_FALSE(qtest::isBound(base.planeImage[0]));
 
-        qmath_xformLinear expectedBaseFromLevel;
-        qmath_xformLinear_initIdentity(&expectedBaseFromLevel);
+        qmath_xformLinear expectedBaseFromLevel = qtest::identity();
+        const qmath_vect truth = centroid(base.planeWindow[0], 10);
         for (int32_t k = 1; k < n; ++k) {
             SCOPED_TRACE("level " + std::to_string(k));
             const qsrch_normcorr_level_& level = levels[k];
@@ -115,7 +88,7 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedByThePatternFactor)
             EXPECT_LT(plane.rowStride - plane.width, 48);
 
             qmath_xformLinear step;
-            EXPECT_EQ(qtest::pixels(plane), referenceReduction(levels[k - 1].planeWindow[0], f, &step));
+            qtest::expectPlane(plane, qtest::reduceLevel(levels[k - 1].planeWindow[0], f, &step), "reduction");
             // Only the Gaussian reducer maps p to 2p exactly; the low-pass
             // filter samples at the centre of each f-wide cell.
             const double shift = f == 2.0f ? 0.0 : (f - 1.0) / 2.0;
@@ -125,10 +98,15 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedByThePatternFactor)
             EXPECT_DOUBLE_EQ(level.baseFromLevel.matrix.a11, expectedBaseFromLevel.matrix.a11);
             EXPECT_DOUBLE_EQ(level.baseFromLevel.trans.x, expectedBaseFromLevel.trans.x);
             EXPECT_DOUBLE_EQ(level.baseFromLevel.trans.y, expectedBaseFromLevel.trans.y);
-            qmath_vect there = mapPoint(level.levelFromBase, 17.25, 9.5);
-            qmath_vect back = mapPoint(level.baseFromLevel, there.x, there.y);
+            qmath_vect there = qtest::mapPoint(level.levelFromBase, 17.25, 9.5);
+            qmath_vect back = qtest::mapPoint(level.baseFromLevel, there.x, there.y);
             EXPECT_NEAR(back.x, 17.25, 1e-9);
             EXPECT_NEAR(back.y, 9.5, 1e-9);
+            if (!isBlob) continue;
+            const qmath_vect c = centroid(plane, 10);
+            const qmath_vect mapped = qtest::mapPoint(level.baseFromLevel, c.x, c.y);
+            EXPECT_NEAR(mapped.x, truth.x, 0.1);
+            EXPECT_NEAR(mapped.y, truth.y, 0.1);
         }
     }
 }
@@ -153,35 +131,9 @@ TEST(SourceLevels, ReducedSizesUseTheSinglePrecisionQuotient)
     }
 }
 
-TEST(SourceLevels, CentroidsMapBackToLevelZero)
-{
-    // A broad blob at a sub-pixel place: each level's centroid, mapped
-    // through baseFromLevel, must land on level 0's.
-    qtest::Image8 image(120, 100, 128);
-    const double cx = 53.3, cy = 41.7, sigma = 6.0;
-    for (int32_t y = 0; y < 100; ++y)
-        for (int32_t x = 0; x < 120; ++x) {
-            double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-            image.at(x, y) = static_cast<uint8_t>(std::lround(10 + 200 * std::exp(-r2 / (2 * sigma * sigma))));
-        }
-    const qimg_windowConst source = image.window();
-    for (const auto& factors : kFactorLists) {
-        SCOPED_TRACE(describe(factors));
-        LevelVector pattern, levels;
-        qtest::setPatternFactors(pattern, factors);
-        const int32_t n = static_cast<int32_t>(factors.size()) + 1;
-        ASSERT_EQ(qsrch_normcorr_generateSrcLevels(&source, pattern.get(), n, levels.get()), QSRCH_OK);
-        const qmath_vect truth = centroid(levels[0].planeWindow[0], 10);
-        for (int32_t k = 1; k < n; ++k) {
-            SCOPED_TRACE("level " + std::to_string(k));
-            const qmath_vect c = centroid(levels[k].planeWindow[0], 10);
-            const qmath_vect mapped = mapPoint(levels[k].baseFromLevel, c.x, c.y);
-            EXPECT_NEAR(mapped.x, truth.x, 0.1);
-            EXPECT_NEAR(mapped.y, truth.y, 0.1);
-        }
-    }
-}
-
+// The masked forms equal the unmasked ones but for plane 0, which is the
+// minimum with each level's two-valued mask. All four forms unwind
+// allocation failures.
 TEST(SourceLevels, MaskZeroesPlaneZeroOfEveryLevelOnly)
 {
     std::mt19937 rng(17);
@@ -198,14 +150,24 @@ TEST(SourceLevels, MaskZeroesPlaneZeroOfEveryLevelOnly)
             LevelVector pattern, plain, masked;
             qtest::setPatternFactors(pattern, factors);
             const int32_t n = static_cast<int32_t>(factors.size()) + 1;
-            if (threePlanes) {
-                ASSERT_EQ(qsrch_normcorr_generateSrcLevels3(&v0, &v1, &v2, pattern.get(), n, plain.get()), QSRCH_OK);
-                ASSERT_EQ(qsrch_normcorr_generateSrcLevelsMask3(&v0, &v1, &v2, &m, pattern.get(), n, masked.get()),
-                          QSRCH_OK);
-            } else {
-                ASSERT_EQ(qsrch_normcorr_generateSrcLevels(&v0, pattern.get(), n, plain.get()), QSRCH_OK);
-                ASSERT_EQ(qsrch_normcorr_generateSrcLevelsMask(&v0, &m, pattern.get(), n, masked.get()), QSRCH_OK);
-            }
+            auto generate = [&](bool withMask, qstd_vector_qsrch_normcorr_level_* out) {
+                const qstd_vector_qsrch_normcorr_level_* p = pattern.get();
+                if (threePlanes)
+                    return withMask ? qsrch_normcorr_generateSrcLevelsMask3(&v0, &v1, &v2, &m, p, n, out)
+                                    : qsrch_normcorr_generateSrcLevels3(&v0, &v1, &v2, p, n, out);
+                return withMask ? qsrch_normcorr_generateSrcLevelsMask(&v0, &m, p, n, out)
+                                : qsrch_normcorr_generateSrcLevels(&v0, p, n, out);
+            };
+            ASSERT_EQ(generate(false, plain.get()), QSRCH_OK);
+            ASSERT_EQ(generate(true, masked.get()), QSRCH_OK);
+            for (bool withMask : {false, true})
+                qtest::expectAllocationFailuresClean([&]() -> qsys_status {
+                    qstd_vector_qsrch_normcorr_level_ levels;
+                    qsys_status s = qstd_vector_qsrch_normcorr_level__constructEmpty(&levels);
+                    if (!QSRCH_FAILED(s)) s = generate(withMask, &levels);
+                    qstd_vector_qsrch_normcorr_level__destruct(&levels);
+                    return s;
+                });
             ASSERT_EQ(masked.size(), static_cast<uint32_t>(n));
             // The base level keeps the caller's mask, values unchanged.
             EXPECT_EQ(masked[0].maskWindow.firstPixel, m.firstPixel);
@@ -237,35 +199,5 @@ TEST(SourceLevels, MaskZeroesPlaneZeroOfEveryLevelOnly)
                 }
             }
         }
-    }
-}
-
-TEST(SourceLevels, AllocationFailuresLeakNothing)
-{
-    std::mt19937 rng(23);
-    qtest::Image8 planes[3] = {{37, 29}, {37, 29}, {37, 29}};
-    for (auto& p : planes) p.randomize(rng);
-    qtest::Image8 mask(37, 29);
-    mask.randomMask(rng);
-    const qimg_windowConst v0 = planes[0].window(), v1 = planes[1].window(), v2 = planes[2].window();
-    const qimg_windowConst m = mask.window();
-    LevelVector pattern;
-    qtest::setPatternFactors(pattern, {2.0f, 1.5f});
-
-    for (int form = 0; form < 4; ++form) {
-        SCOPED_TRACE("form " + std::to_string(form));
-        qtest::expectAllocationFailuresClean([&]() -> qsys_status {
-            qstd_vector_qsrch_normcorr_level_ levels;
-            qsys_status s = qstd_vector_qsrch_normcorr_level__constructEmpty(&levels);
-            if (QSRCH_FAILED(s)) return s;
-            switch (form) {
-            case 0: s = qsrch_normcorr_generateSrcLevels(&v0, pattern.get(), 3, &levels); break;
-            case 1: s = qsrch_normcorr_generateSrcLevelsMask(&v0, &m, pattern.get(), 3, &levels); break;
-            case 2: s = qsrch_normcorr_generateSrcLevels3(&v0, &v1, &v2, pattern.get(), 3, &levels); break;
-            default: s = qsrch_normcorr_generateSrcLevelsMask3(&v0, &v1, &v2, &m, pattern.get(), 3, &levels);
-            }
-            qstd_vector_qsrch_normcorr_level__destruct(&levels);
-            return s;
-        });
     }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <tuple>
 #include <vector>
 
@@ -148,6 +149,63 @@ inline ::testing::AssertionResult samePeaks(const std::vector<qsrch_detectedPose
         if (!r) return r << " (peak " << k << ")";
     }
     return ::testing::AssertionSuccess();
+}
+
+using PeakCall = std::function<qsrch_status(qstd_vector_qsrch_detectedPosePeak*)>;
+
+// Windows or images with no candidate position, against a 6 x 5 pattern on
+// a 20 x 20 image: an empty list, status 0, and no allocation.
+struct NothingToScore { const char* what; int32_t W, H; qstd_rect32 window; };
+inline const NothingToScore kNothingToScore[] = {
+    {"image narrower", 5, 20, {0, 0, 5, 20}},   {"image lower", 20, 4, {0, 0, 20, 4}},
+    {"window narrower", 20, 20, {3, 3, 5, 10}}, {"window lower", 20, 20, {3, 3, 10, 4}},
+    {"window past the image", 20, 20, {17, 0, 11, 20}},
+};
+
+inline void expectNoPeaksAndNoAllocation(const PeakCall& call)
+{
+    PeakVector out;
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_resize(out.get(), 3), QSRCH_OK);
+    const int64_t before = qsys_memory_allocationCount();
+    EXPECT_EQ(call(out.get()), QSRCH_OK);
+    EXPECT_EQ(qsys_memory_allocationCount(), before);
+    EXPECT_TRUE(out.items().empty());
+}
+
+// Every allocation of a peak call may fail: the call returns the failure and
+// releases everything it acquired. Unfailed, the call must find peaks, so
+// that the sweep reaches the refinement.
+inline void expectPeakAllocationFailuresClean(const PeakCall& call)
+{
+    expectAllocationFailuresClean([&] {
+        qstd_vector_qsrch_detectedPosePeak out;
+        qsrch_status s = qstd_vector_qsrch_detectedPosePeak_construct(&out, 0);
+        if (QSRCH_FAILED(s)) return s;
+        s = call(&out);
+        uint32_t found = 0;
+        qstd_vector_qsrch_detectedPosePeak_getSize(&out, &found);
+        if (s == QSRCH_OK && found == 0) s = QSYS_E_BAD_ARGUMENT;
+        qstd_vector_qsrch_detectedPosePeak_destruct(&out);
+        return s;
+    });
+}
+
+// Runtime care along an 8-pixel row: a 3-wide pattern's care counts per
+// position are 0, 1, 1, 2, 2, 2. On a black image every score is 0, so the
+// detector reports the one plateau at its first position whose care count
+// reaches the limit: at x with that count, or nothing for x < 0.
+inline const uint8_t kCareRow[8] = {0, 0, 0, 255, 0, 200, 255, 0};
+
+inline void expectPlateauAt(const std::vector<qsrch_detectedPosePeak>& peaks, int32_t x, uint32_t careCount)
+{
+    if (x < 0) {
+        EXPECT_TRUE(peaks.empty());
+        return;
+    }
+    ASSERT_EQ(peaks.size(), 1u);
+    EXPECT_EQ(peaks[0].integerPosition.first, x);
+    EXPECT_EQ(peaks[0].score, 0.0);
+    EXPECT_EQ(peaks[0].careCount, careCount);
 }
 
 }  // namespace qtest

@@ -171,46 +171,6 @@ TEST(PeakDetector, AgreesWithPlateauLabellingOnRandomSpaces)
     }
 }
 
-TEST(PeakDetector, PlateausMarginsAndEdges)
-{
-    struct Case {
-        const char* what;
-        int32_t w, h;
-        std::vector<double> values;
-        qstd_rect32 rect;  // in the view's frame, origin (0, 0)
-        std::vector<std::array<int32_t, 3>> peaks;  // x, y, flags
-    };
-    const uint32_t L = QIP_PEAK_AT_LEFT, R = QIP_PEAK_AT_RIGHT, T = QIP_PEAK_AT_TOP, B = QIP_PEAK_AT_BOTTOM;
-    const Case cases[] = {
-        {"a constant space is one plateau, found at the rectangle's first position", 3, 2,
-         {1, 1, 1, 1, 1, 1}, {1, 0, 2, 2}, {{1, 0, T}}},
-        {"a V-shaped plateau gives one peak, not one per arm", 5, 3,
-         {3, 0, 0, 0, 3, 0, 3, 0, 3, 0, 0, 0, 3, 0, 0}, {0, 0, 5, 3}, {{0, 0, L | T}}},
-        {"a plateau beside a higher value is no peak", 4, 1, {1, 5, 5, 9}, {0, 0, 4, 1}, {{3, 0, R | T | B}}},
-        {"a neighbour in the margin outside the rectangle counts", 3, 3,
-         {0, 0, 0, 0, 5, 6, 0, 0, 0}, {1, 1, 1, 1}, {}},
-        {"a peak inside the margin has no edge flags", 3, 3,
-         {0, 0, 0, 0, 6, 5, 0, 0, 0}, {1, 1, 1, 1}, {{1, 1, 0}}},
-        {"a plateau entered from the margin is reported inside the rectangle", 4, 1,
-         {7, 7, 7, 1}, {1, 0, 3, 1}, {{1, 0, T | B}}},
-        {"NaN neighbours do not count, a NaN never peaks", 3, 1,
-         {NAN, 2, NAN}, {0, 0, 3, 1}, {{1, 0, T | B}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SpaceImage s(c.w, c.h, c.w, 0, 0);
-        for (int32_t k = 0; k < c.w * c.h; ++k) s.at(k % c.w, k / c.w) = c.values[k];
-        std::vector<qip_detectedPeak> got;
-        ASSERT_EQ(detect(s, c.rect, 0.0, nullptr, &got), QSYS_OK);
-        ASSERT_EQ(got.size(), c.peaks.size());
-        for (size_t k = 0; k < got.size(); ++k) {
-            EXPECT_EQ(got[k].integerPosition.first, c.peaks[k][0]);
-            EXPECT_EQ(got[k].integerPosition.second, c.peaks[k][1]);
-            EXPECT_EQ(got[k].flags, uint32_t(c.peaks[k][2]));
-        }
-    }
-}
-
 TEST(PeakDetector, RefusesBadInputsAndUnwindsAllocationFailures)
 {
     SpaceImage s(9, 7, 11, 3, -2);

@@ -161,25 +161,6 @@ TEST(Reducers, SizesAndExactConstants)
                     ASSERT_EQ(out.height, size(h, r.fy));
                     for (int p : out.pixels) ASSERT_EQ(p, value);
                 }
-    EXPECT_EQ(reduce(kReducers[0], 33, 2, [](int32_t, int32_t) { return uint8_t(0); }, kIdentity).width, 16);
-    EXPECT_EQ(reduce(kReducers[5], 33, 3, [](int32_t, int32_t) { return uint8_t(0); }, kIdentity).width, 11);
-}
-
-TEST(Reducers, GarbageAroundTheSourceIsNeverRead)
-{
-    std::mt19937 rng(3);
-    for (const Reducer& r : kReducers)
-        for (int32_t w : {1, 5, 8, 17, 31})
-            for (int32_t h : {1, 4, 9}) {
-                SCOPED_TRACE(testing::Message() << r.name << " " << w << "x" << h);
-                std::vector<uint8_t> content(static_cast<size_t>(w) * h);
-                for (uint8_t& p : content) p = static_cast<uint8_t>(rng());
-                const Content at = [&](int32_t x, int32_t y) { return content[size_t(y) * w + x]; };
-                Reduced tight = reduce(r, w, h, at, kIdentity);
-                Reduced padded = reduce(r, w, h, at, kIdentity, 3, rng());
-                ASSERT_TRUE(tight.status == QSYS_OK && padded.status == QSYS_OK);
-                EXPECT_EQ(tight.pixels, padded.pixels);
-            }
 }
 
 // An integer ramp over the source: away from the border the reduced value
