@@ -9,7 +9,8 @@
 //   opencv   cv::matchTemplate (TM_CCOEFF_NORMED) and cv::minMaxLoc on one
 //            thread, when built with OpenCV;
 // the best time of a few repetitions, the ratio to the search, and the place
-// each found, which must agree.
+// each found, which must agree. Then the time to choose the coarse
+// granularity by trial for patterns of 32, 100 and 200 pixels.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -205,11 +206,33 @@ bool runCase(int32_t sceneW, int32_t sceneH, int32_t patSize, int32_t px, int32_
     return agree;
 }
 
+// Choosing the coarse granularity by trial for a pattern cut from the middle
+// of a scene three times its size, beside one search of that scene with the
+// model trained from the pattern size.
+bool selectionCase(int32_t patSize)
+{
+    const Scene scene(3 * patSize, 3 * patSize, uint32_t(patSize));
+    const qimg_windowConst image = scene.window(0, 0, 3 * patSize, 3 * patSize);
+    const qimg_windowConst pattern = scene.window(patSize, patSize, patSize, patSize);
+    float coarse = 0;
+    int32_t fine = 0;
+    const double selectMs = bestMs(3, [&] {
+        check(qsrch_normcorr_computeGranularitiesWindow(&pattern, 0.25f, 0, 128, &coarse, &fine), "selection");
+    });
+    double searchMs = 0;
+    search(pattern, image, 10, searchMs);
+    std::printf("  %3dx%-3d  %9.3f ms  x%7.1f  coarse %g\n", patSize, patSize, selectMs, selectMs / searchMs,
+                coarse);
+    return coarse >= 1.0f;
+}
+
 }  // namespace
 
 int main()
 {
     bool ok = runCase(640, 480, 64, 301, 187, 3);
     ok = runCase(2592, 1944, 128, 1411, 923, 1) && ok;
+    std::printf("granularity selection by trial (ratio to one search of the scene)\n");
+    for (int32_t size : {32, 100, 200}) ok = selectionCase(size) && ok;
     return ok ? 0 : 1;
 }

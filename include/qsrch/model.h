@@ -74,9 +74,10 @@ QSRCH_DECLARE_VECTOR_FAMILY_OF(vector_qsrch_normcorr_model, qstd_vector_qsrch_no
 
 /* ---- Training ------------------------------------------------------------------
  * Builds the pattern pyramid down to the coarse granularity (chosen from the
- * pattern size when autoSelectGranularity is set; choosing it by trial
- * searches, autoSelectByTrial, is not available yet and fails with
- * QSRCH_E_NO_GRANULARITY, leaving the model untrained), masks every
+ * pattern size when autoSelectGranularity is set, or with autoSelectByTrial
+ * too by trial searches of the pattern's own image, with trialThreshold and
+ * no shape score: qsrch_normcorr_computeGranularitiesMaskWindow, whose
+ * failure is returned), masks every
  * level and computes its care count, sums and sums of squares. A pattern
  * that is uniform at full resolution fails with QSRCH_E_NO_CONTRAST; one
  * that is uniform at a coarser level lowers the coarse granularity to the

@@ -82,6 +82,57 @@ QSRCH_API qsrch_status qsrch_normcorr_generateSrcLevelsMask3(
     const qimg_windowConst* mask, const qstd_vector_qsrch_normcorr_level_* patternLevels,
     int32_t numLevels, qstd_vector_qsrch_normcorr_level_* sourceLevels);
 
+/* ---- Choosing the granularities by trial ----------------------------------------
+ * Chooses the coarse granularity by experiment: from the size-based guess
+ * (the one training makes for the pattern's smaller side) down, each
+ * candidate cg is tried by training two models on the pattern with it and
+ * searching the pattern's own image at every sampling phase of the coarse
+ * grid; the model refined to full resolution must find the pattern where it
+ * lies (its best result within a pixel of it) and the model that stops at
+ * the coarse level must accept its best result (accept threshold
+ * trialThreshold, three quarters of it with the shape score). A cg that fails
+ * is lowered by 2 (by half below 4); the trial of an even integer cg runs on
+ * images reduced by two. A pattern filling more than half of its image in
+ * either direction is searched in an image twice its size, centred on it and
+ * filled with the image's mean grey level beyond the image.
+ * The first cg that passes is written to *coarseOut and 1 to *fineOut.
+ * Without the shape flag no cg below 2 is tried: the selection then ends
+ * with the last lowered cg, untried, if it is at least 1 (a pattern whose
+ * smaller side is at most 8 gets 1 at once). With the flag 1 is tried too,
+ * and QSRCH_E_NO_GRANULARITY follows its failure. A trial whose trainings
+ * fail counts as rejected; failures of the searches and image services end
+ * the selection with their status, *coarseOut holding the cg under trial.
+ * The pattern view's image is what the trials search (the view widened to
+ * its whole image). mask: a view with a NULL pixel pointer means no mask;
+ * the image forms take a NULL or unbound mask image as no mask. The
+ * three-plane form tries every cg on the three planes at full resolution. */
+QSRCH_API qsrch_status qsrch_normcorr_computeGranularitiesMask(const qimg_imageConst* pattern,
+                                                               const qimg_imageConst* mask,
+                                                               float trialThreshold,
+                                                               uint32_t shapeScoreOptimization,
+                                                               uint8_t shapeThreshold, float* coarseOut,
+                                                               int32_t* fineOut);
+QSRCH_API qsrch_status qsrch_normcorr_computeGranularitiesMask3(const qimg_imageConst* pattern0,
+                                                                const qimg_imageConst* pattern1,
+                                                                const qimg_imageConst* pattern2,
+                                                                const qimg_imageConst* mask,
+                                                                float trialThreshold,
+                                                                uint32_t shapeScoreOptimization,
+                                                                uint8_t shapeThreshold, float* coarseOut,
+                                                                int32_t* fineOut);
+/* maskWindow must not be NULL (QSYS_E_BAD_ARGUMENT). */
+QSRCH_API qsrch_status qsrch_normcorr_computeGranularitiesMaskWindow(const qimg_windowConst* pattern,
+                                                                     const qimg_windowConst* maskWindow,
+                                                                     float trialThreshold,
+                                                                     uint32_t shapeScoreOptimization,
+                                                                     uint8_t shapeThreshold,
+                                                                     float* coarseOut, int32_t* fineOut);
+QSRCH_API qsrch_status qsrch_normcorr_computeGranularitiesWindow(const qimg_windowConst* pattern,
+                                                                 float trialThreshold,
+                                                                 uint32_t shapeScoreOptimization,
+                                                                 uint8_t shapeThreshold, float* coarseOut,
+                                                                 int32_t* fineOut);
+
 QSIB_EXTERN_C_END
 
 #endif

@@ -47,8 +47,7 @@ QSRCH_API qsrch_status qsrch_model_destruct(qsrch_model* model);
  * window forms take the training image's image-from-client transform from
  * the caller and never use the surrounding band. Past those checks, a
  * trained model is untrained first; invalid parameters (their validator's
- * code) or a failing inner training leave it untrained. Granularity
- * selection by trial is not available yet: QSRCH_E_NO_GRANULARITY. */
+ * code) or a failing inner training leave it untrained. */
 QSRCH_API qsrch_status qsrch_model_train(qsrch_model* model, const qimg_imageConst* image,
                                          const qsrch_trainParams* params);
 QSRCH_API qsrch_status qsrch_model_trainMask(qsrch_model* model, const qimg_imageConst* image,

@@ -41,10 +41,4 @@ float qsrch_normcorr_defaultCoarseGranularity(int32_t m);
 // The number of pattern levels, level 0 included, down to coarseGranularity.
 int32_t qsrch_normcorr_countLevels(float coarseGranularity);
 
-// Granularities chosen by trial searches of the pattern's own image: fills
-// coarseOut and fineOut. For now it refuses with QSRCH_E_NO_GRANULARITY.
-qsrch_status qsrch_normcorr_selectCoarseGranularityByTrial(const qimg_windowConst* pattern,
-                                                           const qimg_windowConst* mask, float trialThreshold,
-                                                           float* coarseOut, int32_t* fineOut);
-
 }  // extern "C"

@@ -155,8 +155,8 @@ qsrch_status trainBody(qsrch_normcorr_model* model, const qsrch_normcorr_trainPa
             model->trainParams.fineGranularity = 1;
             model->trainParams.coarseGranularity =
                 qsrch_normcorr_defaultCoarseGranularity(std::min(width, height));
-        } else if (frame.step(qsrch_normcorr_selectCoarseGranularityByTrial(
-                       &pattern, mask, callerParams.trialThreshold, &model->trainParams.coarseGranularity,
+        } else if (frame.step(qsrch_normcorr_computeGranularitiesMaskWindow(
+                       &pattern, mask, callerParams.trialThreshold, 0, 128, &model->trainParams.coarseGranularity,
                        &model->trainParams.fineGranularity))) {
             return frame.finish();
         }
@@ -299,17 +299,6 @@ int32_t qsrch_normcorr_countLevels(float coarseGranularity)
         granularity = next;
     }
     return count;
-}
-
-qsrch_status qsrch_normcorr_selectCoarseGranularityByTrial(const qimg_windowConst* /*pattern*/,
-                                                           const qimg_windowConst* /*mask*/,
-                                                           float /*trialThreshold*/, float* /*coarseOut*/,
-                                                           int32_t* /*fineOut*/)
-{
-    // Choosing by trial searches the pattern's own image with the
-    // coarse-to-fine search; until that selection exists, a training that asks
-    // for it is refused rather than quietly given a size-based choice.
-    return QSRCH_E_NO_GRANULARITY;
 }
 
 qsrch_status qsrch_normcorr_model_trainInternal(qsrch_normcorr_model* model,

@@ -53,8 +53,6 @@ TEST(TrainChecks, RefusalsComeInOrderAndLeaveTheDocumentedState)
         };
     };
 
-    qsrch_normcorr_trainParams byTrial = ok;
-    byTrial.autoSelectByTrial = 1;
     using M = qsrch_normcorr_model*;
     const std::vector<Refusal> refusals = {
         // A non-linear transform is refused before the image is looked at,
@@ -86,7 +84,6 @@ TEST(TrainChecks, RefusalsComeInOrderAndLeaveTheDocumentedState)
         {"two pixels", QSRCH_E_PATTERN_TOO_SMALL, false, window(pairView, ok)},
         {"uniform", QSRCH_E_NO_CONTRAST, false, window(flatView, ok)},
         {"uniform at level 1, given", QSRCH_E_NO_CONTRAST, false, window(lineView, qtest::trainParams(0, 2.0f))},
-        {"by trial", QSRCH_E_NO_GRANULARITY, false, window(view, byTrial)},
     };
     for (const Refusal& r : refusals) {
         SCOPED_TRACE(r.what);

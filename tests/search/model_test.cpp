@@ -141,11 +141,10 @@ TEST(SearchModel, TrainingAndQueryChecks)
     Xform identity;
     Xform::scaleShift(identity, 1, 1, 0, 0);
     const qimg_windowConst tiny = pixels.window(3, 3, 1, 2);
-    qsrch_trainParams coarse3 = good, fineAboveCoarse = good, algorithm2 = good, byTrial = good;
+    qsrch_trainParams coarse3 = good, fineAboveCoarse = good, algorithm2 = good;
     coarse3.coarseGranularity = 3;
     fineAboveCoarse.fineGranularity = 8;
     algorithm2.algorithm = 2;
-    byTrial.autoSelectByTrial = 1;
     const std::tuple<const char*, std::function<qsrch_status()>, qsrch_status> refusals[] = {
         {"coarse 3", [&] { return qsrch_model_train(model.get(), image.cget(), &coarse3); }, QSRCH_E_BAD_GRANULARITY},
         {"fine above coarse",
@@ -157,7 +156,6 @@ TEST(SearchModel, TrainingAndQueryChecks)
         {"uniform", [&] { return qsrch_model_train(model.get(), uniform.cget(), &good); }, QSRCH_E_NO_CONTRAST},
         {"two pixels", [&] { return qsrch_model_trainWindow(model.get(), &tiny, identity.get(), &good); },
          QSRCH_E_PATTERN_TOO_SMALL},
-        {"by trial", [&] { return qsrch_model_train(model.get(), image.cget(), &byTrial); }, QSRCH_E_NO_GRANULARITY},
         {"untrain", [&] { return qsrch_model_untrain(model.get()); }, QSRCH_OK},
     };
     for (const auto& [name, train, want] : refusals) {

@@ -1,0 +1,324 @@
+// Granularity selection by trial searches of the pattern's own image.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include <qsrch/model.h>
+#include <qsrch/run.h>
+
+#include "pyramid/pyramid_internal.hpp"
+#include "support/test_support.hpp"
+
+namespace {
+
+using qtest::Image8;
+
+// Random values smoothed by `passes` 3 x 3 boxes.
+Image8 grain(std::mt19937& rng, int32_t w, int32_t h, int passes)
+{
+    Image8 image(w, h, w + 5);
+    image.randomize(rng);
+    for (int pass = 0; pass < passes; ++pass) {
+        Image8 next(w, h, w + 5);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                int sum = 0, n = 0;
+                for (int32_t j = std::max(0, y - 1); j <= std::min(h - 1, y + 1); ++j)
+                    for (int32_t i = std::max(0, x - 1); i <= std::min(w - 1, x + 1); ++i) sum += image.at(i, j), ++n;
+                next.at(x, y) = static_cast<uint8_t>(sum / n);
+            }
+        image = next;
+    }
+    return image;
+}
+
+// Detail at every scale from 2 to 32 pixels, stronger at the larger ones,
+// like a photographed surface.
+Image8 natural(std::mt19937& rng, int32_t w, int32_t h)
+{
+    std::vector<double> sum(static_cast<size_t>(w) * h, 0.0);
+    std::normal_distribution<double> g(0.0, 1.0);
+    for (int cell = 2; cell <= 32; cell *= 2) {
+        const int32_t gw = w / cell + 2, gh = h / cell + 2;
+        std::vector<double> grid(static_cast<size_t>(gw) * gh);
+        for (double& v : grid) v = g(rng) * std::pow(cell, 0.6);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const double u = double(x) / cell, v = double(y) / cell;
+                const int32_t i = int32_t(u), j = int32_t(v);
+                const double a = u - i, b = v - j;
+                auto at = [&](int32_t p, int32_t q) { return grid[size_t(q) * gw + p]; };
+                sum[size_t(y) * w + x] += (1 - b) * ((1 - a) * at(i, j) + a * at(i + 1, j)) +
+                                          b * ((1 - a) * at(i, j + 1) + a * at(i + 1, j + 1));
+            }
+    }
+    Image8 image(w, h, w + 3);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            image.at(x, y) = uint8_t(std::clamp(128.0 + 6.0 * sum[size_t(y) * w + x], 0.0, 255.0));
+    return image;
+}
+
+// Records the coarse output at every attention poll: the granularities
+// whose trials searched, in order.
+class TrialRecorder {
+public:
+    explicit TrialRecorder(const float* coarse) : coarse_(coarse) { qsys_attention_setHandler(&poll, this); }
+    ~TrialRecorder() { qsys_attention_setHandler(nullptr, nullptr); }
+    const std::vector<float>& tried() const { return tried_; }
+
+private:
+    static qsys_status poll(void* self)
+    {
+        auto* r = static_cast<TrialRecorder*>(self);
+        if (r->tried_.empty() || r->tried_.back() != *r->coarse_) r->tried_.push_back(*r->coarse_);
+        return QSYS_OK;
+    }
+    const float* coarse_;
+    std::vector<float> tried_;
+};
+
+const qimg_windowConst kNoMask{};
+
+qsrch_status select(const qimg_windowConst& pattern, uint32_t shape, float* coarse, int32_t* fine,
+                    float trialThreshold = 0.25f)
+{
+    return qsrch_normcorr_computeGranularitiesMaskWindow(&pattern, &kNoMask, trialThreshold, shape, 128, coarse,
+                                                         fine);
+}
+
+TEST(Granularity, StepsDownFromTheSizeBasedGuessWhileTrialsFail)
+{
+    // Asked to accept only perfect scores at the coarse level, every trial
+    // fails (some sampling phase always blurs the pattern).
+    std::mt19937 rng(3);
+    const Image8 image = grain(rng, 320, 270, 3);
+    const qimg_windowConst pattern = image.window(200, 150, 100, 100);
+
+    struct Case {
+        uint32_t shape;
+        std::vector<float> tried;
+        float coarse;
+        qsrch_status status;
+    };
+    // Without the shape flag nothing below 2 is tried and the last lowered
+    // value stands; with it 1 is tried too (and passes: at full resolution
+    // the pattern matches itself perfectly).
+    for (const Case& c : {Case{0, {12, 10, 8, 6, 4, 2}, 1.0f, QSRCH_OK},
+                          Case{1, {12, 10, 8, 6, 4, 2, 1}, 1.0f, QSRCH_OK}}) {
+        SCOPED_TRACE(c.shape);
+        float coarse = -1;
+        int32_t fine = -1;
+        TrialRecorder recorder(&coarse);
+        EXPECT_EQ(select(pattern, c.shape, &coarse, &fine, 1.0f), c.status);
+        EXPECT_EQ(recorder.tried(), c.tried);
+        EXPECT_EQ(coarse, c.coarse);
+        EXPECT_EQ(fine, 1);
+    }
+
+    // With the usual threshold the first guess passes.
+    float coarse = -1;
+    int32_t fine = -1;
+    EXPECT_EQ(select(pattern, 0, &coarse, &fine), QSRCH_OK);
+    EXPECT_EQ(coarse, 12.0f);
+
+    // A smaller side of 8 starts at 1: untried without the shape flag, one
+    // trial with it, whose failure (the pattern repeats all over its image)
+    // leaves no granularity.
+    const Image8 stripes = [] {
+        Image8 s(64, 64);
+        for (int32_t y = 0; y < 64; ++y)
+            for (int32_t x = 0; x < 64; ++x) s.at(x, y) = x % 4 < 2 ? 40 : 200;
+        return s;
+    }();
+    for (uint32_t shape : {0u, 1u}) {
+        TrialRecorder recorder(&coarse);
+        EXPECT_EQ(select(stripes.window(20, 20, 8, 30), shape, &coarse, &fine),
+                  shape ? QSRCH_E_NO_GRANULARITY : QSRCH_OK);
+        EXPECT_EQ(recorder.tried(), shape ? std::vector<float>{1} : std::vector<float>{});
+    }
+}
+
+TEST(Granularity, PatternRepeatingAtTheCoarseLevelIsAcceptedAtAFinerOne)
+{
+    // A texture that repeats every 16 pixels, with a faint detail of its own:
+    // a coarse level sees the repeats as one pattern, a fine one tells them
+    // apart. The same scene without the repeats keeps a coarser granularity.
+    auto scene = [](int32_t period) {
+        std::mt19937 rng(5);
+        const Image8 tile = grain(rng, 1000, 1000, 3), detail = grain(rng, 320, 270, 0);
+        Image8 image(320, 270, 323);
+        for (int32_t y = 0; y < 270; ++y)
+            for (int32_t x = 0; x < 320; ++x)
+                image.at(x, y) = uint8_t(std::clamp(
+                    128 + (tile.at(x % period, y % period) - 128) * 3 + (detail.at(x, y) - 128) * 12 / 128, 0, 255));
+        return image;
+    };
+    const Image8 repeating = scene(16), plain = scene(1000);
+    float coarseRepeating = 0, coarsePlain = 0;
+    int32_t fine = 0;
+    ASSERT_EQ(select(repeating.window(200, 150, 100, 100), 0, &coarseRepeating, &fine), QSRCH_OK);
+    ASSERT_EQ(select(plain.window(200, 150, 100, 100), 0, &coarsePlain, &fine), QSRCH_OK);
+    EXPECT_GE(coarseRepeating, 2.0f);
+    EXPECT_LT(coarseRepeating, coarsePlain);
+    const qimg_windowConst pattern = repeating.window(200, 150, 100, 100);
+    uint32_t accepted = 1;
+    EXPECT_EQ(qsrch_normcorr_tryGranularitiesHalf(&pattern, &kNoMask, coarsePlain, 1, 0.25f, 0, 128, &accepted),
+              QSRCH_OK);
+    EXPECT_EQ(accepted, 0u);
+}
+
+TEST(Granularity, ChosenGranularityFindsATextureAtEverySamplingPhase)
+{
+    std::mt19937 rng(17);
+    const Image8 image = natural(rng, 360, 300);
+    const qimg_windowConst pattern = image.window(150, 110, 100, 100);
+    qsrch_normcorr_trainParams params;
+    qsrch_normcorr_trainParams_init(&params);
+    params.autoSelectGranularity = params.autoSelectByTrial = 1;
+    qmath_xformLinear identity;
+    qmath_xformLinear_initIdentity(&identity);
+    qsrch_normcorr_model model;
+    ASSERT_EQ(qsrch_normcorr_model_construct(&model), QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_model_trainWindow(&model, &pattern, &identity, &params), QSRCH_OK);
+    float coarse = 0;
+    int32_t fine = 0;
+    ASSERT_EQ(select(pattern, 0, &coarse, &fine), QSRCH_OK);
+    EXPECT_EQ(model.trainParams.coarseGranularity, coarse);
+    EXPECT_EQ(model.trainParams.fineGranularity, 1);
+    EXPECT_GE(coarse, 4.0f);
+
+    qsrch_normcorr_runParams run;
+    qsrch_normcorr_runParams_init(&run);
+    qstd_vector_qsrch_normcorr_result results;
+    ASSERT_EQ(qstd_vector_qsrch_normcorr_result_construct(&results, 0), QSRCH_OK);
+    for (int32_t i = 0; i < coarse; ++i)
+        for (int32_t j = 0; j < coarse; ++j) {
+            SCOPED_TRACE(testing::Message() << "phase " << i << ", " << j);
+            const qimg_windowConst view = image.window(i, j, 360 - i, 300 - j);
+            ASSERT_EQ(qsrch_normcorr_runWindow(&model, &view, &identity, &run, &results), QSRCH_OK);
+            const qsrch_normcorr_result* best = static_cast<const qsrch_normcorr_result*>(results.begin);
+            ASSERT_GE(results.size, 1u);
+            // Poses place the pattern relative to where it was trained.
+            EXPECT_NEAR(best->pose.trans.x, 0.0, 0.05);
+            EXPECT_NEAR(best->pose.trans.y, 0.0, 0.05);
+            EXPECT_GT(best->score, 0.999f);
+        }
+    qstd_vector_qsrch_normcorr_result_destruct(&results);
+    qsrch_normcorr_model_destruct(&model);
+}
+
+// A qimg image holding a copy of a test image's pixels.
+struct OwnedImage {
+    explicit OwnedImage(const Image8& from)
+    {
+        qimg_image_construct(&image, QIMG_DEPTH_8U, from.width(), from.height());
+        for (int32_t y = 0; y < from.height(); ++y)
+            for (int32_t x = 0; x < from.width(); ++x)
+                static_cast<uint8_t*>(image.firstPixel)[y * image.rowStride + x] = from.at(x, y);
+    }
+    ~OwnedImage() { qimg_image_destruct(&image); }
+    const qimg_imageConst* get() const { return qimg_image_asConst(&image); }
+    qimg_image image;
+};
+
+TEST(Granularity, PatternFillingItsImageIsSoughtInAnEnlargedImage)
+{
+    // Narrowed for the sampling phases, the image itself would soon be too
+    // small to hold the pattern; every form must still settle on a
+    // granularity, and training by trial takes plane 0's.
+    std::mt19937 rng(23);
+    const Image8 plane0 = natural(rng, 100, 80), plane1 = natural(rng, 100, 80), plane2 = natural(rng, 100, 80);
+    Image8 mask(100, 80);
+    mask.fill(200);
+    const OwnedImage image0(plane0), image1(plane1), image2(plane2), maskImage(mask);
+    const qimg_windowConst view0 = plane0.window(), view1 = plane1.window(), view2 = plane2.window();
+    const qimg_windowConst maskView = mask.window();
+    using Select = std::function<qsrch_status(float*, int32_t*)>;
+    const std::pair<const char*, Select> forms[] = {
+        {"window", [&](float* c, int32_t* f) { return qsrch_normcorr_computeGranularitiesWindow(&view0, 0.25f, 0, 128, c, f); }},
+        {"mask window", [&](float* c, int32_t* f) {
+             return qsrch_normcorr_computeGranularitiesMaskWindow(&view0, &maskView, 0.25f, 0, 128, c, f);
+         }},
+        {"image", [&](float* c, int32_t* f) {
+             return qsrch_normcorr_computeGranularitiesMask(image0.get(), nullptr, 0.25f, 0, 128, c, f);
+         }},
+        {"image, mask", [&](float* c, int32_t* f) {
+             return qsrch_normcorr_computeGranularitiesMask(image0.get(), maskImage.get(), 0.25f, 0, 128, c, f);
+         }},
+        {"three planes", [&](float* c, int32_t* f) {
+             return qsrch_normcorr_computeGranularitiesMask3(image0.get(), image1.get(), image2.get(), nullptr, 0.25f,
+                                                             0, 128, c, f);
+         }},
+        {"three plane windows", [&](float* c, int32_t* f) {
+             return qsrch_normcorr_computeGranularitiesMaskWindow3(&view0, &view1, &view2, &maskView, 0.25f, 0, 128,
+                                                                   c, f);
+         }},
+    };
+    float grey = 0;
+    for (const auto& [name, form] : forms) {
+        SCOPED_TRACE(name);
+        float coarse = 0;
+        int32_t fine = 0;
+        ASSERT_EQ(form(&coarse, &fine), QSRCH_OK);
+        EXPECT_GE(coarse, 2.0f);
+        EXPECT_EQ(fine, 1);
+        if (grey == 0) grey = coarse;
+    }
+    qsrch_normcorr_trainParams params;
+    qsrch_normcorr_trainParams_init(&params);
+    params.autoSelectGranularity = params.autoSelectByTrial = 1;
+    qsrch_normcorr_model model;
+    ASSERT_EQ(qsrch_normcorr_model_construct(&model), QSRCH_OK);
+    EXPECT_EQ(qsrch_normcorr_model_train3(&model, image0.get(), image1.get(), image2.get(), &params), QSRCH_OK);
+    EXPECT_EQ(model.trainParams.coarseGranularity, grey);
+    qsrch_normcorr_model_destruct(&model);
+    EXPECT_EQ(qsrch_normcorr_computeGranularitiesMaskWindow(&view0, nullptr, 0.25f, 0, 128, &grey, nullptr),
+              QSYS_E_BAD_ARGUMENT);
+}
+
+TEST(Granularity, ResourceFailuresLeakNothing)
+{
+    // A failed allocation inside a training only rejects that granularity;
+    // elsewhere it ends the selection. Either way nothing stays allocated.
+    // Every seventh allocation is failed in turn, which reaches every site.
+    std::mt19937 rng(29);
+    const Image8 image = natural(rng, 60, 50);
+    const qimg_windowConst even = image.window(10, 10, 32, 32), odd = image.window(5, 5, 21, 21);
+    Image8 mask(60, 50);
+    mask.fill(200);
+    for (int32_t y = 10; y < 20; ++y) mask.at(12, y) = 0;
+    const qimg_windowConst maskView = mask.window(10, 10, 32, 32);
+    using Call = std::function<qsrch_status()>;
+    float coarse = 0;
+    int32_t fine = 0;
+    const Call calls[] = {
+        [&] { return qsrch_normcorr_computeGranularitiesMaskWindow(&even, &maskView, 0.25f, 1, 128, &coarse, &fine); },
+        [&] { return qsrch_normcorr_computeGranularitiesWindow(&odd, 0.25f, 0, 128, &coarse, &fine); },
+        [&] {
+            return qsrch_normcorr_computeGranularitiesMaskWindow3(&odd, &odd, &odd, &kNoMask, 0.25f, 0, 128, &coarse,
+                                                                  &fine);
+        },
+    };
+    for (const Call& call : calls) {
+        const int64_t blocks = qsys_memory_blocksInUse(), before = qsys_memory_allocationCount();
+        ASSERT_EQ(call(), QSRCH_OK);
+        const int64_t allocations = qsys_memory_allocationCount() - before;
+        for (int64_t n = 0; n < allocations; n += 7) {
+            qsys_memory_failAfter(n);
+            const qsrch_status s = call();
+            qsys_memory_failAfter(-1);
+            ASSERT_TRUE(s == QSRCH_OK || s == QSYS_E_NO_MEMORY) << n;
+            ASSERT_EQ(qsys_memory_blocksInUse(), blocks) << n;
+        }
+    }
+    // An attention stop ends the selection with its status.
+    qtest::AttentionCounter stop(QSYS_E_ABORTED);
+    EXPECT_EQ(calls[0](), QSYS_E_ABORTED);
+}
+
+}  // namespace
