@@ -382,8 +382,10 @@ qsrch_status qsrch_normcorr_tryGranularitiesHalf(const qimg_windowConst* pattern
     if (frame.step(reduceByTwo(placedView(images[kShape]), &images[kShapeHalf]))) return frame.finish();
     qimg_windowConst halfMask = *mask;
     if (mask->firstPixel != nullptr) {
+        // The mask cut to the pattern's rectangle, wherever the mask view starts.
         qimg_windowConst cut = *mask;
-        if (frame.step(qimg_windowConst_window(&cut, 0, 0, pattern->width, pattern->height, nullptr)))
+        if (frame.step(qimg_windowConst_window(&cut, pattern->x - mask->x, pattern->y - mask->y, pattern->width,
+                                               pattern->height, nullptr)))
             return frame.finish();
         if (frame.step(reduceByTwo(cut, &images[kMaskHalf]))) return frame.finish();
         halfMask = placedView(images[kMaskHalf]);
