@@ -1,0 +1,43 @@
+// Image files of the tool: PNG (libpng), JPEG (libjpeg) and binary PGM/PPM,
+// 8 bits per sample, read into grey or RGB pixels; PNG written atomically.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qtool {
+
+// 8-bit samples, interleaved, rows packed: channels is 1 (grey) or 3 (RGB).
+struct Image {
+    int32_t width = 0, height = 0, channels = 0;
+    std::vector<uint8_t> pixels;
+
+    Image() = default;
+    Image(int32_t w, int32_t h, int32_t c)
+        : width(w), height(h), channels(c), pixels(static_cast<size_t>(w) * h * c, 0)
+    {}
+    uint8_t* at(int32_t x, int32_t y) { return &pixels[(static_cast<size_t>(y) * width + x) * channels]; }
+    const uint8_t* at(int32_t x, int32_t y) const
+    {
+        return &pixels[(static_cast<size_t>(y) * width + x) * channels];
+    }
+};
+
+// Reads a PNG, JPEG, PGM (P5) or PPM (P6) file, recognised by its first
+// bytes. Palette PNGs become RGB, alpha is dropped. Anything else, and any
+// damage, throws ToolError("PATH: what is wrong").
+Image readImage(const std::string& path);
+
+// Rec. 601 luma, (299 R + 587 G + 114 B + 500) / 1000; grey stays as it is.
+Image toGrey(const Image& image);
+// Grey samples repeated into three channels; RGB stays as it is.
+Image toRgb(const Image& image);
+// One channel as a packed plane; a grey image gives its samples for every c.
+std::vector<uint8_t> channelPlane(const Image& image, int c);
+
+// Writes a grey or RGB PNG to a temporary file beside `path` and renames it
+// into place, so a failure never leaves a partial file; throws ToolError.
+void writePng(const std::string& path, const Image& image);
+
+}  // namespace qtool

@@ -1,0 +1,237 @@
+// Options are bound straight to the library's parameter records after their
+// init functions ran, so every default shown by --help is the library's.
+#include "options.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include <CLI/CLI.hpp>
+
+#include "tool_error.hpp"
+
+namespace qtool {
+namespace {
+
+void check(qsrch_status s, const char* what)
+{
+    if (QSRCH_FAILED(s)) throw ToolError(std::string(what) + ": " + qsrch_statusName(s));
+}
+
+std::string granularityText(const qsrch_trainParams& t)
+{
+    if (t.autoSelectGranularity != 0) return t.autoSelectByTrial != 0 ? "trial" : "auto";
+    return std::to_string(t.coarseGranularity) + "," + std::to_string(t.fineGranularity);
+}
+
+// "auto" (from the pattern size), "trial" (by trial searches) or COARSE[,FINE].
+void applyGranularity(const std::string& text, qsrch_trainParams& t)
+{
+    if (text == "auto" || text == "trial") {
+        t.autoSelectGranularity = 1;
+        t.autoSelectByTrial = text == "trial";
+        return;
+    }
+    int coarse = 0, fine = 0;
+    char end = 0;
+    const int n = std::sscanf(text.c_str(), "%d,%d%c", &coarse, &fine, &end);
+    if (n == 2)
+        t.fineGranularity = fine;
+    else if (!(std::sscanf(text.c_str(), "%d%c", &coarse, &end) == 1))
+        throw ToolError("--granularity " + text + ": expected auto, trial or COARSE[,FINE]");
+    t.autoSelectGranularity = 0;
+    t.autoSelectByTrial = 0;
+    t.coarseGranularity = coarse;
+}
+
+std::string joined(const double* values, int n)
+{
+    std::ostringstream text;
+    for (int i = 0; i < n; ++i) text << (i ? "," : "") << values[i];
+    return text.str();
+}
+
+// The option whose value a run-parameter status complains about.
+const char* optionOf(qsrch_status s)
+{
+    switch (s) {
+    case QSRCH_E_BAD_ACCEPT_THRESHOLD: return "--accept";
+    case QSRCH_E_BAD_CONFUSION_THRESHOLD: return "--confusion";
+    case QSRCH_E_ACCEPT_ABOVE_CONFUSION: return "--accept/--confusion";
+    case QSRCH_E_BAD_NUM_TO_FIND: return "--num";
+    case QSRCH_E_BAD_OVERLAP: return "--overlap";
+    case QSRCH_E_BAD_CONTRAST_MIN:
+    case QSRCH_E_CONTRAST_RANGE: return "--contrast-min/--contrast-max";
+    case QSRCH_E_BAD_BRIGHTNESS_MIN:
+    case QSRCH_E_BRIGHTNESS_RANGE: return "--brightness-min/--brightness-max";
+    default: return "run parameters";
+    }
+}
+
+// Raw option values that need more than a field to land in.
+struct Pending {
+    std::vector<int32_t> roi;
+    std::vector<double> region, planeWeights;
+    std::string granularity;
+    bool json = false, csv = false, absolute = false, shapeScore = false, surround = false;
+    int shapeThreshold = 0;
+};
+
+void addFindOptions(CLI::App& find, FindSettings& s, Pending& p)
+{
+    find.add_option("PATTERN", s.pattern, "Image of the pattern to find (PNG, JPEG, PGM or PPM)")->required();
+    find.add_option("SCENE", s.scenes, "Images to search")->required();
+    find.add_option("--num", s.run.numToFind, "Number of results to report per scene")->capture_default_str();
+    find.add_option("--accept", s.run.acceptThreshold, "Score at which a result is accepted")
+        ->capture_default_str();
+    find.add_option("--confusion", s.run.confusionThreshold, "Score at which a result is certain")
+        ->capture_default_str();
+    find.add_option("--overlap", s.run.overlapFraction, "Largest overlap of two results (1: no test)")
+        ->capture_default_str();
+    find.add_option("--roi", p.roi, "Train on this part of the pattern image only")
+        ->expected(4)
+        ->delimiter(',')
+        ->option_text("X,Y,W,H");
+    find.add_option("--pattern-mask", s.patternMask, "Care mask of the pattern image (0: ignore the pixel)")
+        ->type_name("FILE");
+    find.add_option("--scene-mask", s.sceneMask, "Care mask of the scenes (0: ignore the pixel)")
+        ->type_name("FILE");
+    find.add_option("--region", p.region, "Positions the pattern's top-left pixel may take in the scene")
+        ->expected(4)
+        ->delimiter(',')
+        ->option_text("X,Y,W,H");
+    find.add_option("--granularity", p.granularity,
+                    "auto (from the pattern size), trial (by trial searches) or COARSE[,FINE]")
+        ->default_str(granularityText(s.train))
+        ->type_name("G");
+    find.add_flag("--surround", p.surround,
+                  "Reduce the pattern with a band of 2 pixels of its image (needs --roi with room)");
+    find.add_flag("--colour,--color", s.colour, "Search the red, green and blue planes, not grey");
+    find.add_option("--plane-weights", p.planeWeights, "Weights of the planes in colour search")
+        ->expected(3)
+        ->delimiter(',')
+        ->option_text("R,G,B=" + joined(s.extra.planeWeights, 3));
+    find.add_option("--contrast-min", s.extra.contrastMin, "Lowest contrast of a result")
+        ->capture_default_str();
+    find.add_option("--contrast-max", s.extra.contrastMax, "Highest contrast of a result")
+        ->capture_default_str();
+    find.add_option("--brightness-min", s.extra.brightnessMin, "Lowest brightness of a result")
+        ->capture_default_str();
+    find.add_option("--brightness-max", s.extra.brightnessMax, "Highest brightness of a result")
+        ->capture_default_str();
+    find.add_flag("--absolute", p.absolute, "Score inverted matches too (absolute correlation)");
+    find.add_flag("--shape-score", p.shapeScore, "Offer results the shape score");
+    find.add_option("--shape-threshold", p.shapeThreshold, "Foreground level of the shape score")
+        ->check(CLI::Range(0, 255))
+        ->option_text("0-255=" + std::to_string(p.shapeThreshold));
+    auto* json = find.add_flag("--json", p.json, "Print one JSON array, an object per scene");
+    auto* csv = find.add_flag("--csv", p.csv, "Print CSV, a row per result");
+    json->excludes(csv);
+    find.add_option("--draw", s.draw,
+                    "Write each scene with its results outlined as PNG (a folder for several)")
+        ->type_name("PATH");
+    find.add_option("-j,--jobs", s.jobs, "Search this many scenes at a time")
+        ->check(CLI::Range(1, 256))
+        ->option_text("N=" + std::to_string(s.jobs));
+}
+
+void applyPending(const Pending& p, FindSettings& s)
+{
+    if (!p.roi.empty()) s.roi = Rect32{p.roi[0], p.roi[1], p.roi[2], p.roi[3]};
+    if (!p.region.empty()) {
+        const auto finite = [](double v) { return std::isfinite(v); };
+        if (!std::all_of(p.region.begin(), p.region.end(), finite) || !(p.region[2] > 0) || !(p.region[3] > 0))
+            throw ToolError("--region: X,Y,W,H must be finite numbers, W and H above 0");
+        s.extra.searchRegion.x = p.region[0];
+        s.extra.searchRegion.y = p.region[1];
+        s.extra.searchRegion.width = p.region[2];
+        s.extra.searchRegion.height = p.region[3];
+    }
+    if (!p.planeWeights.empty()) {
+        const auto usable = [](double w) { return std::isfinite(w) && w >= 0; };
+        if (!std::all_of(p.planeWeights.begin(), p.planeWeights.end(), usable))
+            throw ToolError("--plane-weights: R,G,B must be finite numbers of at least 0");
+        for (int i = 0; i < 3; ++i) s.extra.planeWeights[i] = p.planeWeights[i];
+    }
+    if (!p.granularity.empty()) applyGranularity(p.granularity, s.train);
+    s.train.useSurround = p.surround;
+    s.extra.absoluteCorrelation = p.absolute;
+    s.extra.shapeScoreOptimization = p.shapeScore;
+    s.extra.shapeThreshold = static_cast<uint8_t>(p.shapeThreshold);
+    s.format = p.json ? Format::Json : p.csv ? Format::Csv : Format::Table;
+    if (s.colour && !s.sceneMask.empty()) throw ToolError("--scene-mask: colour search takes no scene mask");
+    if (s.train.useSurround && !s.roi)
+        throw ToolError("--surround: needs --roi with 2 pixels of the pattern image around it");
+
+    // The library's own checks, before any image is read.
+    check(qsrch_trainParams_validate(&s.train), ("--granularity " + granularityText(s.train)).c_str());
+    qsrch_status v = qsrch_runParams_validate(&s.run);
+    if (!QSRCH_FAILED(v)) {
+        qsrch_normcorr_runParams full = s.extra;
+        v = qsrch_normcorr_runParams_validate(&full);
+    }
+    check(v, optionOf(v));
+}
+
+}  // namespace
+
+FindSettings defaultFindSettings()
+{
+    FindSettings s;
+    check(qsrch_trainParams_init(&s.train), "training parameters");
+    check(qsrch_runParams_init(&s.run), "run parameters");
+    check(qsrch_normcorr_runParams_init(&s.extra), "run parameters");
+    return s;
+}
+
+Command parseCommandLine(int argc, char** argv)
+{
+    Command command;
+    command.find = defaultFindSettings();
+#ifdef QSRCH_SAMPLES_DIR
+    command.demo.samples = QSRCH_SAMPLES_DIR;
+#endif
+    Pending pending;
+    pending.shapeThreshold = command.find.extra.shapeThreshold;
+
+    CLI::App app("qsrch: find a trained pattern in images by normalized correlation", "qsrch");
+    app.set_version_flag("--version", std::to_string(QSRCH_VERSION_MAJOR) + "." +
+                                          std::to_string(QSRCH_VERSION_MINOR) + "." +
+                                          std::to_string(QSRCH_VERSION_PATCH));
+    app.require_subcommand(1);
+    app.get_formatter()->column_width(34);
+    CLI::App* find = app.add_subcommand("find",
+                                        "Find PATTERN in each SCENE; exit 0 when some result is "
+                                        "accepted, 1 when none is, 2 on errors");
+    addFindOptions(*find, command.find, pending);
+    CLI::App* demo =
+        app.add_subcommand("demo", "Find the sample part on the sample board and draw the results");
+    demo->add_option("--out", command.demo.out, "Folder for the annotated picture")->capture_default_str();
+    demo->add_option("--samples", command.demo.samples, "Folder of the sample images")->capture_default_str();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            app.exit(e);
+            command.exitStatus = 0;
+            return command;
+        }
+        std::string line = e.what();
+        for (char& c : line)
+            if (c == '\n') c = ' ';
+        std::fprintf(stderr, "qsrch: %s (see qsrch --help)\n", line.c_str());
+        command.exitStatus = 2;
+        return command;
+    }
+    if (find->parsed()) {
+        applyPending(pending, command.find);
+        command.kind = Command::Find;
+    } else {
+        command.kind = Command::Demo;
+    }
+    return command;
+}
+
+}  // namespace qtool
