@@ -1,0 +1,209 @@
+// Driving the built `qsrch` tool: a scratch folder, a run with captured
+// output, textured pictures with planted patterns, and writers for every
+// image file the tool reads (written here with libpng and libjpeg directly,
+// not with the tool's own code).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <png.h>
+
+extern char** environ;
+
+namespace clitest {
+
+namespace fs = std::filesystem;
+
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        std::string name = (fs::temp_directory_path() / "qsrch-cli-XXXXXX").string();
+        path_ = mkdtemp(name.data()) != nullptr ? name : "";
+        EXPECT_FALSE(path_.empty());
+    }
+    ~ScratchDir() { fs::remove_all(path_); }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+inline std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void spill(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+    int errLines() const { return static_cast<int>(std::count(err.begin(), err.end(), '\n')); }
+};
+
+// Runs the tool with args; stdout and stderr go through files in `dir`.
+inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args)
+{
+    const std::string outPath = dir / ".stdout", errPath = dir / ".stderr";
+    std::vector<char*> argv{const_cast<char*>(QSRCH_TOOL)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ToolRun run;
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, QSRCH_TOOL, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0);
+    int wstatus = 0;
+    if (spawned == 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
+        run.status = WEXITSTATUS(wstatus);
+    run.out = slurp(outPath);
+    run.err = slurp(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return run;
+}
+
+// 8-bit pixels, interleaved, rows packed.
+struct Picture {
+    int32_t width = 0, height = 0, channels = 1;
+    std::vector<uint8_t> px;
+    Picture() = default;
+    Picture(int32_t w, int32_t h, int32_t c = 1) : width(w), height(h), channels(c), px(size_t(w) * h * c) {}
+    uint8_t& at(int32_t x, int32_t y, int32_t c = 0) { return px[(size_t(y) * width + x) * channels + c]; }
+};
+
+inline uint32_t mixBits(uint32_t h)
+{
+    h ^= h >> 16;
+    h *= 0x7feb352dU;
+    h ^= h >> 15;
+    h *= 0x846ca68bU;
+    return h ^ (h >> 16);
+}
+
+// Smooth value noise (cells of 5 pixels) with a little fine detail: the
+// coarse levels of a search see it as well as the fine ones.
+inline int texture(uint32_t seed, int32_t x, int32_t y)
+{
+    auto lattice = [&](int32_t i, int32_t j) {
+        return double(mixBits(seed * 0x9E3779B9U ^ mixBits(uint32_t(i) * 7919U + uint32_t(j) * 104729U)) & 255);
+    };
+    const int32_t i = x / 5, j = y / 5;
+    const double fx = (x % 5) / 5.0, fy = (y % 5) / 5.0;
+    const double v = (lattice(i, j) * (1 - fx) + lattice(i + 1, j) * fx) * (1 - fy) +
+                     (lattice(i, j + 1) * (1 - fx) + lattice(i + 1, j + 1) * fx) * fy;
+    return 30 + int(v * 0.7) + int(mixBits(seed ^ uint32_t(x * 31 + y * 1009)) % 16);
+}
+
+inline Picture texturePicture(uint32_t seed, int32_t w, int32_t h)
+{
+    Picture p(w, h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) p.at(x, y) = uint8_t(texture(seed, x, y));
+    return p;
+}
+
+// Copies `part` into `scene` at (x, y) with value * gain + offset.
+inline void plant(Picture& scene, const Picture& part, int32_t x, int32_t y, double gain = 1, int offset = 0)
+{
+    for (int32_t v = 0; v < part.height; ++v)
+        for (int32_t u = 0; u < part.width; ++u)
+            for (int32_t c = 0; c < scene.channels; ++c)
+                scene.at(x + u, y + v, c) = uint8_t(std::clamp(
+                    int(part.px[(size_t(v) * part.width + u) * part.channels + std::min(c, part.channels - 1)] *
+                        gain) +
+                        offset,
+                    0, 255));
+}
+
+inline void writePnm(const std::string& path, const Picture& p, const std::string& comment = "")
+{
+    std::ostringstream file;
+    file << (p.channels == 1 ? "P5\n" : "P6\n") << comment << p.width << " " << p.height << "\n255\n";
+    file.write(reinterpret_cast<const char*>(p.px.data()), std::streamsize(p.px.size()));
+    spill(path, file.str());
+}
+
+// format: a PNG_FORMAT_* code matching p.channels (GA: 2 channels); with
+// PNG_FORMAT_FLAG_COLORMAP, p holds indices into a grey ramp.
+inline void writePng(const std::string& path, const Picture& p, uint32_t format)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = uint32_t(p.width);
+    image.height = uint32_t(p.height);
+    image.format = format;
+    std::vector<uint8_t> ramp(256 * 3);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = uint8_t(i / 3);
+    if (format & PNG_FORMAT_FLAG_COLORMAP) image.colormap_entries = 256;
+    const int32_t stride = (format & PNG_FORMAT_FLAG_LINEAR) ? p.width * p.channels / 2 : p.width * p.channels;
+    ASSERT_NE(png_image_write_to_file(&image, path.c_str(), 0, p.px.data(), stride, ramp.data()), 0)
+        << image.message;
+}
+
+inline void writeJpeg(const std::string& path, const Picture& p)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = JDIMENSION(p.width);
+    cinfo.image_height = JDIMENSION(p.height);
+    cinfo.input_components = p.channels;
+    cinfo.in_color_space = p.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(&p.px[size_t(cinfo.next_scanline) * p.width * p.channels]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(file);
+}
+
+// A PNG as grey or RGB, as the file has it; empty when unreadable.
+inline Picture readPng(const std::string& path)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+    const bool colour = (image.format & PNG_FORMAT_FLAG_COLOR) != 0;
+    image.format = colour ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+    Picture p(int32_t(image.width), int32_t(image.height), colour ? 3 : 1);
+    if (!png_image_finish_read(&image, nullptr, p.px.data(), 0, nullptr)) return {};
+    return p;
+}
+
+}  // namespace clitest
