@@ -3,11 +3,11 @@
 // vector families of models.
 #include "model_support.hpp"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
 
-using qtest::Image8;
 using qtest::Model;
 
 // A model trained from a textured pattern with a mask, through the image
@@ -15,8 +15,7 @@ using qtest::Model;
 void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
 {
     std::mt19937 rng(seed);
-    qtest::OwnedImage image(qtest::texture(rng, 23, 19));
-    qtest::OwnedImage mask(qtest::blobMask(rng, 23, 19));
+    qtest::OwnedImage image(qtest::texture(rng, 23, 19)), mask(qtest::blobMask(rng, 23, 19));
     qmath_xformLinear clientFromImage;
     qmath_xformLinear_initScaleShift(&clientFromImage, 2, 2, 10, 20);
     ASSERT_EQ(qimg_image_setLinearClientFromImageXform(image.get(), &clientFromImage), QSRCH_OK);
@@ -25,7 +24,8 @@ void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
 }
 
 // Getters refuse an untrained model and leave their output alone; a trained
-// one hands out shares of its pixels that map back to the client's frame.
+// one hands out shares of its pixels that map back to the client's frame,
+// and the parameters it trained with.
 TEST(ModelLifecycle, GettersNeedATrainedModel)
 {
     Model model;
@@ -38,14 +38,12 @@ TEST(ModelLifecycle, GettersNeedATrainedModel)
     EXPECT_EQ(qsrch_normcorr_model_getTrainImage(model.get(), &out), QSRCH_E_NOT_TRAINED);
     EXPECT_EQ(qsrch_normcorr_model_getTrainMask(model.get(), &out), QSRCH_E_NOT_TRAINED);
     EXPECT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_E_NOT_TRAINED);
-    EXPECT_EQ(std::memcmp(&params, &before, sizeof params), 0);
-    EXPECT_FALSE(qtest::isBound(out));
+    EXPECT_TRUE(std::memcmp(&params, &before, sizeof params) == 0 && !qtest::isBound(out));
 
     trainTextured(model.get());
     qmath_xformLinear clientFromPat;  // the image form takes the image's transform
     qmath_xformLinear_initScaleShift(&clientFromPat, 2, 2, 10, 20);
     EXPECT_TRUE(qtest::sameXform(model->clientFromPat, clientFromPat));
-    const qmath_vect client{10, 20};
     for (const qimg_imageConst* held : {&model->trainImage, &model->trainMask}) {
         ASSERT_EQ(held == &model->trainMask ? qsrch_normcorr_model_getTrainMask(model.get(), &out)
                                             : qsrch_normcorr_model_getTrainImage(model.get(), &out),
@@ -53,23 +51,24 @@ TEST(ModelLifecycle, GettersNeedATrainedModel)
         EXPECT_EQ(out.firstPixel, held->firstPixel);
         qmath_xformLinear imageFromClient;
         ASSERT_EQ(qimg_imageConst_getLinearImageFromClientXform(&out, &imageFromClient), QSRCH_OK);
-        qmath_vect pat{1, 1};
-        qmath_xformLinear_mapPoint(&imageFromClient, &client, &pat);
-        EXPECT_NEAR(pat.x, 0.0, 1e-12);
-        EXPECT_NEAR(pat.y, 0.0, 1e-12);
+        const qmath_vect pat = qtest::mapPoint(imageFromClient, 10, 20);
+        EXPECT_TRUE(std::fabs(pat.x) < 1e-12 && std::fabs(pat.y) < 1e-12) << pat.x << ", " << pat.y;
     }
     qimg_imageConst_destruct(&out);
     ASSERT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_OK);
+    EXPECT_EQ(std::memcmp(&params, &model->trainParams, sizeof params), 0);
     EXPECT_EQ(params.coarseGranularity, 2.25f);  // chosen for a smaller side of 19
 }
 
+// Copies and assignments share the training pixels, which outlive the
+// source; assigning an untrained model untrains, as untraining does.
 TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
     {
         auto* source = new Model;
         trainTextured(source->get());
-        Model copy, assigned;
+        Model copy, assigned, empty;
         ASSERT_EQ(qsrch_normcorr_model_destruct(copy.get()), QSRCH_OK);
         ASSERT_EQ(qsrch_normcorr_model_constructCopy(copy.get(), source->get()), QSRCH_OK);
         trainTextured(assigned.get(), 2);
@@ -81,8 +80,7 @@ TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
         delete source;
         for (Model* m : {&copy, &assigned}) {
             ASSERT_TRUE(qtest::trained(**m));
-            EXPECT_EQ((*m)->trainImage.firstPixel, image);
-            EXPECT_TRUE(qtest::isBound((*m)->trainMask));
+            EXPECT_TRUE((*m)->trainImage.firstPixel == image && qtest::isBound((*m)->trainMask));
             ASSERT_EQ(qtest::levelCount(**m), levels);
             const qsrch_normcorr_level_& L = qtest::level(**m, 0);
             EXPECT_EQ(L.planeWindow[0].firstPixel, level0);
@@ -91,8 +89,6 @@ TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
             ASSERT_EQ(qsrch_DcomputeOneSumISumISq(&L.planeWindow[0], &sum, &sumSq), QSRCH_OK);
             EXPECT_EQ(sum, sum0);
         }
-        // Assigning an untrained model untrains, as untraining does.
-        Model empty;
         ASSERT_EQ(qsrch_normcorr_model_assign(copy.get(), empty.get()), QSRCH_OK);
         qtest::expectUntrained(*copy);
         ASSERT_EQ(qsrch_normcorr_model_untrain(assigned.get()), QSRCH_OK);
@@ -101,6 +97,7 @@ TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
 
+// new on a held model releases it first; delete of NULL is fine.
 TEST(ModelLifecycle, NewReplacesAndDeleteReleases)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -110,41 +107,30 @@ TEST(ModelLifecycle, NewReplacesAndDeleteReleases)
     ASSERT_NE(model, nullptr);
     qtest::expectUntrained(*model);
     trainTextured(model);
-    ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);  // the trained one is released
+    ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);
     qtest::expectUntrained(*model);
     EXPECT_EQ(qsrch_normcorr_model_delete(&model), QSRCH_OK);
-    EXPECT_EQ(model, nullptr);
-    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
-
-    qtest::expectAllocationFailuresClean([] {
-        qsrch_normcorr_model* m = nullptr;
-        qsrch_status s = qsrch_normcorr_model_new(&m);
-        if (QSRCH_FAILED(s)) {
-            EXPECT_EQ(m, nullptr);
-            return s;
-        }
-        return qsrch_normcorr_model_delete(&m);
-    });
+    EXPECT_TRUE(model == nullptr && qsys_memory_blocksInUse() == blocks);
 }
 
+// Setting one transform makes the other its inverse; a singular one is kept
+// and refused.
 TEST(ModelLifecycle, TransformSettersKeepTheOtherTransformTheInverse)
 {
     Model model;
-    qmath_xformLinear shift;
+    qmath_xformLinear shift, singular;
     qmath_xformLinear_initScaleShift(&shift, 1, 1, 5, 7);
-    ASSERT_EQ(qsrch_normcorr_model_setClientFromPatXform(model.get(), &shift), QSRCH_OK);
-    EXPECT_EQ(model->patFromClient.trans.x, -5.0);
-    EXPECT_EQ(model->patFromClient.trans.y, -7.0);
-    ASSERT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &shift), QSRCH_OK);
-    EXPECT_EQ(model->clientFromPat.trans.x, -5.0);
-    EXPECT_EQ(model->clientFromPat.trans.y, -7.0);
-
-    qmath_xformLinear singular;
     qmath_xformLinear_initScaleShift(&singular, 0, 1, 3, 3);
+    ASSERT_EQ(qsrch_normcorr_model_setClientFromPatXform(model.get(), &shift), QSRCH_OK);
+    EXPECT_TRUE(model->patFromClient.trans.x == -5.0 && model->patFromClient.trans.y == -7.0);
+    ASSERT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &shift), QSRCH_OK);
+    EXPECT_TRUE(model->clientFromPat.trans.x == -5.0 && model->clientFromPat.trans.y == -7.0);
     EXPECT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &singular), QMATH_E_SINGULAR);
     EXPECT_TRUE(qtest::sameXform(model->patFromClient, singular));
 }
 
+// New elements are untrained models; copies share their pixels, also
+// inside vectors of vectors.
 TEST(ModelVectors, ElementsAreCopiedThroughTheModelOperations)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -156,10 +142,10 @@ TEST(ModelVectors, ElementsAreCopiedThroughTheModelOperations)
         ASSERT_EQ(qstd_vector_qsrch_normcorr_model_construct(&models, 1), QSRCH_OK);
         ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, trained.get()), QSRCH_OK);
         ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_model_constructFill(&outer, 2, &models), QSRCH_OK);
-        const qsrch_normcorr_model* first = static_cast<const qsrch_normcorr_model*>(models.begin);
+        const auto* first = static_cast<const qsrch_normcorr_model*>(models.begin);
         qtest::expectUntrained(first[0]);
         const auto* inner = static_cast<const qstd_vector_qsrch_normcorr_model*>(outer.begin) + 1;
-        const qsrch_normcorr_model* copied = static_cast<const qsrch_normcorr_model*>(inner->begin) + 1;
+        const auto* copied = static_cast<const qsrch_normcorr_model*>(inner->begin) + 1;
         EXPECT_EQ(first[1].trainImage.firstPixel, trained->trainImage.firstPixel);
         EXPECT_EQ(qtest::level(*copied, 1).planeWindow[0].firstPixel,
                   qtest::level(*trained, 1).planeWindow[0].firstPixel);
@@ -169,13 +155,19 @@ TEST(ModelVectors, ElementsAreCopiedThroughTheModelOperations)
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
 
-TEST(ModelLifecycle, ConstructionAndCopyFailuresLeakNothing)
+TEST(ModelLifecycle, NewAndCopyFailuresLeakNothing)
 {
+    qtest::expectAllocationFailuresClean([] {
+        qsrch_normcorr_model* m = nullptr;
+        const qsrch_status s = qsrch_normcorr_model_new(&m);
+        EXPECT_TRUE(QSRCH_FAILED(s) != (m != nullptr));
+        return QSRCH_FAILED(s) ? s : qsrch_normcorr_model_delete(&m);
+    });
     Model trained;
     trainTextured(trained.get());
     qtest::expectAllocationFailuresClean([&] {
         qsrch_normcorr_model copy;
-        qsrch_status s = qsrch_normcorr_model_constructCopy(&copy, trained.get());
+        const qsrch_status s = qsrch_normcorr_model_constructCopy(&copy, trained.get());
         return QSRCH_FAILED(s) ? s : qsrch_normcorr_model_destruct(&copy);
     });
 }

@@ -6,6 +6,7 @@
 #include "model_support.hpp"
 
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -17,12 +18,6 @@ using qtest::reduceLevel;
 using qtest::Image8;
 using qtest::level;
 using qtest::Model;
-
-Plane threshold(Plane p)
-{
-    for (uint8_t& v : p.px) v = v < 128 ? 0 : 255;
-    return p;
-}
 
 struct TrainCase {
     int32_t w, h;
@@ -88,6 +83,16 @@ qsrch_status train(Model& model, const TrainCase& c, const Pattern& p, bool mask
 
 class TrainLevels : public ::testing::TestWithParam<TrainCase> {};
 
+// The plane a level holds, with its sum and sum of squares.
+void expectPlaneAndSums(const qsrch_normcorr_level_& L, int plane, const Plane& expected, const char* what)
+{
+    expectPlane(L.planeWindow[plane], expected, what);
+    uint64_t sum = 0, sumSq = 0;
+    for (uint8_t v : expected.px) sum += v, sumSq += uint64_t{v} * v;
+    EXPECT_EQ(L.sum[plane], sum);
+    EXPECT_EQ(L.sumSq[plane], static_cast<double>(sumSq));
+}
+
 TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
 {
     const TrainCase& c = GetParam();
@@ -97,7 +102,8 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
     params.autoSelectByTrial = c.byTrial;
     const size_t n = c.granularities.size();
 
-    // Unmasked: level 0 is the pattern, level k the reduction of level k - 1.
+    // Unmasked: level 0 is the pattern, level k the reduction of level k - 1;
+    // planes a grey pattern lacks stay empty.
     Model plain;
     ASSERT_EQ(train(plain, c, p, false, params), QSRCH_OK);
     ASSERT_TRUE(qtest::trained(*plain));
@@ -107,30 +113,22 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
     for (size_t k = 0; k < n; ++k) {
         SCOPED_TRACE("level " + std::to_string(k));
         const qsrch_normcorr_level_& L = level(*plain, k);
-        if (k > 0) {
-            EXPECT_EQ(L.factor, c.granularities[k] / c.granularities[k - 1]);
-        }
+        EXPECT_TRUE(k == 0 || L.factor == c.granularities[k] / c.granularities[k - 1]) << L.factor;
         EXPECT_EQ(L.maskWindow.firstPixel, nullptr);
         for (int plane = 0; plane < 3; ++plane) {
             if (plane >= c.planes) {
-                EXPECT_EQ(L.planeWindow[plane].firstPixel, nullptr);
-                EXPECT_EQ(L.sum[plane], 0u);
+                EXPECT_TRUE(L.planeWindow[plane].firstPixel == nullptr && L.sum[plane] == 0u);
                 continue;
             }
-            Plane expected = k == 0 ? planeOf(p.views[plane])
-                                    : reduceLevel(level(*plain, k - 1).planeWindow[plane], L.factor);
-            expectPlane(L.planeWindow[plane], expected, "plane");
-            uint64_t sum = 0, sumSq = 0;
-            for (uint8_t v : expected.px) sum += v, sumSq += uint64_t{v} * v;
+            const Plane expected = k == 0 ? planeOf(p.views[plane])
+                                          : reduceLevel(level(*plain, k - 1).planeWindow[plane], L.factor);
             EXPECT_EQ(L.nCare, static_cast<uint32_t>(expected.px.size()));
-            EXPECT_EQ(L.sum[plane], sum);
-            EXPECT_EQ(L.sumSq[plane], static_cast<double>(sumSq));
+            expectPlaneAndSums(L, plane, expected, "plane");
         }
     }
     // The model's copy of the pattern: its pixels, cleared slack, the view's origin.
     const qimg_imageConst& copy = plain->trainImage;
-    EXPECT_EQ(copy.x, p.views[0].x);
-    EXPECT_EQ(copy.y, p.views[0].y);
+    EXPECT_TRUE(copy.x == p.views[0].x && copy.y == p.views[0].y);
     qimg_windowConst copyView;
     qimg_windowConst_init(&copyView, &copy);
     expectPlane(copyView, planeOf(p.views[0]), "trainImage");
@@ -147,28 +145,18 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
     for (size_t k = 0; k < n; ++k) {
         SCOPED_TRACE("masked level " + std::to_string(k));
         const qsrch_normcorr_level_& L = level(*masked, k);
-        const Plane mask =
-            threshold(k == 0 ? planeOf(p.maskView) : reduceLevel(level(*masked, k - 1).maskWindow, L.factor));
+        Plane mask = k == 0 ? planeOf(p.maskView) : reduceLevel(level(*masked, k - 1).maskWindow, L.factor);
+        for (uint8_t& v : mask.px) v = v < 128 ? 0 : 255;
         expectPlane(L.maskWindow, mask, "mask");
-        uint32_t care = 0;
-        for (uint8_t v : mask.px) care += v != 0;
-        EXPECT_EQ(L.nCare, care);
+        EXPECT_EQ(L.nCare, static_cast<uint32_t>(mask.px.size() - std::count(mask.px.begin(), mask.px.end(), 0)));
         for (int plane = 0; plane < c.planes; ++plane) {
-            Plane unmasked = planeOf(level(*plain, k).planeWindow[plane]);
-            uint64_t sum = 0, sumSq = 0;
-            for (size_t i = 0; i < unmasked.px.size(); ++i) {
-                if (mask.px[i] == 0) unmasked.px[i] = 0;
-                sum += unmasked.px[i];
-                sumSq += uint64_t{unmasked.px[i]} * unmasked.px[i];
-            }
-            expectPlane(L.planeWindow[plane], unmasked, "masked plane");
-            EXPECT_EQ(L.sum[plane], sum);
-            EXPECT_EQ(L.sumSq[plane], static_cast<double>(sumSq));
+            Plane expected = planeOf(level(*plain, k).planeWindow[plane]);
+            for (size_t i = 0; i < expected.px.size(); ++i) expected.px[i] = mask.px[i] == 0 ? 0 : expected.px[i];
+            expectPlaneAndSums(L, plane, expected, "masked plane");
         }
     }
     // The model keeps the caller's mask values, at the mask view's origin.
-    EXPECT_EQ(masked->trainMask.x, p.maskView.x);
-    EXPECT_EQ(masked->trainMask.y, p.maskView.y);
+    EXPECT_TRUE(masked->trainMask.x == p.maskView.x && masked->trainMask.y == p.maskView.y);
     qimg_windowConst maskCopy;
     qimg_windowConst_init(&maskCopy, &masked->trainMask);
     expectPlane(maskCopy, planeOf(p.maskView), "trainMask");
@@ -207,41 +195,32 @@ TEST(TrainSurround, FirstLevelIsReducedWithTheSurroundingBand)
     const int32_t w = 21, h = 14;
     Image8 image = qtest::texture(rng, w + 9, h + 8, w + 16);
     const qmath_xformLinear id = qtest::identity();
-    qimg_windowConst view = image.window(4, 2, w, h);
-    Model plain, band, tooClose;
     const qsrch_normcorr_trainParams plainParams = qtest::trainParams(0, 4.0f);
     const qsrch_normcorr_trainParams bandParams = qtest::trainParams(0, 4.0f, 1, 1);
-    ASSERT_EQ(qsrch_normcorr_model_trainWindow(plain.get(), &view, &id, &plainParams), QSRCH_OK);
-    ASSERT_EQ(qsrch_normcorr_model_trainWindow(band.get(), &view, &id, &bandParams), QSRCH_OK);
-    // Callers may move the view's origin: the band is placed by its pixels.
-    qimg_windowConst moved = view;
-    moved.x = moved.y = 0;
-    Model bandMoved;
-    ASSERT_EQ(qsrch_normcorr_model_trainWindow(bandMoved.get(), &moved, &id, &bandParams), QSRCH_OK);
-
+    // Level 1 of `model` trained from the view at (x, y).
+    auto levelOne = [&](Model& model, int32_t x, int32_t y, const qsrch_normcorr_trainParams& params,
+                        bool moved = false) {
+        qimg_windowConst view = image.window(x, y, w, h);
+        if (moved) view.x = view.y = 0;  // callers may move the view's origin: the band is placed by its pixels
+        EXPECT_EQ(qsrch_normcorr_model_trainWindow(model.get(), &view, &id, &params), QSRCH_OK);
+        return qtest::levelCount(*model) > 1 ? planeOf(level(*model, 1).planeWindow[0]) : Plane{};
+    };
+    Model plain, band, bandMoved;
     const Plane reducedBand = reduceLevel(image.window(2, 0, w + 4, h + 4), 2.0f);
-    const Plane reducedPlain = planeOf(level(*plain, 1).planeWindow[0]);
+    const Plane reducedPlain = levelOne(plain, 4, 2, plainParams);
     Plane expected = reducedPlain;
-    bool differs = false;
     for (int32_t y = 0; y < expected.h; ++y)
-        for (int32_t x = 0; x < expected.w; ++x) {
-            expected.px[static_cast<size_t>(y) * expected.w + x] = reducedBand(x + 1, y + 1);
-            differs |= reducedBand(x + 1, y + 1) != reducedPlain(x, y);
-        }
-    EXPECT_TRUE(differs);  // the border of a texture must see its surroundings
+        for (int32_t x = 0; x < expected.w; ++x) expected.px[size_t(y) * expected.w + x] = reducedBand(x + 1, y + 1);
+    EXPECT_NE(expected.px, reducedPlain.px);  // the border of a texture must see its surroundings
+    levelOne(band, 4, 2, bandParams);
     expectPlane(level(*band, 1).planeWindow[0], expected, "band");
-    expectPlane(level(*bandMoved, 1).planeWindow[0], expected, "band, origin moved");
     expectPlane(level(*band, 2).planeWindow[0], reduceLevel(level(*band, 1).planeWindow[0], 2.0f), "level 2");
-    uint32_t bandSum = 0;
-    for (uint8_t v : expected.px) bandSum += v;
-    EXPECT_EQ(level(*band, 1).sum[0], bandSum);
-
+    EXPECT_EQ(level(*band, 1).sum[0], uint32_t(std::accumulate(expected.px.begin(), expected.px.end(), 0)));
+    EXPECT_EQ(levelOne(bandMoved, 4, 2, bandParams, true).px, expected.px);
     for (auto [x, y] : {std::pair{1, 2}, std::pair{4, 1}, std::pair{8, 2}, std::pair{4, 7}}) {
-        SCOPED_TRACE("view at " + std::to_string(x) + ", " + std::to_string(y));
-        qimg_windowConst near = image.window(x, y, w, h);
-        ASSERT_EQ(qsrch_normcorr_model_trainWindow(tooClose.get(), &near, &id, &bandParams), QSRCH_OK);
-        ASSERT_EQ(qsrch_normcorr_model_trainWindow(plain.get(), &near, &id, &plainParams), QSRCH_OK);
-        expectPlane(level(*tooClose, 1).planeWindow[0], planeOf(level(*plain, 1).planeWindow[0]), "no room");
+        Model tooClose;
+        EXPECT_EQ(levelOne(tooClose, x, y, bandParams).px, levelOne(plain, x, y, plainParams).px)
+            << "no room at " << x << ", " << y;
     }
 }
 
@@ -260,17 +239,12 @@ TEST(TrainUniform, CoarserUniformLevelLowersAutomaticGranularityOnly)
     const qmath_xformLinear id = qtest::identity();
 
     Model model;
-    qsrch_normcorr_trainParams automatic = qtest::trainParams(1, 4.0f);
+    const qsrch_normcorr_trainParams automatic = qtest::trainParams(1, 4.0f), given = qtest::trainParams(0, 4.0f);
     ASSERT_EQ(qsrch_normcorr_model_trainMaskWindow(model.get(), &view, &maskView, &id, &automatic), QSRCH_OK);
-    EXPECT_EQ(qtest::levelCount(*model), 1u);
-    EXPECT_EQ(model->trainParams.coarseGranularity, 1.0f);
-    EXPECT_EQ(model->trainParams.fineGranularity, 1);
-    EXPECT_EQ(level(*model, 0).nCare, 64u);
-
-    const qsrch_normcorr_trainParams given = qtest::trainParams(0, 4.0f);
+    EXPECT_TRUE(qtest::levelCount(*model) == 1 && model->trainParams.coarseGranularity == 1.0f &&
+                model->trainParams.fineGranularity == 1 && level(*model, 0).nCare == 64);
     EXPECT_EQ(qsrch_normcorr_model_trainMaskWindow(model.get(), &view, &maskView, &id, &given), QSRCH_E_NO_CONTRAST);
-    EXPECT_FALSE(qtest::trained(*model));
-    EXPECT_EQ(qtest::levelCount(*model), 0u);
+    EXPECT_TRUE(!qtest::trained(*model) && qtest::levelCount(*model) == 0);
 
     // Three planes are uniform only together: a constant plane 0 beside a
     // textured plane 1 still trains.

@@ -73,8 +73,8 @@ TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
         qstd_vector_qsrch_detectedPosePeak list;
         ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&list), QSRCH_OK);
         qsrch::ResultList results(&list, params, pw, ph);
-        Reference reference{{},         params.numToFind, params.confusionThreshold, params.overlapFraction,
-                            double(pw), double(ph)};
+        Reference reference{{}, params.numToFind, params.confusionThreshold, params.overlapFraction, double(pw),
+                            double(ph)};
         for (int n = pick(1, 40); n > 0 && !reference.settled(); --n) {
             Peak c{};
             c.pose.matrix.a11 = c.pose.matrix.a22 = 1;
@@ -85,25 +85,21 @@ TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
             reference.insert(c);
             ASSERT_EQ(results.settled(), reference.settled());
         }
-        ASSERT_EQ(list.size, reference.list.size());
-        const Peak* held = static_cast<const Peak*>(list.begin);
+        std::vector<std::array<double, 3>> held, expected;
         for (size_t i = 0; i < list.size; ++i) {
-            EXPECT_EQ(held[i].score, reference.list[i].score);
-            EXPECT_EQ(held[i].pose.trans.x, reference.list[i].pose.trans.x);
-            EXPECT_EQ(held[i].pose.trans.y, reference.list[i].pose.trans.y);
+            const Peak& p = static_cast<const Peak*>(list.begin)[i];
+            held.push_back({p.score, p.pose.trans.x, p.pose.trans.y});
         }
-
-        // Once the list is full the rank score is its numToFind-th best, and the list
-        // is sorted.
+        for (const Peak& p : reference.list) expected.push_back({p.score, p.pose.trans.x, p.pose.trans.y});
+        ASSERT_EQ(held, expected);
+        // Once the list is full the rank score is its numToFind-th best, and the list is sorted.
         float rank = 0;
         ASSERT_EQ(results.rankScore(&rank), QSRCH_OK);
-        std::vector<double> scores;
-        for (const Peak& p : reference.list) scores.push_back(p.score);
-        std::sort(scores.rbegin(), scores.rend());
-        EXPECT_EQ(rank,
-                  scores.size() >= size_t(params.numToFind) ? float(scores[params.numToFind - 1]) : -1.0f);
-        for (size_t i = 1; i < list.size && list.size >= size_t(params.numToFind); ++i)
-            EXPECT_GE(held[i - 1].score, held[i].score);
+        std::sort(expected.rbegin(), expected.rend());
+        const size_t n = size_t(params.numToFind);
+        EXPECT_EQ(rank, expected.size() >= n ? float(expected[n - 1][0]) : -1.0f);
+        const Peak* sorted = static_cast<const Peak*>(list.begin);
+        for (size_t i = 1; i < list.size && list.size >= n; ++i) EXPECT_GE(sorted[i - 1].score, sorted[i].score);
         qstd_vector_qsrch_detectedPosePeak_destruct(&list);
     }
 }

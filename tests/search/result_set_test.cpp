@@ -21,8 +21,7 @@ void expectEntries(const qsrch_resultSet& set, int32_t count, int first)
 TEST(ResultSet, AssignGrowsOnlyWhenMoreEntriesAreNeeded)
 {
     ResultSet set, original;
-    EXPECT_EQ(set->count, 0);
-    EXPECT_EQ(set->entries, nullptr);
+    EXPECT_TRUE(set->count == 0 && set->entries == nullptr);
     qtest::fillSet(set.get(), 4, 100);
     qtest::fillSet(original.get(), 4, 100);
     for (auto [count, reallocates] : {std::pair{2, false}, std::pair{0, false}, std::pair{3, true},
@@ -36,10 +35,8 @@ TEST(ResultSet, AssignGrowsOnlyWhenMoreEntriesAreNeeded)
         EXPECT_EQ(qsys_memory_allocationCount() - allocations, reallocates ? 1 : 0);
         EXPECT_EQ(set->entries != before, reallocates);
         expectEntries(*set.get(), count, count * 10);
-        if (count == 2) {
-            // Entries past the count keep what they held.
-            for (int32_t i = 2; i < 4; ++i) EXPECT_TRUE(qtest::sameEntry(set->entries[i], original->entries[i]));
-        }
+        for (int32_t i = count; count == 2 && i < 4; ++i)  // entries past the count keep what they held
+            EXPECT_TRUE(qtest::sameEntry(set->entries[i], original->entries[i]));
     }
     const qsrch_resultSetEntry* const five = set->entries;
     ASSERT_EQ(qsrch_resultSet_assign(set.get(), set.get()), QSRCH_OK);
@@ -47,7 +44,9 @@ TEST(ResultSet, AssignGrowsOnlyWhenMoreEntriesAreNeeded)
     expectEntries(*set.get(), 5, 50);
 }
 
-TEST(ResultSet, CopiesHoldTheirOwnEntries)
+// Copies hold their own entries; a failed growth leaves the set as it was
+// and a failed copy holds nothing.
+TEST(ResultSet, CopiesHoldTheirOwnEntriesAndFailuresLeaveSetsAsTheyWere)
 {
     for (int32_t count : {0, 1, 7}) {
         SCOPED_TRACE(count);
@@ -55,18 +54,12 @@ TEST(ResultSet, CopiesHoldTheirOwnEntries)
         qtest::fillSet(source.get(), count, 3);
         qsrch_resultSet copy;
         ASSERT_EQ(qsrch_resultSet_constructCopy(&copy, source.get()), QSRCH_OK);
-        EXPECT_EQ(copy.entries == nullptr, count == 0);
-        EXPECT_TRUE(count == 0 || copy.entries != source->entries);
+        EXPECT_TRUE(count == 0 ? copy.entries == nullptr : copy.entries != source->entries);
         expectEntries(copy, count, 3);
         EXPECT_EQ(qsrch_resultSet_destruct(&copy), QSRCH_OK);
-        EXPECT_EQ(copy.count, 0);
-        EXPECT_EQ(copy.entries, nullptr);
+        EXPECT_TRUE(copy.count == 0 && copy.entries == nullptr);
         expectEntries(*source.get(), count, 3);
     }
-}
-
-TEST(ResultSet, FailedGrowthLeavesTheSetAsItWas)
-{
     ResultSet set, larger;
     qtest::fillSet(set.get(), 3, 0);
     qtest::fillSet(larger.get(), 8, 40);
