@@ -7,18 +7,6 @@ namespace {
 
 using namespace qtest;
 
-// A pair list owned by the test.
-struct PairList {
-    qstd_vector_qstd_pair32 v{};
-    explicit PairList(const std::vector<qstd_pair32>& pairs)
-    {
-        qstd_vector_qstd_pair32_construct(&v, pairs.size());
-        std::copy(pairs.begin(), pairs.end(), v.begin);
-    }
-    ~PairList() { qstd_vector_qstd_pair32_destruct(&v); }
-    std::vector<qstd_pair32> pairs() const { return {v.begin, v.begin + v.size}; }
-};
-
 bool listed(const qstd_pair32& range, int64_t x) { return range.first <= x && x < range.second; }
 
 const std::vector<Kernel> kKernels = {
@@ -58,7 +46,8 @@ TEST(InnerProducts, EndpointFormWritesOnlyListedColumns)
         SCOPED_TRACE("seed " + std::to_string(seed) + ", step " + std::to_string(step) + ", " + c.describe());
         const PairList list(ranges);
         Outputs o(c);
-        ASSERT_EQ(qsrch_computeInnerProductsUsingEndpoints(&c.p, &c.i, o.u[0].data(), c.outStride, &list.v, step),
+        ASSERT_EQ(qsrch_computeInnerProductsUsingEndpoints(&c.p, &c.i, o.u[0].data(), c.outStride, list.get(),
+                                                           step),
                   QSRCH_OK);
         const std::vector<WindowStats>& ref = c.reference(0);
         expectOutput(o.u[0], c.outStride, c.nx, c.ny, [&](int64_t x, int64_t y) {
@@ -74,7 +63,7 @@ std::string dilate(const std::vector<qstd_pair32>& rows, int32_t nx, uint32_t st
     const PairList source(rows);
     PairList destination(std::vector<qstd_pair32>(rows.size(), qstd_pair32{7, 9}));
     const int32_t height = int32_t(rows.size());
-    EXPECT_EQ(qsrch_dilateEndpoints(&source.v, &destination.v, step, 3, 3, height, nx + 2), QSRCH_OK);
+    EXPECT_EQ(qsrch_dilateEndpoints(source.get(), destination.get(), step, 3, 3, height, nx + 2), QSRCH_OK);
     std::string s;
     for (const qstd_pair32& p : destination.pairs())
         s += "(" + std::to_string(p.first) + "," + std::to_string(p.second) + ")";
@@ -110,8 +99,8 @@ TEST(DilateEndpoints, ListsEveryNeighbourOnRandomLists)
         SCOPED_TRACE("seed " + std::to_string(seed));
         const PairList source(rows);
         PairList grown(rows), inPlace(rows);
-        ASSERT_EQ(qsrch_dilateEndpoints(&source.v, &grown.v, 1, 3, 3, ny + 2, nx + 2), QSRCH_OK);
-        ASSERT_EQ(qsrch_dilateEndpoints(&inPlace.v, &inPlace.v, 1, 3, 3, ny + 2, nx + 2), QSRCH_OK);
+        ASSERT_EQ(qsrch_dilateEndpoints(source.get(), grown.get(), 1, 3, 3, ny + 2, nx + 2), QSRCH_OK);
+        ASSERT_EQ(qsrch_dilateEndpoints(inPlace.get(), inPlace.get(), 1, 3, 3, ny + 2, nx + 2), QSRCH_OK);
         const std::vector<qstd_pair32> g = grown.pairs(), same = inPlace.pairs();
         for (int32_t r = 0; r < ny + 2; ++r)
             EXPECT_TRUE(same[r].first == g[r].first && same[r].second == g[r].second) << "row " << r;

@@ -39,20 +39,13 @@ TEST(Level, FreshLevelIsEmptyAndDestructs)
     qsrch_normcorr_level_ level;
     std::memset(&level, 0xCD, sizeof level);  // construct must not rely on a zeroed record
     ASSERT_EQ(qsrch_normcorr_level__construct(&level), QSRCH_OK);
-    EXPECT_EQ(level.factor, 2.0f);
-    EXPECT_TRUE(isIdentity(level.baseFromLevel));
-    EXPECT_TRUE(isIdentity(level.levelFromBase));
-    EXPECT_EQ(level.origin.first, 0);
-    EXPECT_EQ(level.origin.second, 0);
-    EXPECT_EQ(level.nCare, 0u);
+    EXPECT_TRUE(level.factor == 2.0f && isIdentity(level.baseFromLevel) && isIdentity(level.levelFromBase));
+    EXPECT_TRUE(level.origin.first == 0 && level.origin.second == 0 && level.nCare == 0u);
     for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(level.sum[p], 0u);
-        EXPECT_EQ(level.sumSq[p], 0.0);
-        EXPECT_EQ(level.planeWindow[p].firstPixel, nullptr);
+        EXPECT_TRUE(level.sum[p] == 0u && level.sumSq[p] == 0.0 && level.planeWindow[p].firstPixel == nullptr);
         EXPECT_FALSE(qtest::isBound(level.planeImage[p]));
     }
-    EXPECT_EQ(level.maskWindow.firstPixel, nullptr);
-    EXPECT_FALSE(qtest::isBound(level.maskImage));
+    EXPECT_TRUE(level.maskWindow.firstPixel == nullptr && !qtest::isBound(level.maskImage));
     EXPECT_EQ(qsrch_normcorr_level__destruct(&level), QSRCH_OK);
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
@@ -76,12 +69,8 @@ TEST(Level, AssignSharesPixelsThatOutliveTheSource)
     for (const qsrch_normcorr_level_* level : {&copy, &target}) {
         EXPECT_EQ(level->planeImage[0].pixels, source.planeImage[0].pixels);
         EXPECT_EQ(level->planeWindow[0].firstPixel, source.planeWindow[0].firstPixel);
-        EXPECT_EQ(level->nCare, 42u);
-        EXPECT_EQ(level->sum[0], 9u);
-        EXPECT_EQ(level->sumSq[2], 1.5);
-        EXPECT_EQ(level->factor, 1.5f);
-        EXPECT_EQ(level->origin.first, 4);
-        EXPECT_EQ(level->origin.second, 5);
+        EXPECT_TRUE(level->nCare == 42u && level->sum[0] == 9u && level->sumSq[2] == 1.5 && level->factor == 1.5f);
+        EXPECT_TRUE(level->origin.first == 4 && level->origin.second == 5);
     }
     ASSERT_EQ(qsrch_normcorr_level__destruct(&source), QSRCH_OK);
     EXPECT_EQ(qtest::pixels(copy.planeWindow[0]), expected);  // the sanitizer build sees a stale read

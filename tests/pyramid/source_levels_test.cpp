@@ -64,10 +64,8 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
         ASSERT_EQ(levels.size(), static_cast<uint32_t>(n));
 
         const qsrch_normcorr_level_& base = levels[0];
-        EXPECT_EQ(base.origin.first, ox);
-        EXPECT_EQ(base.origin.second, oy);
-        EXPECT_EQ(base.planeWindow[0].x, 0);
-        EXPECT_EQ(base.planeWindow[0].y, 0);
+        EXPECT_TRUE(base.origin.first == ox && base.origin.second == oy);
+        EXPECT_TRUE(base.planeWindow[0].x == 0 && base.planeWindow[0].y == 0);
         // No pixel of level 0 is copied: its view is the caller's.
         EXPECT_EQ(base.planeWindow[0].firstPixel, source.firstPixel);
         EXPECT_FALSE(qtest::isBound(base.planeImage[0]));
@@ -79,29 +77,25 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
             const qsrch_normcorr_level_& level = levels[k];
             const qimg_windowConst& plane = level.planeWindow[0];
             const float f = factors[k - 1];
-            EXPECT_EQ(level.factor, f);
-            EXPECT_EQ(level.origin.first, 0);
-            EXPECT_EQ(level.maskWindow.firstPixel, nullptr);
-            EXPECT_EQ(level.planeWindow[1].firstPixel, nullptr);
-            EXPECT_EQ(plane.rowStride % 32, 0);
-            EXPECT_GE(plane.rowStride - plane.width, 16);
-            EXPECT_LT(plane.rowStride - plane.width, 48);
+            EXPECT_TRUE(level.factor == f && level.origin.first == 0);
+            EXPECT_TRUE(level.maskWindow.firstPixel == nullptr && level.planeWindow[1].firstPixel == nullptr);
+            // 32-byte rows with 16 to 47 bytes of slack.
+            EXPECT_TRUE(plane.rowStride % 32 == 0 && plane.rowStride - plane.width >= 16 &&
+                        plane.rowStride - plane.width < 48) << plane.rowStride << " for " << plane.width;
 
             qmath_xformLinear step;
             qtest::expectPlane(plane, qtest::reduceLevel(levels[k - 1].planeWindow[0], f, &step), "reduction");
             // Only the Gaussian reducer maps p to 2p exactly; the low-pass
             // filter samples at the centre of each f-wide cell.
             const double shift = f == 2.0f ? 0.0 : (f - 1.0) / 2.0;
-            EXPECT_EQ(step.matrix.a11, f);
-            EXPECT_EQ(step.trans.x, shift);
+            EXPECT_TRUE(step.matrix.a11 == f && step.trans.x == shift);
             qmath_xformLinear_initCompose(&expectedBaseFromLevel, &expectedBaseFromLevel, &step);
             EXPECT_DOUBLE_EQ(level.baseFromLevel.matrix.a11, expectedBaseFromLevel.matrix.a11);
             EXPECT_DOUBLE_EQ(level.baseFromLevel.trans.x, expectedBaseFromLevel.trans.x);
             EXPECT_DOUBLE_EQ(level.baseFromLevel.trans.y, expectedBaseFromLevel.trans.y);
-            qmath_vect there = qtest::mapPoint(level.levelFromBase, 17.25, 9.5);
-            qmath_vect back = qtest::mapPoint(level.baseFromLevel, there.x, there.y);
-            EXPECT_NEAR(back.x, 17.25, 1e-9);
-            EXPECT_NEAR(back.y, 9.5, 1e-9);
+            const qmath_vect there = qtest::mapPoint(level.levelFromBase, 17.25, 9.5);
+            const qmath_vect back = qtest::mapPoint(level.baseFromLevel, there.x, there.y);
+            EXPECT_TRUE(std::fabs(back.x - 17.25) < 1e-9 && std::fabs(back.y - 9.5) < 1e-9);
             if (!isBlob) continue;
             const qmath_vect c = centroid(plane, 10);
             const qmath_vect mapped = qtest::mapPoint(level.baseFromLevel, c.x, c.y);
@@ -126,8 +120,7 @@ TEST(SourceLevels, ReducedSizesUseTheSinglePrecisionQuotient)
         qtest::setPatternFactors(pattern, {c.factor});
         const qimg_windowConst source = image.window();
         ASSERT_EQ(qsrch_normcorr_generateSrcLevels(&source, pattern.get(), 2, levels.get()), QSRCH_OK);
-        EXPECT_EQ(levels[1].planeWindow[0].width, c.reduced);
-        EXPECT_EQ(levels[1].planeWindow[0].height, c.reduced);
+        EXPECT_TRUE(levels[1].planeWindow[0].width == c.reduced && levels[1].planeWindow[0].height == c.reduced);
     }
 }
 

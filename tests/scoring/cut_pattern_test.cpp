@@ -1,32 +1,21 @@
-// A pattern cut from a scene scores 1 where it was cut and less elsewhere, through the kernels' planes.
+// A pattern cut from a scene scores 1 where it was cut and less elsewhere,
+// through the kernels' planes.
 #include <algorithm>
-#include <cmath>
-#include <random>
-#include <string>
 #include <type_traits>
-#include <utility>
-#include <vector>
 
 #include "reference.hpp"
 
 namespace {
 
-// Smooth texture: random sinusoids plus noise stretched over 0..255, so no two windows are affine copies.
+// A smooth texture plus noise stretched over 0..255, so that no two windows
+// are affine copies.
 qtest::Image8 texturedScene(std::mt19937& rng, int32_t w, int32_t h)
 {
-    std::uniform_real_distribution<double> u(0, 1);
+    const qtest::SmoothScene smooth(rng, 5, 40);
     std::normal_distribution<double> noise(0, 0.05);
-    struct Wave { double fx, fy, phase, amplitude; } waves[4];
-    for (Wave& k : waves) {
-        const double angle = 2 * M_PI * u(rng), frequency = 2 * M_PI / (5 + 40 * u(rng));
-        k = {frequency * std::cos(angle), frequency * std::sin(angle), 2 * M_PI * u(rng), 0.3 + u(rng)};
-    }
     std::vector<double> v(size_t(w) * h);
     for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            double& s = v[size_t(y) * w + x] = noise(rng);
-            for (const Wave& k : waves) s += k.amplitude * std::sin(k.fx * x + k.fy * y + k.phase);
-        }
+        for (int32_t x = 0; x < w; ++x) v[size_t(y) * w + x] = smooth(x, y) + noise(rng);
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
     qtest::Image8 scene(w, h, w + 5);
     for (int32_t y = 0; y < h; ++y)
@@ -53,14 +42,16 @@ std::vector<double> scoreSpace(const qtest::Image8& pattern, const qtest::Image8
         status = {qsrch_DcomputeOneSumISumISq(&p, &sumP, &sumPSq),
                   qsrch_DcomputeSumISumISq(&p, &i, sumI.data(), sumISq.data(), stride),
                   qsrch_DcomputeInnerProducts(&p, &i, products.data(), stride),
-                  qsrch_DcomputeNormalizedCorrelation(w, h, n, sumP, sumPSq, nx, ny, sumI.data(),
-                      sumISq.data(), stride, products.data(), stride, &params, scores.data(), stride)};
+                  qsrch_DcomputeNormalizedCorrelation(w, h, n, sumP, sumPSq, nx, ny, sumI.data(), sumISq.data(),
+                                                      stride, products.data(), stride, &params, scores.data(),
+                                                      stride)};
     else
         status = {qsrch_computeOneSumISumISq(&p, &sumP, &sumPSq),
                   qsrch_computeSumISumISq(&p, &i, sumI.data(), sumISq.data(), stride),
                   qsrch_computeInnerProducts(&p, &i, products.data(), stride),
-                  qsrch_computeNormalizedCorrelation(w, h, n, sumP, sumPSq, nx, ny, sumI.data(),
-                      sumISq.data(), stride, products.data(), stride, &params, scores.data(), stride)};
+                  qsrch_computeNormalizedCorrelation(w, h, n, sumP, sumPSq, nx, ny, sumI.data(), sumISq.data(),
+                                                     stride, products.data(), stride, &params, scores.data(),
+                                                     stride)};
     EXPECT_EQ(status, std::vector<qsrch_status>(4, QSRCH_OK));
     return scores;
 }
@@ -82,8 +73,7 @@ TEST(CutPattern, PeaksWithScoreOneExactlyWhereItWasCut)
             for (int32_t x = 0; x < s.pw; ++x) pattern.at(x, y) = scene.at(cutX + x, cutY + y);
         std::vector<std::pair<const char*, std::vector<double>>> spaces;
         spaces.emplace_back("double", scoreSpace<double>(pattern, scene, stride));
-        if (s.pw * s.ph <= 0x10000)
-            spaces.emplace_back("integer", scoreSpace<uint32_t>(pattern, scene, stride));
+        if (s.pw * s.ph <= 0x10000) spaces.emplace_back("integer", scoreSpace<uint32_t>(pattern, scene, stride));
         for (const auto& [form, scores] : spaces) {
             const double peak = scores[size_t(cutY) * stride + cutX];
             EXPECT_NEAR(peak, 1.0, 1e-9) << form;

@@ -1,15 +1,18 @@
-// Shared by the peak and refinement suites: owned vectors of pose peaks and
-// endpoint runs, the eight peak entries behind one call, and exact
+// Shared by the peak and refinement suites: owned pose peak vectors, the
+// sixteen peak entries (eight grey, eight three-plane) behind one call, and
 // comparison of peak lists.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <tuple>
 #include <vector>
 
 #include "reference.hpp"
 #include "scoring/peaks_internal.hpp"
+#include "scoring/three_plane_internal.hpp"
 
 namespace qtest {
 
@@ -32,144 +35,176 @@ private:
     qstd_vector_qsrch_detectedPosePeak v_;
 };
 
-class Runs {
-public:
-    explicit Runs(const std::vector<qstd_pair32>& pairs)
-    {
-        qstd_vector_qstd_pair32_construct(&v_, pairs.size());
-        for (size_t k = 0; k < pairs.size(); ++k) v_.begin[k] = pairs[k];
-    }
-    ~Runs() { qstd_vector_qstd_pair32_destruct(&v_); }
-    Runs(const Runs&) = delete;
-    Runs& operator=(const Runs&) = delete;
-    const qstd_vector_qstd_pair32* get() const { return &v_; }
-
-private:
-    qstd_vector_qstd_pair32 v_;
+// The pattern planes, mask and image planes of a call; grey entries read plane 0.
+struct PeakViews {
+    qimg_windowConst pattern[3];
+    const qimg_windowConst* mask;
+    qimg_windowConst image[3];
 };
 
-// Every position row of an H-row image listed whole: (0, nx) for the ny
-// position rows, (0, 0) for the rest.
-inline std::vector<qstd_pair32> fullRuns(int32_t nx, int32_t ny, int32_t imageHeight)
+inline PeakViews viewsOf(const Planes& pattern, const qimg_windowConst* mask, const Planes& image)
 {
-    std::vector<qstd_pair32> pairs(size_t(imageHeight), qstd_pair32{0, 0});
-    for (int32_t r = 0; r < ny; ++r) pairs[size_t(r)] = {0, nx};
-    return pairs;
+    return {{pattern[0].window(), pattern[1].window(), pattern[2].window()},
+            mask,
+            {image[0].window(), image[1].window(), image[2].window()}};
 }
 
-enum class Entry {
-    plain, window, patStats, endpointsPatStats,
-    runtime, runtimeEndpoints, runtimePatStats, runtimeWindow
-};
-
-inline const char* nameOf(Entry e)
-{
-    static const char* const names[] = {"plain", "window", "patStats", "endpointsPatStats",
-                                        "runtime", "runtimeEndpoints", "runtimePatStats",
-                                        "runtimeWindow"};
-    return names[int(e)];
-}
-
-// What the entries take besides pattern, mask and image; each uses its own.
+// What the entries take besides the views; each uses its own. The integer
+// three-plane entries take the sums of squares as given, cast to integers.
 struct PeakInputs {
     const qimg_windowConst* runtimeMask = nullptr;
     const qstd_rect32* window = nullptr;
     const qstd_vector_qstd_pair32* endpoints = nullptr;
     uint32_t endpointsFlag = 1;
-    uint32_t n = 0, sum = 0;
-    double sumSq = 0;
+    uint32_t n = 0, sum[3] = {};
+    double sumSq[3] = {};
     double threshold = 0.5;
     qsrch_normalizedCorrelationParams params = scoreParams(0, 0, 0);
+    double weights[3] = {1, 1, 1};
 };
 
-inline qsrch_status callEntry(Entry e, const qimg_windowConst* pattern, const qimg_windowConst* mask,
-                              const qimg_windowConst* image, const PeakInputs& in,
-                              qstd_vector_qsrch_detectedPosePeak* out)
-{
-    const auto* p = &in.params;
-    switch (e) {
-    case Entry::plain:
-        return qsrch_DcomputeNormalizedCorrelationPeaks(pattern, mask, image, in.threshold, p, out);
-    case Entry::window:
-        return qsrch_DcomputeNormalizedCorrelationPeaksWithWindow(pattern, mask, image, in.window,
-                                                                  in.threshold, p, out);
-    case Entry::patStats:
-        return qsrch_DcomputeNormalizedCorrelationPeaksWithPatStats(
-            pattern, mask, image, in.n, in.sum, in.sumSq, in.threshold, p, out);
-    case Entry::endpointsPatStats:
-        return qsrch_DcomputeNormalizedCorrelationPeaksUsingEndpointsWithPatStats(
-            pattern, mask, image, in.endpoints, in.endpointsFlag, in.n, in.sum, in.sumSq,
-            in.threshold, p, out);
-    case Entry::runtime:
-        return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMasked(pattern, mask, image,
-                                                                     in.runtimeMask, in.threshold,
-                                                                     p, out);
-    case Entry::runtimeEndpoints:
-        return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedUsingEndpoints(
-            pattern, mask, image, in.runtimeMask, in.endpoints, in.endpointsFlag, in.threshold, p,
-            out);
-    case Entry::runtimePatStats:
-        return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats(
-            pattern, mask, image, in.runtimeMask, in.n, in.sum, in.sumSq, in.threshold, p, out);
-    case Entry::runtimeWindow:
-        return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithWindow(
-            pattern, mask, image, in.runtimeMask, in.n, in.sum, in.sumSq, in.window, in.threshold,
-            p, out);
-    }
-    return QSYS_E_BAD_ARGUMENT;
-}
-
-// Every field, exactly.
-inline auto fieldsOf(const qsrch_detectedPosePeak& p)
-{
-    const qmath_xformLinear& x = p.pose;
-    return std::make_tuple(x.trans.x, x.trans.y, x.matrix.a11, x.matrix.a12, x.matrix.a21, x.matrix.a22,
-                           p.score, p.flags, p.contrast, p.brightness, p.integerPosition.first,
-                           p.integerPosition.second, p.searchGranularity, p.searchLevel, p.searchSplit,
-                           p.careCount);
-}
-
-inline ::testing::AssertionResult samePeak(const qsrch_detectedPosePeak& a,
-                                           const qsrch_detectedPosePeak& b)
-{
-    if (fieldsOf(a) == fieldsOf(b)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "peak at (" << a.integerPosition.first << ", " << a.integerPosition.second
-           << ") score " << a.score << " vs (" << b.integerPosition.first << ", "
-           << b.integerPosition.second << ") score " << b.score;
-}
-
-inline ::testing::AssertionResult samePeaks(const std::vector<qsrch_detectedPosePeak>& a,
-                                            const std::vector<qsrch_detectedPosePeak>& b)
-{
-    if (a.size() != b.size())
-        return ::testing::AssertionFailure() << a.size() << " peaks vs " << b.size();
-    for (size_t k = 0; k < a.size(); ++k) {
-        ::testing::AssertionResult r = samePeak(a[k], b[k]);
-        if (!r) return r << " (peak " << k << ")";
-    }
-    return ::testing::AssertionSuccess();
-}
+// What an entry takes.
+enum Takes : unsigned {
+    kThreePlanes = 1, kWindow = 2, kRuntime = 4, kEndpoints = 8, kPatStats = 16, kDoubles = 32
+};
 
 using PeakCall = std::function<qsrch_status(qstd_vector_qsrch_detectedPosePeak*)>;
 
-// Windows or images with no candidate position, against a 6 x 5 pattern on
-// a 20 x 20 image: an empty list, status 0, and no allocation.
-struct NothingToScore { const char* what; int32_t W, H; qstd_rect32 window; };
-inline const NothingToScore kNothingToScore[] = {
-    {"image narrower", 5, 20, {0, 0, 5, 20}},   {"image lower", 20, 4, {0, 0, 20, 4}},
-    {"window narrower", 20, 20, {3, 3, 5, 10}}, {"window lower", 20, 20, {3, 3, 10, 4}},
-    {"window past the image", 20, 20, {17, 0, 11, 20}},
+struct PeakEntry {
+    const char* name;
+    unsigned takes;
+    qsrch_status (*call)(const PeakViews&, const PeakInputs&, qstd_vector_qsrch_detectedPosePeak*);
+    PeakCall bind(const PeakViews& v, const PeakInputs& in) const
+    {
+        return [this, &v, &in](qstd_vector_qsrch_detectedPosePeak* out) { return call(v, in, out); };
+    }
 };
 
-inline void expectNoPeaksAndNoAllocation(const PeakCall& call)
+// The argument lists, spelled once.
+#define QT_V const PeakViews &v, const PeakInputs &in, qstd_vector_qsrch_detectedPosePeak *out
+#define QT_G &v.pattern[0], v.mask, &v.image[0]
+#define QT_3 &v.pattern[0], &v.pattern[1], &v.pattern[2], v.mask, &v.image[0], &v.image[1], &v.image[2]
+#define QT_S in.sum[0], in.sum[1], in.sum[2]
+#define QT_D in.sumSq[0], in.sumSq[1], in.sumSq[2]
+#define QT_U uint32_t(in.sumSq[0]), uint32_t(in.sumSq[1]), uint32_t(in.sumSq[2])
+inline const std::vector<PeakEntry>& peakEntries()
+{
+    static const std::vector<PeakEntry> entries = {
+        {"plain", 0, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaks(QT_G, in.threshold, &in.params, out);
+         }},
+        {"window", kWindow, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksWithWindow(QT_G, in.window, in.threshold, &in.params,
+                                                                       out);
+         }},
+        {"patStats", kPatStats, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksWithPatStats(QT_G, in.n, in.sum[0], in.sumSq[0],
+                                                                         in.threshold, &in.params, out);
+         }},
+        {"endpointsPatStats", kEndpoints | kPatStats, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksUsingEndpointsWithPatStats(
+                 QT_G, in.endpoints, in.endpointsFlag, in.n, in.sum[0], in.sumSq[0], in.threshold, &in.params,
+                 out);
+         }},
+        {"runtime", kRuntime, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMasked(QT_G, in.runtimeMask, in.threshold,
+                                                                          &in.params, out);
+         }},
+        {"runtimeEndpoints", kRuntime | kEndpoints, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedUsingEndpoints(
+                 QT_G, in.runtimeMask, in.endpoints, in.endpointsFlag, in.threshold, &in.params, out);
+         }},
+        {"runtimePatStats", kRuntime | kPatStats, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats(
+                 QT_G, in.runtimeMask, in.n, in.sum[0], in.sumSq[0], in.threshold, &in.params, out);
+         }},
+        {"runtimeWindow", kRuntime | kPatStats | kWindow, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithWindow(
+                 QT_G, in.runtimeMask, in.n, in.sum[0], in.sumSq[0], in.window, in.threshold, &in.params, out);
+         }},
+        {"Dplain3", kThreePlanes | kDoubles, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaks3(QT_3, in.threshold, &in.params, in.weights, out);
+         }},
+        {"plain3", kThreePlanes, [](QT_V) {
+             return qsrch_computeNormalizedCorrelationPeaks3(QT_3, in.threshold, &in.params, in.weights, out);
+         }},
+        {"DruntimeWindow3", kThreePlanes | kDoubles | kRuntime | kPatStats | kWindow, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithWindow3(
+                 QT_3, in.runtimeMask, in.n, QT_S, QT_D, in.window, in.threshold, &in.params, in.weights, out);
+         }},
+        {"DruntimePatStats3", kThreePlanes | kDoubles | kRuntime | kPatStats, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3(
+                 QT_3, in.runtimeMask, in.n, QT_S, QT_D, in.threshold, &in.params, in.weights, out);
+         }},
+        {"DruntimeEndpoints3", kThreePlanes | kDoubles | kRuntime | kPatStats | kEndpoints, [](QT_V) {
+             return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3_usingEndpoints(
+                 QT_3, in.runtimeMask, in.n, in.endpoints, in.endpointsFlag, QT_S, QT_D, in.threshold, &in.params,
+                 in.weights, out);
+         }},
+        {"runtimeWindow3", kThreePlanes | kRuntime | kPatStats | kWindow, [](QT_V) {
+             return qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithWindow3(
+                 QT_3, in.runtimeMask, in.n, QT_S, QT_U, in.window, in.threshold, &in.params, in.weights, out);
+         }},
+        {"runtimePatStats3", kThreePlanes | kRuntime | kPatStats, [](QT_V) {
+             return qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3(
+                 QT_3, in.runtimeMask, in.n, QT_S, QT_U, in.threshold, &in.params, in.weights, out);
+         }},
+        {"runtimeEndpoints3", kThreePlanes | kRuntime | kPatStats | kEndpoints, [](QT_V) {
+             return qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3_usingEndpoints(
+                 QT_3, in.runtimeMask, in.n, in.endpoints, in.endpointsFlag, QT_S, QT_U, in.threshold, &in.params,
+                 in.weights, out);
+         }},
+    };
+    return entries;
+}
+#undef QT_V
+#undef QT_G
+#undef QT_3
+#undef QT_S
+#undef QT_D
+#undef QT_U
+
+inline const PeakEntry& entryNamed(const std::string& name)
+{
+    for (const PeakEntry& e : peakEntries())
+        if (name == e.name) return e;
+    throw std::invalid_argument(name);
+}
+
+inline std::vector<qsrch_detectedPosePeak> runEntry(const PeakEntry& e, const PeakViews& v, const PeakInputs& in)
 {
     PeakVector out;
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_resize(out.get(), 3), QSRCH_OK);
-    const int64_t before = qsys_memory_allocationCount();
-    EXPECT_EQ(call(out.get()), QSRCH_OK);
-    EXPECT_EQ(qsys_memory_allocationCount(), before);
-    EXPECT_TRUE(out.items().empty());
+    EXPECT_EQ(e.call(v, in, out.get()), QSRCH_OK) << e.name;
+    return out.items();
+}
+
+// Every field exactly, or (three planes against grey) the doubles up to the
+// rounding of differently grouped sums.
+inline ::testing::AssertionResult samePeaks(const std::vector<qsrch_detectedPosePeak>& a,
+                                            const std::vector<qsrch_detectedPosePeak>& b, bool exact = true)
+{
+    if (a.size() != b.size()) return ::testing::AssertionFailure() << a.size() << " peaks vs " << b.size();
+    for (size_t k = 0; k < a.size(); ++k) {
+        const qsrch_detectedPosePeak &p = a[k], &q = b[k];
+        auto doubles = [](const qsrch_detectedPosePeak& r) {
+            const qmath_xformLinear& x = r.pose;
+            return std::array<double, 9>{x.trans.x, x.trans.y, x.matrix.a11, x.matrix.a12, x.matrix.a21,
+                                         x.matrix.a22, r.score, r.contrast, r.brightness};
+        };
+        const auto dp = doubles(p), dq = doubles(q);
+        bool same = std::tie(p.flags, p.careCount, p.integerPosition.first, p.integerPosition.second,
+                             p.searchGranularity, p.searchLevel, p.searchSplit) ==
+                    std::tie(q.flags, q.careCount, q.integerPosition.first, q.integerPosition.second,
+                             q.searchGranularity, q.searchLevel, q.searchSplit);
+        for (size_t i = 0; i < dp.size(); ++i)
+            same &= exact ? dp[i] == dq[i] : std::fabs(dp[i] - dq[i]) <= 1e-9 * std::max(1.0, std::fabs(dq[i]));
+        if (!same)
+            return ::testing::AssertionFailure() << "peak " << k << " at (" << p.integerPosition.first << ", "
+                                                 << p.integerPosition.second << ") score " << p.score << " vs ("
+                                                 << q.integerPosition.first << ", " << q.integerPosition.second
+                                                 << ") score " << q.score;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 // Every allocation of a peak call may fail: the call returns the failure and
@@ -188,24 +223,6 @@ inline void expectPeakAllocationFailuresClean(const PeakCall& call)
         qstd_vector_qsrch_detectedPosePeak_destruct(&out);
         return s;
     });
-}
-
-// Runtime care along an 8-pixel row: a 3-wide pattern's care counts per
-// position are 0, 1, 1, 2, 2, 2. On a black image every score is 0, so the
-// detector reports the one plateau at its first position whose care count
-// reaches the limit: at x with that count, or nothing for x < 0.
-inline const uint8_t kCareRow[8] = {0, 0, 0, 255, 0, 200, 255, 0};
-
-inline void expectPlateauAt(const std::vector<qsrch_detectedPosePeak>& peaks, int32_t x, uint32_t careCount)
-{
-    if (x < 0) {
-        EXPECT_TRUE(peaks.empty());
-        return;
-    }
-    ASSERT_EQ(peaks.size(), 1u);
-    EXPECT_EQ(peaks[0].integerPosition.first, x);
-    EXPECT_EQ(peaks[0].score, 0.0);
-    EXPECT_EQ(peaks[0].careCount, careCount);
 }
 
 }  // namespace qtest

@@ -1,79 +1,100 @@
-// The two scoring entry points that read pixels: the single score of equal
-// sized pattern and image, and the planes of a runtime-masked space.
+// The scoring entry points that read pixels: the single score of equal
+// sized pattern and image, grey and three-plane, and the planes of a
+// runtime-masked space.
+#include <array>
+
 #include "reference.hpp"
+#include "scoring/three_plane_internal.hpp"
 
 namespace {
 
 using qtest::Image8;
+using qtest::referenceScore;
 using Params = qsrch_normalizedCorrelationParams;
 
-// The statistics the single score is defined on: pattern sums and inner
-// product over every pixel, image sums over the mask's pixels, the care
-// count the mask's sum over 255 (rounded down); double statistics above
-// 0x10000 pattern pixels.
-double referenceSingleScore(const Image8& pattern, const Image8* mask, const Image8& image, const Params& params)
-{
-    qtest::Stats s = qtest::Placement{&pattern, &image}.stats();
-    if (mask != nullptr) {
-        const qtest::Stats cared = qtest::Placement{&pattern, &image, mask}.stats();
-        s.N = 0, s.Si = cared.Si, s.Sii = cared.Sii;
-        for (int32_t y = 0; y < mask->height(); ++y)
-            for (int32_t x = 0; x < mask->width(); ++x) s.N += mask->at(x, y);
-        s.N /= 255;
-    }
-    double score = -1;
-    if (pattern.width() * pattern.height() > 0x10000)
-        qsrch_DscoreFromStats(&params, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
-    else
-        qsrch_scoreFromStats(&params, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
-    return score;
-}
+bool sameOrBothNaN(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
-qsrch_status singleScore(const Image8& pattern, const qimg_windowConst* mask, const Image8& image,
-                         const Params& params, double* score)
-{
-    const qimg_windowConst p = pattern.window(), i = image.window();
-    return qsrch_DcomputeNormalizedCorrelationSpace(&p, mask, &i, &params, score, 0);
-}
-
-// No mask, a mask record without pixels and an all-255 mask give the plain
-// score; care values below 255 make the care count round down, and then vp
-// may turn negative and the covariance score NaN, which must match NaN.
-TEST(SingleScore, MatchesPixelStatisticsWithAndWithoutMask)
+// Both routes (0x10000 pattern pixels take the integer one, 0x10001 the
+// double one, which the inner-product kernels asked for show). No mask, a
+// mask record without pixels and an all-255 mask give the plain grey score;
+// care values below 255 make the care count round down, and then vp may
+// turn negative and the covariance score NaN, which must match NaN.
+TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
 {
     uint32_t seed = 0;
-    for (int32_t w : {1, 7, 8, 9, 15, 16, 17, 31, 260})
-        for (int32_t h : {1, 2, 13, 256}) {
-            if ((w == 260) != (h == 256)) continue;
-            std::mt19937 rng(++seed);
-            SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
-            Image8 pattern(w, h, w + 3), image(w, h, w + 7), mask(w, h, w + 1), full(w, h, w + 2);
-            pattern.randomize(rng);
-            image.randomize(rng);
-            mask.randomMask(rng, 0.7);
-            full.fill(255);
-            qimg_windowConst maskView = mask.window(), fullView = full.window(), unbound = maskView;
-            unbound.firstPixel = nullptr;
-            for (const auto& mode : qtest::allModes()) {
-                SCOPED_TRACE(mode.name);
-                double plain = -1, other = -1;
-                ASSERT_EQ(singleScore(pattern, nullptr, image, mode.params, &plain), QSRCH_OK);
-                const long double reference = qtest::referenceScore({&pattern, &image}, mode.params);
-                EXPECT_TRUE(qtest::closeRelative(plain, reference, 1e-12L));
-                for (const qimg_windowConst* same : {&unbound, &fullView})
-                    EXPECT_TRUE(singleScore(pattern, same, image, mode.params, &other) == QSRCH_OK &&
-                                other == plain);
-                ASSERT_EQ(singleScore(pattern, &maskView, image, mode.params, &other), QSRCH_OK);
-                const double expected = referenceSingleScore(pattern, &mask, image, mode.params);
-                EXPECT_TRUE(other == expected || (std::isnan(other) && std::isnan(expected)))
-                    << other << " " << expected;
-            }
-            // More than 0x10000 pattern pixels take scratch for double statistics.
-            double score;
-            if (w == 260)
-                qtest::expectAllocationFailuresClean(
-                    [&] { return singleScore(pattern, &maskView, image, qtest::scoreParams(0, 0, 0), &score); });
+    for (const auto& [w, h] : std::vector<std::pair<int32_t, int32_t>>{
+             {1, 1}, {7, 2}, {8, 13}, {9, 1}, {15, 13}, {16, 2}, {17, 1}, {31, 9}, {256, 256}, {257, 256}}) {
+        std::mt19937 rng(++seed);
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        std::vector<Image8> pattern(3, Image8(w, h, w + 3)), image(3, Image8(w, h, w + 7));
+        Image8 mask(w, h, w + 1), full(w, h, w + 2);
+        qimg_windowConst p[3], i[3];
+        for (int k = 0; k < 3; ++k) {
+            pattern[k].randomize(rng), image[k].randomize(rng);
+            p[k] = pattern[k].window(), i[k] = image[k].window();
         }
+        mask.randomMask(rng, 0.7);
+        full.fill(255);
+        qimg_windowConst m = mask.window(), all = full.window(), unbound = m;
+        unbound.firstPixel = nullptr;
+        const bool large = w * h > 0x10000;
+        const double unit[3] = {1, 1, 1}, mixed[3] = {0.25, 3, 1.5};
+        auto single = [&](const qimg_windowConst* maskView, const Params& params) {
+            double score = -1;
+            EXPECT_EQ(qsrch_DcomputeNormalizedCorrelationSpace(&p[0], maskView, &i[0], &params, &score, 0),
+                      QSRCH_OK);
+            return score;
+        };
+        for (const auto& mode : qtest::allModes()) {
+            SCOPED_TRACE(mode.name);
+            const Params& params = mode.params;
+            const double plain = single(nullptr, params);
+            EXPECT_TRUE(qtest::closeRelative(plain, referenceScore({&pattern[0], &image[0]}, params), 1e-12L));
+            EXPECT_EQ(single(&unbound, params), plain);
+            EXPECT_EQ(single(&all, params), plain);
+            const qtest::Stats s = qtest::singleScoreStats(pattern[0], &mask, image[0]);
+            double expected = -1;
+            if (large)
+                qsrch_DscoreFromStats(&params, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &expected);
+            else
+                qsrch_scoreFromStats(&params, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &expected);
+            EXPECT_PRED2(sameOrBothNaN, single(&m, params), expected);
+
+            for (const double* weights : {unit, mixed})
+                for (const qimg_windowConst* maskView : {&unbound, &m}) {
+                    SCOPED_TRACE(maskView == &m ? "three planes, masked" : "three planes");
+                    std::array<qtest::Stats, 3> t;
+                    for (int k = 0; k < 3; ++k)
+                        t[k] = qtest::singleScoreStats(pattern[k], maskView == &m ? &mask : nullptr, image[k]);
+                    double want = -1, score = -1, integerScore = -1;
+                    qsrch_DscoreFromStats3(&params, weights, t[0].N, t[0].Sp, t[1].Sp, t[2].Sp, t[0].Spp,
+                                           t[1].Spp, t[2].Spp, t[0].IP, t[1].IP, t[2].IP, t[0].Si, t[1].Si,
+                                           t[2].Si, t[0].Sii, t[1].Sii, t[2].Sii, &want);
+                    qtest::InhibitSwitch inhibit;
+                    ASSERT_EQ(qsrch_DcomputeNormalizedCorrelationSpace3(&p[0], &p[1], &p[2], maskView, &i[0],
+                                                                        &i[1], &i[2], &params, weights, &score, 0),
+                              QSRCH_OK);
+                    EXPECT_PRED2(sameOrBothNaN, score, want);
+                    const auto& asked = inhibit.asked();
+                    EXPECT_EQ(std::count(asked.begin(), asked.end(), u"qsrch_innerProducts"), large ? 0 : 3);
+                    EXPECT_EQ(std::count(asked.begin(), asked.end(), u"qsrch_DinnerProducts") >= 3, large);
+                    const qsrch_status status = qsrch_computeNormalizedCorrelationSpace3(
+                        &p[0], &p[1], &p[2], maskView, &i[0], &i[1], &i[2], &params, weights, &integerScore, 7);
+                    EXPECT_EQ(status, large ? QSRCH_E_PATTERN_TOO_LARGE : QSRCH_OK);
+                    EXPECT_TRUE(large || sameOrBothNaN(integerScore, score));
+                }
+        }
+        double score;
+        if (large)  // scratch for double statistics
+            qtest::expectAllocationFailuresClean([&] {
+                return qsrch_DcomputeNormalizedCorrelationSpace(&p[0], &m, &i[0], &qtest::allModes()[0].params,
+                                                                &score, 0);
+            });
+        qtest::expectAllocationFailuresClean([&] {
+            return qsrch_DcomputeNormalizedCorrelationSpace3(&p[0], &p[1], &p[2], &m, &i[0], &i[1], &i[2],
+                                                             &qtest::allModes()[0].params, mixed, &score, 0);
+        });
+    }
 }
 
 // The runtime-masked planes are those of the kernels called one by one; an
@@ -88,17 +109,12 @@ TEST(SumsRuntimeMasked, PlanesEqualTheKernelsOwn)
         const uint32_t stride = uint32_t(nx) + 3;
         Image8 pattern(w, h, w + 2), patternMask(w, h), image(w + nx - 1, h + ny - 1, w + nx + 4),
             runtimeMask(w + nx - 1, h + ny - 1);
-        pattern.randomize(rng);
-        patternMask.randomMask(rng, 0.6);
-        image.randomize(rng);
-        runtimeMask.randomMask(rng, 0.8);
-        const qimg_windowConst p = pattern.window(), i = image.window(), rm = runtimeMask.window(),
-                               pm = patternMask.window();
-        qimg_windowConst unbound = pm;
+        pattern.randomize(rng), patternMask.randomMask(rng, 0.6);
+        image.randomize(rng), runtimeMask.randomMask(rng, 0.8);
+        const qimg_windowConst p = pattern.window(), i = image.window(), rm = runtimeMask.window();
+        qimg_windowConst pm = patternMask.window(), unbound = pm;
         unbound.firstPixel = nullptr;
-        const bool polls = nx * ny > 31, large = w * h > 0x10000;
-        using Mask = const qimg_windowConst*;
-        for (Mask mask : {Mask(&pm), Mask(nullptr), Mask(&unbound)}) {
+        for (const qimg_windowConst* mask : {&pm, static_cast<qimg_windowConst*>(nullptr), &unbound}) {
             SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " over " + std::to_string(nx) + "x" +
                          std::to_string(ny) + (mask == &pm ? ", masked" : ", no mask"));
             // Inner products, image and pattern sums of squares; image sums, counts, pattern sums.
@@ -115,17 +131,16 @@ TEST(SumsRuntimeMasked, PlanesEqualTheKernelsOwn)
             };
             ASSERT_EQ(run(), QSRCH_OK);
             ASSERT_EQ(qsrch_DcomputeInnerProducts(&p, &i, want[0].data(), stride), QSRCH_OK);
-            ASSERT_EQ(mask != nullptr && mask->firstPixel != nullptr
-                          ? qsrch_DcomputeMaskSumISumISq(mask, &i, wantU[0].data(), want[1].data(), stride)
-                          : qsrch_DcomputeSumISumISq(&p, &i, wantU[0].data(), want[1].data(), stride),
+            ASSERT_EQ(mask == &pm ? qsrch_DcomputeMaskSumISumISq(mask, &i, wantU[0].data(), want[1].data(), stride)
+                                  : qsrch_DcomputeSumISumISq(&p, &i, wantU[0].data(), want[1].data(), stride),
                       QSRCH_OK);
             ASSERT_EQ(qsrch_DcomputeMaskPatSumPatSumSq(&p, mask, &rm, wantU[1].data(), wantU[2].data(),
                                                        want[2].data(), stride),
                       QSRCH_OK);
             for (int k = 0; k < 3; ++k) EXPECT_TRUE(got[k] == want[k] && gotU[k] == wantU[k]) << "plane " << k;
-            if (large) qtest::expectAllocationFailuresClean(run);
+            if (w * h > 0x10000) qtest::expectAllocationFailuresClean(run);
             qtest::AttentionCounter attention(QSYS_STATUS(0x80001234u));
-            EXPECT_EQ(run(), polls ? QSYS_STATUS(0x80001234u) : QSRCH_OK);
+            EXPECT_EQ(run(), nx * ny > 31 ? QSYS_STATUS(0x80001234u) : QSRCH_OK);
         }
     }
 }

@@ -1,6 +1,6 @@
 // Brute-force placement statistics and reference scores for the scoring
 // suites: sums with 64-bit accumulators, r^2 from mean-centred pixels in
-// long double.
+// long double; statistics planes with slack, run lists and smooth scenes.
 #pragma once
 
 #include <cmath>
@@ -54,6 +54,21 @@ struct Placement {
     }
 };
 
+// What the single score of equal-sized pattern and image is defined on:
+// pattern sums and inner product over every pixel, image sums over the
+// mask's pixels, the care count the mask's sum over 255 (rounded down).
+inline Stats singleScoreStats(const Image8& pattern, const Image8* mask, const Image8& image)
+{
+    Stats s = Placement{&pattern, &image}.stats();
+    if (mask == nullptr) return s;
+    const Stats cared = Placement{&pattern, &image, mask}.stats();
+    s.N = 0, s.Si = cared.Si, s.Sii = cared.Sii;
+    for (int32_t y = 0; y < mask->height(); ++y)
+        for (int32_t x = 0; x < mask->width(); ++x) s.N += mask->at(x, y);
+    s.N /= 255;
+    return s;
+}
+
 inline qsrch_normalizedCorrelationParams scoreParams(uint32_t absolute, uint32_t negative, uint32_t covariance)
 {
     qsrch_normalizedCorrelationParams p;
@@ -93,5 +108,68 @@ inline ::testing::AssertionResult closeRelative(double actual, long double expec
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "actual " << actual << ", expected " << static_cast<double>(expected);
 }
+
+// A plane of one statistic at its own stride.
+template <class T>
+struct Plane {
+    int32_t stride;
+    std::vector<T> v;
+    Plane(int32_t nx, int32_t ny, int32_t slack, T fill) : stride(nx + slack), v(size_t(stride) * ny, fill) {}
+    T& at(int32_t x, int32_t y) { return v[size_t(y) * stride + x]; }
+    T at(int32_t x, int32_t y) const { return v[size_t(y) * stride + x]; }
+};
+
+// Three planes of one size, each with its own garbage in the row slack;
+// grey forms read plane 0.
+struct Planes {
+    std::vector<Image8> p;
+    Planes(int32_t w, int32_t h, int32_t extraStride = 3)
+        : p{Image8(w, h, w + extraStride, 0x5A), Image8(w, h, w + extraStride, 0xC3),
+            Image8(w, h, w + extraStride, 0x99)} {}
+    Image8& operator[](size_t k) { return p[k]; }
+    const Image8& operator[](size_t k) const { return p[k]; }
+    void randomize(std::mt19937& rng) { for (Image8& q : p) q.randomize(rng); }
+    // Pattern plane (k + shift) % 3 copied into plane k at (x, y).
+    void plant(const Planes& pattern, int32_t x, int32_t y, int shift = 0)
+    {
+        for (size_t k = 0; k < 3; ++k)
+            for (int32_t j = 0; j < pattern[0].height(); ++j)
+                for (int32_t i = 0; i < pattern[0].width(); ++i)
+                    p[k].at(x + i, y + j) = pattern[(k + shift) % 3].at(i, j);
+    }
+};
+
+using Runs = PairList;
+
+// Every position row of an H-row image listed whole: (0, nx) for the ny
+// position rows, (0, 0) for the rest.
+inline std::vector<qstd_pair32> fullRuns(int32_t nx, int32_t ny, int32_t imageHeight)
+{
+    std::vector<qstd_pair32> pairs(size_t(imageHeight), qstd_pair32{0, 0});
+    for (int32_t r = 0; r < ny; ++r) pairs[size_t(r)] = {0, nx};
+    return pairs;
+}
+
+// A smooth texture of random sinusoids with values in [-1, 1], to be
+// sampled anywhere (sub-pixel places too).
+struct SmoothScene {
+    struct Wave { double fx, fy, phase, amplitude; } waves[5];
+    double amplitudes = 0;
+    explicit SmoothScene(std::mt19937& rng, double shortest = 9, double spread = 25)
+    {
+        std::uniform_real_distribution<double> u(0, 1);
+        for (Wave& k : waves) {
+            const double angle = 2 * M_PI * u(rng), frequency = 2 * M_PI / (shortest + spread * u(rng));
+            k = {frequency * std::cos(angle), frequency * std::sin(angle), 2 * M_PI * u(rng), 0.4 + u(rng)};
+            amplitudes += k.amplitude;
+        }
+    }
+    double operator()(double x, double y) const
+    {
+        double s = 0;
+        for (const Wave& k : waves) s += k.amplitude * std::sin(k.fx * x + k.fy * y + k.phase);
+        return s / amplitudes;
+    }
+};
 
 }  // namespace qtest

@@ -1,21 +1,14 @@
 // Refinement of peaks: the endpoint rule for fit neighbours, and the shape
-// score against its definition, alone and on refined peaks.
+// score against its definition, alone, in its exported form and on refined
+// peaks.
 #include <algorithm>
-#include <cmath>
-#include <random>
-#include <vector>
 
 #include "peak_support.hpp"
 
 namespace {
 
-using qtest::Entry;
 using qtest::Image8;
 using qtest::PeakInputs;
-using qtest::PeakVector;
-using qtest::Runs;
-
-// ---- Fit neighbours outside the runs ---------------------------------------------
 
 TEST(Refine, NeighboursOutsideTheRunsAreNotFitted)
 {
@@ -46,44 +39,37 @@ TEST(Refine, NeighboursOutsideTheRunsAreNotFitted)
         {"single position run", {{0, 9}, {4, 5}, {0, 9}}, 1, 4, 1, "111010111"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const Runs runs(c.runs);
+        const qtest::Runs runs(c.runs);
         uint32_t valid[9];
         std::fill(valid, valid + 9, 1u);
         EXPECT_EQ(qsrch_clearNeighboursOutsideEndpoints(runs.get(), c.flag, c.x, c.y, valid), QSRCH_OK);
         std::string got;
         for (uint32_t v : valid) got += v ? '1' : '0';
-        EXPECT_EQ(got, c.expected);
+        EXPECT_EQ(got, c.expected) << c.what;
     }
     uint32_t valid[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
     EXPECT_EQ(qsrch_clearNeighboursOutsideEndpoints(nullptr, 1, 0, 0, valid), QSRCH_OK);
     EXPECT_EQ(std::count(valid, valid + 9, 1u), 9);
 }
 
-// ---- Shape score --------------------------------------------------------------
-
 // The definition: over the pixels both masks care for, the largest squared
 // correlation (counted only where the covariance is not negative) between
 // "pattern >= threshold" and "image >= t" for t = 1..255, and the score
 // itself. Direct pixel loops per level.
-double shapeByDefinition(const Image8& pattern, const Image8* mask, const Image8& image, int32_t ix,
-                         int32_t iy, const Image8* care, uint8_t threshold, double score)
+double shapeByDefinition(const Image8& pattern, const Image8* mask, const Image8& image, int32_t ix, int32_t iy,
+                         const Image8* care, uint8_t threshold, double score)
 {
     double best = score;
     for (int t = 1; t <= 255; ++t) {
         long double n = 0, sx = 0, sy = 0, sxy = 0;
         for (int32_t j = 0; j < pattern.height(); ++j)
             for (int32_t i = 0; i < pattern.width(); ++i) {
-                if (mask && mask->at(i, j) == 0) continue;
-                if (care && care->at(ix + i, iy + j) == 0) continue;
+                if ((mask && mask->at(i, j) == 0) || (care && care->at(ix + i, iy + j) == 0)) continue;
                 const int x = pattern.at(i, j) >= threshold, y = image.at(ix + i, iy + j) >= t;
                 n += 1, sx += x, sy += y, sxy += x * y;
             }
-        const long double cov = n * sxy - sx * sy;
-        if (cov < 0) continue;
-        const long double den = (n * sy - sy * sy) * (n * sx - sx * sx);
-        const double s = den != 0 ? double(cov * cov / den) : 0.0;
-        best = std::max(best, s);
+        const long double cov = n * sxy - sx * sy, den = (n * sy - sy * sy) * (n * sx - sx * sx);
+        if (cov >= 0) best = std::max(best, den != 0 ? double(cov * cov / den) : 0.0);
     }
     return best;
 }
@@ -94,103 +80,83 @@ uint8_t noisy(std::mt19937& rng, uint8_t v, int spread)
     return uint8_t(std::clamp(int(v) + int(rng() % uint32_t(2 * spread + 1)) - spread, 0, 255));
 }
 
+// The exported form compares images of their own, aligned at their
+// top-left pixels.
+double exportedShapeScore(const Image8& pattern, const Image8* mask, const Image8& image, const Image8* care,
+                          uint8_t threshold, double score)
+{
+    const Image8* copies[4] = {&pattern, mask, &image, care};
+    qimg_image images[4];
+    for (int k = 0; k < 4; ++k) {
+        if (copies[k] == nullptr) continue;
+        const Image8& c = *copies[k];
+        EXPECT_EQ(qimg_image_construct(&images[k], QIMG_DEPTH_8U, c.width(), c.height()), QSRCH_OK);
+        for (int32_t y = 0; y < c.height(); ++y)
+            for (int32_t x = 0; x < c.width(); ++x)
+                static_cast<uint8_t*>(images[k].firstPixel)[y * images[k].rowStride + x] = c.at(x, y);
+    }
+    auto view = [&](int k) { return copies[k] ? qimg_image_asConst(&images[k]) : nullptr; };
+    EXPECT_EQ(qsrch_computeShapeScoreOptimizationForImage(view(0), view(1), view(2), view(3), threshold, &score),
+              QSRCH_OK);
+    for (int k = 0; k < 4; ++k)
+        if (copies[k] != nullptr) qimg_image_destruct(&images[k]);
+    return score;
+}
+
 TEST(ShapeScore, RaisesToTheBestThresholdCorrelation)
 {
     std::mt19937 rng(21);
     const int32_t sizes[][2] = {{1, 1}, {1, 7}, {8, 1}, {9, 9}, {16, 17}, {31, 15}};
-    const double starts[] = {-0.5, 0.0, 0.2, 1.5};
+    // Case 5 has every cared-for pixel foreground (threshold 0): no contrast
+    // to find, a negative score is raised to 0 and a positive one kept.
     for (const auto& z : sizes)
         for (int k = 0; k < 6; ++k) {
             const int32_t w = z[0], h = z[1];
-            Image8 pattern(w, h, w + 3), mask(w, h, w + 1), image(w + 5, h + 4, w + 7),
-                care(w + 5, h + 4, w + 6);
+            Image8 pattern(w, h, w + 3), mask(w, h, w + 1), image(w + 5, h + 4, w + 7), care(w + 5, h + 4, w + 6);
             pattern.randomize(rng);
             // Images related to the pattern give large scores, noise small ones.
             image.randomize(rng);
             if (k % 2 == 0)
                 for (int32_t y = 0; y < h; ++y)
-                    for (int32_t x = 0; x < w; ++x)
-                        image.at(x, y) = noisy(rng, pattern.at(x, y), 30);
+                    for (int32_t x = 0; x < w; ++x) image.at(x, y) = noisy(rng, pattern.at(x, y), 30);
             mask.randomMask(rng, 0.7);
             care.randomMask(rng, 0.8);
             const uint8_t threshold = k == 5 ? 0 : uint8_t(rng());
-            const bool masked = k % 3 != 0, cared = k % 2 == 1;
+            const Image8 *m = k % 3 != 0 ? &mask : nullptr, *c = k % 2 == 1 ? &care : nullptr;
             SCOPED_TRACE(testing::Message() << w << "x" << h << " case " << k);
-            const qimg_windowConst p = pattern.window(), m = mask.window(), i = image.window(),
-                                   c = care.window();
-            for (double start : starts) {
+            const qimg_windowConst p = pattern.window(), mv = mask.window(), i = image.window(),
+                                   cv = care.window();
+            for (double start : {-0.5, 0.0, 0.2, 1.5}) {
                 double score = start;
-                ASSERT_EQ(qsrch_shapeScore(&p, masked ? &m : nullptr, &i, cared ? &c : nullptr,
-                                           threshold, &score),
+                ASSERT_EQ(qsrch_shapeScore(&p, m ? &mv : nullptr, &i, c ? &cv : nullptr, threshold, &score),
                           QSRCH_OK);
-                const double expected = shapeByDefinition(pattern, masked ? &mask : nullptr, image, 0, 0,
-                                                          cared ? &care : nullptr, threshold, start);
+                const double expected = shapeByDefinition(pattern, m, image, 0, 0, c, threshold, start);
                 EXPECT_NEAR(score, expected, 1e-12 * std::max(1.0, std::fabs(expected))) << "from " << start;
+                EXPECT_EQ(exportedShapeScore(pattern, m, image, c, threshold, start), score);
             }
         }
-
-    // Every cared-for pixel foreground (threshold 0): no contrast to find, a
-    // negative score is raised to 0 and a positive one kept.
-    Image8 pattern(5, 4), image(5, 4);
-    pattern.randomize(rng);
-    image.randomize(rng);
-    const qimg_windowConst p = pattern.window(), i = image.window();
-    for (double start : {-0.25, 0.25}) {
-        double score = start;
-        ASSERT_EQ(qsrch_shapeScore(&p, nullptr, &i, nullptr, 0, &score), QSRCH_OK);
-        EXPECT_EQ(score, std::max(start, 0.0));
-    }
-}
-
-// The exported form compares images of their own, aligned at their
-// top-left pixels.
-TEST(ShapeScore, ExportedFormTakesWholeImages)
-{
-    std::mt19937 rng(4);
-    Image8 copies[4] = {Image8(11, 6), Image8(11, 6), Image8(15, 8), Image8(15, 8)};
-    qimg_image images[4];
-    for (int k = 0; k < 4; ++k) {
-        k % 2 ? copies[k].randomMask(rng, 0.7) : copies[k].randomize(rng);
-        ASSERT_EQ(qimg_image_construct(&images[k], QIMG_DEPTH_8U, copies[k].width(), copies[k].height()),
-                  QSRCH_OK);
-        for (int32_t y = 0; y < copies[k].height(); ++y)
-            for (int32_t x = 0; x < copies[k].width(); ++x)
-                static_cast<uint8_t*>(images[k].firstPixel)[y * images[k].rowStride + x] = copies[k].at(x, y);
-    }
-    for (bool masks : {false, true}) {
-        double score = -1;
-        ASSERT_EQ(qsrch_computeShapeScoreOptimizationForImage(
-                      qimg_image_asConst(&images[0]), masks ? qimg_image_asConst(&images[1]) : nullptr,
-                      qimg_image_asConst(&images[2]), masks ? qimg_image_asConst(&images[3]) : nullptr,
-                      100, &score),
-                  QSRCH_OK);
-        EXPECT_NEAR(score, shapeByDefinition(copies[0], masks ? &copies[1] : nullptr, copies[2], 0, 0,
-                                             masks ? &copies[3] : nullptr, 100, -1),
-                    1e-12);
-    }
-    for (qimg_image& image : images) qimg_image_destruct(&image);
 }
 
 // Runs the runtime-masked entry with and without the shape score and checks
 // that it raised each non-zero score exactly as its definition says at the
 // peak's final position, left zero scores alone and changed nothing else.
 // Counts the peaks it raised and the zero peaks it would have raised.
-void expectShapeApplied(const Image8& pattern, const Image8& mask, const Image8& image,
-                        const Image8& care, PeakInputs in, int* raised, int* zeroKept)
+void expectShapeApplied(const Image8& pattern, const Image8& mask, const Image8& image, const Image8& care,
+                        PeakInputs in, int* raised, int* zeroKept)
 {
-    const qimg_windowConst p = pattern.window(), m = mask.window(), i = image.window(), c = care.window();
+    const qimg_windowConst c = care.window(), m = mask.window();
+    const qtest::PeakViews views{{pattern.window()}, &m, {image.window()}};
     in.runtimeMask = &c;
-    PeakVector plainOut, shapedOut;
-    ASSERT_EQ(qtest::callEntry(Entry::runtime, &p, &m, &i, in, plainOut.get()), QSRCH_OK);
+    const qtest::PeakEntry& runtime = qtest::entryNamed("runtime");
+    const auto plain = runEntry(runtime, views, in);
     in.params.shapeScoreOptimization = 1;
-    ASSERT_EQ(qtest::callEntry(Entry::runtime, &p, &m, &i, in, shapedOut.get()), QSRCH_OK);
-    const auto plain = plainOut.items(), shaped = shapedOut.items();
+    const auto shaped = runEntry(runtime, views, in);
     ASSERT_EQ(plain.size(), shaped.size());
     for (size_t k = 0; k < plain.size(); ++k) {
         qsrch_detectedPosePeak expected = plain[k];
-        const int32_t x = expected.integerPosition.first, y = expected.integerPosition.second;
-        const double byDefinition =
-            shapeByDefinition(pattern, &mask, image, x, y, &care, in.params.shapeThreshold, expected.score);
+        const double byDefinition = shapeByDefinition(pattern, &mask, image, expected.integerPosition.first,
+                                                      expected.integerPosition.second, &care,
+                                                      in.params.shapeThreshold, expected.score);
         if (expected.score == 0.0) {
             *zeroKept += byDefinition > 0;
         } else {
@@ -198,7 +164,7 @@ void expectShapeApplied(const Image8& pattern, const Image8& mask, const Image8&
             EXPECT_NEAR(shaped[k].score, byDefinition, 1e-12) << "peak " << k;
             expected.score = shaped[k].score;
         }
-        EXPECT_TRUE(qtest::samePeak(shaped[k], expected)) << "peak " << k;
+        EXPECT_TRUE(qtest::samePeaks({shaped[k]}, {expected})) << "peak " << k;
     }
 }
 
@@ -207,10 +173,8 @@ TEST(ShapeScore, AppliesToRefinedPeaksWithNonZeroScores)
     std::mt19937 rng(33);
     const int32_t w = 10, h = 9, W = 60, H = 50;
     Image8 pattern(w, h, w + 2), mask(w, h), image(W, H, W + 3), care(W, H, W + 1);
-    pattern.randomize(rng);
-    image.randomize(rng);
-    mask.randomMask(rng, 0.8);
-    care.randomMask(rng, 0.85);
+    pattern.randomize(rng), image.randomize(rng);
+    mask.randomMask(rng, 0.8), care.randomMask(rng, 0.85);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             if (mask.at(x, y) == 0) pattern.at(x, y) = 0;
@@ -227,21 +191,18 @@ TEST(ShapeScore, AppliesToRefinedPeaksWithNonZeroScores)
     // brightest image pixel, the only one above 120, is foreground: the cut
     // at t > 120 would score 10^2 / (20 * 110).
     Image8 small(7, 3), smallMask(7, 3), smallImage(7, 3, 9), smallCare(7, 3);
-    smallMask.fill(255);
-    smallCare.fill(255);
+    smallMask.fill(255), smallCare.fill(255);
     for (int32_t k = 0; k < 21; ++k) {
-        const int32_t x = k % 7, y = k / 7;
         const bool background = k < 10, dim = k >= 10 && k < 20;
-        small.at(x, y) = background ? 0 : dim ? 200 : 255;
-        smallImage.at(x, y) = background ? 120 : dim ? 0 : 255;
+        small.at(k % 7, k / 7) = background ? 0 : dim ? 200 : 255;
+        smallImage.at(k % 7, k / 7) = background ? 120 : dim ? 0 : 255;
     }
     in.threshold = 0;
     in.params.shapeThreshold = 128;
     raised = zeroKept = 0;
     expectShapeApplied(small, smallMask, smallImage, smallCare, in, &raised, &zeroKept);
     EXPECT_EQ(zeroKept, 1);
-    EXPECT_NEAR(shapeByDefinition(small, &smallMask, smallImage, 0, 0, &smallCare, 128, 0), 100.0 / 2200,
-                1e-15);
+    EXPECT_NEAR(shapeByDefinition(small, &smallMask, smallImage, 0, 0, &smallCare, 128, 0), 100.0 / 2200, 1e-15);
 }
 
 }  // namespace

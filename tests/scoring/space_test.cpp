@@ -1,161 +1,195 @@
-// Score spaces from statistics planes of real pixels against the score of
-// each position on its own, run-length rows, empty spaces and the names
-// offered to the inhibit query.
+// Score spaces, grey and three-plane, from statistics planes of real pixels
+// against the score of each position on its own; run-length rows, empty
+// spaces and the names offered to the inhibit query.
+#include <array>
+
 #include "reference.hpp"
+#include "scoring/three_plane_internal.hpp"
 
 namespace {
 
 using Params = qsrch_normalizedCorrelationParams;
+using Stats3 = std::array<qtest::Stats, 3>;
 using qtest::Image8;
+using qtest::Plane;
 
 constexpr double kUnwritten = -12345.5;
+constexpr uint32_t kGarbage = 0xDEADBEEF;
 
-// A plane of one statistic at its own stride, garbage in the row slack.
-template <class T>
-struct Plane {
-    int32_t stride;
-    std::vector<T> v;
-    Plane(int32_t nx, int32_t ny, int32_t slack, T fill) : stride(nx + slack), v(size_t(stride) * ny, fill) {}
-    T& at(int32_t x, int32_t y) { return v[size_t(y) * stride + x]; }
-    T at(int32_t x, int32_t y) const { return v[size_t(y) * stride + x]; }
-};
-
-// Every statistics plane of a pattern over an image with the pattern and its
-// inverse planted in it; `masked` adds a runtime mask on the image.
+// Every statistics plane of three pattern planes over three image planes,
+// each plane at its own stride with garbage in the slack, the pattern and
+// its inverse planted; `masked` adds a runtime mask shared by the planes.
+// Grey forms read plane 0.
 struct SpaceCase {
     int32_t nx, ny;
-    Image8 pattern, image, care;
-    Plane<uint32_t> N{nx, ny, 1, 0xDEADBEEF}, Sp{nx, ny, 1, 0xDEADBEEF}, Spp{nx, ny, 1, 0xDEADBEEF};
-    Plane<uint32_t> Si{nx, ny, 3, 0xDEADBEEF}, Sii{nx, ny, 3, 0xDEADBEEF}, IP{nx, ny, 5, 0xDEADBEEF};
-    Plane<double> SppD{nx, ny, 1, 1e300}, SiiD{nx, ny, 3, 1e300}, IPD{nx, ny, 5, 1e300};
-    qtest::Stats whole;
+    std::vector<Stats3> stats;  // per position
+    Stats3 whole;               // the pattern's own sums
+    Plane<uint32_t> N{nx, ny, 1, kGarbage};
+    std::vector<Plane<uint32_t>> Sp, Spp, Si, Sii, IP;
+    std::vector<Plane<double>> SppD, SiiD, IPD;
 
     SpaceCase(std::mt19937& rng, int32_t w, int32_t h, int32_t nx_, int32_t ny_, bool masked)
-        : nx(nx_), ny(ny_), pattern(w, h), image(nx_ + w - 1, ny_ + h - 1), care(image.width(), image.height())
+        : nx(nx_), ny(ny_), stats(size_t(nx_) * ny_), Sp(3, {nx, ny, 1, kGarbage}), Spp(Sp),
+          Si(3, {nx, ny, 3, kGarbage}), Sii(Si), IP(3, {nx, ny, 5, kGarbage}), SppD(3, {nx, ny, 1, 1e300}),
+          SiiD(3, {nx, ny, 3, 1e300}), IPD(3, {nx, ny, 5, 1e300})
     {
-        pattern.randomize(rng);
-        image.randomize(rng);
+        std::vector<Image8> pattern(3, Image8(w, h)), image(3, Image8(nx + w - 1, ny + h - 1));
+        Image8 care(nx + w - 1, ny + h - 1);
         care.randomMask(rng, 0.8);
-        for (int k = 0; k < 2; ++k) {
-            const int32_t x0 = int32_t(rng() % nx), y0 = int32_t(rng() % ny);
+        const int32_t x0 = int32_t(rng() % nx), y0 = int32_t(rng() % ny), x1 = int32_t(rng() % nx),
+                      y1 = int32_t(rng() % ny);
+        for (int k = 0; k < 3; ++k) {
+            pattern[k].randomize(rng);
+            image[k].randomize(rng);
             for (int32_t y = 0; y < h; ++y)
-                for (int32_t x = 0; x < w; ++x)
-                    image.at(x0 + x, y0 + y) = uint8_t(k == 0 ? pattern.at(x, y) : 255 - pattern.at(x, y));
+                for (int32_t x = 0; x < w; ++x) {
+                    image[k].at(x1 + x, y1 + y) = uint8_t(255 - pattern[k].at(x, y));
+                    image[k].at(x0 + x, y0 + y) = pattern[k].at(x, y);
+                }
+            whole[k] = qtest::Placement{&pattern[k], &pattern[k]}.stats();
         }
-        whole = qtest::Placement{&pattern, &pattern}.stats();
         for (int32_t y = 0; y < ny; ++y)
-            for (int32_t x = 0; x < nx; ++x) {
-                const qtest::Stats s = qtest::Placement{&pattern, &image, masked ? &care : nullptr, x, y}.stats();
-                N.at(x, y) = uint32_t(s.N), Sp.at(x, y) = uint32_t(s.Sp), Spp.at(x, y) = uint32_t(s.Spp);
-                Si.at(x, y) = uint32_t(s.Si), Sii.at(x, y) = uint32_t(s.Sii), IP.at(x, y) = uint32_t(s.IP);
-                SppD.at(x, y) = double(s.Spp), SiiD.at(x, y) = double(s.Sii), IPD.at(x, y) = double(s.IP);
-            }
+            for (int32_t x = 0; x < nx; ++x)
+                for (int k = 0; k < 3; ++k) {
+                    const qtest::Stats s =
+                        qtest::Placement{&pattern[k], &image[k], masked ? &care : nullptr, x, y}.stats();
+                    stats[size_t(y) * nx + x][k] = s;
+                    N.at(x, y) = uint32_t(s.N), Sp[k].at(x, y) = uint32_t(s.Sp);
+                    Spp[k].at(x, y) = uint32_t(s.Spp), SppD[k].at(x, y) = double(s.Spp);
+                    Si[k].at(x, y) = uint32_t(s.Si), Sii[k].at(x, y) = uint32_t(s.Sii);
+                    SiiD[k].at(x, y) = double(s.Sii), IP[k].at(x, y) = uint32_t(s.IP), IPD[k].at(x, y) = s.IP;
+                }
+    }
+    // The statistics a form sees at (x, y): one-triple forms take the pattern's own sums.
+    Stats3 at(int32_t x, int32_t y, bool runtimeMasked) const
+    {
+        Stats3 s = stats[size_t(y) * nx + x];
+        if (!runtimeMasked)
+            for (int k = 0; k < 3; ++k) s[k].N = whole[k].N, s[k].Sp = whole[k].Sp, s[k].Spp = whole[k].Spp;
+        return s;
     }
 };
 
 struct Call {
-    uint32_t pw, ph, width;
+    uint32_t pw, ph;
+    const double* weights;
+    uint32_t width;
     int32_t height;
     const qstd_vector_qstd_pair32* endpoints;
     double* scores;
     int32_t stride;
 };
 
+enum FormFlags : unsigned { kThree = 1, kMasked = 2, kDoubles = 4, kRuns = 8 };
+
 struct Form {
     const char* name;
-    const char16_t *small, *big;  // the names offered to the inhibit query
-    bool runtimeMasked, doubleStats, endpoints;
+    unsigned flags;
     qsrch_status (*run)(const SpaceCase&, const Params&, const Call&);
 };
 
+// The argument groups: plane 0 or all three planes of a statistic, the
+// pattern's own sums, per-position pattern planes, image planes, output.
+#define QT_FORM(call) [](const SpaceCase& c, const Params& p, const Call& k) { return call; }
+#define QT_G(P) c.P[0].v.data()
+#define QT_T(P) c.P[0].v.data(), c.P[1].v.data(), c.P[2].v.data()
+#define QT_W1 k.pw, k.ph, c.whole[0].N, c.whole[0].Sp, c.whole[0].Spp
+#define QT_W3 k.pw, k.ph, c.whole[0].N, c.whole[0].Sp, c.whole[1].Sp, c.whole[2].Sp, c.whole[0].Spp, \
+              c.whole[1].Spp, c.whole[2].Spp
+#define QT_PER(X, Spp) k.pw, k.ph, c.N.v.data(), X(Sp), X(Spp), c.N.stride
+#define QT_IMAGE(X, Sii, IP) k.width, k.height, X(Si), X(Sii), c.Si[0].stride, X(IP), c.IP[0].stride, &p
+#define QT_OUT k.scores, k.stride
 const Form kForms[] = {
-    {"DcomputeNormalizedCorrelation", u"qsrch_DnormalizedCorrelationSmall", u"qsrch_DnormalizedCorrelationBig",
-     false, true, false,
-     [](const SpaceCase& c, const Params& p, const Call& k) {
-         return qsrch_DcomputeNormalizedCorrelation(k.pw, k.ph, c.whole.N, c.whole.Sp, c.whole.Spp, k.width,
-                                                    k.height, c.Si.v.data(), c.SiiD.v.data(), c.Si.stride,
-                                                    c.IPD.v.data(), c.IPD.stride, &p, k.scores, k.stride);
-     }},
-    {"computeNormalizedCorrelation", u"qsrch_normalizedCorrelationSmall", u"qsrch_normalizedCorrelationBig", false,
-     false, false,
-     [](const SpaceCase& c, const Params& p, const Call& k) {
-         return qsrch_computeNormalizedCorrelation(k.pw, k.ph, c.whole.N, c.whole.Sp, c.whole.Spp, k.width,
-                                                   k.height, c.Si.v.data(), c.Sii.v.data(), c.Si.stride,
-                                                   c.IP.v.data(), c.IP.stride, &p, k.scores, k.stride);
-     }},
-    {"DcomputeNormalizedCorrelationRuntimeMasked", u"qsrch_DnormalizedCorrelationRuntimeMaskedSmall",
-     u"qsrch_DnormalizedCorrelationRuntimeMaskedBig", true, true, false,
-     [](const SpaceCase& c, const Params& p, const Call& k) {
-         return qsrch_DcomputeNormalizedCorrelationRuntimeMasked(
-             k.pw, k.ph, c.N.v.data(), c.Sp.v.data(), c.SppD.v.data(), c.N.stride, k.width, k.height,
-             c.Si.v.data(), c.SiiD.v.data(), c.Si.stride, c.IPD.v.data(), c.IPD.stride, &p, k.scores, k.stride);
-     }},
-    {"computeNormalizedCorrelationRuntimeMasked", u"qsrch_normalizedCorrelationRuntimeMaskedSmall",
-     u"qsrch_normalizedCorrelationRuntimeMaskedBig", true, false, false,
-     [](const SpaceCase& c, const Params& p, const Call& k) {
-         return qsrch_computeNormalizedCorrelationRuntimeMasked(
-             k.pw, k.ph, c.N.v.data(), c.Sp.v.data(), c.Spp.v.data(), c.N.stride, k.width, k.height, c.Si.v.data(),
-             c.Sii.v.data(), c.Si.stride, c.IP.v.data(), c.IP.stride, &p, k.scores, k.stride);
-     }},
-    {"computeNormalizedCorrelationUsingEndpoints", u"qsrch_normalizedCorrelationSmallUsingEndpoints",
-     u"qsrch_normalizedCorrelationBigUsingEndpoints", false, false, true,
-     [](const SpaceCase& c, const Params& p, const Call& k) {
-         return qsrch_computeNormalizedCorrelationUsingEndpoints(
-             k.pw, k.ph, k.endpoints, 1, c.whole.N, c.whole.Sp, c.whole.Spp, k.width, k.height, c.Si.v.data(),
-             c.Sii.v.data(), c.Si.stride, c.IP.v.data(), c.IP.stride, &p, k.scores, k.stride);
-     }},
-    {"computeNormalizedCorrelationRuntimeMaskedUsingEndpoints",
-     u"qsrch_normalizedCorrelationRuntimeMaskedSmallUsingEndpoints",
-     u"qsrch_normalizedCorrelationRuntimeMaskedBigUsingEndpoints", true, false, true,
-     [](const SpaceCase& c, const Params& p, const Call& k) {
-         return qsrch_computeNormalizedCorrelationRuntimeMaskedUsingEndpoints(
-             k.pw, k.ph, c.N.v.data(), c.Sp.v.data(), c.Spp.v.data(), c.N.stride, k.width, k.height, c.Si.v.data(),
-             c.Sii.v.data(), c.Si.stride, c.IP.v.data(), c.IP.stride, &p, k.scores, k.stride, k.endpoints, 1);
-     }},
+    {"DcomputeNormalizedCorrelation", kDoubles,
+     QT_FORM(qsrch_DcomputeNormalizedCorrelation(QT_W1, QT_IMAGE(QT_G, SiiD, IPD), QT_OUT))},
+    {"computeNormalizedCorrelation", 0,
+     QT_FORM(qsrch_computeNormalizedCorrelation(QT_W1, QT_IMAGE(QT_G, Sii, IP), QT_OUT))},
+    {"DcomputeNormalizedCorrelationRuntimeMasked", kDoubles | kMasked,
+     QT_FORM(qsrch_DcomputeNormalizedCorrelationRuntimeMasked(QT_PER(QT_G, SppD), QT_IMAGE(QT_G, SiiD, IPD),
+                                                              QT_OUT))},
+    {"computeNormalizedCorrelationRuntimeMasked", kMasked,
+     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMasked(QT_PER(QT_G, Spp), QT_IMAGE(QT_G, Sii, IP), QT_OUT))},
+    {"computeNormalizedCorrelationUsingEndpoints", kRuns,
+     QT_FORM(qsrch_computeNormalizedCorrelationUsingEndpoints(k.pw, k.ph, k.endpoints, 1, c.whole[0].N,
+                                                              c.whole[0].Sp, c.whole[0].Spp,
+                                                              QT_IMAGE(QT_G, Sii, IP), QT_OUT))},
+    {"computeNormalizedCorrelationRuntimeMaskedUsingEndpoints", kMasked | kRuns,
+     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMaskedUsingEndpoints(
+         QT_PER(QT_G, Spp), QT_IMAGE(QT_G, Sii, IP), QT_OUT, k.endpoints, 1))},
+    {"DcomputeNormalizedCorrelation3", kThree | kDoubles,
+     QT_FORM(qsrch_DcomputeNormalizedCorrelation3(QT_W3, QT_IMAGE(QT_T, SiiD, IPD), k.weights, QT_OUT))},
+    {"computeNormalizedCorrelation3", kThree,
+     QT_FORM(qsrch_computeNormalizedCorrelation3(QT_W3, QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT))},
+    {"DcomputeNormalizedCorrelationRuntimeMasked3", kThree | kDoubles | kMasked,
+     QT_FORM(qsrch_DcomputeNormalizedCorrelationRuntimeMasked3(QT_PER(QT_T, SppD), QT_IMAGE(QT_T, SiiD, IPD),
+                                                               k.weights, QT_OUT))},
+    {"computeNormalizedCorrelationRuntimeMasked3", kThree | kMasked,
+     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMasked3(QT_PER(QT_T, Spp), QT_IMAGE(QT_T, Sii, IP),
+                                                              k.weights, QT_OUT))},
+    {"computeNormalizedCorrelation3UsingEndpoints", kThree | kRuns,
+     QT_FORM(qsrch_computeNormalizedCorrelation3UsingEndpoints(k.pw, k.ph, k.endpoints, 1, c.whole[0].N,
+                                                               c.whole[0].Sp, c.whole[1].Sp, c.whole[2].Sp,
+                                                               c.whole[0].Spp, c.whole[1].Spp, c.whole[2].Spp,
+                                                               QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT))},
+    {"computeNormalizedCorrelationRuntimeMasked3UsingEndpoints", kThree | kMasked | kRuns,
+     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMasked3UsingEndpoints(
+         QT_PER(QT_T, Spp), QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT, k.endpoints, 1))},
 };
+#undef QT_FORM
+#undef QT_G
+#undef QT_T
+#undef QT_W1
+#undef QT_W3
+#undef QT_PER
+#undef QT_IMAGE
+#undef QT_OUT
 
-// A run-length list owned by the test.
-struct Endpoints {
-    qstd_vector_qstd_pair32 v{};
-    explicit Endpoints(const std::vector<qstd_pair32>& pairs)
-    {
-        EXPECT_EQ(qstd_vector_qstd_pair32_construct(&v, pairs.size()), QSYS_OK);
-        std::copy(pairs.begin(), pairs.end(), v.begin);
-    }
-    ~Endpoints() { qstd_vector_qstd_pair32_destruct(&v); }
-};
-
-// The score of position (x, y) on its own.
-double positionScore(const Form& f, const SpaceCase& c, const Params& p, int32_t x, int32_t y)
+// The name a grey form offers to the inhibit query; small patterns have at
+// most 256 pixels.
+std::u16string switchName(unsigned flags, bool small)
 {
-    const bool own = f.runtimeMasked;
-    const uint32_t n = own ? c.N.at(x, y) : c.whole.N, sp = own ? c.Sp.at(x, y) : c.whole.Sp,
-                   spp = own ? c.Spp.at(x, y) : c.whole.Spp;
-    double s = kUnwritten;
-    if (f.doubleStats)
-        qsrch_DscoreFromStats(&p, n, sp, spp, c.IPD.at(x, y), c.Si.at(x, y), c.SiiD.at(x, y), &s);
-    else
-        qsrch_scoreFromStats(&p, n, sp, spp, c.IP.at(x, y), c.Si.at(x, y), c.Sii.at(x, y), &s);
-    return s;
+    return std::u16string(u"qsrch_") + (flags & kDoubles ? u"D" : u"") + u"normalizedCorrelation" +
+           (flags & kMasked ? u"RuntimeMasked" : u"") + (small ? u"Small" : u"Big") +
+           (flags & kRuns ? u"UsingEndpoints" : u"");
 }
 
-// Runs a form over rows listed by `pairs` (full rows by default) into a plane
-// with slack, which must stay unwritten.
-Plane<double> runSpace(const Form& f, const SpaceCase& c, const Params& p, std::vector<qstd_pair32> pairs = {},
-                       uint32_t pw = 3, uint32_t ph = 3)
+// The score of position (x, y) on its own.
+double positionScore(const Form& f, const SpaceCase& c, const Params& p, const double* w, int32_t x,
+                     int32_t y)
+{
+    const Stats3 t = c.at(x, y, f.flags & kMasked);
+    const qtest::Stats& s = t[0];
+    double score = kUnwritten;
+    if (f.flags & kThree)
+        qsrch_DscoreFromStats3(&p, w, s.N, s.Sp, t[1].Sp, t[2].Sp, s.Spp, t[1].Spp, t[2].Spp, s.IP, t[1].IP,
+                               t[2].IP, s.Si, t[1].Si, t[2].Si, s.Sii, t[1].Sii, t[2].Sii, &score);
+    else if (f.flags & kDoubles)
+        qsrch_DscoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
+    else
+        qsrch_scoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
+    return score;
+}
+
+// Runs a form over rows listed by `pairs` (full rows by default) into a
+// plane with slack, which must stay unwritten.
+Plane<double> runSpace(const Form& f, const SpaceCase& c, const Params& p, const double* weights,
+                       std::vector<qstd_pair32> pairs = {}, uint32_t pw = 3, uint32_t ph = 3)
 {
     Plane<double> scores(c.nx, c.ny, 2, kUnwritten);
     if (pairs.empty()) pairs.assign(c.ny, {0, c.nx});
-    const Endpoints rows(pairs);
-    EXPECT_EQ(f.run(c, p, {pw, ph, uint32_t(c.nx), c.ny, &rows.v, scores.v.data(), scores.stride}), QSRCH_OK);
+    const qtest::Runs rows(pairs);
+    EXPECT_EQ(f.run(c, p, {pw, ph, weights, uint32_t(c.nx), c.ny, rows.get(), scores.v.data(), scores.stride}),
+              QSRCH_OK);
     for (int32_t y = 0; y < c.ny; ++y)
         for (int32_t x = c.nx; x < scores.stride; ++x) EXPECT_EQ(scores.at(x, y), kUnwritten) << x << "," << y;
     return scores;
 }
 
+const double kWeights[][3] = {{1, 1, 1}, {0.299, 0.587, 0.114}, {2, 0, 0.5}, {0.25, 3, 1.5}};
+
 // Endpoint forms score only the runs of their rows (empty, reversed and
 // out-of-range runs too) and write 0 elsewhere; rows past the end of the
-// list score nothing.
+// list score nothing. Three-plane forms run with several weights.
 TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
 {
     std::mt19937 rng(11);
@@ -164,58 +198,64 @@ TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
             const int32_t w = 1 + int32_t(rng() % 6), h = 1 + int32_t(rng() % 6);
             const SpaceCase plain(rng, w, h, nx, ny, false), masked(rng, w, h, nx, ny, true);
             std::uniform_int_distribution<int32_t> column(-3, nx + 3);
-            std::vector<qstd_pair32> runs = {{2, 2}}, fullRows;
+            std::vector<qstd_pair32> runs = {{2, 2}};
             for (int32_t y = 1; y < (ny == 7 ? 4 : ny); ++y) runs.push_back({column(rng), column(rng)});
             for (const Form& f : kForms)
-                for (const auto& mode : qtest::allModes()) {
-                    SCOPED_TRACE(std::string(f.name) + ", " + mode.name + ", " + std::to_string(nx) + "x" +
-                                 std::to_string(ny) + ", pattern " + std::to_string(w) + "x" + std::to_string(h));
-                    const SpaceCase& c = f.runtimeMasked ? masked : plain;
-                    const Plane<double> scores = runSpace(f, c, mode.params, f.endpoints ? runs : fullRows);
-                    // Only the integer one-triple covariance multiplies by a reciprocal.
-                    const double tolerance = mode.params.covarianceScore && !f.runtimeMasked && !f.doubleStats;
-                    for (int32_t y = 0; y < ny; ++y)
-                        for (int32_t x = 0; x < nx; ++x) {
-                            const bool inRun = !f.endpoints || (size_t(y) < runs.size() &&
-                                                                x >= runs[y].first && x < runs[y].second);
-                            const double expected = inRun ? positionScore(f, c, mode.params, x, y) : 0.0;
-                            ASSERT_NEAR(scores.at(x, y), expected, 1e-15 * tolerance * std::fabs(expected))
-                                << x << "," << y;
-                        }
-                }
+                for (const auto& mode : qtest::allModes())
+                    for (const auto& weights : kWeights) {
+                        if (!(f.flags & kThree) && &weights != &kWeights[0]) continue;
+                        SCOPED_TRACE(std::string(f.name) + ", " + mode.name + ", " + std::to_string(nx) + "x" +
+                                     std::to_string(ny) + ", pattern " + std::to_string(w) + "x" +
+                                     std::to_string(h) + ", weight " + std::to_string(weights[1]));
+                        const SpaceCase& c = f.flags & kMasked ? masked : plain;
+                        const Plane<double> scores = runSpace(f, c, mode.params, weights,
+                                                              f.flags & kRuns ? runs : std::vector<qstd_pair32>{});
+                        // Only the integer one-triple grey covariance multiplies by a reciprocal.
+                        const double tolerance = mode.params.covarianceScore && !(f.flags & ~kRuns) ? 1e-15 : 0;
+                        for (int32_t y = 0; y < ny; ++y)
+                            for (int32_t x = 0; x < nx; ++x) {
+                                const bool inRun = !(f.flags & kRuns) || (size_t(y) < runs.size() &&
+                                                                          x >= runs[y].first &&
+                                                                          x < runs[y].second);
+                                const double want = inRun ? positionScore(f, c, mode.params, weights, x, y) : 0.0;
+                                ASSERT_NEAR(scores.at(x, y), want, tolerance * std::fabs(want)) << x << "," << y;
+                            }
+                    }
         }
 }
 
-// Size names come from the signed 32-bit product of the pattern's sides; an
-// empty space (a side below 1, or a width too large for a signed count)
-// writes nothing; inhibition changes no score.
+// Grey size names come from the signed 32-bit product of the pattern's
+// sides; an empty space (a side below 1, or a width too large for a signed
+// count) writes nothing; inhibition changes no score.
 TEST(CorrelationSpace, EmptySpacesAndInhibitNames)
 {
     std::mt19937 rng(9);
     const SpaceCase c(rng, 3, 3, 17, 3, true);
-    const Endpoints rows(std::vector<qstd_pair32>(3, {0, 17}));
+    const qtest::Runs rows(std::vector<qstd_pair32>(3, {0, 17}));
     const struct {
         uint32_t w, h;
         bool small;
     } sizes[] = {{16, 16, true},          {16, 17, false},          {256, 1, true},
                  {1, 257, false},         {0x10000, 0x10000, true}, {0x10000, 0x10001, false},
                  {0x8000, 0x10000, true}, {0xFFFFFFFFu, 0xFFFFFFFFu, true}};
+    const Params absolute = qtest::scoreParams(1, 0, 0);
     for (const Form& f : kForms) {
         SCOPED_TRACE(f.name);
-        for (const auto& [width, height] : std::vector<std::pair<uint32_t, int32_t>>{{17, 0}, {17, -3}, {0, 3},
-                                                                                    {0x80000000u, 3}}) {
+        for (const auto& [width, height] :
+             std::vector<std::pair<uint32_t, int32_t>>{{17, 0}, {17, -3}, {0, 3}, {0x80000000u, 3}}) {
             Plane<double> scores(17, 3, 2, kUnwritten);
-            EXPECT_EQ(f.run(c, qtest::scoreParams(0, 0, 0), {3, 3, width, height, &rows.v, scores.v.data(), 19}),
+            EXPECT_EQ(f.run(c, absolute, {3, 3, kWeights[1], width, height, rows.get(), scores.v.data(), 19}),
                       QSRCH_OK);
-            EXPECT_TRUE(std::all_of(scores.v.begin(), scores.v.end(), [](double v) { return v == kUnwritten; }))
+            EXPECT_EQ(std::count(scores.v.begin(), scores.v.end(), kUnwritten), scores.v.size())
                 << width << "x" << height;
         }
         for (const auto& s : sizes) {
             SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h));
-            const Plane<double> free = runSpace(f, c, qtest::scoreParams(1, 0, 0), {}, s.w, s.h);
+            const Plane<double> free = runSpace(f, c, absolute, kWeights[1], {}, s.w, s.h);
             qtest::InhibitSwitch inhibit;
-            EXPECT_EQ(free.v, runSpace(f, c, qtest::scoreParams(1, 0, 0), {}, s.w, s.h).v);
-            EXPECT_EQ(inhibit.asked(), std::vector<std::u16string>{s.small ? f.small : f.big});
+            EXPECT_EQ(free.v, runSpace(f, c, absolute, kWeights[1], {}, s.w, s.h).v);
+            EXPECT_EQ(inhibit.asked(), f.flags & kThree ? std::vector<std::u16string>{}
+                                                        : std::vector{switchName(f.flags, s.small)});
         }
     }
 }

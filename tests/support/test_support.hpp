@@ -399,3 +399,26 @@ inline void expectAllocationFailuresReleaseScratch(const std::vector<Kernel>& ke
     TEST(suite, SizeRuleAndLargePatterns) { qtest::expectSizeRuleAndLargePatterns(kernels); }               \
     TEST(suite, PollRuleAndInhibitNames) { qtest::expectPollRuleAndInhibitNames(kernels); }                 \
     TEST(suite, ScratchReleasedWhenAnAllocationFails) { qtest::expectAllocationFailuresReleaseScratch(kernels); }
+
+namespace qtest {
+
+// A run-length pair list owned by the test.
+class PairList {
+public:
+    explicit PairList(const std::vector<qstd_pair32>& pairs)
+    {
+        qstd_vector_qstd_pair32_construct(&v_, pairs.size());
+        std::copy(pairs.begin(), pairs.end(), v_.begin);
+    }
+    ~PairList() { qstd_vector_qstd_pair32_destruct(&v_); }
+    PairList(const PairList&) = delete;
+    PairList& operator=(const PairList&) = delete;
+    qstd_vector_qstd_pair32* get() { return &v_; }
+    const qstd_vector_qstd_pair32* get() const { return &v_; }
+    std::vector<qstd_pair32> pairs() const { return {v_.begin, v_.begin + v_.size}; }
+
+private:
+    qstd_vector_qstd_pair32 v_;
+};
+
+}  // namespace qtest
