@@ -5,10 +5,12 @@
 // with no equal neighbour is decided on the spot. A value with an equal
 // neighbour belongs to a plateau, which is flooded once: every member is
 // marked as seen, the plateau is a peak only when none of its neighbours is
-// higher, and it is reported at the first member the scan meets.
+// higher, and it is reported at the first member the scan meets. The peaks
+// are then ordered by value.
 #include <qip/qip.h>
 #include <qsys/qsys.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -196,6 +198,15 @@ qsys_status detectPeaks(const qimg_windowConst* view, const qstd_rect32* rect, d
             if (QSYS_FAILED(s)) return s;
         }
     }
+    // Strongest first, so that whoever follows one peak of several follows
+    // the best; equal values stay in row-major order.
+    auto* first = static_cast<qip_detectedPeak*>(peaksOut->begin);
+    std::sort(first, first + peaksOut->size, [](const qip_detectedPeak& a, const qip_detectedPeak& b) {
+        if (a.value != b.value) return a.value > b.value;
+        if (a.integerPosition.second != b.integerPosition.second)
+            return a.integerPosition.second < b.integerPosition.second;
+        return a.integerPosition.first < b.integerPosition.first;
+    });
     return QSYS_OK;
 }
 

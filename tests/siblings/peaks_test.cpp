@@ -3,6 +3,7 @@
 // peaks.
 #include "support/test_support.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -76,6 +77,9 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
                                    (y == 0 ? QIP_PEAK_AT_TOP : 0) | (y == h - 1 ? QIP_PEAK_AT_BOTTOM : 0);
             peaks.emplace_back(int32_t(rx), int32_t(ry), double(rx), double(ry), s.at(x, y), flags);
         }
+    // Strongest first; the scan's row-major order among equals.
+    std::stable_sort(peaks.begin(), peaks.end(),
+                     [](const PeakKey& a, const PeakKey& b) { return std::get<4>(a) > std::get<4>(b); });
     return peaks;
 }
 
