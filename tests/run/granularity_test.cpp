@@ -104,17 +104,17 @@ TEST(Granularity, AutomaticNonPowerOfTwoFindsExactCopiesInSmallViews)
     }
 }
 
-// Both cases lose the copy in the same way. On a refinement level the best
-// position is a strict local maximum of the scores, but the sub-pixel fit
-// puts the peak a little more than half a position away (0.52 to 0.55) and
-// steps the integer position onto the neighbour on the edge of the
-// refinement region. Re-detected there, with its neighbours in view, the
-// neighbour is no local maximum, so the peak is removed and with it the only
-// candidate of the copy. First: independent random pixels copied at an
-// integer place half way between two positions of level 1. Second: a smooth
-// texture at a sub-pixel place, also lost on level 1 (other places lose it
-// on level 0). Kept disabled until the fit no longer steps off a detected
-// maximum.
+// A known loss. Random pixels copied half way between two positions of
+// level 1: the candidate arrives at (1.72, 6.81), the refinement scores
+// x 0..3, y 6..8 and finds the strict maximum (2, 7) at 0.385. Zeros among
+// its neighbours send the fit to raw values, and the corner coupling turns
+// the axis offsets (-0.31, -0.44) into (-0.40, -0.52): the integer position
+// steps to (2, 6). The border test rounds the fitted translation (row 6, the
+// region's edge), re-detects around (2, 6), finds (2, 7) higher and drops the
+// only candidate. Any fit that may place a peak more than half a position
+// from a strict maximum (elongated peaks rightly do) meets this; deciding
+// "on the border" from the detector's position would avoid it. About 1 to 2
+// copies in 100 of random pixels, fewer of smooth textures.
 TEST(Granularity, DISABLED_RefinementKeepsPeakWhoseFitStepsOntoRegionEdge)
 {
     std::mt19937 rng(9);
@@ -124,10 +124,4 @@ TEST(Granularity, DISABLED_RefinementKeepsPeakWhoseFitStepsOntoRegionEdge)
     const Image8 scene =
         plant(64, 48, 3, 3, 13, 28, 28, [&](double u, double v) { return pattern.at(int32_t(u), int32_t(v)); });
     EXPECT_TRUE(foundAt(model, scene, 3, 13, 0.5, 0.95f));
-
-    std::mt19937 smoothRng(22);
-    const Texture texture = randomTexture(smoothRng, 28, 21);
-    Model smoothModel;
-    trainAutomatic(smoothModel, qtest::sample(texture, 28, 21), 2.5f);
-    EXPECT_TRUE(foundAt(smoothModel, plantCopy(texture, 28, 21, 80, 60, 1.25, 1.125), 1.25, 1.125, 1.25, 0.6f));
 }
