@@ -11,9 +11,10 @@
 // only integers below 2^53, so every double partial sum is exact and the
 // order of additions cannot change the result.
 //
-// The running sums cost one pass over the image and one over the H x nx row
-// sums, whatever the pattern's size; the band table serves grids of at most
-// 4 x 4 positions with one pass over the image and no scratch.
+// The running sums cost one pass over the image and one over its row sums,
+// whatever the pattern's size, with (h + 1) x nx row sums of scratch; the
+// band table serves grids of at most 4 x 4 positions with one pass over the
+// image and no scratch.
 #include "kernels/generic/sliding_sums.hpp"
 
 #include <qstd/qstd.h>
@@ -130,60 +131,61 @@ void bandTableSums(const qimg_windowConst& pattern, const qimg_windowConst& imag
 }
 
 // ---- Running sums ---------------------------------------------------------------
-// Row sums of (x, row): the total of the w pixels of the row starting at
-// column x, for every image row. Each window differs from its left
-// neighbour by the pixel entering on the right and the pixel leaving on the
-// left; those differences do not depend on one another, so they are taken
-// in one sweep the compiler vectorises, and only their running total is
-// sequential.
+// Row sums of one image row: for every column x the total of the w pixels
+// from x on. Each window differs from its left neighbour by the pixel
+// entering on the right and the pixel leaving on the left; those differences
+// do not depend on one another, so they are taken in one sweep the compiler
+// vectorises, and only their running total is sequential.
 template <class Pixel, class RowSq>
-void horizontalPass(const qimg_windowConst& image, int32_t w, int32_t nx, uint32_t* rowSums,
-                    RowSq* rowSqSums)
+void rowSumsOf(const Pixel* __restrict row, int32_t w, int32_t nx, uint32_t* __restrict sums,
+               RowSq* __restrict sqSums)
 {
-    for (int32_t y = 0; y < image.height; ++y) {
-        const Pixel* __restrict row = rowOf<Pixel>(image, y);
-        uint32_t* __restrict sums = rowSums + static_cast<size_t>(y) * nx;
-        RowSq* __restrict sqSums = rowSqSums + static_cast<size_t>(y) * nx;
-        uint32_t first = 0;
-        RowSq firstSq = 0;
-        for (int32_t i = 0; i < w; ++i) {
-            first += row[i];
-            firstSq += square<RowSq>(row[i]);
-        }
-        sums[0] = first;
-        sqSums[0] = firstSq;
-        for (int32_t x = 1; x < nx; ++x) {
-            sums[x] = static_cast<uint32_t>(row[x + w - 1]) - static_cast<uint32_t>(row[x - 1]);
-            sqSums[x] = square<RowSq>(row[x + w - 1]) - square<RowSq>(row[x - 1]);
-        }
-        for (int32_t x = 1; x < nx; ++x) {
-            sums[x] += sums[x - 1];
-            sqSums[x] += sqSums[x - 1];
-        }
+    uint32_t first = 0;
+    RowSq firstSq = 0;
+    for (int32_t i = 0; i < w; ++i) {
+        first += row[i];
+        firstSq += square<RowSq>(row[i]);
+    }
+    sums[0] = first;
+    sqSums[0] = firstSq;
+    for (int32_t x = 1; x < nx; ++x) {
+        sums[x] = static_cast<uint32_t>(row[x + w - 1]) - static_cast<uint32_t>(row[x - 1]);
+        sqSums[x] = square<RowSq>(row[x + w - 1]) - square<RowSq>(row[x - 1]);
+    }
+    for (int32_t x = 1; x < nx; ++x) {
+        sums[x] += sums[x - 1];
+        sqSums[x] += sqSums[x - 1];
     }
 }
 
-// Window totals from the row sums, one position row at a time across all nx
-// columns: the first row totals h rows of row sums in row order; each later
-// row takes its upper neighbour's totals, removes the row sums that leave at
-// the top and adds those that enter at the bottom. Per column this is the
-// same sequence of additions and subtractions as a running total down the
-// column, so the double totals are the same values.
-template <class RowSq, class OutSq>
-void verticalPass(const uint32_t* rowSums, const RowSq* rowSqSums, int32_t h, PositionGrid grid,
-                  uint32_t* sumI, OutSq* sumISq, uint32_t outStride)
+// Window totals one position row at a time across all nx columns: the first
+// row totals the row sums of image rows 0 to h - 1; each later row takes its
+// upper neighbour's totals, removes the row sums of the image row leaving at
+// the top and adds those of the row entering at the bottom. Per column this
+// is the same sequence of additions and subtractions as a running total
+// down the column. Row sums live in a ring of h + 1 image rows, so the row
+// entering never overwrites the row leaving, and the scratch grows with the
+// pattern's height, not the image's.
+template <class Pixel, class RowSq, class OutSq>
+void slideDown(const qimg_windowConst& image, int32_t w, int32_t h, PositionGrid grid, uint32_t* rowSums,
+               RowSq* rowSqSums, uint32_t* sumI, OutSq* sumISq, uint32_t outStride)
 {
-    const size_t nx = static_cast<size_t>(grid.nx);
+    const size_t nx = static_cast<size_t>(grid.nx), slots = static_cast<size_t>(h) + 1;
+    auto slot = [&](int32_t imageRow) { return (static_cast<size_t>(imageRow) % slots) * nx; };
     {
         uint32_t* __restrict sums = sumI;
         OutSq* __restrict sqSums = sumISq;
-        for (size_t x = 0; x < nx; ++x) {
-            sums[x] = rowSums[x];
-            sqSums[x] = static_cast<OutSq>(rowSqSums[x]);
-        }
-        for (int32_t r = 1; r < h; ++r) {
-            const uint32_t* __restrict entering = rowSums + r * nx;
-            const RowSq* __restrict enteringSq = rowSqSums + r * nx;
+        for (int32_t r = 0; r < h; ++r) {
+            uint32_t* entering = rowSums + slot(r);
+            RowSq* enteringSq = rowSqSums + slot(r);
+            rowSumsOf(rowOf<Pixel>(image, r), w, grid.nx, entering, enteringSq);
+            if (r == 0) {
+                for (size_t x = 0; x < nx; ++x) {
+                    sums[x] = entering[x];
+                    sqSums[x] = static_cast<OutSq>(enteringSq[x]);
+                }
+                continue;
+            }
             for (size_t x = 0; x < nx; ++x) {
                 sums[x] += entering[x];
                 sqSums[x] += static_cast<OutSq>(enteringSq[x]);
@@ -191,14 +193,17 @@ void verticalPass(const uint32_t* rowSums, const RowSq* rowSqSums, int32_t h, Po
         }
     }
     for (int32_t y = 1; y < grid.ny; ++y) {
+        uint32_t* enteringRow = rowSums + slot(y + h - 1);
+        RowSq* enteringSqRow = rowSqSums + slot(y + h - 1);
+        rowSumsOf(rowOf<Pixel>(image, y + h - 1), w, grid.nx, enteringRow, enteringSqRow);
         const uint32_t* __restrict above = sumI + at(y - 1, outStride, 0);
         const OutSq* __restrict aboveSq = sumISq + at(y - 1, outStride, 0);
         uint32_t* __restrict sums = sumI + at(y, outStride, 0);
         OutSq* __restrict sqSums = sumISq + at(y, outStride, 0);
-        const uint32_t* __restrict leaving = rowSums + (y - 1) * nx;
-        const RowSq* __restrict leavingSq = rowSqSums + (y - 1) * nx;
-        const uint32_t* __restrict entering = rowSums + (y + h - 1) * nx;
-        const RowSq* __restrict enteringSq = rowSqSums + (y + h - 1) * nx;
+        const uint32_t* __restrict leaving = rowSums + slot(y - 1);
+        const RowSq* __restrict leavingSq = rowSqSums + slot(y - 1);
+        const uint32_t* __restrict entering = enteringRow;
+        const RowSq* __restrict enteringSq = enteringSqRow;
         for (size_t x = 0; x < nx; ++x) {
             sums[x] = above[x] - leaving[x] + entering[x];
             sqSums[x] = aboveSq[x] - static_cast<OutSq>(leavingSq[x]) + static_cast<OutSq>(enteringSq[x]);
@@ -206,14 +211,15 @@ void verticalPass(const uint32_t* rowSums, const RowSq* rowSqSums, int32_t h, Po
     }
 }
 
-// Two H x nx arrays of row sums (of pixels, unsigned 32-bit; of squares,
-// RowSqVector's elements), released through the cleanup list on every exit.
+// Two rings of (h + 1) x nx row sums (of pixels, unsigned 32-bit; of
+// squares, RowSqVector's elements), released through the cleanup list on
+// every exit.
 template <class Pixel, class RowSq, class RowSqVector, class OutSq>
 qsys_status runningSums(const qimg_windowConst& pattern, const qimg_windowConst& image,
                         uint32_t* sumI, OutSq* sumISq, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(pattern, image);
-    const size_t count = static_cast<size_t>(image.height) * static_cast<size_t>(grid.nx);
+    const size_t count = (static_cast<size_t>(pattern.height) + 1) * static_cast<size_t>(grid.nx);
     CallFrame<2> frame;
     qstd_vector32 rowSumVector;
     RowSqVector rowSqVector;
@@ -221,8 +227,7 @@ qsys_status runningSums(const qimg_windowConst& pattern, const qimg_windowConst&
     RowSq* rowSqSums = nullptr;
     if (scratchFailed(frame, 0, &rowSumVector, count, &rowSums)) return frame.finish();
     if (scratchFailed(frame, 1, &rowSqVector, count, &rowSqSums)) return frame.finish();
-    horizontalPass<Pixel>(image, pattern.width, grid.nx, rowSums, rowSqSums);
-    verticalPass(rowSums, rowSqSums, pattern.height, grid, sumI, sumISq, outStride);
+    slideDown<Pixel>(image, pattern.width, pattern.height, grid, rowSums, rowSqSums, sumI, sumISq, outStride);
     return frame.finish();
 }
 
