@@ -31,7 +31,8 @@ QSRCH_DECLARE_VECTOR_FAMILY(qsrch_detectedPosePeak)
  * Every form scores the pattern at each candidate position of the image (or
  * of the window, a rectangle of the image in its pixel frame), finds the
  * local maxima whose score passes peakThreshold and writes one pose peak per
- * maximum to peaksOut (resized to their number, in the detector's order):
+ * maximum to peaksOut (resized to their number, in the detector's order,
+ * strongest first):
  * recomputed score, sub-pixel position, integer position, contrast,
  * brightness and care count. Positions are candidate positions of the image
  * view (pattern pixel (0, 0) over image pixel (x, y)). A window reports only
