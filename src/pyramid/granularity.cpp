@@ -5,6 +5,8 @@
 // it was cut from, and the model that stops at the coarse level must accept
 // it there. The first granularity whose trial passes is kept.
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 
 #include <qsrch/model.h>
@@ -74,7 +76,8 @@ qsrch_status trainModels(Trial* t, const qimg_windowConst* const planes[3], cons
     *trained = false;
     qsrch_normcorr_model* models[2] = {&t->trialModel, &t->coarseOnlyModel};
     const int32_t fines[2] = {
-        fine, cg == std::trunc(cg) ? static_cast<int32_t>(cg) : qsrch_largestPowerOfTwoNotAbove(cg)};
+        fine, cg == std::trunc(cg) && std::fabs(cg) < 2147483648.0f ? static_cast<int32_t>(cg)
+                                                                     : qsrch_largestPowerOfTwoNotAbove(cg)};
     for (int k = 0; k < 2; ++k) {
         qsrch_normcorr_trainParams params;
         qsrch_status s = qsrch_normcorr_trainParams_init(&params);
@@ -185,6 +188,20 @@ qsrch_status reduceByTwo(const qimg_windowConst& view, qimg_image* image)
     return qip_gauss2_smoothWindow8_8(&view, &identity, &reduced, &reducedTransform);
 }
 
+// The whole image's view placed in the pattern view's frame. The pattern's
+// place in its image is read from its pixel pointer, since callers may have
+// moved the view's origin (the top-level model puts it at (0, 0)); the
+// pattern must then be found at its own origin.
+void placeWholeImage(const qimg_windowConst& pattern, qimg_windowConst* entire)
+{
+    if (pattern.firstPixel == nullptr || entire->firstPixel == nullptr || pattern.rowStride <= 0) return;
+    const ptrdiff_t offset =
+        static_cast<const uint8_t*>(pattern.firstPixel) - static_cast<const uint8_t*>(entire->firstPixel);
+    if (offset < 0) return;
+    entire->x = pattern.x - static_cast<int32_t>(offset % pattern.rowStride);
+    entire->y = pattern.y - static_cast<int32_t>(offset / pattern.rowStride);
+}
+
 // The images searched by a trial: each plane's whole image, or, when plane
 // 0's pattern fills more than half of its image in either direction, an
 // image twice the pattern's size centred on it, the image's own pixels where
@@ -199,10 +216,9 @@ qsrch_status searchImages(const qimg_windowConst* const patterns[3], int planeCo
     for (int plane = 0; plane < planeCount; ++plane) {
         views[plane] = *patterns[plane];
         qsrch_status s = qimg_windowConst_setEntire(&views[plane]);
-        if (QSRCH_FAILED(s) || !enlarge) {
-            if (QSRCH_FAILED(s)) return s;
-            continue;
-        }
+        if (QSRCH_FAILED(s)) return s;
+        placeWholeImage(*patterns[plane], &views[plane]);
+        if (!enlarge) continue;
         uint32_t histogram[256];
         s = qsys_memory_fill(0, sizeof histogram, histogram);
         if (QSRCH_FAILED(s)) return s;
@@ -330,10 +346,11 @@ extern "C" {
 int32_t qsrch_largestPowerOfTwoNotAbove(float x)
 {
     if (!(x >= 2.0f)) return 1;
-    int exponent = 0;
-    std::frexp(x, &exponent);  // x = m * 2^exponent with m in [0.5, 1)
     // Granularities stay far below 2^31; larger x saturate at 2^30.
-    return static_cast<int32_t>(int64_t{1} << (exponent > 31 ? 30 : exponent - 1));
+    if (!(x < 2147483648.0f)) return int32_t{1} << 30;
+    int exponent = 0;
+    std::frexp(x, &exponent);  // x = m * 2^exponent with m in [0.5, 1), so exponent <= 31
+    return static_cast<int32_t>(int64_t{1} << (exponent - 1));
 }
 
 qsrch_status qsrch_normcorr_tryGranularities(const qimg_windowConst* pattern, const qimg_windowConst* mask,
@@ -382,10 +399,10 @@ qsrch_status qsrch_normcorr_tryGranularitiesHalf(const qimg_windowConst* pattern
     if (frame.step(reduceByTwo(placedView(images[kShape]), &images[kShapeHalf]))) return frame.finish();
     qimg_windowConst halfMask = *mask;
     if (mask->firstPixel != nullptr) {
-        // The mask cut to the pattern's rectangle, wherever the mask view starts.
+        // The mask lines up with the pattern pixel for pixel, as training
+        // takes it; only the pattern's extent of it is reduced.
         qimg_windowConst cut = *mask;
-        if (frame.step(qimg_windowConst_window(&cut, pattern->x - mask->x, pattern->y - mask->y, pattern->width,
-                                               pattern->height, nullptr)))
+        if (frame.step(qimg_windowConst_window(&cut, 0, 0, pattern->width, pattern->height, nullptr)))
             return frame.finish();
         if (frame.step(reduceByTwo(cut, &images[kMaskHalf]))) return frame.finish();
         halfMask = placedView(images[kMaskHalf]);

@@ -126,6 +126,15 @@ TEST(Granularity, StepsDownFromTheSizeBasedGuessWhileTrialsFail)
     EXPECT_EQ(select(pattern, 0, &coarse, &fine), QSRCH_OK);
     EXPECT_EQ(coarse, 12.0f);
 
+    // Guesses that are not even integers are tried at full resolution, the
+    // coarse-only model then stopping at the largest power of two below them.
+    std::mt19937 textureRng(3);
+    const Image8 surface = natural(textureRng, 200, 200);
+    for (const auto& [side, guess] : {std::pair{28, 3.5f}, std::pair{40, 5.0f}, std::pair{44, 5.5f}}) {
+        EXPECT_EQ(select(surface.window(60, 60, side, side), 0, &coarse, &fine), QSRCH_OK);
+        EXPECT_EQ(coarse, guess) << side;
+    }
+
     // A smaller side of 8 starts at 1: untried without the shape flag, one
     // trial with it, whose failure (the pattern repeats all over its image)
     // leaves no granularity.
@@ -189,6 +198,13 @@ TEST(Granularity, ChosenGranularityFindsATextureAtEverySamplingPhase)
     int32_t fine = 0;
     ASSERT_EQ(select(pattern, 0, &coarse, &fine), QSRCH_OK);
     EXPECT_EQ(model.trainParams.coarseGranularity, coarse);
+    // A view moved to origin (0, 0), as the top-level model trains, is still
+    // sought at its own place.
+    qimg_windowConst moved = pattern;
+    moved.x = moved.y = 0;
+    float movedCoarse = 0;
+    EXPECT_EQ(select(moved, 0, &movedCoarse, &fine), QSRCH_OK);
+    EXPECT_EQ(movedCoarse, coarse);
     EXPECT_EQ(model.trainParams.fineGranularity, 1);
     EXPECT_GE(coarse, 4.0f);
 
@@ -283,9 +299,10 @@ TEST(Granularity, PatternFillingItsImageIsSoughtInAnEnlargedImage)
 
 TEST(Granularity, ResourceFailuresLeakNothing)
 {
-    // A failed allocation inside a training only rejects that granularity;
-    // elsewhere it ends the selection. Either way nothing stays allocated.
-    // Every seventh allocation is failed in turn, which reaches every site.
+    // A failed allocation inside a grey training only rejects that
+    // granularity; elsewhere, and in any three-plane step, it ends the
+    // selection. Either way nothing stays allocated. Every seventh allocation
+    // is failed in turn, which reaches every site.
     std::mt19937 rng(29);
     const Image8 image = natural(rng, 60, 50);
     const qimg_windowConst even = image.window(10, 10, 32, 32), odd = image.window(5, 5, 21, 21);
@@ -305,16 +322,20 @@ TEST(Granularity, ResourceFailuresLeakNothing)
         },
     };
     for (const Call& call : calls) {
+        const bool threePlanes = &call == &calls[2];
         const int64_t blocks = qsys_memory_blocksInUse(), before = qsys_memory_allocationCount();
         ASSERT_EQ(call(), QSRCH_OK);
         const int64_t allocations = qsys_memory_allocationCount() - before;
+        bool rejected = false;
         for (int64_t n = 0; n < allocations; n += 7) {
             qsys_memory_failAfter(n);
             const qsrch_status s = call();
             qsys_memory_failAfter(-1);
-            ASSERT_TRUE(s == QSRCH_OK || s == QSYS_E_NO_MEMORY) << n;
+            ASSERT_TRUE(s == QSYS_E_NO_MEMORY || (s == QSRCH_OK && !threePlanes)) << n;
+            rejected = rejected || s == QSRCH_OK;
             ASSERT_EQ(qsys_memory_blocksInUse(), blocks) << n;
         }
+        EXPECT_EQ(rejected, !threePlanes);
     }
     // An attention stop ends the selection with its status.
     qtest::AttentionCounter stop(QSYS_E_ABORTED);
