@@ -53,20 +53,25 @@ std::string joined(const double* values, int n)
 }
 
 // The option whose value a run-parameter status complains about.
-const char* optionOf(qsrch_status s)
+// The option a refusal of the run parameters points at, and its rule.
+std::string refusalText(qsrch_status s)
 {
+    const char* text = "run parameters";
     switch (s) {
-    case QSRCH_E_BAD_ACCEPT_THRESHOLD: return "--accept";
-    case QSRCH_E_BAD_CONFUSION_THRESHOLD: return "--confusion";
-    case QSRCH_E_ACCEPT_ABOVE_CONFUSION: return "--accept/--confusion";
-    case QSRCH_E_BAD_NUM_TO_FIND: return "--num";
-    case QSRCH_E_BAD_OVERLAP: return "--overlap";
-    case QSRCH_E_BAD_CONTRAST_MIN:
-    case QSRCH_E_CONTRAST_RANGE: return "--contrast-min/--contrast-max";
-    case QSRCH_E_BAD_BRIGHTNESS_MIN:
-    case QSRCH_E_BRIGHTNESS_RANGE: return "--brightness-min/--brightness-max";
-    default: return "run parameters";
+    case QSRCH_E_BAD_ACCEPT_THRESHOLD: text = "--accept: must lie between 0 and 1"; break;
+    case QSRCH_E_BAD_CONFUSION_THRESHOLD: text = "--confusion: must lie between 0 and 1"; break;
+    case QSRCH_E_ACCEPT_ABOVE_CONFUSION: text = "--accept/--confusion: --accept must not exceed --confusion"; break;
+    case QSRCH_E_BAD_NUM_TO_FIND: text = "--num: must be at least 1"; break;
+    case QSRCH_E_BAD_OVERLAP: text = "--overlap: must lie between 0 and 1"; break;
+    case QSRCH_E_BAD_CONTRAST_MIN: text = "--contrast-min: must be at least 0"; break;
+    case QSRCH_E_CONTRAST_RANGE: text = "--contrast-min/--contrast-max: the minimum exceeds the maximum"; break;
+    case QSRCH_E_BAD_BRIGHTNESS_MIN: text = "--brightness-min: must be at least 0"; break;
+    case QSRCH_E_BRIGHTNESS_RANGE:
+        text = "--brightness-min/--brightness-max: the minimum exceeds the maximum";
+        break;
+    default: break;
     }
+    return std::string(text) + " (" + qsrch_statusName(s) + ")";
 }
 
 // Raw option values that need more than a field to land in.
@@ -165,13 +170,18 @@ void applyPending(const Pending& p, FindSettings& s)
         throw ToolError("--surround: needs --roi with 2 pixels of the pattern image around it");
 
     // The library's own checks, before any image is read.
-    check(qsrch_trainParams_validate(&s.train), ("--granularity " + granularityText(s.train)).c_str());
+    const qsrch_status t = qsrch_trainParams_validate(&s.train);
+    if (QSRCH_FAILED(t))
+        throw ToolError("--granularity " + granularityText(s.train) +
+                        (t == QSRCH_E_GRANULARITY_ORDER ? ": FINE must not exceed COARSE"
+                                                        : ": COARSE and FINE must be powers of two")
+                        + " (" + qsrch_statusName(t) + ")");
     qsrch_status v = qsrch_runParams_validate(&s.run);
     if (!QSRCH_FAILED(v)) {
         qsrch_normcorr_runParams full = s.extra;
         v = qsrch_normcorr_runParams_validate(&full);
     }
-    check(v, optionOf(v));
+    if (QSRCH_FAILED(v)) throw ToolError(refusalText(v));
 }
 
 }  // namespace
