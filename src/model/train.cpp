@@ -40,20 +40,12 @@ qsrch_status constructPatternImage(qimg_image* image, int32_t width, int32_t hei
 
 // The band of surrounding pixels is read only where the pattern's image
 // has two pixels on every side of the view; otherwise the first level is
-// reduced from the pattern alone. The view's place is read from its pixel
-// pointer, since callers may have moved its origin to (0, 0).
+// reduced from the pattern alone.
 bool surroundInsideImage(const qimg_windowConst& pattern)
 {
-    qimg_windowConst entire = pattern;
-    qimg_windowConst_setEntire(&entire);
-    if (pattern.firstPixel == nullptr || entire.firstPixel == nullptr || pattern.rowStride <= 0) return false;
-    const ptrdiff_t offset =
-        static_cast<const uint8_t*>(pattern.firstPixel) - static_cast<const uint8_t*>(entire.firstPixel);
-    if (offset < 0) return false;
-    const int64_t row = offset / pattern.rowStride;
-    const int64_t column = offset % pattern.rowStride;
-    return column >= 2 && row >= 2 && column + pattern.width + 2 <= entire.width &&
-           row + pattern.height + 2 <= entire.height;
+    int64_t column = 0, row = 0;
+    return qsrch::placeInImage(pattern, &column, &row) && column >= 2 && row >= 2 &&
+           column + pattern.width + 2 <= pattern.imageWidth && row + pattern.height + 2 <= pattern.imageHeight;
 }
 
 // Plane 0 of level, reduced by factor from the pattern grown by two pixels

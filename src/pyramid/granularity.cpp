@@ -188,18 +188,14 @@ qsrch_status reduceByTwo(const qimg_windowConst& view, qimg_image* image)
     return qip_gauss2_smoothWindow8_8(&view, &identity, &reduced, &reducedTransform);
 }
 
-// The whole image's view placed in the pattern view's frame. The pattern's
-// place in its image is read from its pixel pointer, since callers may have
-// moved the view's origin (the top-level model puts it at (0, 0)); the
-// pattern must then be found at its own origin.
+// The whole image's view placed in the pattern view's frame, so that the
+// pattern is found at its own origin wherever the caller put that.
 void placeWholeImage(const qimg_windowConst& pattern, qimg_windowConst* entire)
 {
-    if (pattern.firstPixel == nullptr || entire->firstPixel == nullptr || pattern.rowStride <= 0) return;
-    const ptrdiff_t offset =
-        static_cast<const uint8_t*>(pattern.firstPixel) - static_cast<const uint8_t*>(entire->firstPixel);
-    if (offset < 0) return;
-    entire->x = pattern.x - static_cast<int32_t>(offset % pattern.rowStride);
-    entire->y = pattern.y - static_cast<int32_t>(offset / pattern.rowStride);
+    int64_t column = 0, row = 0;
+    if (!qsrch::placeInImage(pattern, &column, &row)) return;
+    entire->x = pattern.x - static_cast<int32_t>(column);
+    entire->y = pattern.y - static_cast<int32_t>(row);
 }
 
 // The images searched by a trial: each plane's whole image, or, when plane

@@ -4,6 +4,7 @@
 // two-valued.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include <qip/qip.h>
@@ -88,3 +89,21 @@ qsrch_status qsrch_normcorr_tryGranularities3(const qimg_windowConst* pattern0, 
                                               uint32_t* acceptedOut);
 
 }  // extern "C"
+
+namespace qsrch {
+
+// Where an 8-bit view's pixel (0, 0) lies in its whole image, read from its
+// pixel pointers: callers may have moved the view's origin (the top-level
+// model puts it at (0, 0)). False when the pointers do not tell.
+inline bool placeInImage(const qimg_windowConst& view, int64_t* column, int64_t* row)
+{
+    if (view.firstPixel == nullptr || view.imageFirstPixel == nullptr || view.rowStride <= 0) return false;
+    const ptrdiff_t offset =
+        static_cast<const uint8_t*>(view.firstPixel) - static_cast<const uint8_t*>(view.imageFirstPixel);
+    if (offset < 0) return false;
+    *column = offset % view.rowStride;
+    *row = offset / view.rowStride;
+    return true;
+}
+
+}  // namespace qsrch
