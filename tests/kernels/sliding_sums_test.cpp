@@ -72,4 +72,21 @@ TEST(SlidingSums, OneWindowTotals)
     }
 }
 
+// A caller scoring a single position may pass an output stride of 0.
+TEST(SlidingSums, SinglePositionWithOutputStrideZero)
+{
+    std::mt19937 rng(5);
+    Image8 image(8, 8, 11);
+    image.randomize(rng);
+    const qimg_windowConst view = image.window();
+    const WindowStats want = bruteStats<uint8_t>(view, nullptr, view, nullptr, 0, 0);
+    uint32_t sumI = kSentinel, sumISq = kSentinel;
+    double dSumISq = -1;
+    EXPECT_EQ(qsrch_computeSumISumISq(&view, &view, &sumI, &sumISq, 0), QSRCH_OK);
+    EXPECT_TRUE(sumI == want[kSumI] && sumISq == want[kSumII]);
+    sumI = kSentinel;
+    EXPECT_EQ(qsrch_DcomputeSumISumISq(&view, &view, &sumI, &dSumISq, 0), QSRCH_OK);
+    EXPECT_TRUE(sumI == want[kSumI] && dSumISq == double(want[kSumII]));
+}
+
 }  // namespace

@@ -241,7 +241,9 @@ qsys_status sumISumISqThroughIntegers(const qimg_windowConst* pattern,
     CallFrame<1> frame;
     qstd_vector32 scratchVector;
     uint32_t* scratch = nullptr;
-    if (scratchFailed(frame, 0, &scratchVector, static_cast<size_t>(grid.ny) * outStride, &scratch))
+    // Room for every position even when outStride is below nx (0 for a
+    // single position row).
+    if (scratchFailed(frame, 0, &scratchVector, splitScratch(grid, outStride).count, &scratch))
         return frame.finish();
     if (frame.step(qsrch_computeSumISumISq(pattern, image, sumI, scratch, outStride)))
         return frame.finish();
