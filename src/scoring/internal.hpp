@@ -146,4 +146,7 @@ void forEachScoreRow(const Rows& rows, int32_t width, int32_t height, const Scor
     }
 }
 
+// The pattern mask's care count: its sum over 255.
+qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut);
+
 }  // namespace qsrch

@@ -166,8 +166,6 @@ qsrch_status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grow
 // rather than wrap.
 uint32_t roundedUnsigned(double x);
 
-// The pattern mask's care count: its sum over 255.
-qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut);
 
 // Fills `dilated` (constructed, empty) with the caller's run list grown by
 // one position in every direction, a pair per row of `image` at least.

@@ -303,16 +303,7 @@ QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationSpace(
         static_cast<uint32_t>(pattern->width) * static_cast<uint32_t>(pattern->height);
     uint32_t careCount = patternPixels;
     qsrch_status status = QSRCH_OK;
-    if (masked) {
-        // The mask's sum of squares is not needed; the double kernel has no size limit.
-        uint32_t maskSum = 0, maskSumSq = 0;
-        double maskSumSqD = 0;
-        status = qsrch::product32(mask->width, mask->height) > qsrch::kMaxIntegerPatternPixels
-                     ? qsrch_DcomputeOneSumISumISq(mask, &maskSum, &maskSumSqD)
-                     : qsrch_computeOneSumISumISq(mask, &maskSum, &maskSumSq);
-        if (QSRCH_FAILED(status)) return status;
-        careCount = maskSum / 255;
-    }
+    if (masked && QSRCH_FAILED(status = qsrch::maskCareCount(mask, &careCount))) return status;
 
     uint32_t patternSum = 0, imageSum = 0;
     if (patternPixels > static_cast<uint32_t>(qsrch::kMaxIntegerPatternPixels)) {
