@@ -13,26 +13,15 @@
 // read. Columns go first so the horizontal work, the part with stride-2
 // access, runs once per destination row rather than once per source row;
 // the five source rows are read straight from the view.
-#include <qip/qip.h>
-#include <qsys/qsys.h>
+#include "qip/internal.hpp"
 
 #include <cstdint>
 
 namespace {
 
+using qip_detail::check8;
+
 constexpr uint32_t kTap[5] = {1, 4, 6, 4, 1};
-
-qsys_status check8(const qimg_windowConst& view)
-{
-    if (view.firstPixel == nullptr) return QIMG_E_UNBOUND;
-    return view.depth == QIMG_DEPTH_8U ? QSYS_OK : QIMG_E_BAD_DEPTH;
-}
-
-// Scratch released on every exit.
-struct ScratchBlock {
-    void* block = nullptr;
-    ~ScratchBlock() { qsys_memory_free_internal(&block); }
-};
 
 // First and one-past-last destination index whose five taps all exist in a
 // source extent of n pixels: 2x - 2 >= 0 and 2x + 2 <= n - 1.
@@ -126,14 +115,14 @@ extern "C" qsys_status qip_gauss2_smoothWindow8_8(const qimg_windowConst* source
                                                   qmath_xformLinear* destinationTransformOut)
 {
     qsys_status s = check8(*source);
-    if (!QSYS_FAILED(s)) s = check8(*qimg_window_asConst(destination));
+    if (!QSYS_FAILED(s)) s = check8(*destination);
     if (QSYS_FAILED(s)) return s;
     const int32_t w = source->width, h = source->height;
     const int32_t dw = destination->width, dh = destination->height;
     if (dw != w / 2 || dh != h / 2) return QIMG_E_SIZE_MISMATCH;
 
     if (dw > 0 && dh > 0) {
-        ScratchBlock scratch;
+        qip_detail::HeapBlock scratch;
         s = qsys_memory_alloc_internal(static_cast<size_t>(w) * sizeof(uint16_t), &scratch.block);
         if (QSYS_FAILED(s)) return s;
         auto* sums = static_cast<uint16_t*>(scratch.block);

@@ -7,8 +7,7 @@
 // marked as seen, the plateau is a peak only when none of its neighbours is
 // higher, and it is reported at the first member the scan meets. The peaks
 // are then ordered by value.
-#include <qip/qip.h>
-#include <qsys/qsys.h>
+#include "qip/internal.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -19,12 +18,7 @@ namespace {
 constexpr int kNeighbourDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
 constexpr int kNeighbourDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
 
-// A block from the qsys heap, released when the scope ends.
-struct HeapBlock {
-    void* block = nullptr;
-    size_t bytes = 0;
-    ~HeapBlock() { qsys_memory_free_internal(&block); }
-};
+using qip_detail::HeapBlock;
 
 struct Space {
     const double* firstPixel;

@@ -1,21 +1,14 @@
 // 8-bit pixel operations on images and views. Only the width of each row
 // is touched; the bytes between the width and the row stride belong to the
 // image's owner.
-#include <qip/qip.h>
-#include <qsys/qsys.h>
+#include "qip/internal.hpp"
 
 #include <algorithm>
 #include <cstdint>
 
 namespace {
 
-qsys_status check8(const qimg_windowConst& view)
-{
-    if (view.firstPixel == nullptr) return QIMG_E_UNBOUND;
-    return view.depth == QIMG_DEPTH_8U ? QSYS_OK : QIMG_E_BAD_DEPTH;
-}
-
-qsys_status check8(const qimg_window& view) { return check8(*qimg_window_asConst(&view)); }
+using qip_detail::check8;
 
 // Image forms work on views of the whole image.
 qimg_windowConst viewOf(const qimg_imageConst* image)

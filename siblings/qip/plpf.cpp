@@ -20,8 +20,7 @@
 // most 255 << 16) that are rounded to 16 bits with 8 fraction bits; the
 // horizontal pass then accumulates at most 255 << 24 in 32 bits and rounds
 // to the nearest grey level.
-#include <qip/qip.h>
-#include <qsys/qsys.h>
+#include "qip/internal.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -115,11 +114,6 @@ void buildTaps(AxisTaps& taps, int32_t destCount, int32_t sourceCount, double f,
         taps.span = std::max(taps.span, static_cast<int32_t>(n));
     }
 }
-
-struct ScratchBlock {
-    void* block = nullptr;
-    ~ScratchBlock() { qsys_memory_free_internal(&block); }
-};
 
 // The scratch arrays of one call, carved from one block.
 struct Workspace {
@@ -256,15 +250,15 @@ qsys_status qip_plpf_smooth8_8(const qimg_imageConst* source, qimg_image* destin
 {
     qimg_windowConst view;
     qimg_windowConst_init(&view, source);
-    if (view.firstPixel == nullptr) return QIMG_E_UNBOUND;
-    if (view.depth != QIMG_DEPTH_8U) return QIMG_E_BAD_DEPTH;
+    qsys_status s = qip_detail::check8(view);
+    if (QSYS_FAILED(s)) return s;
     const double fx = params->factorX, fy = params->factorY;
     if (!validFactor(fx) || !validFactor(fy) || params->reserved != 0) return QSYS_E_BAD_ARGUMENT;
 
     qmath_xformLinear clientFromSource;
-    qsys_status s = source->clientFromImage.xform == nullptr
-                        ? qmath_xformLinear_initIdentity(&clientFromSource)
-                        : qmath_xformPtrhConst_getLinear(&source->clientFromImage, &clientFromSource);
+    s = source->clientFromImage.xform == nullptr
+            ? qmath_xformLinear_initIdentity(&clientFromSource)
+            : qmath_xformPtrhConst_getLinear(&source->clientFromImage, &clientFromSource);
     if (QSYS_FAILED(s)) return s;
     qmath_xformLinear sourceFromReduced, clientFromReduced;
     qmath_xformLinear_initScaleShift(&sourceFromReduced, fx, fy, (fx - 1.0) / 2.0, (fy - 1.0) / 2.0);
@@ -284,7 +278,7 @@ qsys_status qip_plpf_smooth8_8(const qimg_imageConst* source, qimg_image* destin
         ws.tx.maxTaps = maxTapsFor(fx, w);
         ws.ty.maxTaps = maxTapsFor(fy, h);
         const uint64_t bytes = ws.layOut(nullptr, w, dw, dh);
-        ScratchBlock scratch;
+        qip_detail::HeapBlock scratch;
         s = bytes > SIZE_MAX ? QSYS_E_NO_MEMORY : qsys_memory_alloc_internal(size_t(bytes), &scratch.block);
         if (!QSYS_FAILED(s)) {
             ws.layOut(static_cast<uint8_t*>(scratch.block), w, dw, dh);
