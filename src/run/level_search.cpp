@@ -51,11 +51,8 @@ qsrch_status computePeaks(const qsrch_normcorr_level_& pattern, const SourceView
                           qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
     qsrch_normalizedCorrelationParams options;
-    qsrch_status s = qsrch_normalizedCorrelationParams_init(&options);
+    qsrch_status s = qsrch::correlationOptions(params, &options);
     if (QSRCH_FAILED(s)) return s;
-    options.absoluteCorrelation = params.absoluteCorrelation;
-    options.shapeScoreOptimization = params.shapeScoreOptimization;
-    options.shapeThreshold = params.shapeThreshold;
 
     const qimg_windowConst* runtimeMask = source.mask.firstPixel != nullptr ? &source.mask : nullptr;
     double sumSq[3];
@@ -84,12 +81,6 @@ qsrch_status computePeaks(const qsrch_normcorr_level_& pattern, const SourceView
     return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats(
         &p[0], &pattern.maskWindow, &i[0], runtimeMask, pattern.nCare, pattern.sum[0], sumSq[0], threshold,
         &options, peaksOut);
-}
-
-bool hasSearchRegion(const qstd_rectD& region)
-{
-    constexpr double kInfinity = std::numeric_limits<double>::infinity();
-    return region.width != 0.0 && region.height != 0.0 && region.width != kInfinity && region.height != kInfinity;
 }
 
 // The part of source level `level` whose positions the search region covers,
@@ -230,7 +221,7 @@ qsrch_status qsrch_normcorr_searchCoarseLevel(const qsrch_normcorr_model* model,
                                             params->acceptThreshold)
             : 0.5f * params->acceptThreshold;
 
-    if (!hasSearchRegion(params->searchRegion))
+    if (!qsrch::searchRegionPresent(params->searchRegion))
         return computePeaks(*pattern, viewsOf(*source), nullptr, threshold, *params, candidatesOut);
 
     const qsrch_normcorr_level_* base = nullptr;

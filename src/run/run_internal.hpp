@@ -2,6 +2,8 @@
 // by the search itself.
 #pragma once
 
+#include <limits>
+
 #include <qsrch/peaks.h>
 #include <qsrch/pyramid.h>
 #include <qsrch/run.h>
@@ -43,3 +45,24 @@ qsrch_status qsrch_normcorr_filterContrastBrightness(qstd_vector_qsrch_detectedP
                                                      double brightnessMin, double brightnessMax);
 
 }  // extern "C"
+
+namespace qsrch {
+
+// Present when both sides are non-zero and neither is +infinity.
+inline bool searchRegionPresent(const qstd_rectD& region)
+{
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    return region.width != 0.0 && region.height != 0.0 && region.width != kInfinity && region.height != kInfinity;
+}
+
+// The correlation options every peak computation of a run uses.
+inline qsrch_status correlationOptions(const qsrch_normcorr_runParams& run, qsrch_normalizedCorrelationParams* out)
+{
+    qsrch_status s = qsrch_normalizedCorrelationParams_init(out);
+    out->absoluteCorrelation = run.absoluteCorrelation;
+    out->shapeScoreOptimization = run.shapeScoreOptimization;
+    out->shapeThreshold = run.shapeThreshold;
+    return s;
+}
+
+}  // namespace qsrch

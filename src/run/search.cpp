@@ -5,7 +5,6 @@
 // level (level 0) pixel coordinates, as the translation of an identity
 // pose, and are mapped to the client's coordinates only at the end.
 #include <algorithm>
-#include <limits>
 
 #include <qsrch/scoring.h>
 #include <qsrch/three_plane.h>
@@ -21,23 +20,6 @@ using PeakVector = qstd_vector_qsrch_detectedPosePeak;
 using LevelVector = qstd_vector_qsrch_normcorr_level_;
 
 qsrch_status destroyPeaks(PeakVector* v) { return qstd_vector_qsrch_detectedPosePeak_destruct(v); }
-
-qsrch_normalizedCorrelationParams correlationParams(const qsrch_normcorr_runParams& run)
-{
-    qsrch_normalizedCorrelationParams p;
-    qsrch_normalizedCorrelationParams_init(&p);
-    p.absoluteCorrelation = run.absoluteCorrelation;
-    p.shapeScoreOptimization = run.shapeScoreOptimization;
-    p.shapeThreshold = run.shapeThreshold;
-    return p;
-}
-
-bool regionPresent(const qstd_rectD& region)
-{
-    const double infinity = std::numeric_limits<double>::infinity();
-    return region.width != 0.0 && region.height != 0.0 && region.width != infinity &&
-           region.height != infinity;
-}
 
 // A pose in base-level pixels of the source view becomes a pose from the
 // model's client coordinates to the search image's client coordinates.
@@ -203,7 +185,8 @@ qsrch_status qsrch_normcorr_scoreSinglePosition(const qsrch_normcorr_level_* sou
 {
     qsrch_status s = qsys_attention_check();
     if (QSRCH_FAILED(s)) return s;
-    const qsrch_normalizedCorrelationParams correlation = correlationParams(*params);
+    qsrch_normalizedCorrelationParams correlation;
+    if (QSRCH_FAILED(s = qsrch::correlationOptions(*params, &correlation))) return s;
     double score = 0.0;
     const qimg_windowConst* pattern = patternLevel0->planeWindow;
     const qimg_windowConst* image = sourceLevel0->planeWindow;
@@ -284,7 +267,7 @@ qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
     qmath_xformLinear clientFromImage;
     if (frame.step(qmath_xformLinear_getInverse(imageFromClient, &clientFromImage))) return frame.finish();
     const qstd_rectD& region = params->searchRegion;
-    if (regionPresent(region)) {
+    if (qsrch::searchRegionPresent(region)) {
         uint32_t identity = 0;
         if (frame.step(qmath_matrix_getIsIdentity(&clientFromImage.matrix, &identity))) return frame.finish();
         if (identity) {
