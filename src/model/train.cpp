@@ -233,6 +233,7 @@ qsrch_status trainViews(qsrch_normcorr_model* model, const qimg_windowConst* con
                         const qimg_windowConst* mask, const qmath_xformLinear* patFromClient,
                         const qsrch_normcorr_trainParams* params)
 {
+    // Training resets the model, and patFromClient may be the model's own.
     const qmath_xformLinear given = *patFromClient;
     qsrch_status s =
         planeCount == 1
@@ -242,8 +243,7 @@ qsrch_status trainViews(qsrch_normcorr_model* model, const qimg_windowConst* con
         (void)qsrch_normcorr_model_untrain(model);  // the training's failure is the one reported
         return s;
     }
-    model->patFromClient = given;
-    return qmath_xformLinear_getInverse(&given, &model->clientFromPat);
+    return qsrch_normcorr_model_setPatFromClientXform(model, &given);
 }
 
 qsrch_status trainImages(qsrch_normcorr_model* model, const qimg_imageConst* const images[3], int planeCount,

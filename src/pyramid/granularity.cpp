@@ -98,10 +98,9 @@ qsrch_status trainModels(Trial* t, const qimg_windowConst* const planes[3], cons
             return qsrch_normcorr_model_untrain(models[k]);
         }
         // The trials search in plain pixel coordinates.
-        s = qmath_xformLinear_initIdentity(&models[k]->patFromClient);
-        if (QSRCH_FAILED(s)) return s;
-        s = qmath_xformLinear_getInverse(&models[k]->patFromClient, &models[k]->clientFromPat);
-        if (QSRCH_FAILED(s)) return s;
+        qmath_xformLinear identity;
+        if (QSRCH_FAILED(s = qmath_xformLinear_initIdentity(&identity))) return s;
+        if (QSRCH_FAILED(s = qsrch_normcorr_model_setPatFromClientXform(models[k], &identity))) return s;
     }
     *trained = true;
     return QSRCH_OK;
