@@ -14,28 +14,17 @@
 
 namespace {
 
-// Pattern copies get 32-byte rows with at least 16 bytes of slack, cleared,
-// like the reduced levels.
-int32_t alignedStride(int32_t width) { return (width + 47) & ~31; }
-
-qsrch_status clearSlack(const qimg_window& view)
-{
-    if (view.firstPixel == nullptr || view.rowStride <= view.width) return QSRCH_OK;
-    return qsys_memory_fillRect(0, static_cast<size_t>(view.rowStride - view.width),
-                                static_cast<size_t>(view.height), view.rowStride,
-                                static_cast<uint8_t*>(view.firstPixel) + view.width);
-}
-
+// Pattern copies get the reduced levels' row layout, slack cleared.
 qsrch_status clearSlack(qimg_image* image)
 {
     qimg_window view;
     qimg_window_init(&view, image);
-    return clearSlack(view);
+    return qsrch::clearRowSlack(view);
 }
 
 qsrch_status constructPatternImage(qimg_image* image, int32_t width, int32_t height)
 {
-    return qimg_image_constructAligned(image, QIMG_DEPTH_8U, width, height, alignedStride(width));
+    return qimg_image_constructAligned(image, QIMG_DEPTH_8U, width, height, qsrch::levelRowStride(width));
 }
 
 // The band of surrounding pixels is read only where the pattern's image
@@ -178,7 +167,7 @@ qsrch_status trainBody(qsrch_normcorr_model* model, const qsrch_normcorr_trainPa
         view.x = planes[plane]->x;
         view.y = planes[plane]->y;
         if (frame.step(qip_pelCopyWindow8(planes[plane], &view))) return frame.finish();
-        if (frame.step(clearSlack(view))) return frame.finish();
+        if (frame.step(qsrch::clearRowSlack(view))) return frame.finish();
         if (frame.step(qimg_imageConst_assign(&base.planeImage[plane], qimg_image_asConst(image))))
             return frame.finish();
     }

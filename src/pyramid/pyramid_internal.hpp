@@ -92,6 +92,19 @@ qsrch_status qsrch_normcorr_tryGranularities3(const qimg_windowConst* pattern0, 
 
 namespace qsrch {
 
+// Rows of pattern images and reduced levels: 32-byte multiples with at
+// least 16 bytes of slack after the last pixel.
+inline int32_t levelRowStride(int32_t width) { return (width + 47) & ~31; }
+
+// Zeroes the bytes between each row's last pixel and the next row.
+inline qsrch_status clearRowSlack(const qimg_window& view)
+{
+    if (view.firstPixel == nullptr || view.rowStride <= view.width) return QSRCH_OK;
+    return qsys_memory_fillRect(0, static_cast<size_t>(view.rowStride - view.width),
+                                static_cast<size_t>(view.height), view.rowStride,
+                                static_cast<uint8_t*>(view.firstPixel) + view.width);
+}
+
 // Where an 8-bit view's pixel (0, 0) lies in its whole image, read from its
 // pixel pointers: callers may have moved the view's origin (the top-level
 // model puts it at (0, 0)). False when the pointers do not tell.

@@ -22,10 +22,8 @@ qsrch_status reduceInto(const qimg_windowConst* sourceView, const qsrch_normcorr
                         qsrch_normcorr_level_* level)
 {
     qimg_window_init(view, image);
-    if (clearSlack != 0 && view->rowStride > view->width) {
-        qsrch_status s = qsys_memory_fillRect(0, static_cast<size_t>(view->rowStride - view->width),
-                                              static_cast<size_t>(view->height), view->rowStride,
-                                              static_cast<uint8_t*>(view->firstPixel) + view->width);
+    if (clearSlack != 0) {
+        qsrch_status s = qsrch::clearRowSlack(*view);
         if (QSRCH_FAILED(s)) return s;
     }
     return qsrch_normcorr_reducePlane(sourceView, &previous->baseFromLevel, factor, view,
@@ -49,9 +47,8 @@ qsrch_status qsrch_normcorr_constructReducedImage(qimg_image* image, int32_t wid
 {
     int32_t reducedWidth = reducedSide(width, factor);
     int32_t reducedHeight = reducedSide(height, factor);
-    // 32-byte rows with at least 16 bytes of slack after the last pixel.
-    int32_t rowStride = (reducedWidth + 47) & ~31;
-    return qimg_image_constructAligned(image, QIMG_DEPTH_8U, reducedWidth, reducedHeight, rowStride);
+    return qimg_image_constructAligned(image, QIMG_DEPTH_8U, reducedWidth, reducedHeight,
+                                       qsrch::levelRowStride(reducedWidth));
 }
 
 qsrch_status qsrch_normcorr_reducePlane(const qimg_windowConst* source, const qmath_xformLinear* sourceBaseFromLevel,
