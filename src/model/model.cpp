@@ -4,6 +4,7 @@
 #include <qsrch/model.h>
 
 #include "frame/call_frame.hpp"
+#include "frame/image_checks.hpp"
 #include "frame/vector_family.hpp"
 
 namespace {
@@ -12,10 +13,7 @@ namespace {
 // QSRCH_E_NOT_TRAINED for a model without a training image.
 qsrch_status requireTrained(const qsrch_normcorr_model* model)
 {
-    uint32_t bound = 0;
-    qsrch_status s = qimg_imageConst_getIsBound(&model->trainImage, &bound);
-    if (QSRCH_FAILED(s)) return s;
-    return bound != 0 ? QSRCH_OK : QSRCH_E_NOT_TRAINED;
+    return qsrch::requireBound(&model->trainImage, QSRCH_E_NOT_TRAINED);
 }
 
 // A training image or mask handed out shares the model's pixels and maps

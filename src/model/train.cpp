@@ -9,6 +9,7 @@
 #include <qsrch/kernels.h>
 
 #include "frame/call_frame.hpp"
+#include "frame/image_checks.hpp"
 #include "model/model_internal.hpp"
 #include "pyramid/pyramid_internal.hpp"
 
@@ -191,29 +192,13 @@ qsrch_status trainBody(qsrch_normcorr_model* model, const qsrch_normcorr_trainPa
 qsrch_status checkImages(const qimg_imageConst* const images[3], int planeCount, const qimg_imageConst* mask,
                          qmath_xformLinear* patFromClientOut)
 {
-    qsrch::CallFrame<1> frame;
-    qmath_xformPtrhConst clientFromImage;
-    if (frame.step(qmath_xformPtrhConst_construct(&clientFromImage))) return frame.finish();
-    frame.release<qmath_xformPtrhConst_destruct>(0, &clientFromImage);
-    if (frame.step(qimg_imageConst_getClientFromImageXform(images[0], &clientFromImage))) return frame.finish();
-    uint32_t linear = 0;
-    if (frame.step(qmath_xformPtrhConst_getIsLinear(&clientFromImage, &linear))) return frame.finish();
-    if (linear == 0) {
-        frame.step(QSRCH_E_NONLINEAR_XFORM);
-        return frame.finish();
-    }
+    qsrch_status s = qsrch::requireLinearClientFromImage(images[0]);
+    if (QSRCH_FAILED(s)) return s;
     for (int k = 0; k <= planeCount; ++k) {
         const qimg_imageConst* image = k < planeCount ? images[k] : mask;
-        if (image == nullptr) continue;
-        uint32_t bound = 0;
-        if (frame.step(qimg_imageConst_getIsBound(image, &bound))) return frame.finish();
-        if (bound == 0) {
-            frame.step(QSRCH_E_IMAGE_UNBOUND);
-            return frame.finish();
-        }
+        if (image != nullptr && QSRCH_FAILED(s = qsrch::requireBound(image, QSRCH_E_IMAGE_UNBOUND))) return s;
     }
-    frame.step(qimg_imageConst_getLinearImageFromClientXform(images[0], patFromClientOut));
-    return frame.finish();
+    return qimg_imageConst_getLinearImageFromClientXform(images[0], patFromClientOut);
 }
 
 // Common tail of every entry point: train, untrain on failure, and on

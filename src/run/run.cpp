@@ -5,37 +5,13 @@
 // so an unbound image is reported first, then an untrained model, then
 // invalid parameters.
 #include "frame/call_frame.hpp"
+#include "frame/image_checks.hpp"
 #include "run/search_internal.hpp"
 
 namespace {
 
-qsrch_status destroyXform(qmath_xformPtrhConst* x) { return qmath_xformPtrhConst_destruct(x); }
-qsrch_status destroyLevels(qstd_vector_qsrch_normcorr_level_* v)
-{
-    return qstd_vector_qsrch_normcorr_level__destruct(v);
-}
-
-qsrch_status requireBound(const qimg_imageConst* image)
-{
-    uint32_t bound = 0;
-    const qsrch_status s = qimg_imageConst_getIsBound(image, &bound);
-    if (QSRCH_FAILED(s)) return s;
-    return bound ? QSRCH_OK : QSRCH_E_IMAGE_UNBOUND;
-}
-
-// Positions are mapped to the client's frame through a linear transform only.
-qsrch_status requireLinearClientFromImage(const qimg_imageConst* image)
-{
-    qsrch::CallFrame<1> frame;
-    qmath_xformPtrhConst clientFromImage;
-    if (frame.step(qmath_xformPtrhConst_construct(&clientFromImage))) return frame.finish();
-    frame.release<destroyXform>(0, &clientFromImage);
-    if (frame.step(qimg_imageConst_getClientFromImageXform(image, &clientFromImage))) return frame.finish();
-    uint32_t linear = 0;
-    if (frame.step(qmath_xformPtrhConst_getIsLinear(&clientFromImage, &linear))) return frame.finish();
-    if (!linear) frame.step(QSRCH_E_NONLINEAR_XFORM);
-    return frame.finish();
-}
+using qsrch::requireBound;
+using qsrch::requireLinearClientFromImage;
 
 // The body of both internal forms: planes 1 and 2 are NULL for grey views.
 qsrch_status runViews(const qsrch_normcorr_model* model, const qimg_windowConst* plane0,
@@ -44,15 +20,10 @@ qsrch_status runViews(const qsrch_normcorr_model* model, const qimg_windowConst*
                       const qmath_xformLinear* imageFromClient, qstd_vector_qsrch_normcorr_result* results)
 {
     qsrch::CallFrame<1> frame;
-    uint32_t trained = 0;
-    if (frame.step(qimg_imageConst_getIsBound(&model->trainImage, &trained))) return frame.finish();
-    if (!trained) {
-        frame.step(QSRCH_E_NOT_TRAINED);
-        return frame.finish();
-    }
+    if (frame.step(requireBound(&model->trainImage, QSRCH_E_NOT_TRAINED))) return frame.finish();
     qstd_vector_qsrch_normcorr_level_ sourceLevels;
     if (frame.step(qstd_vector_qsrch_normcorr_level__constructEmpty(&sourceLevels))) return frame.finish();
-    frame.release<destroyLevels>(0, &sourceLevels);
+    frame.release<qstd_vector_qsrch_normcorr_level__destruct>(0, &sourceLevels);
     uint32_t levelCount = 0;
     if (frame.step(qstd_vector_qsrch_normcorr_level__getSize32(&model->levels, &levelCount)))
         return frame.finish();
@@ -97,7 +68,7 @@ qsrch_status qsrch_normcorr_run(const qsrch_normcorr_model* model, const qimg_im
                                 const qsrch_normcorr_runParams* params,
                                 qstd_vector_qsrch_normcorr_result* results)
 {
-    qsrch_status s = requireBound(image);
+    qsrch_status s = requireBound(image, QSRCH_E_IMAGE_UNBOUND);
     if (QSRCH_FAILED(s) || QSRCH_FAILED(s = requireLinearClientFromImage(image))) return s;
     qimg_windowConst window;
     if (QSRCH_FAILED(s = qimg_windowConst_init(&window, image))) return s;
@@ -110,7 +81,7 @@ qsrch_status qsrch_normcorr_runMask(const qsrch_normcorr_model* model, const qim
                                     const qimg_imageConst* mask, const qsrch_normcorr_runParams* params,
                                     qstd_vector_qsrch_normcorr_result* results)
 {
-    qsrch_status s = requireBound(image);
+    qsrch_status s = requireBound(image, QSRCH_E_IMAGE_UNBOUND);
     if (QSRCH_FAILED(s)) return s;
     // An unbound mask is no error: every image pixel counts.
     uint32_t maskBound = 0;
@@ -133,7 +104,7 @@ qsrch_status qsrch_normcorr_run3(const qsrch_normcorr_model* model, const qimg_i
     qsrch_status s = QSRCH_OK;
     const qimg_imageConst* planes[3] = {image1, image2, image3};
     for (const qimg_imageConst* plane : planes)
-        if (QSRCH_FAILED(s = requireBound(plane))) return s;
+        if (QSRCH_FAILED(s = requireBound(plane, QSRCH_E_IMAGE_UNBOUND))) return s;
     if (QSRCH_FAILED(s = requireLinearClientFromImage(image1))) return s;
     qimg_windowConst windows[3];
     for (int i = 0; i < 3; ++i)

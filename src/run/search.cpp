@@ -19,8 +19,6 @@ using Peak = qsrch_detectedPosePeak;
 using PeakVector = qstd_vector_qsrch_detectedPosePeak;
 using LevelVector = qstd_vector_qsrch_normcorr_level_;
 
-qsrch_status destroyPeaks(PeakVector* v) { return qstd_vector_qsrch_detectedPosePeak_destruct(v); }
-
 // A pose in base-level pixels of the source view becomes a pose from the
 // model's client coordinates to the search image's client coordinates.
 qsrch_status poseToClient(qmath_xformLinear* pose, const qsrch_normcorr_model& model,
@@ -214,7 +212,7 @@ qsrch_status qsrch_normcorr_searchSingleLevel(const qsrch_normcorr_model* model,
         return frame.finish();
     PeakVector candidates;
     if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&candidates))) return frame.finish();
-    frame.release<destroyPeaks>(0, &candidates);
+    frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(0, &candidates);
     if (frame.step(qsrch_normcorr_searchCoarseLevel(model, sourceLevels, params, clientFromImage, 0, 1.0f,
                                                     &candidates)))
         return frame.finish();
@@ -295,11 +293,11 @@ qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
 
     PeakVector queue, found, list;
     if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&queue))) return frame.finish();
-    frame.release<destroyPeaks>(0, &queue);
+    frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(0, &queue);
     if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&list))) return frame.finish();
-    frame.release<destroyPeaks>(1, &list);
+    frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(1, &list);
     if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&found))) return frame.finish();
-    frame.release<destroyPeaks>(2, &found);
+    frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(2, &found);
 
     // The start level exists in both pyramids (a model whose fine granularity
     // lies beyond its levels is refused here rather than read past its end).

@@ -7,6 +7,7 @@
 #include <qsrch/search.h>
 
 #include "frame/call_frame.hpp"
+#include "frame/image_checks.hpp"
 #include "frame/vector_family.hpp"
 #include "search/search_internal.hpp"
 
@@ -46,10 +47,7 @@ namespace qsrch {
 
 qsrch_status requireTrained(const qsrch_model* model)
 {
-    uint32_t bound = 0;
-    qsrch_status s = qimg_imageConst_getIsBound(&model->trainImage, &bound);
-    if (QSRCH_FAILED(s)) return s;
-    return bound != 0 ? QSRCH_OK : QSRCH_E_NOT_TRAINED;
+    return requireBound(&model->trainImage, QSRCH_E_NOT_TRAINED);
 }
 
 bool surroundFits(const qstd_rect32& entire, const qstd_rect32& view)

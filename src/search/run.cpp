@@ -4,6 +4,7 @@
 #include <qsrch/search.h>
 
 #include "frame/call_frame.hpp"
+#include "frame/image_checks.hpp"
 #include "run/search_internal.hpp"
 #include "search/search_internal.hpp"
 
@@ -17,21 +18,13 @@ qsrch_status requireRunnable(const qsrch_model* model, const qsrch_runParams* pa
     return qsrch::requireTrained(model);
 }
 
-qsrch_status requireBound(const qimg_imageConst* image)
-{
-    uint32_t bound = 0;
-    qsrch_status s = qimg_imageConst_getIsBound(image, &bound);
-    if (QSRCH_FAILED(s)) return s;
-    return bound != 0 ? QSRCH_OK : QSRCH_E_IMAGE_UNBOUND;
-}
-
 // The image forms: a view of the whole image and its image-from-client
 // transform, with the mask's view when there is a bound mask.
 qsrch_status runImage(const qsrch_model* model, const qimg_imageConst* image, const qimg_imageConst* mask,
                       const qsrch_runParams* params, qsrch_resultSet* set)
 {
     qsrch::CallFrame<1> frame;
-    if (frame.step(requireBound(image))) return frame.finish();
+    if (frame.step(qsrch::requireBound(image, QSRCH_E_IMAGE_UNBOUND))) return frame.finish();
     uint32_t maskBound = 0;
     if (mask != nullptr && frame.step(qimg_imageConst_getIsBound(mask, &maskBound))) return frame.finish();
     qimg_windowConst view;
