@@ -92,6 +92,17 @@ qsrch_status qsrch_normcorr_tryGranularities3(const qimg_windowConst* pattern0, 
 
 namespace qsrch {
 
+// The view moved to origin (0, 0), every other field unchanged: level-0
+// pixel coordinates of source pyramids, and the plain pixel coordinates the
+// top-level model trains and searches in.
+inline qimg_windowConst atPixelOrigin(const qimg_windowConst& view)
+{
+    qimg_windowConst moved = view;
+    moved.x = 0;
+    moved.y = 0;
+    return moved;
+}
+
 // Rows of pattern images and reduced levels: 32-byte multiples with at
 // least 16 bytes of slack after the last pixel.
 inline int32_t levelRowStride(int32_t width) { return (width + 47) & ~31; }

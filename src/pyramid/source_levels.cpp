@@ -7,16 +7,6 @@
 
 namespace {
 
-// Level views of the caller's pixels sit at origin (0, 0): level-0 pixel
-// coordinates are those of the caller's view.
-qimg_windowConst atZeroOrigin(const qimg_windowConst& view)
-{
-    qimg_windowConst moved = view;
-    moved.x = 0;
-    moved.y = 0;
-    return moved;
-}
-
 // Replaces plane 0 of every level by its minimum with the level's mask.
 // Each level gets pixels of its own; planes 1 and 2 are left as they are.
 qsrch_status maskPlane0(qstd_vector_qsrch_normcorr_level_* levels, int32_t numLevels)
@@ -92,9 +82,9 @@ qsrch_status qsrch_normcorr_level__constructFromWindow(qsrch_normcorr_level_* le
     qsrch_status status = qsrch_normcorr_level__construct(level);
     if (QSRCH_FAILED(status)) return status;
     level->origin = qstd_pair32{view->x, view->y};
-    level->planeWindow[0] = atZeroOrigin(*view);
+    level->planeWindow[0] = qsrch::atPixelOrigin(*view);
     if (mask != nullptr) {
-        level->maskWindow = atZeroOrigin(*mask);
+        level->maskWindow = qsrch::atPixelOrigin(*mask);
     } else {
         level->maskWindow = level->planeWindow[0];
         level->maskWindow.firstPixel = nullptr;
@@ -109,8 +99,8 @@ qsrch_status qsrch_normcorr_level__constructFromWindow3(qsrch_normcorr_level_* l
 {
     qsrch_status status = qsrch_normcorr_level__constructFromWindow(level, view0, mask);
     if (QSRCH_FAILED(status)) return status;
-    level->planeWindow[1] = atZeroOrigin(*view1);
-    level->planeWindow[2] = atZeroOrigin(*view2);
+    level->planeWindow[1] = qsrch::atPixelOrigin(*view1);
+    level->planeWindow[2] = qsrch::atPixelOrigin(*view2);
     return status;
 }
 

@@ -5,6 +5,8 @@
 
 #include <qsrch/search.h>
 
+#include "pyramid/pyramid_internal.hpp"
+
 extern "C" {
 
 // Untrains the model, validates params and trains the inner model on a copy
@@ -27,16 +29,6 @@ qsrch_status requireTrained(const qsrch_model* model);
 // True when the entire image reaches at least two pixels beyond the view on
 // every side; both rectangles in the image's pixel frame.
 bool surroundFits(const qstd_rect32& entire, const qstd_rect32& view);
-
-// The inner model trains and searches in plain pixel coordinates: views
-// are handed to it moved to origin (0, 0), every other field unchanged.
-inline qimg_windowConst atPixelOrigin(const qimg_windowConst& view)
-{
-    qimg_windowConst moved = view;
-    moved.x = 0;
-    moved.y = 0;
-    return moved;
-}
 
 // Makes room for `needed` entries: reallocates the array to exactly that
 // many when the set counts fewer, and leaves it alone otherwise. count is
