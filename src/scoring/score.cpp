@@ -55,27 +55,16 @@ qsrch_status qsrch_scoreFromStats(const qsrch_normalizedCorrelationParams* param
                                   uint32_t innerProduct, uint32_t imageSum, uint32_t imageSumSq,
                                   double* scoreOut)
 {
+    // The terms exactly in 128 bits; the score modes as for the double forms
+    // (a 128-bit value and its double have the same sign).
     const Int128 N = n, Sp = patternSum, Si = imageSum;
-    Int128 cov = N * innerProduct - Sp * Si;
+    const Int128 cov = N * innerProduct - Sp * Si;
     const Int128 vp = N * patternSumSq - Sp * Sp;
     const Int128 vi = N * imageSumSq - Si * Si;
-
-    if (params->covarianceScore != 0) {
-        double d = std::sqrt(static_cast<double>(vp)) * static_cast<double>(n);
-        *scoreOut = d == 0 ? 0.0 : static_cast<double>(cov) / d;
-        return QSRCH_OK;
-    }
-    if (params->absoluteCorrelation != 0)
-        cov = cov < 0 ? -cov : cov;
-    else if (params->negativeCorrelation != 0)
-        cov = -cov;
-    if (cov <= 0) {
-        *scoreOut = 0.0;
-        return QSRCH_OK;
-    }
-    double c = static_cast<double>(cov);
-    double den = static_cast<double>(vi) * static_cast<double>(vp);
-    *scoreOut = den == 0 ? 0.0 : c * c / den;
+    const double covDivisor =
+        params->covarianceScore != 0 ? std::sqrt(static_cast<double>(vp)) * static_cast<double>(n) : 0.0;
+    *scoreOut = qsrch::scoreFromTerms(*params, static_cast<double>(cov), static_cast<double>(vi),
+                                      static_cast<double>(vp), covDivisor);
     return QSRCH_OK;
 }
 
