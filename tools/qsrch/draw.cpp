@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace qtool {
 namespace {
@@ -53,9 +54,9 @@ void drawLabel(Image& image, int64_t x, int64_t y, int number, Rgb background)
 
 }  // namespace
 
-Image drawOutlines(const Image& scene, const std::vector<Outline>& outlines)
+Image drawOutlines(Image scene, const std::vector<Outline>& outlines)
 {
-    Image image = toRgb(scene);
+    Image image = toRgb(std::move(scene));
     for (const Outline& o : outlines) {
         // A place far outside any image has nothing to draw (and would not round).
         if (!(std::fabs(o.x) < 1e9) || !(std::fabs(o.y) < 1e9)) continue;

@@ -15,7 +15,8 @@ struct Outline {
     int number;  // the result's number in the printed table
 };
 
-// An RGB copy of the scene with the outlines drawn; later outlines lie on top.
-Image drawOutlines(const Image& scene, const std::vector<Outline>& outlines);
+// The scene, made RGB, with the outlines drawn; later outlines lie on top.
+// An RGB scene moved in is drawn on in place.
+Image drawOutlines(Image scene, const std::vector<Outline>& outlines);
 
 }  // namespace qtool

@@ -1,6 +1,7 @@
 // Image files. libpng and libjpeg report errors by longjmp, so each decoder
-// is a C-style function that owns only malloc'ed memory and the libraries'
-// own records; the C++ caller turns its outcome into an Image or a
+// is a C-style function whose frame holds only plain data, malloc'ed memory
+// and the libraries' own records: it decodes straight into the pixels of an
+// Image that lives in its C++ caller's frame, which turns a failure into a
 // ToolError. Neither library prints: their messages are recorded instead.
 #include "image_io.hpp"
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,17 +33,26 @@ namespace {
 constexpr uint64_t kMaxSamples = uint64_t(1) << 30;
 constexpr size_t kMessageSize = 256;
 
-// What a decoder hands back: malloc'ed pixels, or a message.
-struct Decoded {
-    int32_t width, height, channels;
-    unsigned char* pixels;
-    char message[kMessageSize];
-};
-
 bool sizeAllowed(uint64_t width, uint64_t height, uint64_t channels)
 {
     return width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX &&
            width * height * channels <= kMaxSamples;
+}
+
+// Gives `image` its size and room for its pixels; false when memory runs
+// out. No exception may leave it: the decoders that call it hold records
+// and malloc'ed memory that only their own cleanup releases.
+bool sizeImage(Image* image, uint32_t width, uint32_t height, int channels) noexcept
+{
+    try {
+        image->pixels.resize(size_t(width) * height * channels);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    image->width = static_cast<int32_t>(width);
+    image->height = static_cast<int32_t>(height);
+    image->channels = channels;
+    return true;
 }
 
 // ---- PNG ---------------------------------------------------------------------
@@ -60,8 +71,8 @@ void pngFail(png_structp png, png_const_charp message)
 
 void pngIgnoreWarning(png_structp, png_const_charp) {}
 
-// 0 on success; 1 with out->message set.
-int decodePng(FILE* file, Decoded* out)
+// 0 on success with *out filled; 1 with `message` (kMessageSize bytes) set.
+int decodePng(FILE* file, Image* out, char* message)
 {
     PngErrorState state;
     state.message[0] = '\0';
@@ -69,19 +80,17 @@ int decodePng(FILE* file, Decoded* out)
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (info == nullptr) {
         png_destroy_read_struct(&png, nullptr, nullptr);
-        std::snprintf(out->message, kMessageSize, "out of memory");
+        std::snprintf(message, kMessageSize, "out of memory");
         return 1;
     }
-    unsigned char* volatile pixels = nullptr;
     png_bytep* volatile rows = nullptr;
     if (setjmp(state.jump)) {
         png_destroy_read_struct(&png, &info, nullptr);
-        std::free(pixels);
         std::free(rows);
         if (std::feof(file))
-            std::snprintf(out->message, kMessageSize, "truncated PNG file");
+            std::snprintf(message, kMessageSize, "truncated PNG file");
         else
-            std::snprintf(out->message, kMessageSize, "damaged PNG file: %s", state.message);
+            std::snprintf(message, kMessageSize, "damaged PNG file: %s", state.message);
         return 1;
     }
     png_init_io(png, file);
@@ -102,26 +111,21 @@ int decodePng(FILE* file, Decoded* out)
     if (refusal == nullptr && png_get_rowbytes(png, info) != size_t(width) * channels)
         refusal = "unsupported PNG layout";
     if (refusal == nullptr) {
-        pixels = static_cast<unsigned char*>(std::malloc(size_t(width) * height * channels));
         rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * height));
-        if (pixels == nullptr || rows == nullptr) refusal = "out of memory";
+        if (rows == nullptr || !sizeImage(out, width, height, channels)) refusal = "out of memory";
     }
     if (refusal != nullptr) {
         png_destroy_read_struct(&png, &info, nullptr);
-        std::free(pixels);
         std::free(rows);
-        std::snprintf(out->message, kMessageSize, "%s", refusal);
+        std::snprintf(message, kMessageSize, "%s", refusal);
         return 1;
     }
+    unsigned char* const pixels = out->pixels.data();
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels + size_t(y) * width * channels;
     png_read_image(png, rows);
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     std::free(rows);
-    out->width = static_cast<int32_t>(width);
-    out->height = static_cast<int32_t>(height);
-    out->channels = channels;
-    out->pixels = pixels;
     return 0;
 }
 
@@ -149,7 +153,8 @@ void jpegMessage(j_common_ptr cinfo, int level)
 
 void jpegSilence(j_common_ptr) {}
 
-int decodeJpeg(FILE* file, Decoded* out)
+// As decodePng.
+int decodeJpeg(FILE* file, Image* out, char* message)
 {
     jpeg_decompress_struct cinfo;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -159,15 +164,13 @@ int decodeJpeg(FILE* file, Decoded* out)
     state.manager.error_exit = jpegFail;
     state.manager.emit_message = jpegMessage;
     state.manager.output_message = jpegSilence;
-    unsigned char* volatile pixels = nullptr;
     if (setjmp(state.jump)) {
         const bool truncated = state.manager.msg_code == JWRN_JPEG_EOF;
         jpeg_destroy_decompress(&cinfo);
-        std::free(pixels);
         if (truncated)
-            std::snprintf(out->message, kMessageSize, "truncated JPEG file");
+            std::snprintf(message, kMessageSize, "truncated JPEG file");
         else
-            std::snprintf(out->message, kMessageSize, "damaged JPEG file: %s", state.message);
+            std::snprintf(message, kMessageSize, "damaged JPEG file: %s", state.message);
         return 1;
     }
     jpeg_create_decompress(&cinfo);
@@ -185,25 +188,20 @@ int decodeJpeg(FILE* file, Decoded* out)
         if (!sizeAllowed(cinfo.output_width, cinfo.output_height, 3)) refusal = "image too large";
     }
     const size_t stride = size_t(cinfo.output_width) * cinfo.output_components;
-    if (refusal == nullptr) {
-        pixels = static_cast<unsigned char*>(std::malloc(stride * cinfo.output_height));
-        if (pixels == nullptr) refusal = "out of memory";
-    }
+    if (refusal == nullptr &&
+        !sizeImage(out, cinfo.output_width, cinfo.output_height, cinfo.output_components))
+        refusal = "out of memory";
     if (refusal != nullptr) {
         jpeg_destroy_decompress(&cinfo);
-        std::free(pixels);
-        std::snprintf(out->message, kMessageSize, "%s", refusal);
+        std::snprintf(message, kMessageSize, "%s", refusal);
         return 1;
     }
+    unsigned char* const pixels = out->pixels.data();
     while (cinfo.output_scanline < cinfo.output_height) {
         JSAMPROW row = pixels + stride * cinfo.output_scanline;
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
-    out->width = static_cast<int32_t>(cinfo.output_width);
-    out->height = static_cast<int32_t>(cinfo.output_height);
-    out->channels = cinfo.output_components;
-    out->pixels = pixels;
     jpeg_destroy_decompress(&cinfo);
     return 0;
 }
@@ -252,16 +250,6 @@ Image readPnm(FILE* file, const std::string& path, int channels)
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
-
-Image fromDecoded(const Decoded& d)
-{
-    Image image;
-    image.width = d.width;
-    image.height = d.height;
-    image.channels = d.channels;
-    image.pixels.assign(d.pixels, d.pixels + size_t(d.width) * d.height * d.channels);
-    return image;
-}
 
 // A file created beside its target and renamed onto it by commit(); removed
 // by the destructor otherwise.
@@ -321,35 +309,45 @@ Image readImage(const std::string& path)
     if (got == 0) throw ToolError(path + ": empty file");
     std::rewind(file.get());
 
-    Decoded decoded{};
+    Image image;
+    char message[kMessageSize] = "";
     int failed = -1;
     if (got == 8 && png_sig_cmp(magic, 0, 8) == 0)
-        failed = decodePng(file.get(), &decoded);
+        failed = decodePng(file.get(), &image, message);
     else if (got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF)
-        failed = decodeJpeg(file.get(), &decoded);
+        failed = decodeJpeg(file.get(), &image, message);
     else if (got >= 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6')) {
         std::fseek(file.get(), 2, SEEK_SET);
         return readPnm(file.get(), path, magic[1] == '5' ? 1 : 3);
     }
     if (failed < 0) throw ToolError(path + ": not a PNG, JPEG, PGM or PPM image");
-    if (failed != 0) throw ToolError(path + ": " + decoded.message);
-    std::unique_ptr<unsigned char, decltype(&std::free)> owned(decoded.pixels, &std::free);
-    return fromDecoded(decoded);
+    if (failed != 0) throw ToolError(path + ": " + message);
+    return image;
 }
 
-Image toGrey(const Image& image)
+std::vector<uint8_t> lumaPlane(const Image& image)
 {
-    if (image.channels == 1) return image;
-    Image grey(image.width, image.height, 1);
-    const size_t n = size_t(image.width) * image.height;
-    for (size_t i = 0; i < n; ++i) {
+    if (image.channels == 1) return image.pixels;
+    std::vector<uint8_t> grey(size_t(image.width) * image.height);
+    for (size_t i = 0; i < grey.size(); ++i) {
         const uint8_t* rgb = &image.pixels[3 * i];
-        grey.pixels[i] = static_cast<uint8_t>((299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2] + 500) / 1000);
+        grey[i] = static_cast<uint8_t>((299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2] + 500) / 1000);
     }
     return grey;
 }
 
-Image toRgb(const Image& image)
+Image toGrey(Image image)
+{
+    if (image.channels == 1) return image;
+    Image grey;
+    grey.width = image.width;
+    grey.height = image.height;
+    grey.channels = 1;
+    grey.pixels = lumaPlane(image);
+    return grey;
+}
+
+Image toRgb(Image image)
 {
     if (image.channels == 3) return image;
     Image rgb(image.width, image.height, 3);

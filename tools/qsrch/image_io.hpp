@@ -29,10 +29,13 @@ struct Image {
 // damage, throws ToolError("PATH: what is wrong").
 Image readImage(const std::string& path);
 
-// Rec. 601 luma, (299 R + 587 G + 114 B + 500) / 1000; grey stays as it is.
-Image toGrey(const Image& image);
+// Rec. 601 luma, (299 R + 587 G + 114 B + 500) / 1000; grey stays as it is
+// (moved through when the caller moves it in).
+Image toGrey(Image image);
 // Grey samples repeated into three channels; RGB stays as it is.
-Image toRgb(const Image& image);
+Image toRgb(Image image);
+// The luma of toGrey as a packed plane; a grey image gives its samples.
+std::vector<uint8_t> lumaPlane(const Image& image);
 // One channel as a packed plane; a grey image gives its samples for every c.
 std::vector<uint8_t> channelPlane(const Image& image, int c);
 

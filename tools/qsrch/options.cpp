@@ -176,15 +176,34 @@ void applyPending(const Pending& p, FindSettings& s)
                         (t == QSRCH_E_GRANULARITY_ORDER ? ": FINE must not exceed COARSE"
                                                         : ": COARSE and FINE must be powers of two")
                         + " (" + qsrch_statusName(t) + ")");
+    // The top-level record first, then the one the search will run with.
     qsrch_status v = qsrch_runParams_validate(&s.run);
     if (!QSRCH_FAILED(v)) {
-        qsrch_normcorr_runParams full = s.extra;
-        v = qsrch_normcorr_runParams_validate(&full);
+        const qsrch_normcorr_runParams run = searchRunParams(s);
+        v = qsrch_normcorr_runParams_validate(&run);
     }
     if (QSRCH_FAILED(v)) throw ToolError(refusalText(v));
 }
 
 }  // namespace
+
+qsrch_normcorr_runParams searchRunParams(const FindSettings& s)
+{
+    qsrch_normcorr_runParams run;
+    check(qsrch_normcorr_runParams_initFromRunParams(&run, &s.run), "run parameters");
+    const qsrch_normcorr_runParams& extra = s.extra;
+    run.searchRegionXform = extra.searchRegionXform;
+    run.searchRegion = extra.searchRegion;
+    run.absoluteCorrelation = extra.absoluteCorrelation;
+    run.contrastMin = extra.contrastMin;
+    run.contrastMax = extra.contrastMax;
+    run.brightnessMin = extra.brightnessMin;
+    run.brightnessMax = extra.brightnessMax;
+    for (int c = 0; c < 3; ++c) run.planeWeights[c] = extra.planeWeights[c];
+    run.shapeScoreOptimization = extra.shapeScoreOptimization;
+    run.shapeThreshold = extra.shapeThreshold;
+    return run;
+}
 
 FindSettings defaultFindSettings()
 {

@@ -46,6 +46,11 @@ struct Command {
 // Library defaults for every find setting (throws ToolError on failure).
 FindSettings defaultFindSettings();
 
+// The record a search runs with: the top-level run's parameters made by the
+// library's converter, then what only the normalized-correlation interface
+// has, from s.extra (throws ToolError on failure).
+qsrch_normcorr_runParams searchRunParams(const FindSettings& s);
+
 // Parses the command line; a usage error prints one line on stderr and
 // gives Exit with status 2, help and version print and give Exit with 0.
 Command parseCommandLine(int argc, char** argv);

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include <unistd.h>
 
@@ -49,14 +50,14 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), shown_;
 };
 
-void drawScene(const std::string& target, const Image& scene, const std::vector<Found>& found, int32_t width,
+void drawScene(const std::string& target, Image scene, const std::vector<Found>& found, int32_t width,
                int32_t height)
 {
     std::vector<Outline> outlines;
     // The best result is drawn last, on top of the others.
     for (size_t i = found.size(); i-- > 0;)
         outlines.push_back(Outline{found[i].x, found[i].y, width, height, found[i].accepted, int(i) + 1});
-    writePng(target, drawOutlines(scene, outlines));
+    writePng(target, drawOutlines(std::move(scene), outlines));
 }
 
 }  // namespace
@@ -104,11 +105,12 @@ std::vector<SceneOutcome> searchScenes(const Searcher& searcher, const std::vect
             const size_t i = next++;
             if (i >= n) break;
             try {
-                const Image scene = readImage(scenes[i]);
+                Image scene = readImage(scenes[i]);
                 outcomes[i].path = scenes[i];
                 outcomes[i].found = searcher.search(scene, scenes[i]);
+                // The search is done with the scene: the picture takes its pixels.
                 if (!draws[i].empty())
-                    drawScene(draws[i], scene, outcomes[i].found, searcher.patternWidth(),
+                    drawScene(draws[i], std::move(scene), outcomes[i].found, searcher.patternWidth(),
                               searcher.patternHeight());
             } catch (...) {
                 errors[i] = std::current_exception();

@@ -45,19 +45,30 @@ private:
     qstd_vector_qsrch_normcorr_result results_;
 };
 
-// The planes searched: three for colour search, else the grey one.
+// The planes searched: three for colour search, else the grey one. A grey
+// image is searched in its own pixels (one plane standing for all three in
+// colour search); only an RGB image is split or turned to luma, into planes
+// owned here. The image must outlive its Planes.
 struct Planes {
     int32_t width = 0, height = 0;
-    std::vector<uint8_t> plane[3];
-    int count = 0;
+    const uint8_t* data[3] = {};
 
-    Planes(const Image& image, bool colour) : width(image.width), height(image.height), count(colour ? 3 : 1)
+    Planes(const Image& image, bool colour) : width(image.width), height(image.height)
     {
-        if (colour)
-            for (int c = 0; c < 3; ++c) plane[c] = channelPlane(image, c);
-        else
-            plane[0] = toGrey(image).pixels;
+        const int count = colour ? 3 : 1;
+        for (int c = 0; c < count; ++c) {
+            if (image.channels == 1) {
+                data[c] = image.pixels.data();
+            } else {
+                owned_[c] = colour ? channelPlane(image, c) : lumaPlane(image);
+                data[c] = owned_[c].data();
+            }
+        }
     }
+    // data[] may point into owned_.
+    Planes(const Planes&) = delete;
+    Planes& operator=(const Planes&) = delete;
+
     qimg_windowConst view(int c) const
     {
         qimg_windowConst v{};
@@ -65,7 +76,7 @@ struct Planes {
         v.height = v.imageHeight = height;
         v.depth = QIMG_DEPTH_8U;
         v.rowStride = width;
-        v.firstPixel = v.imageFirstPixel = plane[c].data();
+        v.firstPixel = v.imageFirstPixel = data[c];
         return v;
     }
     // Narrowed to rect and moved to origin (0, 0): the model then works in
@@ -78,6 +89,9 @@ struct Planes {
         v.x = v.y = 0;
         return v;
     }
+
+private:
+    std::vector<uint8_t> owned_[3];
 };
 
 Image readMask(const std::string& path, int32_t width, int32_t height, const std::string& ofWhat)
@@ -144,20 +158,7 @@ Searcher::Searcher(const FindSettings& settings) : state_(std::make_unique<State
 
     if (!settings.sceneMask.empty()) st.sceneMask = toGrey(readImage(settings.sceneMask));
 
-    // The top-level run's parameters, then what only this interface has.
-    const qsrch_normcorr_runParams& extra = settings.extra;
-    qsrch_normcorr_runParams& run = st.runParams;
-    check(qsrch_normcorr_runParams_initFromRunParams(&run, &settings.run), "run parameters");
-    run.searchRegionXform = extra.searchRegionXform;
-    run.searchRegion = extra.searchRegion;
-    run.absoluteCorrelation = extra.absoluteCorrelation;
-    run.contrastMin = extra.contrastMin;
-    run.contrastMax = extra.contrastMax;
-    run.brightnessMin = extra.brightnessMin;
-    run.brightnessMax = extra.brightnessMax;
-    for (int c = 0; c < 3; ++c) run.planeWeights[c] = extra.planeWeights[c];
-    run.shapeScoreOptimization = extra.shapeScoreOptimization;
-    run.shapeThreshold = extra.shapeThreshold;
+    st.runParams = searchRunParams(settings);
 }
 
 Searcher::~Searcher() = default;
