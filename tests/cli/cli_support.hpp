@@ -135,12 +135,11 @@ inline void plant(Picture& scene, const Picture& part, int32_t x, int32_t y, dou
 {
     for (int32_t v = 0; v < part.height; ++v)
         for (int32_t u = 0; u < part.width; ++u)
-            for (int32_t c = 0; c < scene.channels; ++c)
-                scene.at(x + u, y + v, c) = uint8_t(std::clamp(
-                    int(part.px[(size_t(v) * part.width + u) * part.channels + std::min(c, part.channels - 1)] *
-                        gain) +
-                        offset,
-                    0, 255));
+            for (int32_t c = 0; c < scene.channels; ++c) {
+                const size_t from = (size_t(v) * part.width + u) * part.channels;
+                const int value = part.px[from + size_t(std::min(c, part.channels - 1))];
+                scene.at(x + u, y + v, c) = uint8_t(std::clamp(int(value * gain) + offset, 0, 255));
+            }
 }
 
 inline void writePnm(const std::string& path, const Picture& p, const std::string& comment = "")

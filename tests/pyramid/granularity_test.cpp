@@ -17,25 +17,6 @@ namespace {
 
 using qtest::Image8;
 
-// Random values smoothed by `passes` 3 x 3 boxes.
-Image8 grain(std::mt19937& rng, int32_t w, int32_t h, int passes)
-{
-    Image8 image(w, h, w + 5);
-    image.randomize(rng);
-    for (int pass = 0; pass < passes; ++pass) {
-        Image8 next(w, h, w + 5);
-        for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x) {
-                int sum = 0, n = 0;
-                for (int32_t j = std::max(0, y - 1); j <= std::min(h - 1, y + 1); ++j)
-                    for (int32_t i = std::max(0, x - 1); i <= std::min(w - 1, x + 1); ++i) sum += image.at(i, j), ++n;
-                next.at(x, y) = static_cast<uint8_t>(sum / n);
-            }
-        image = next;
-    }
-    return image;
-}
-
 // Detail at every scale from 2 to 32 pixels, stronger at the larger ones,
 // like a photographed surface.
 Image8 natural(std::mt19937& rng, int32_t w, int32_t h)
@@ -46,12 +27,12 @@ Image8 natural(std::mt19937& rng, int32_t w, int32_t h)
         const int32_t gw = w / cell + 2, gh = h / cell + 2;
         std::vector<double> grid(static_cast<size_t>(gw) * gh);
         for (double& v : grid) v = g(rng) * std::pow(cell, 0.6);
+        auto at = [&](int32_t p, int32_t q) { return grid[size_t(q) * gw + p]; };
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) {
                 const double u = double(x) / cell, v = double(y) / cell;
                 const int32_t i = int32_t(u), j = int32_t(v);
                 const double a = u - i, b = v - j;
-                auto at = [&](int32_t p, int32_t q) { return grid[size_t(q) * gw + p]; };
                 sum[size_t(y) * w + x] += (1 - b) * ((1 - a) * at(i, j) + a * at(i + 1, j)) +
                                           b * ((1 - a) * at(i, j + 1) + a * at(i + 1, j + 1));
             }
@@ -69,67 +50,57 @@ class TrialRecorder {
 public:
     explicit TrialRecorder(const float* coarse) : coarse_(coarse) { qsys_attention_setHandler(&poll, this); }
     ~TrialRecorder() { qsys_attention_setHandler(nullptr, nullptr); }
-    const std::vector<float>& tried() const { return tried_; }
+    std::vector<float> tried;
 
 private:
     static qsys_status poll(void* self)
     {
         auto* r = static_cast<TrialRecorder*>(self);
-        if (r->tried_.empty() || r->tried_.back() != *r->coarse_) r->tried_.push_back(*r->coarse_);
+        if (r->tried.empty() || r->tried.back() != *r->coarse_) r->tried.push_back(*r->coarse_);
         return QSYS_OK;
     }
     const float* coarse_;
-    std::vector<float> tried_;
 };
 
 const qimg_windowConst kNoMask{};
 
 qsrch_status select(const qimg_windowConst& pattern, uint32_t shape, float* coarse, int32_t* fine,
-                    float trialThreshold = 0.25f)
+                    float trialThreshold = 0.25f, const qimg_windowConst& mask = kNoMask)
 {
-    return qsrch_normcorr_computeGranularitiesMaskWindow(&pattern, &kNoMask, trialThreshold, shape, 128, coarse,
+    return qsrch_normcorr_computeGranularitiesMaskWindow(&pattern, &mask, trialThreshold, shape, 128, coarse,
                                                          fine);
 }
 
 TEST(Granularity, StepsDownFromTheSizeBasedGuessWhileTrialsFail)
 {
-    // Asked to accept only perfect scores at the coarse level, every trial
-    // fails (some sampling phase always blurs the pattern).
     std::mt19937 rng(3);
-    const Image8 image = grain(rng, 320, 270, 3);
-    const qimg_windowConst pattern = image.window(200, 150, 100, 100);
-
-    struct Case {
-        uint32_t shape;
-        std::vector<float> tried;
-        float coarse;
-        qsrch_status status;
-    };
-    // Without the shape flag nothing below 2 is tried and the last lowered
-    // value stands; with it 1 is tried too (and passes: at full resolution
-    // the pattern matches itself perfectly).
-    for (const Case& c : {Case{0, {12, 10, 8, 6, 4, 2}, 1.0f, QSRCH_OK},
-                          Case{1, {12, 10, 8, 6, 4, 2, 1}, 1.0f, QSRCH_OK}}) {
-        SCOPED_TRACE(c.shape);
-        float coarse = -1;
-        int32_t fine = -1;
-        TrialRecorder recorder(&coarse);
-        EXPECT_EQ(select(pattern, c.shape, &coarse, &fine, 1.0f), c.status);
-        EXPECT_EQ(recorder.tried(), c.tried);
-        EXPECT_EQ(coarse, c.coarse);
-        EXPECT_EQ(fine, 1);
-    }
-
-    // With the usual threshold the first guess passes.
+    Image8 noise(320, 270);
+    noise.randomize(rng);
+    const qimg_windowConst pattern = noise.window(200, 150, 100, 100);
     float coarse = -1;
     int32_t fine = -1;
-    EXPECT_EQ(select(pattern, 0, &coarse, &fine), QSRCH_OK);
+    // Asked to accept only perfect scores, every coarse trial fails (some
+    // sampling phase always blurs the pattern). Without the shape flag
+    // nothing below 2 is tried and the last lowered value, 1, stands; with it
+    // 1 is tried too and passes (full resolution matches itself perfectly).
+    for (uint32_t shape : {0u, 1u}) {
+        SCOPED_TRACE(shape);
+        TrialRecorder recorder(&coarse);
+        EXPECT_EQ(select(pattern, shape, &coarse, &fine, 1.0f), QSRCH_OK);
+        std::vector<float> tried{12, 10, 8, 6, 4, 2};
+        if (shape) tried.push_back(1);
+        EXPECT_EQ(recorder.tried, tried);
+        EXPECT_EQ(coarse, 1.0f);
+        EXPECT_EQ(fine, 1);
+    }
+    // On a photographed surface, with the usual threshold, the first guess
+    // passes. Guesses that are not even integers are tried at full
+    // resolution, the coarse-only model then stopping at the largest power
+    // of two below them.
+    rng.seed(3);
+    const Image8 surface = natural(rng, 200, 200);
+    EXPECT_EQ(select(surface.window(60, 60, 100, 100), 0, &coarse, &fine), QSRCH_OK);
     EXPECT_EQ(coarse, 12.0f);
-
-    // Guesses that are not even integers are tried at full resolution, the
-    // coarse-only model then stopping at the largest power of two below them.
-    std::mt19937 textureRng(3);
-    const Image8 surface = natural(textureRng, 200, 200);
     for (const auto& [side, guess] : {std::pair{28, 3.5f}, std::pair{40, 5.0f}, std::pair{44, 5.5f}}) {
         EXPECT_EQ(select(surface.window(60, 60, side, side), 0, &coarse, &fine), QSRCH_OK);
         EXPECT_EQ(coarse, guess) << side;
@@ -138,17 +109,14 @@ TEST(Granularity, StepsDownFromTheSizeBasedGuessWhileTrialsFail)
     // A smaller side of 8 starts at 1: untried without the shape flag, one
     // trial with it, whose failure (the pattern repeats all over its image)
     // leaves no granularity.
-    const Image8 stripes = [] {
-        Image8 s(64, 64);
-        for (int32_t y = 0; y < 64; ++y)
-            for (int32_t x = 0; x < 64; ++x) s.at(x, y) = x % 4 < 2 ? 40 : 200;
-        return s;
-    }();
+    Image8 stripes(64, 64);
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 64; ++x) stripes.at(x, y) = x % 4 < 2 ? 40 : 200;
     for (uint32_t shape : {0u, 1u}) {
         TrialRecorder recorder(&coarse);
         EXPECT_EQ(select(stripes.window(20, 20, 8, 30), shape, &coarse, &fine),
                   shape ? QSRCH_E_NO_GRANULARITY : QSRCH_OK);
-        EXPECT_EQ(recorder.tried(), shape ? std::vector<float>{1} : std::vector<float>{});
+        EXPECT_EQ(recorder.tried, shape ? std::vector<float>{1} : std::vector<float>{});
     }
 }
 
@@ -159,22 +127,24 @@ TEST(Granularity, PatternRepeatingAtTheCoarseLevelIsAcceptedAtAFinerOne)
     // apart. The same scene without the repeats keeps a coarser granularity.
     auto scene = [](int32_t period) {
         std::mt19937 rng(5);
-        const Image8 tile = grain(rng, 1000, 1000, 3), detail = grain(rng, 320, 270, 0);
+        const Image8 tile = natural(rng, 1000, 1000);
+        Image8 detail(320, 270);
+        detail.randomize(rng);
         Image8 image(320, 270, 323);
         for (int32_t y = 0; y < 270; ++y)
             for (int32_t x = 0; x < 320; ++x)
                 image.at(x, y) = uint8_t(std::clamp(
-                    128 + (tile.at(x % period, y % period) - 128) * 3 + (detail.at(x, y) - 128) * 12 / 128, 0, 255));
+                    tile.at(x % period, y % period) + (detail.at(x, y) - 128) * 12 / 128, 0, 255));
         return image;
     };
     const Image8 repeating = scene(16), plain = scene(1000);
+    const qimg_windowConst pattern = repeating.window(200, 150, 100, 100);
     float coarseRepeating = 0, coarsePlain = 0;
     int32_t fine = 0;
-    ASSERT_EQ(select(repeating.window(200, 150, 100, 100), 0, &coarseRepeating, &fine), QSRCH_OK);
+    ASSERT_EQ(select(pattern, 0, &coarseRepeating, &fine), QSRCH_OK);
     ASSERT_EQ(select(plain.window(200, 150, 100, 100), 0, &coarsePlain, &fine), QSRCH_OK);
     EXPECT_GE(coarseRepeating, 2.0f);
     EXPECT_LT(coarseRepeating, coarsePlain);
-    const qimg_windowConst pattern = repeating.window(200, 150, 100, 100);
     uint32_t accepted = 1;
     EXPECT_EQ(qsrch_normcorr_tryGranularitiesHalf(&pattern, &kNoMask, coarsePlain, 1, 0.25f, 0, 128, &accepted),
               QSRCH_OK);
@@ -194,19 +164,18 @@ TEST(Granularity, ChosenGranularityFindsATextureAtEverySamplingPhase)
     qsrch_normcorr_model model;
     ASSERT_EQ(qsrch_normcorr_model_construct(&model), QSRCH_OK);
     ASSERT_EQ(qsrch_normcorr_model_trainWindow(&model, &pattern, &identity, &params), QSRCH_OK);
-    float coarse = 0;
+    float coarse = 0, movedCoarse = 0;
     int32_t fine = 0;
     ASSERT_EQ(select(pattern, 0, &coarse, &fine), QSRCH_OK);
     EXPECT_EQ(model.trainParams.coarseGranularity, coarse);
+    EXPECT_EQ(model.trainParams.fineGranularity, 1);
+    EXPECT_GE(coarse, 4.0f);
     // A view moved to origin (0, 0), as the top-level model trains, is still
     // sought at its own place.
     qimg_windowConst moved = pattern;
     moved.x = moved.y = 0;
-    float movedCoarse = 0;
     EXPECT_EQ(select(moved, 0, &movedCoarse, &fine), QSRCH_OK);
     EXPECT_EQ(movedCoarse, coarse);
-    EXPECT_EQ(model.trainParams.fineGranularity, 1);
-    EXPECT_GE(coarse, 4.0f);
 
     qsrch_normcorr_runParams run;
     qsrch_normcorr_runParams_init(&run);
@@ -217,7 +186,7 @@ TEST(Granularity, ChosenGranularityFindsATextureAtEverySamplingPhase)
             SCOPED_TRACE(testing::Message() << "phase " << i << ", " << j);
             const qimg_windowConst view = image.window(i, j, 360 - i, 300 - j);
             ASSERT_EQ(qsrch_normcorr_runWindow(&model, &view, &identity, &run, &results), QSRCH_OK);
-            const qsrch_normcorr_result* best = static_cast<const qsrch_normcorr_result*>(results.begin);
+            const auto* best = static_cast<const qsrch_normcorr_result*>(results.begin);
             ASSERT_GE(results.size, 1u);
             // Poses place the pattern relative to where it was trained.
             EXPECT_NEAR(best->pose.trans.x, 0.0, 0.05);
@@ -248,36 +217,34 @@ TEST(Granularity, PatternFillingItsImageIsSoughtInAnEnlargedImage)
     // small to hold the pattern; every form must still settle on a
     // granularity, and training by trial takes plane 0's.
     std::mt19937 rng(23);
-    const Image8 plane0 = natural(rng, 100, 80), plane1 = natural(rng, 100, 80), plane2 = natural(rng, 100, 80);
+    const Image8 p0 = natural(rng, 100, 80), p1 = natural(rng, 100, 80), p2 = natural(rng, 100, 80);
     Image8 mask(100, 80);
     mask.fill(200);
-    const OwnedImage image0(plane0), image1(plane1), image2(plane2), maskImage(mask);
-    const qimg_windowConst view0 = plane0.window(), view1 = plane1.window(), view2 = plane2.window();
-    const qimg_windowConst maskView = mask.window();
+    const OwnedImage i0(p0), i1(p1), i2(p2), maskImage(mask);
+    const qimg_windowConst v0 = p0.window(), v1 = p1.window(), v2 = p2.window(), m = mask.window();
     using Select = std::function<qsrch_status(float*, int32_t*)>;
-    const std::pair<const char*, Select> forms[] = {
-        {"window", [&](float* c, int32_t* f) { return qsrch_normcorr_computeGranularitiesWindow(&view0, 0.25f, 0, 128, c, f); }},
-        {"mask window", [&](float* c, int32_t* f) {
-             return qsrch_normcorr_computeGranularitiesMaskWindow(&view0, &maskView, 0.25f, 0, 128, c, f);
-         }},
-        {"image", [&](float* c, int32_t* f) {
-             return qsrch_normcorr_computeGranularitiesMask(image0.get(), nullptr, 0.25f, 0, 128, c, f);
-         }},
-        {"image, mask", [&](float* c, int32_t* f) {
-             return qsrch_normcorr_computeGranularitiesMask(image0.get(), maskImage.get(), 0.25f, 0, 128, c, f);
-         }},
-        {"three planes", [&](float* c, int32_t* f) {
-             return qsrch_normcorr_computeGranularitiesMask3(image0.get(), image1.get(), image2.get(), nullptr, 0.25f,
-                                                             0, 128, c, f);
-         }},
-        {"three plane windows", [&](float* c, int32_t* f) {
-             return qsrch_normcorr_computeGranularitiesMaskWindow3(&view0, &view1, &view2, &maskView, 0.25f, 0, 128,
-                                                                   c, f);
-         }},
+    const Select forms[] = {
+        [&](float* c, int32_t* f) {
+            return qsrch_normcorr_computeGranularitiesWindow(&v0, 0.25f, 0, 128, c, f);
+        },
+        [&](float* c, int32_t* f) { return select(v0, 0, c, f, 0.25f, m); },
+        [&](float* c, int32_t* f) {
+            return qsrch_normcorr_computeGranularitiesMask(i0.get(), nullptr, 0.25f, 0, 128, c, f);
+        },
+        [&](float* c, int32_t* f) {
+            return qsrch_normcorr_computeGranularitiesMask(i0.get(), maskImage.get(), 0.25f, 0, 128, c, f);
+        },
+        [&](float* c, int32_t* f) {
+            return qsrch_normcorr_computeGranularitiesMask3(i0.get(), i1.get(), i2.get(), nullptr, 0.25f, 0, 128,
+                                                            c, f);
+        },
+        [&](float* c, int32_t* f) {
+            return qsrch_normcorr_computeGranularitiesMaskWindow3(&v0, &v1, &v2, &m, 0.25f, 0, 128, c, f);
+        },
     };
     float grey = 0;
-    for (const auto& [name, form] : forms) {
-        SCOPED_TRACE(name);
+    for (const Select& form : forms) {
+        SCOPED_TRACE(&form - forms);
         float coarse = 0;
         int32_t fine = 0;
         ASSERT_EQ(form(&coarse, &fine), QSRCH_OK);
@@ -290,10 +257,10 @@ TEST(Granularity, PatternFillingItsImageIsSoughtInAnEnlargedImage)
     params.autoSelectGranularity = params.autoSelectByTrial = 1;
     qsrch_normcorr_model model;
     ASSERT_EQ(qsrch_normcorr_model_construct(&model), QSRCH_OK);
-    EXPECT_EQ(qsrch_normcorr_model_train3(&model, image0.get(), image1.get(), image2.get(), &params), QSRCH_OK);
+    EXPECT_EQ(qsrch_normcorr_model_train3(&model, i0.get(), i1.get(), i2.get(), &params), QSRCH_OK);
     EXPECT_EQ(model.trainParams.coarseGranularity, grey);
     qsrch_normcorr_model_destruct(&model);
-    EXPECT_EQ(qsrch_normcorr_computeGranularitiesMaskWindow(&view0, nullptr, 0.25f, 0, 128, &grey, nullptr),
+    EXPECT_EQ(qsrch_normcorr_computeGranularitiesMaskWindow(&v0, nullptr, 0.25f, 0, 128, &grey, nullptr),
               QSYS_E_BAD_ARGUMENT);
 }
 
@@ -310,18 +277,17 @@ TEST(Granularity, ResourceFailuresLeakNothing)
     mask.fill(200);
     for (int32_t y = 10; y < 20; ++y) mask.at(12, y) = 0;
     const qimg_windowConst maskView = mask.window(10, 10, 32, 32);
-    using Call = std::function<qsrch_status()>;
     float coarse = 0;
     int32_t fine = 0;
-    const Call calls[] = {
-        [&] { return qsrch_normcorr_computeGranularitiesMaskWindow(&even, &maskView, 0.25f, 1, 128, &coarse, &fine); },
+    const std::function<qsrch_status()> calls[] = {
+        [&] { return select(even, 1, &coarse, &fine, 0.25f, maskView); },
         [&] { return qsrch_normcorr_computeGranularitiesWindow(&odd, 0.25f, 0, 128, &coarse, &fine); },
         [&] {
-            return qsrch_normcorr_computeGranularitiesMaskWindow3(&odd, &odd, &odd, &kNoMask, 0.25f, 0, 128, &coarse,
-                                                                  &fine);
+            return qsrch_normcorr_computeGranularitiesMaskWindow3(&odd, &odd, &odd, &kNoMask, 0.25f, 0, 128,
+                                                                  &coarse, &fine);
         },
     };
-    for (const Call& call : calls) {
+    for (const auto& call : calls) {
         const bool threePlanes = &call == &calls[2];
         const int64_t blocks = qsys_memory_blocksInUse(), before = qsys_memory_allocationCount();
         ASSERT_EQ(call(), QSRCH_OK);
