@@ -121,4 +121,6 @@ PYBIND11_MODULE(_qsrch, m)
           py::arg("scene_mask") = py::none(), py::arg("mode") = "r2", doc::scoreMap);
     m.def("window_sums", &windowSums, py::arg("scene"), py::arg("h"), py::arg("w"), py::arg("mask") = py::none(),
           doc::windowSums);
+    // For leak checks: the library's heap blocks not yet freed.
+    m.def("_blocks_in_use", [] { return qsys_memory_blocksInUse(); });
 }
