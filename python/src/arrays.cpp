@@ -124,7 +124,6 @@ void Plane::makeTwoValued()
     if (twoValued) return;
     if (borrowed()) *this = zeroedOutside(*this);
     for (uint8_t& value : owned_) value = value != 0 ? 255 : 0;
-    keep_ = py::object();
 }
 
 Pixels pixelsArg(py::handle object, const std::string& name)

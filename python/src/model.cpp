@@ -101,10 +101,11 @@ private:
 
 qsrch_normcorr_runParams runParams(const FindArgs& a, const char* doing)
 {
-    if (a.num > std::numeric_limits<int32_t>::max()) throw py::value_error("num: out of range");
+    if (a.num > std::numeric_limits<int32_t>::max() || a.num < std::numeric_limits<int32_t>::min())
+        throw py::value_error("num: out of range");
     qsrch_runParams top;
     check(qsrch_runParams_init(&top), doing);
-    top.numToFind = static_cast<int32_t>(std::max<int64_t>(a.num, std::numeric_limits<int32_t>::min()));
+    top.numToFind = static_cast<int32_t>(a.num);
     top.acceptThreshold = static_cast<float>(a.accept);
     top.confusionThreshold = static_cast<float>(a.confusion);
     top.overlapFraction = static_cast<float>(a.overlap);

@@ -45,7 +45,9 @@ void bindResult(py::module_& m)
         .def_readonly("contrast", &Result::contrast)
         .def_readonly("brightness", &Result::brightness)
         .def("__repr__", &resultRepr)
-        .def("__eq__", [](const Result& a, const Result& b) { return resultFields(a).equal(resultFields(b)); })
+        .def(
+            "__eq__", [](const Result& a, const Result& b) { return resultFields(a).equal(resultFields(b)); },
+            py::is_operator())
         .def(py::pickle(&resultFields, [](const py::tuple& t) {
             return Result{t[0].cast<double>(), t[1].cast<double>(), t[2].cast<double>(),
                           t[3].cast<bool>(),   t[4].cast<double>(), t[5].cast<double>()};

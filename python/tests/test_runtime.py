@@ -57,7 +57,7 @@ def test_a_signal_handler_that_does_not_raise_lets_the_search_finish(long_search
     handled = []
     previous = signal.signal(signal.SIGINT, lambda *_: handled.append(time.perf_counter()))
     try:
-        timer = interrupt_main_after(0.05)
+        timer = interrupt_main_after(0.02)
         start = time.perf_counter()
         found = model.find(scene[:1500, :1500], **options)
         end = time.perf_counter()

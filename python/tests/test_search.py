@@ -76,9 +76,11 @@ def test_grey_results_equal_the_tools(case, board, tool, tmp_path):
 
 def test_colour_results_equal_the_tools(tool, tmp_path):
     pattern, scene = colour_board()
-    expected = run_tool(tool, ["--colour", "--plane-weights", "2,1,0.5", "--num", "3"],
-                        write_pnm(tmp_path / "p.ppm", pattern), write_pnm(tmp_path / "s.ppm", scene))
-    found = qsrch.Model(pattern).find(scene, plane_weights=(2, 1, 0.5), num=3)
+    pattern_mask, _ = masks(pattern, scene)
+    options = ["--colour", "--plane-weights", "2,1,0.5", "--num", "3",
+               "--pattern-mask", write_pnm(tmp_path / "pm.pgm", pattern_mask)]
+    expected = run_tool(tool, options, write_pnm(tmp_path / "p.ppm", pattern), write_pnm(tmp_path / "s.ppm", scene))
+    found = qsrch.Model(pattern, mask=pattern_mask).find(scene, plane_weights=(2, 1, 0.5), num=3)
     assert as_dicts(found) == expected
 
 
