@@ -87,7 +87,8 @@ void bindModel(py::module_& m)
     const auto find = [](const Model& self, py::handle scene, int64_t num, double accept, double confusion,
                          double overlap, py::object region, py::handle mask, py::object contrast,
                          py::object brightness, bool absolute, bool shapeScore, py::object weights) {
-        const FindArgs args{num, accept, confusion, overlap, region, contrast, brightness, absolute, shapeScore, weights};
+        const FindArgs args{num,      accept,     confusion, overlap,    region,
+                            contrast, brightness, absolute,  shapeScore, weights};
         return self.find(scene, mask, runParams(args, "find"));
     };
     std::apply([&](auto... args) { model.def("find", find, args..., doc::find); }, findOptions(py::arg("scene")));
@@ -96,7 +97,8 @@ void bindModel(py::module_& m)
                              double confusion, double overlap, py::object region, py::handle mask,
                              py::object contrast, py::object brightness, bool absolute, bool shapeScore,
                              py::object weights) {
-        const FindArgs args{num, accept, confusion, overlap, region, contrast, brightness, absolute, shapeScore, weights};
+        const FindArgs args{num,      accept,     confusion, overlap,    region,
+                            contrast, brightness, absolute,  shapeScore, weights};
         return self.findMany(scenes, threads, mask, runParams(args, "find_many"));
     };
     std::apply([&](auto... args) { model.def("find_many", findMany, args..., doc::findMany); },

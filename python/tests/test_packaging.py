@@ -37,5 +37,6 @@ def test_cmake_install_puts_the_package_under_the_prefix(tmp_path):
     (folder,) = tmp_path.glob("lib*/python3*/*-packages")
     found = run_python("import numpy as np, qsrch\n"
                        "scene = np.random.default_rng(1).integers(0, 256, (40, 50), dtype=np.uint8)\n"
-                       "print(qsrch.__file__, qsrch.Model(scene[9:25, 7:31]).find(scene)[0].x.__round__(1))", str(folder))
+                       "print(qsrch.__file__, round(qsrch.Model(scene[9:25, 7:31]).find(scene)[0].x, 1))",
+                       str(folder))
     assert found == f"{folder / 'qsrch' / '__init__.py'} 7.0\n"
