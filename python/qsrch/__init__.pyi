@@ -8,10 +8,10 @@ import numpy.typing as npt
 __version__: str
 
 # uint8 pixels, rows first: H x W (grey) or H x W x 3 (three colour planes).
-Pixels = npt.NDArray[np.uint8]
+_Pixels = npt.NDArray[np.uint8]
 # Of its image's height and width: the pixels that count are non-zero.
-Mask = Union[npt.NDArray[np.uint8], npt.NDArray[np.bool_]]
-Granularity = Union[Literal["auto", "trial"], Tuple[float, int]]
+_Mask = Union[npt.NDArray[np.uint8], npt.NDArray[np.bool_]]
+_Granularity = Union[Literal["auto", "trial"], Tuple[float, int]]
 
 class Error(Exception):
     """A failure status of the qsrch library."""
@@ -65,10 +65,10 @@ class Model:
 
     def __init__(
         self,
-        pattern: Pixels,
-        mask: Optional[Mask] = None,
+        pattern: _Pixels,
+        mask: Optional[_Mask] = None,
         roi: Optional[Tuple[int, int, int, int]] = None,
-        granularity: Granularity = "auto",
+        granularity: _Granularity = "auto",
         surround: bool = False,
     ) -> None:
         """Trains on pattern (or its roi (x, y, width, height)), counting
@@ -85,13 +85,13 @@ class Model:
         """(coarse, fine) granularities in force."""
     def find(
         self,
-        scene: Pixels,
+        scene: _Pixels,
         num: int = 1,
         accept: float = 0.3,
         confusion: float = 0.5,
         overlap: float = 1.0,
         region: Optional[Tuple[float, float, float, float]] = None,
-        mask: Optional[Mask] = None,
+        mask: Optional[_Mask] = None,
         contrast: Tuple[float, float] = (0.0, float("inf")),
         brightness: Tuple[float, float] = (0.0, float("inf")),
         absolute: bool = False,
@@ -103,14 +103,14 @@ class Model:
         count, contrast and brightness are (minimum, maximum) limits."""
     def find_many(
         self,
-        scenes: Sequence[Pixels],
+        scenes: Sequence[_Pixels],
         threads: Optional[int] = None,
         num: int = 1,
         accept: float = 0.3,
         confusion: float = 0.5,
         overlap: float = 1.0,
         region: Optional[Tuple[float, float, float, float]] = None,
-        mask: Optional[Mask] = None,
+        mask: Optional[_Mask] = None,
         contrast: Tuple[float, float] = (0.0, float("inf")),
         brightness: Tuple[float, float] = (0.0, float("inf")),
         absolute: bool = False,
@@ -121,17 +121,17 @@ class Model:
         processor), results in the order of the scenes."""
 
 def score_map(
-    pattern: Pixels,
-    scene: Pixels,
-    mask: Optional[Mask] = None,
-    scene_mask: Optional[Mask] = None,
+    pattern: _Pixels,
+    scene: _Pixels,
+    mask: Optional[_Mask] = None,
+    scene_mask: Optional[_Mask] = None,
     mode: Literal["r2", "abs", "neg", "cov"] = "r2",
 ) -> npt.NDArray[np.float64]:
     """Score of the (grey) pattern at every position of the scene, float64
     of (H - h + 1) x (W - w + 1)."""
 
 def window_sums(
-    scene: Pixels, h: int, w: int, mask: Optional[Mask] = None
+    scene: _Pixels, h: int, w: int, mask: Optional[_Mask] = None
 ) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
     """Sums and sums of squares of the scene under an h x w window (over
     the mask's non-zero pixels) at every position."""
