@@ -125,6 +125,8 @@ PYBIND11_MODULE(_qsrch, m)
           py::arg("scene_mask") = py::none(), py::arg("mode") = "r2", doc::scoreMap);
     m.def("window_sums", &windowSums, py::arg("scene"), py::arg("h"), py::arg("w"), py::arg("mask") = py::none(),
           doc::windowSums);
-    // For leak checks: the library's heap blocks not yet freed.
+    // For tests of leaks and of failed allocations (on the calling thread).
     m.def("_blocks_in_use", [] { return qsys_memory_blocksInUse(); });
+    m.def("_allocation_count", [] { return qsys_memory_allocationCount(); });
+    m.def("_fail_allocation_after", [](int64_t n) { qsys_memory_failAfter(n); });
 }

@@ -95,3 +95,21 @@ def test_ten_thousand_calls_leak_nothing(board):
     assert [sys.getrefcount(a) for a in (model, pattern, small, mask)] == counts
     assert qsrch._qsrch._blocks_in_use() == blocks
     assert resident_bytes() - rss < 1 << 20
+
+
+@pytest.mark.parametrize("call", ["train", "find"])
+def test_every_failed_allocation_raises_and_leaks_nothing(call, board):
+    pattern, scene = board
+    model = qsrch.Model(pattern)
+    expected = model.find(scene, num=2)
+    work = {"train": lambda: qsrch.Model(pattern), "find": lambda: model.find(scene, num=2)}[call]
+    library = qsrch._qsrch
+    blocks, start = library._blocks_in_use(), library._allocation_count()
+    work()
+    for n in range(library._allocation_count() - start):
+        library._fail_allocation_after(n)
+        with pytest.raises(qsrch.OutOfMemoryError, match="QSYS_E_NO_MEMORY"):
+            work()
+    library._fail_allocation_after(-1)
+    assert library._blocks_in_use() == blocks
+    assert model.find(scene, num=2) == expected
