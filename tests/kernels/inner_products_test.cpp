@@ -31,7 +31,7 @@ const std::vector<Kernel> kKernels = {
 QTEST_KERNEL_PROPERTIES(InnerProducts, kKernels)
 
 // Position row r computes the columns of pair r * step, nothing else.
-TEST(InnerProducts, EndpointFormWritesOnlyListedColumns)
+TEST_P(InnerProducts, EndpointFormWritesOnlyListedColumns)
 {
     for (unsigned seed = 1; seed <= 20; ++seed) {
         std::mt19937 rng(seed);
