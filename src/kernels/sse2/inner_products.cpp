@@ -122,14 +122,15 @@ void holdRows(const PairRing& ring, const Shape& s, const qimg_windowConst& imag
     }
 }
 
-// The inner products of the 4 x Vectors positions from x in position row r,
-// one position per lane. Pairs is the pattern's pairs per row when known at
-// compile time (narrow patterns), else 0.
+// Writes the inner products of the 4 x Vectors positions from x in position
+// row r to out, one position per lane. Pairs is the pattern's pairs per row
+// when known at compile time (narrow patterns), else 0.
 template <int Vectors, int Pairs>
 void positionBlock(const PairRing& ring, const Shape& s, const uint32_t* patternPairs, int32_t r, int32_t x,
-                   __m128i (&acc)[Vectors])
+                   uint32_t* out)
 {
     const int32_t pairs = Pairs != 0 ? Pairs : s.pairs;
+    __m128i acc[Vectors];
     for (__m128i& a : acc) a = _mm_setzero_si128();
     int32_t slot = r % s.h;
     for (int32_t j = 0; j < s.h; ++j) {
@@ -144,15 +145,14 @@ void positionBlock(const PairRing& ring, const Shape& s, const uint32_t* pattern
         }
         if (++slot == s.h) slot = 0;
     }
+    unrolled<Vectors>([&](auto v) { store128(out + kLanes * v, acc[v]); });
 }
 
 template <int Pairs>
 void fullBlock(const PairRing& ring, const Shape& s, const uint32_t* patternPairs, int32_t r, int32_t x,
                uint32_t* out)
 {
-    __m128i acc[kBlockVectors];
-    positionBlock<kBlockVectors, Pairs>(ring, s, patternPairs, r, x, acc);
-    unrolled<kBlockVectors>([&](auto v) { store128(out + kLanes * v, acc[v]); });
+    positionBlock<kBlockVectors, Pairs>(ring, s, patternPairs, r, x, out);
 }
 
 // The last `count` (< kBlock) positions of a range: the lanes past them are
@@ -161,10 +161,8 @@ template <int Vectors>
 void lastBlock(const PairRing& ring, const Shape& s, const uint32_t* patternPairs, int32_t r, int32_t x,
                int32_t count, uint32_t* out)
 {
-    __m128i acc[Vectors];
-    positionBlock<Vectors, 0>(ring, s, patternPairs, r, x, acc);
     alignas(16) uint32_t lanes[kLanes * Vectors];
-    unrolled<Vectors>([&](auto v) { store128(lanes + kLanes * v, acc[v]); });
+    positionBlock<Vectors, 0>(ring, s, patternPairs, r, x, lanes);
     std::copy(lanes, lanes + count, out);
 }
 
