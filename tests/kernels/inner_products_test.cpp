@@ -57,6 +57,20 @@ TEST_P(InnerProducts, EndpointFormWritesOnlyListedColumns)
     }
 }
 
+// Tall patterns over wide images: the optimized path takes the position
+// columns in strips, whose seams must not show.
+TEST_P(InnerProducts, TallPatternsOverWideImages)
+{
+    for (const auto& [w, h, W] : std::vector<std::array<int, 3>>{{2, 2000, 90}, {3, 1500, 200}}) {
+        std::mt19937 rng(w);
+        const KernelCase c(rng, w, h, W, h + 2, 1, 1, 5);
+        for (const Kernel& k : kKernels) {
+            SCOPED_TRACE(k.name + ", " + c.describe());
+            k.expectExact(c);
+        }
+    }
+}
+
 // Forbidding "qsrch_innerProducts" turns only the integer form to its
 // generic path: the double form still takes its variant, seen in the
 // scratch it allocates (a dense 32-bit plane beyond 16 positions, pair rows
