@@ -67,7 +67,8 @@ TEST(DoubleForms, VariantScratchOnTheStackUpToSixteenPositions)
                                         }}};
     for (const Kernel& k : kKernels)
         if (k.name[0] == 'D') doubleForms.push_back(k);
-    for (const auto& [nx, ny, allocations] : {std::array<int, 3>{2, 2, 0}, {10, 10, 1}}) {
+    for (const auto& [nx, ny, allocations] :
+         {std::array<int, 3>{2, 2, 0}, {16, 1, 0}, {17, 1, 1}, {10, 10, 1}}) {
         std::mt19937 rng(nx);
         const KernelCase c(rng, 6, 4, 6 + nx - 1, 4 + ny - 1, 0.6, 0.6, 3);
         for (const Kernel& k : doubleForms) {
