@@ -174,7 +174,8 @@ using LastBlockFunction = void (*)(const PairRing&, const Shape&, const uint32_t
 void positionRange(const PairRing& ring, const Shape& s, const uint32_t* patternPairs, int32_t r, int32_t begin,
                    int32_t end, uint32_t* outRow)
 {
-    // Rows of narrow patterns unrolled whole.
+    // Patterns of at most 8 columns get their rows unrolled whole; their row
+    // stride plays no part, since the pattern is read once into pair words.
     static constexpr BlockFunction full[] = {fullBlock<0>, fullBlock<1>, fullBlock<2>, fullBlock<3>, fullBlock<4>};
     static constexpr LastBlockFunction last[] = {lastBlock<1>, lastBlock<2>, lastBlock<3>, lastBlock<4>,
                                                  lastBlock<5>, lastBlock<6>, lastBlock<7>, lastBlock<8>};
