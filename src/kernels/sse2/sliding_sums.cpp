@@ -13,10 +13,10 @@
 // - at most 4 x 4 positions: the band table of nine bands, its middle rows
 //   gathered as per-column totals;
 // - otherwise streaming running sums: each image row's horizontal window
-//   sums go to a ring of h + 1 rows, and running column totals add the row
-//   entering and subtract the row h above it, which leaves the ring. Each
-//   image row is read once and the scratch grows with the pattern's height,
-//   not the image's.
+//   sums go to a ring of h + 1 rows and, in the same pass, running column
+//   totals add them and subtract those of the row h above, which leaves the
+//   ring. Each image row is read once and the scratch grows with the
+//   pattern's height, not the image's.
 #include "kernels/sse2/sliding_sums.hpp"
 
 #include <qsrch/frame.h>
@@ -168,15 +168,46 @@ namespace {
 
 // ---- Streaming running sums -------------------------------------------------------
 
-// Horizontal window sums of one image row for the nx columns: the first
+// The columns of one image row's slot in the rings, the slot it replaces
+// there (row r - h) and the running totals; `windows` and `windowSquares`,
+// when set, receive the totals as the sums of a position row.
+struct RowStep {
+    uint32_t* sums;
+    uint32_t* squares;
+    const uint32_t* leavingSums;
+    const uint32_t* leavingSquares;
+    uint32_t* totals;
+    uint32_t* squareTotals;
+    uint32_t* windows;
+    uint32_t* windowSquares;
+
+    // Column x's horizontal sums enter, those of the row leaving go.
+    void slide(int32_t x, uint32_t sum, uint32_t sumSquares) const
+    {
+        sums[x] = sum, squares[x] = sumSquares;
+        totals[x] += sum - leavingSums[x], squareTotals[x] += sumSquares - leavingSquares[x];
+        if (windows != nullptr) windows[x] = totals[x], windowSquares[x] = squareTotals[x];
+    }
+    void slide(int32_t x, __m128i sum, __m128i sumSquares) const
+    {
+        store128(sums + x, sum), store128(squares + x, sumSquares);
+        const __m128i total = _mm_add_epi32(load128(totals + x), _mm_sub_epi32(sum, load128(leavingSums + x)));
+        const __m128i squareTotal =
+            _mm_add_epi32(load128(squareTotals + x), _mm_sub_epi32(sumSquares, load128(leavingSquares + x)));
+        store128(totals + x, total), store128(squareTotals + x, squareTotal);
+        if (windows != nullptr) store128(windows + x, total), store128(windowSquares + x, squareTotal);
+    }
+};
+
+// One image row: its horizontal window sums for the nx columns (the first
 // window's w pixels, then each next window as its left neighbour plus the
 // pixel entering at x + w - 1 minus the one leaving at x - 1, four windows
-// at a time as a running (prefix) sum of those differences.
-void horizontalSums(const uint8_t* row, int32_t w, int32_t nx, uint32_t* sums, uint32_t* squares)
+// at a time as a running sum of those differences) slide the totals down.
+void streamRow(const uint8_t* row, int32_t w, int32_t nx, const RowStep& step)
 {
     uint32_t sum = 0, sumSquares = 0;
     addRun(row, 0, w, sum, sumSquares);
-    sums[0] = sum, squares[0] = sumSquares;
+    step.slide(0, sum, sumSquares);
     const __m128i zero = _mm_setzero_si128();
     auto fourPixels = [&](const uint8_t* p) {
         int32_t bytes;
@@ -188,7 +219,7 @@ void horizontalSums(const uint8_t* row, int32_t w, int32_t nx, uint32_t* sums, u
         steps = _mm_add_epi32(steps, _mm_slli_si128(steps, 8));
         return _mm_add_epi32(steps, _mm_shuffle_epi32(before, _MM_SHUFFLE(3, 3, 3, 3)));
     };
-    __m128i lastSums = _mm_set1_epi32(static_cast<int>(sum)), lastSquares = _mm_set1_epi32(static_cast<int>(sumSquares));
+    __m128i sums = _mm_set1_epi32(static_cast<int>(sum)), squares = _mm_set1_epi32(static_cast<int>(sumSquares));
     int32_t x = 1;
     for (; x + 4 <= nx; x += 4) {
         const __m128i entering = fourPixels(row + x + w - 1), leaving = fourPixels(row + x - 1);
@@ -197,27 +228,16 @@ void horizontalSums(const uint8_t* row, int32_t w, int32_t nx, uint32_t* sums, u
         // (in, out) . (in, -out) = in^2 - out^2
         const __m128i squareDifference = _mm_madd_epi16(_mm_unpacklo_epi16(entering, leaving),
                                                         _mm_unpacklo_epi16(entering, _mm_sub_epi16(zero, leaving)));
-        lastSums = runningTotal(difference, lastSums);
-        lastSquares = runningTotal(squareDifference, lastSquares);
-        store128(sums + x, lastSums);
-        store128(squares + x, lastSquares);
+        sums = runningTotal(difference, sums);
+        squares = runningTotal(squareDifference, squares);
+        step.slide(x, sums, squares);
     }
-    sum = sums[x - 1], sumSquares = squares[x - 1];
+    sum = step.sums[x - 1], sumSquares = step.squares[x - 1];
     for (; x < nx; ++x) {
         sum += uint32_t{row[x + w - 1]} - row[x - 1];
         sumSquares += square(row[x + w - 1]) - square(row[x - 1]);
-        sums[x] = sum, squares[x] = sumSquares;
+        step.slide(x, sum, sumSquares);
     }
-}
-
-// totals += entering - leaving, four columns at a time, then one by one.
-void slideTotals(uint32_t* totals, const uint32_t* entering, const uint32_t* leaving, int32_t nx)
-{
-    int32_t x = 0;
-    for (; x + 4 <= nx; x += 4)
-        store128(totals + x,
-                 _mm_add_epi32(load128(totals + x), _mm_sub_epi32(load128(entering + x), load128(leaving + x))));
-    for (; x < nx; ++x) totals[x] += entering[x] - leaving[x];
 }
 
 // The scratch: rings of h + 1 rows of horizontal sums and of sums of
@@ -255,13 +275,12 @@ qsys_status streamingSums(const qimg_windowConst& pattern, const qimg_windowCons
     for (int32_t r = 0; r < image.height; ++r) {
         const size_t slot = static_cast<size_t>(r) % slots;
         const size_t leaving = r < h ? static_cast<size_t>(h) : (slot + 1) % slots;  // row r - h
-        horizontalSums(rowOf(image, r), w, grid.nx, rows.sumsOf(slot), rows.squaresOf(slot));
-        slideTotals(rows.totals, rows.sumsOf(slot), rows.sumsOf(leaving), grid.nx);
-        slideTotals(rows.squareTotals, rows.squaresOf(slot), rows.squaresOf(leaving), grid.nx);
-        if (r < h - 1) continue;
-        const size_t at = static_cast<size_t>(r - h + 1) * outStride;
-        std::memcpy(sumI + at, rows.totals, grid.nx * sizeof(uint32_t));
-        std::memcpy(sumISq + at, rows.squareTotals, grid.nx * sizeof(uint32_t));
+        const bool windowsDone = r >= h - 1;
+        const size_t at = windowsDone ? static_cast<size_t>(r - h + 1) * outStride : 0;
+        streamRow(rowOf(image, r), w, grid.nx,
+                  {rows.sumsOf(slot), rows.squaresOf(slot), rows.sumsOf(leaving), rows.squaresOf(leaving),
+                   rows.totals, rows.squareTotals, windowsDone ? sumI + at : nullptr,
+                   windowsDone ? sumISq + at : nullptr});
     }
     return frame.finish();
 }
