@@ -184,15 +184,17 @@ void MemcpyScene(benchmark::State& state)
 
 // The console report, then each optimized kernel's ratios: the generic
 // path's CPU time over the optimized one's, and the optimized time in
-// memcpys of the scene. Repetitions keep each benchmark's best time.
+// memcpys of the scene. Repetitions keep each benchmark's best time, or its
+// median when only aggregates are reported.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.error_occurred || (run.run_type != Run::RT_Iteration && !median)) continue;
             const double seconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            auto [entry, fresh] = best_.emplace(run.benchmark_name(), seconds);
+            auto [entry, fresh] = best_.emplace(run.run_name.str(), seconds);
             if (!fresh) entry->second = std::min(entry->second, seconds);
         }
         ConsoleReporter::ReportRuns(runs);
