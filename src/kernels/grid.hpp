@@ -97,4 +97,16 @@ void addBottomHalf(PositionGrid grid, T* out, uint32_t outStride, const T* botto
     }
 }
 
+// Copies the grid's positions between two layouts, converting each value
+// (32-bit sums widened to doubles).
+template <class From, class To>
+void copyPositions(PositionGrid grid, const From* from, uint32_t fromStride, To* to, uint32_t toStride)
+{
+    for (int32_t y = 0; y < grid.ny; ++y) {
+        const From* fromRow = from + static_cast<size_t>(y) * fromStride;
+        To* toRow = to + static_cast<size_t>(y) * toStride;
+        for (int32_t x = 0; x < grid.nx; ++x) toRow[x] = static_cast<To>(fromRow[x]);
+    }
+}
+
 }  // namespace qsrch

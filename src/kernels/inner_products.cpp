@@ -13,6 +13,7 @@
 #include "frame/dispatch.hpp"
 #include "kernels/generic/inner_products.hpp"
 #include "kernels/grid.hpp"
+#include "kernels/sse2/inner_products.hpp"
 
 using namespace qsrch;
 
@@ -53,8 +54,9 @@ qsrch_status qsrch_computeInnerProducts(const qimg_windowConst* pattern, const q
     PositionGrid grid = positionGrid(*pattern, *image);
     qsys_status status = pollAttention(grid.nx, grid.ny);
     if (failed(status)) return status;
-    return dispatch(u"qsrch_innerProducts", noOptimizedPath,
-                    [&] { return generic::innerProducts(pattern, image, out, outStride); });
+    return dispatch(
+        u"qsrch_innerProducts", [&] { return sse2::innerProducts(pattern, image, out, outStride); },
+        [&] { return generic::innerProducts(pattern, image, out, outStride); });
 }
 
 qsrch_status qsrch_DcomputeInnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image,
@@ -64,8 +66,9 @@ qsrch_status qsrch_DcomputeInnerProducts(const qimg_windowConst* pattern, const 
     qsys_status status = pollAttention(grid.nx, grid.ny);
     if (failed(status)) return status;
     if (needsHalfHeightSplit(*pattern)) return splitInnerProducts(*pattern, *image, grid, out, outStride);
-    return dispatch(u"qsrch_DinnerProducts", noOptimizedPath,
-                    [&] { return generic::DinnerProducts(pattern, image, out, outStride); });
+    return dispatch(
+        u"qsrch_DinnerProducts", [&] { return sse2::DinnerProducts(pattern, image, out, outStride); },
+        [&] { return generic::DinnerProducts(pattern, image, out, outStride); });
 }
 
 qsrch_status qsrch_computeInnerProductsUsingEndpoints(const qimg_windowConst* pattern,
@@ -78,9 +81,10 @@ qsrch_status qsrch_computeInnerProductsUsingEndpoints(const qimg_windowConst* pa
     // kernel does not count.
     qsys_status status = qsys_attention_check();
     if (failed(status)) return status;
-    return dispatch(u"qsrch_innerProductsUsingEndpoints", noOptimizedPath, [&] {
-        return generic::innerProductsUsingEndpoints(pattern, image, out, outStride, endpoints, step);
-    });
+    return dispatch(
+        u"qsrch_innerProductsUsingEndpoints",
+        [&] { return sse2::innerProductsUsingEndpoints(pattern, image, out, outStride, endpoints, step); },
+        [&] { return generic::innerProductsUsingEndpoints(pattern, image, out, outStride, endpoints, step); });
 }
 
 }  // extern "C"

@@ -16,6 +16,7 @@
 #include "kernels/grid.hpp"
 #include "kernels/internal.hpp"
 #include "kernels/scratch.hpp"
+#include "kernels/sse2/window_sums.hpp"
 
 namespace qsrch {
 namespace {
@@ -210,9 +211,10 @@ QSRCH_API qsrch_status qsrch_computeMaskSumISumISq(const qimg_windowConst* patte
     const PositionGrid grid = positionGrid(*patternMask, *image);
     const qsys_status attention = pollAttention(grid.nx, grid.ny);
     if (failed(attention)) return attention;
-    return dispatch(u"qsrch_computeMaskSumISumISq", noOptimizedPath, [&] {
-        return qsrch::maskSumISumISqGeneric(patternMask, image, sumI, sumISq, outStride);
-    });
+    return dispatch(
+        u"qsrch_computeMaskSumISumISq",
+        [&] { return qsrch::sse2::maskSumISumISq(patternMask, image, sumI, sumISq, outStride); },
+        [&] { return qsrch::maskSumISumISqGeneric(patternMask, image, sumI, sumISq, outStride); });
 }
 
 QSRCH_API qsrch_status qsrch_DcomputeMaskSumISumISq(const qimg_windowConst* patternMask,
@@ -225,9 +227,10 @@ QSRCH_API qsrch_status qsrch_DcomputeMaskSumISumISq(const qimg_windowConst* patt
     // An empty grid has nothing to split: it goes the plain way and writes nothing.
     if (qsrch::needsHalfHeightSplit(*patternMask) && !grid.empty())
         return qsrch::splitMaskSumISumISq(*patternMask, *image, grid, sumI, sumISq, outStride);
-    return dispatch(u"qsrch_DcomputeMaskSumISumISq", noOptimizedPath, [&] {
-        return qsrch::DmaskSumISumISqGeneric(patternMask, image, sumI, sumISq, outStride);
-    });
+    return dispatch(
+        u"qsrch_DcomputeMaskSumISumISq",
+        [&] { return qsrch::sse2::DmaskSumISumISq(patternMask, image, sumI, sumISq, outStride); },
+        [&] { return qsrch::DmaskSumISumISqGeneric(patternMask, image, sumI, sumISq, outStride); });
 }
 
 QSRCH_API qsrch_status qsrch_computeMaskPatSumPatSumSq(const qimg_windowConst* pattern,
@@ -240,10 +243,16 @@ QSRCH_API qsrch_status qsrch_computeMaskPatSumPatSumSq(const qimg_windowConst* p
     const PositionGrid grid = positionGrid(*pattern, *imageMask);
     const qsys_status attention = pollAttention(grid.nx, grid.ny);
     if (failed(attention)) return attention;
-    return dispatch(u"qsrch_computeMaskPatSumPatSumSq", noOptimizedPath, [&] {
-        return qsrch::maskPatSumPatSumSqGeneric(pattern, patternMask, imageMask, careCount, sumP,
-                                                sumPSq, outStride);
-    });
+    return dispatch(
+        u"qsrch_computeMaskPatSumPatSumSq",
+        [&] {
+            return qsrch::sse2::maskPatSumPatSumSq(pattern, patternMask, imageMask, careCount, sumP,
+                                                   sumPSq, outStride);
+        },
+        [&] {
+            return qsrch::maskPatSumPatSumSqGeneric(pattern, patternMask, imageMask, careCount, sumP,
+                                                    sumPSq, outStride);
+        });
 }
 
 QSRCH_API qsrch_status qsrch_DcomputeMaskPatSumPatSumSq(const qimg_windowConst* pattern,
@@ -258,10 +267,16 @@ QSRCH_API qsrch_status qsrch_DcomputeMaskPatSumPatSumSq(const qimg_windowConst* 
     if (qsrch::needsHalfHeightSplit(*pattern) && !grid.empty())
         return qsrch::splitMaskPatSumPatSumSq(*pattern, patternMask, *imageMask, grid, careCount,
                                               sumP, sumPSq, outStride);
-    return dispatch(u"qsrch_DcomputeMaskPatSumPatSumSq", noOptimizedPath, [&] {
-        return qsrch::patternStatistics(pattern, patternMask, imageMask, careCount, sumP, sumPSq,
-                                        outStride);
-    });
+    return dispatch(
+        u"qsrch_DcomputeMaskPatSumPatSumSq",
+        [&] {
+            return qsrch::sse2::DmaskPatSumPatSumSq(pattern, patternMask, imageMask, careCount, sumP,
+                                                    sumPSq, outStride);
+        },
+        [&] {
+            return qsrch::patternStatistics(pattern, patternMask, imageMask, careCount, sumP, sumPSq,
+                                            outStride);
+        });
 }
 
 // The endpoint list does not narrow the work: every position is computed.

@@ -14,10 +14,10 @@
 #include "kernels/generic/sliding_sums.hpp"
 #include "kernels/grid.hpp"
 #include "kernels/internal.hpp"
+#include "kernels/sse2/sliding_sums.hpp"
 
 using qsrch::dispatch;
 using qsrch::failed;
-using qsrch::noOptimizedPath;
 using qsrch::pollAttention;
 using qsrch::positionGrid;
 using qsrch::PositionGrid;
@@ -33,9 +33,10 @@ QSRCH_API qsrch_status qsrch_computeSumISumISq(const qimg_windowConst* pattern,
     const PositionGrid grid = positionGrid(*pattern, *image);
     const qsys_status attention = pollAttention(grid.nx, grid.ny);
     if (failed(attention)) return attention;
-    return dispatch(u"qsrch_computeSumISumISq", noOptimizedPath, [&] {
-        return qsrch::generic::computeSumISumISq(pattern, image, sumI, sumISq, outStride);
-    });
+    return dispatch(
+        u"qsrch_computeSumISumISq",
+        [&] { return qsrch::sse2::computeSumISumISq(pattern, image, sumI, sumISq, outStride); },
+        [&] { return qsrch::generic::computeSumISumISq(pattern, image, sumI, sumISq, outStride); });
 }
 
 // Reached only from the integer kernel's generic path, which has made sure
@@ -44,9 +45,10 @@ qsrch_status qsrch_computeSumISumISqLessThan4(const qimg_windowConst* pattern,
                                               const qimg_windowConst* image, uint32_t* sumI,
                                               uint32_t* sumISq, uint32_t outStride)
 {
-    return dispatch(u"qsrch_computeSumISumISqLessThan4", noOptimizedPath, [&] {
-        return qsrch::generic::computeSumISumISqLessThan4(pattern, image, sumI, sumISq, outStride);
-    });
+    return dispatch(
+        u"qsrch_computeSumISumISqLessThan4",
+        [&] { return qsrch::sse2::computeSumISumISqLessThan4(pattern, image, sumI, sumISq, outStride); },
+        [&] { return qsrch::generic::computeSumISumISqLessThan4(pattern, image, sumI, sumISq, outStride); });
 }
 
 QSRCH_API qsrch_status qsrch_DcomputeSumISumISq(const qimg_windowConst* pattern,

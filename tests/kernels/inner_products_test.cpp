@@ -1,5 +1,6 @@
-// Inner products against the brute force, the endpoint form's listed
-// columns, and the run-length list dilation.
+// Inner products against the brute force on both paths, the endpoint form's
+// listed columns, switching one kernel's optimized path, and the run-length
+// list dilation.
 #include "kernels/internal.hpp"
 #include "support/test_support.hpp"
 
@@ -31,13 +32,13 @@ const std::vector<Kernel> kKernels = {
 QTEST_KERNEL_PROPERTIES(InnerProducts, kKernels)
 
 // Position row r computes the columns of pair r * step, nothing else.
-TEST(InnerProducts, EndpointFormWritesOnlyListedColumns)
+TEST_P(InnerProducts, EndpointFormWritesOnlyListedColumns)
 {
     for (unsigned seed = 1; seed <= 20; ++seed) {
         std::mt19937 rng(seed);
         auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
         const int w = pick(1, 17), h = pick(1, 6), step = seed % 4 == 0 ? 0 : 1;
-        const KernelCase c(rng, w, h, w + pick(0, 16), h + pick(0, 8), 1, 1, 3);
+        const KernelCase c(rng, w, h, w + pick(0, seed % 2 ? 16 : 80), h + pick(0, 8), 1, 1, 3);
         std::vector<qstd_pair32> ranges;
         for (int r = 0; r < c.ny; ++r) {
             const int a = pick(0, c.nx), b = pick(0, c.nx);
@@ -53,6 +54,48 @@ TEST(InnerProducts, EndpointFormWritesOnlyListedColumns)
         expectOutput(o.u[0], c.outStride, c.nx, c.ny, [&](int64_t x, int64_t y) {
             return listed(ranges[y * step], x) ? ref[y * c.nx + x][kIp] : kSentinel;
         });
+    }
+}
+
+// Tall patterns over wide images: the optimized path takes the position
+// columns in strips, whose seams must not show.
+TEST_P(InnerProducts, TallPatternsOverWideImages)
+{
+    for (const auto& [w, h, W] : std::vector<std::array<int, 3>>{{2, 2000, 90}, {3, 1500, 200}}) {
+        std::mt19937 rng(w);
+        const KernelCase c(rng, w, h, W, h + 2, 1, 1, 5);
+        for (const Kernel& k : kKernels) {
+            SCOPED_TRACE(k.name + ", " + c.describe());
+            k.expectExact(c);
+        }
+    }
+}
+
+// Forbidding "qsrch_innerProducts" turns only the integer form to its
+// generic path: the double form still takes its variant, seen in the
+// scratch it allocates (a dense 32-bit plane beyond 16 positions, pair rows
+// beyond 4096 words), which the generic loops never do.
+TEST(InnerProductsSwitch, ForbiddingTheIntegerKernelLeavesTheDoubleOne)
+{
+    if (genericOnlyRun) GTEST_SKIP() << "this run forbids every optimized path";
+    struct Shape {
+        int w, h, W, H;
+        int64_t integerAllocations, doubleAllocations;
+    };
+    for (const Shape s : {Shape{5, 3, 6, 4, 0, 0}, {5, 3, 14, 12, 0, 1}, {8, 8, 600, 12, 1, 2}}) {
+        std::mt19937 rng(s.W);
+        const KernelCase c(rng, s.w, s.h, s.W, s.H, 1, 1, 2);
+        SCOPED_TRACE(c.describe());
+        auto allocations = [&](const Kernel& k) {
+            const int64_t before = qsys_memory_allocationCount();
+            k.expectExact(c);
+            return qsys_memory_allocationCount() - before;
+        };
+        EXPECT_EQ(allocations(kKernels[0]), s.integerAllocations);
+        InhibitSwitch inhibit({u"qsrch_innerProducts"});
+        EXPECT_EQ(allocations(kKernels[0]), 0);
+        EXPECT_EQ(allocations(kKernels[1]), s.doubleAllocations);
+        EXPECT_EQ(inhibit.asked(), (std::vector<std::u16string>{u"qsrch_innerProducts", u"qsrch_DinnerProducts"}));
     }
 }
 

@@ -1,6 +1,7 @@
-// Masked sliding sums against the brute force: the image sums under the
-// pattern mask, and the care count with the pattern sums over both masks,
-// given a pattern mask, none (null) or a mask record without pixels.
+// Masked sliding sums against the brute force on both paths: the image sums
+// under the pattern mask, and the care count with the pattern sums over both
+// masks, given a pattern mask, none (null) or a mask record without pixels;
+// and the scratch of the double forms' variants.
 #include "kernels/internal.hpp"
 #include "support/test_support.hpp"
 
@@ -53,5 +54,30 @@ std::vector<Kernel> allKernels()
 const std::vector<Kernel> kKernels = allKernels();
 
 QTEST_KERNEL_PROPERTIES(MaskedSums, kKernels)
+
+// The double forms' variants write the plane that becomes double as 32-bit
+// values to scratch and convert it: up to 16 positions on the stack, more in
+// a vector (the generic paths allocate nothing here).
+TEST(DoubleForms, VariantScratchOnTheStackUpToSixteenPositions)
+{
+    if (genericOnlyRun) GTEST_SKIP() << "this run forbids every optimized path";
+    std::vector<Kernel> doubleForms = {{"DcomputeInnerProducts", nullptr, kDoubleLast, {kIp},
+                                        [](const KernelCase& c, Outputs& o) {
+                                            return qsrch_DcomputeInnerProducts(&c.p, &c.i, o.d.data(), c.outStride);
+                                        }}};
+    for (const Kernel& k : kKernels)
+        if (k.name[0] == 'D') doubleForms.push_back(k);
+    for (const auto& [nx, ny, allocations] :
+         {std::array<int, 3>{2, 2, 0}, {16, 1, 0}, {17, 1, 1}, {10, 10, 1}}) {
+        std::mt19937 rng(nx);
+        const KernelCase c(rng, 6, 4, 6 + nx - 1, 4 + ny - 1, 0.6, 0.6, 3);
+        for (const Kernel& k : doubleForms) {
+            SCOPED_TRACE(k.name + ", " + c.describe());
+            const int64_t before = qsys_memory_allocationCount();
+            k.expectExact(c);
+            EXPECT_EQ(qsys_memory_allocationCount() - before, allocations);
+        }
+    }
+}
 
 }  // namespace

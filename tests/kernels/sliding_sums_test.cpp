@@ -1,5 +1,6 @@
-// Sliding image sums against the brute force over 8-bit and 16-bit images,
-// the band table against the running sums, and the one-window totals.
+// Sliding image sums against the brute force over 8-bit and 16-bit images on
+// both paths: the band table, the 3 x 3 grids and the running sums, and the
+// one-window totals.
 #include "kernels/internal.hpp"
 #include "support/test_support.hpp"
 
@@ -28,7 +29,7 @@ QTEST_KERNEL_PROPERTIES(SlidingSums, kKernels)
 
 // The band table serves grids of at most 4 x 4 positions in images of at
 // least 9 x 9 pixels, the running sums everything else; both are exact.
-TEST(SlidingSums, RouteChoice)
+TEST_P(SlidingSums, RouteChoice)
 {
     struct Route {
         int W, H, w, h;
@@ -36,11 +37,11 @@ TEST(SlidingSums, RouteChoice)
     };
     for (const Route r : {Route{40, 40, 37, 37, true}, {40, 40, 36, 36, false}, {8, 40, 5, 37, false},
                           {40, 8, 37, 5, false}, {9, 9, 9, 9, true}, {9, 12, 6, 9, true}, {12, 9, 8, 6, false},
-                          {260, 255, 257, 252, true}}) {
+                          {260, 255, 257, 252, true}, {4096, 10, 4093, 7, true}, {5000, 12, 4997, 9, true}}) {
         std::mt19937 rng(r.W * 131 + r.w);
         const KernelCase c(rng, r.w, r.h, r.W, r.H, 1, 1, 2);
         SCOPED_TRACE(c.describe());
-        InhibitSwitch inhibit;
+        InhibitSwitch inhibit(InhibitSwitch::recordOnly);
         for (const Kernel& k : kKernels)
             if (!(k.flags & kIntegerLimit && r.w * r.h > 0x10000)) k.expectExact(c);
         const auto& asked = inhibit.asked();
@@ -48,8 +49,35 @@ TEST(SlidingSums, RouteChoice)
     }
 }
 
+// 3 x 3 grids: images narrow or wide, short or tall (a one-row pattern
+// among them), rows 16 bytes apart or not.
+TEST_P(SlidingSums, ThreeByThreeGrids)
+{
+    for (const auto& [W, H, stride] : std::vector<std::array<int, 3>>{{7, 12, 16},
+                                                                     {8, 12, 16},
+                                                                     {8, 12, 9},
+                                                                     {9, 9, 32},
+                                                                     {20, 3, 32},
+                                                                     {20, 4, 32},
+                                                                     {300, 5, 304},
+                                                                     {12, 300, 16},
+                                                                     {258, 256, 272}}) {
+        std::mt19937 rng(W * 1000 + H);
+        Image8 image(W, H, stride);
+        image.randomize(rng);
+        const qimg_windowConst view = image.window(), size = image.window(0, 0, W - 2, H - 2);
+        SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H) + ", stride " + std::to_string(stride));
+        std::vector<uint32_t> sumI(3 * 5, kSentinel), sumISq(3 * 5, kSentinel);
+        ASSERT_EQ(qsrch_computeSumISumISq(&size, &view, sumI.data(), sumISq.data(), 5), QSRCH_OK);
+        for (Stat stat : {kSumI, kSumII})
+            expectOutput(stat == kSumI ? sumI : sumISq, 5, 3, 3, [&](int64_t x, int64_t y) {
+                return uint32_t(bruteStats<uint8_t>(size, nullptr, view, nullptr, int(x), int(y))[stat]);
+            });
+    }
+}
+
 // One window is a single statistic, never a scan: no poll.
-TEST(SlidingSums, OneWindowTotals)
+TEST_P(SlidingSums, OneWindowTotals)
 {
     for (const auto& [w, h] : std::vector<std::pair<int, int>>{
              {1, 1}, {7, 3}, {31, 9}, {256, 256}, {256, 257}, {5, 0}, {0, 5}, {300, 300}}) {
@@ -73,7 +101,7 @@ TEST(SlidingSums, OneWindowTotals)
 }
 
 // A caller scoring a single position may pass an output stride of 0.
-TEST(SlidingSums, SinglePositionWithOutputStrideZero)
+TEST_P(SlidingSums, SinglePositionWithOutputStrideZero)
 {
     std::mt19937 rng(5);
     Image8 image(8, 8, 11);

@@ -42,7 +42,7 @@ QTEST_KERNEL_PROPERTIES(WindowSums, kKernels)
 // Masks of 0x10000 pixels or more, with rows narrower than that, are scored
 // as half-height windows, recursively: one scratch block and two more polls
 // per split.
-TEST(WindowSums, DImageSumSqSplitsLargeMasksInHalves)
+TEST_P(WindowSums, DImageSumSqSplitsLargeMasksInHalves)
 {
     struct Split {
         int w, h, splits;

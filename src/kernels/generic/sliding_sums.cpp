@@ -247,9 +247,7 @@ qsys_status sumISumISqThroughIntegers(const qimg_windowConst* pattern,
         return frame.finish();
     if (frame.step(qsrch_computeSumISumISq(pattern, image, sumI, scratch, outStride)))
         return frame.finish();
-    for (int32_t y = 0; y < grid.ny; ++y)
-        for (int32_t x = 0; x < grid.nx; ++x)
-            sumISq[at(y, outStride, x)] = static_cast<double>(scratch[at(y, outStride, x)]);
+    copyPositions(grid, scratch, outStride, sumISq, outStride);
     return frame.finish();
 }
 

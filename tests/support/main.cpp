@@ -1,0 +1,22 @@
+// The test programs' main. With QSRCH_TEST_GENERIC_ONLY set (and not "0")
+// in the environment, every optimized kernel path is forbidden for the whole
+// run, so the suites also check the generic paths everywhere they reach.
+#include <cstdlib>
+#include <cstring>
+
+#include "support/test_support.hpp"
+
+namespace {
+
+int32_t forbidEverything(const uint16_t*) { return 1; }
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    const char* genericOnly = std::getenv("QSRCH_TEST_GENERIC_ONLY");
+    qtest::genericOnlyRun = genericOnly != nullptr && *genericOnly != '\0' && std::strcmp(genericOnly, "0") != 0;
+    if (qtest::genericOnlyRun) qprt_isOptimizationInhibitedFP = &forbidEverything;
+    return RUN_ALL_TESTS();
+}
