@@ -271,6 +271,49 @@ TEST(ParabolicFit, StepsTowardsAFittedPeakBeyondMaxOffset)
     }
 }
 
+// A ridge along a diagonal culminates beyond the cell of its strict maximum,
+// at (0.65, 0.3) or, mirrored, (-0.65, 0.3). Set up where the neighbour on
+// that side has a position beyond it inside the bounds, the fit steps there;
+// where that neighbour lies on the bounds' edge, the fitted peak stays at the
+// edge of the cell, still rounding to the maximum, at the ridge's highest
+// point along that edge.
+TEST(ParabolicFit, StrictMaximumStepsOnlyTowardsNeighboursWithRoom)
+{
+    const double kHalfCell = 0.498;
+    for (const double cx : {0.65, -0.65})
+        for (const int32_t x : {2, 3, 4, 5}) {  // positions 1 .. 6 in x are in bounds
+            SCOPED_TRACE(testing::Message() << "ridge top at " << cx << ", position " << x);
+            const double angle = cx > 0 ? 0.55 : 3.14159 - 0.55;
+            auto ridge = [&](double dx, double dy) {
+                const double u = std::cos(angle) * (dx - cx) + std::sin(angle) * (dy - 0.3);
+                const double v = -std::sin(angle) * (dx - cx) + std::cos(angle) * (dy - 0.3);
+                return -0.5 * (0.1 * u * u + 2 * v * v);
+            };
+            double values[9];
+            sample([&](double dx, double dy) { return std::exp(ridge(dx, dy)); }, values);
+            for (int k = 0; k < 9; ++k) ASSERT_TRUE(k == 4 || values[k] < values[4]) << "strict maximum";
+            qmath_peakDetectParabolicFitParams params;
+            ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
+            const qstd_pair32 at{x, 10};
+            const qstd_rect32 bounds{1, 0, 6, 20};
+            uint32_t valid[9];
+            ASSERT_EQ(qmath_peakDetectParabolicFitSetupArraysUsingBounds(&params, &at, &bounds, 0, values, valid),
+                      QSYS_OK);
+            qmath_vect offset;
+            qstd_pair32 step;
+            ASSERT_EQ(qmath_peakDetectParabolicFit(values, valid, &params, &offset, &step, nullptr), QSYS_OK);
+            const bool room = cx > 0 ? x + 2 < bounds.x + bounds.width : x - 2 >= bounds.x;
+            if (room) {
+                expectFit({offset, step}, cx, 0.3, cx > 0 ? 1 : -1, 1e-9);
+                continue;
+            }
+            EXPECT_EQ(offset.x, std::copysign(kHalfCell, cx));
+            EXPECT_EQ(qmath_double_round(x + offset.x + 0.001), x);
+            EXPECT_TRUE(step.first == 0 && step.second == 0);
+            for (double dy : {-0.01, 0.01}) EXPECT_GT(ridge(offset.x, offset.y), ridge(offset.x, offset.y + dy));
+        }
+}
+
 // Invalid, NaN or infinite neighbours leave their axis at 0 and are never
 // read; a flat or bowl-shaped neighbourhood is not fitted.
 TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
