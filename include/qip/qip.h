@@ -41,17 +41,18 @@ QSIB_API qsys_status qip_pelHistogramStat_std(const uint32_t* histogram, uint32_
  * report the exact linear map from the reduced pixel grid to the grid of
  * the frame the source's transform maps into. */
 
-/* Smooths the 8-bit source view with a 5-tap binomial kernel (1 4 6 4 1)/16
- * in each direction and keeps every second pixel: destination pixel (x, y)
- * is the smoothed source at (2x, 2y), rounded to the nearest grey level.
+/* Smooths the 8-bit source view with the 4-tap binomial kernel (1 3 3 1)/8
+ * in each direction over source pixels 2x - 1 .. 2x + 2: destination pixel
+ * (x, y) is the smoothed source at (2x + 0.5, 2y + 0.5), the centre of its
+ * 2 x 2 block, rounded to the nearest grey level.
  * The destination view must be floor(w / 2) by floor(h / 2)
  * (QIMG_E_SIZE_MISMATCH otherwise) and must not overlap the source. Near
  * the border the kernel is renormalised over the source pixels that exist;
  * nothing outside the view is read, and nothing outside the destination
  * view is written. Both views need 8-bit pixels (QIMG_E_UNBOUND,
  * QIMG_E_BAD_DEPTH).
- * destinationTransformOut = sourceTransform after (p -> 2p); it may be
- * sourceTransform itself. */
+ * destinationTransformOut = sourceTransform after (p -> 2p + 0.5); it may
+ * be sourceTransform itself. */
 QSIB_API qsys_status qip_gauss2_smoothWindow8_8(const qimg_windowConst* source,
                                                 const qmath_xformLinear* sourceTransform,
                                                 qimg_window* destination,

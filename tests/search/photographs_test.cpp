@@ -22,6 +22,9 @@ const struct PhotoCase {
 } kCases[] = {
     {"a refined peak fitted beyond half a position, onto the edge of its region, where re-detection found none",
      "immunohistochemistry-16x16", 22.458, 29.068, 1.0f},
+    {"the halving reducer mixed the pattern's surroundings into the start level, where the match then peaked a "
+     "position away, outside the neighbourhood refined on the next level",
+     "camera-16x16", 14.0, 25.0, 1.0f},
 };
 
 }  // namespace
