@@ -112,11 +112,13 @@ QSIB_API qsys_status qstd_vector_qip_detectedPeak_getBeginSizeConst(const qstd_v
  * inside the rectangle are reported, but every neighbour inside the view
  * counts, so a margin around the rectangle decides whether its border
  * positions are peaks.
- * A plateau is an 8-connected set of positions of one value; it is a peak
- * when each of its neighbours in the view is lower, and it is reported once,
- * at its first position in row-major order inside the rectangle (that passes
- * the care limit). A single position is a plateau of its own. NaN values
- * never peak, and a NaN neighbour does not count.
+ * Neighbours are the 4 along the axes: a position on a diagonal ridge is a
+ * peak even beside a higher diagonal neighbour. A plateau is a 4-connected
+ * set of positions of one value; it is a peak when each of its neighbours in
+ * the view is lower, and it is reported once, at its first position in
+ * row-major order inside the rectangle (that passes the care limit). A
+ * single position is a plateau of its own. NaN values never peak, and a NaN
+ * neighbour does not count.
  * Peaks come strongest first (equal values in row-major order), with their
  * position as integers and as doubles in the view's frame. peaksOut (elements qip_detectedPeak) is
  * replaced. QIMG_E_UNBOUND for a view without pixels, QIMG_E_BAD_DEPTH for

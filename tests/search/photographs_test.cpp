@@ -25,6 +25,8 @@ const struct PhotoCase {
     {"the halving reducer mixed the pattern's surroundings into the start level, where the match then peaked a "
      "position away, outside the neighbourhood refined on the next level",
      "camera-16x16", 14.0, 25.0, 1.0f},
+    {"the detector kept only the higher of two diagonal neighbours on the start level's ridge, the one farther "
+     "from the match", "coffee-16x16", 9.143, 14.358, 1.0f},
 };
 
 }  // namespace
@@ -46,7 +48,8 @@ TEST(Photographs, SearchFindsWhatExhaustiveCorrelationFinds)
         run.confusionThreshold = c.confusionThreshold;
         ResultSet set;
         ASSERT_EQ(qsrch_run(model.get(), sceneImage.cget(), &run, set.get()), QSRCH_OK);
-        ASSERT_EQ(set->count, 1);
+        EXPECT_EQ(set->count, 1);
+        if (set->count < 1) continue;
         const qmath_vect found = set->entries[0].point;
         EXPECT_LE(std::hypot(found.x - c.x, found.y - c.y), 1.0) << "found at " << found.x << ", " << found.y;
     }

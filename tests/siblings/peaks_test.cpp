@@ -37,9 +37,10 @@ PeakKey key(const qip_detectedPeak& p)
     return {p.integerPosition.first, p.integerPosition.second, p.position.x, p.position.y, p.value, p.flags};
 }
 
-// Labels every plateau of the view (8-connected equal values), decides which
-// are maxima, and reports each maximal plateau at its first position inside
-// the rectangle that passes threshold and care limit.
+// Labels every plateau of the view (equal values connected along the axes),
+// decides which are maxima against their axis neighbours, and reports each
+// maximal plateau at its first position inside the rectangle that passes
+// threshold and care limit, strongest first.
 std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, double threshold, const Care* care)
 {
     const int32_t w = s.width, h = s.height;
@@ -54,12 +55,13 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
         for (label[start] = id; !todo.empty();) {
             const int32_t x = todo.back() % w, y = todo.back() / w;
             todo.pop_back();
-            for (int32_t ny = std::max(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny)
-                for (int32_t nx = std::max(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
-                    maximal &= !(s.at(nx, ny) > v);
-                    if (s.at(nx, ny) != v || label[ny * w + nx] >= 0) continue;
-                    label[ny * w + nx] = id, todo.push_back(ny * w + nx);
-                }
+            for (const auto& [dx, dy] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}}) {
+                const int32_t nx = x + dx, ny = y + dy;
+                if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
+                maximal &= !(s.at(nx, ny) > v);
+                if (s.at(nx, ny) != v || label[ny * w + nx] >= 0) continue;
+                label[ny * w + nx] = id, todo.push_back(ny * w + nx);
+            }
         }
         isMax.push_back(maximal);
     }
