@@ -119,8 +119,10 @@ QSIB_API qsys_status qstd_vector_qip_detectedPeak_getBeginSizeConst(const qstd_v
  * row-major order inside the rectangle (that passes the care limit). A
  * single position is a plateau of its own. NaN values never peak, and a NaN
  * neighbour does not count.
- * Peaks come strongest first (equal values in row-major order), with their
- * position as integers and as doubles in the view's frame. peaksOut (elements qip_detectedPeak) is
+ * Peaks come highest first, by the value raised by the parabola through the
+ * two neighbours of each axis that has both in the view (equal heights by
+ * value, then in row-major order), with their position as integers and as
+ * doubles in the view's frame. peaksOut (elements qip_detectedPeak) is
  * replaced. QIMG_E_UNBOUND for a view without pixels, QIMG_E_BAD_DEPTH for
  * another depth than QIMG_DEPTH_64F. */
 QSIB_API qsys_status qip_detectPeaksDWithWindow(const qimg_windowConst* space,

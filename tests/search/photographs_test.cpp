@@ -27,6 +27,8 @@ const struct PhotoCase {
      "camera-16x16", 14.0, 25.0, 1.0f},
     {"the detector kept only the higher of two diagonal neighbours on the start level's ridge, the one farther "
      "from the match", "coffee-16x16", 9.143, 14.358, 1.0f},
+    {"the match sat half way between start-level positions, sampled below its top and ranked behind a lesser "
+     "peak, which reached the confusion threshold first", "camera-32x32", 19.0, 46.0, 0.5f},
 };
 
 }  // namespace

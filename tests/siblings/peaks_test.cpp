@@ -40,7 +40,8 @@ PeakKey key(const qip_detectedPeak& p)
 // Labels every plateau of the view (equal values connected along the axes),
 // decides which are maxima against their axis neighbours, and reports each
 // maximal plateau at its first position inside the rectangle that passes
-// threshold and care limit, strongest first.
+// threshold and care limit, highest first: the value raised by the parabola
+// through both neighbours of each axis that has them.
 std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, double threshold, const Care* care)
 {
     const int32_t w = s.width, h = s.height;
@@ -66,7 +67,7 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
         isMax.push_back(maximal);
     }
     std::vector<bool> reported(isMax.size(), false);
-    std::vector<PeakKey> peaks;
+    std::vector<std::pair<double, PeakKey>> ranked;
     for (int64_t ry = rect.y; ry < int64_t(rect.y) + rect.height; ++ry)
         for (int64_t rx = rect.x; rx < int64_t(rect.x) + rect.width; ++rx) {
             const int32_t x = int32_t(rx - s.originX), y = int32_t(ry - s.originY);
@@ -77,11 +78,20 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
             reported[id] = true;
             const uint32_t flags = (x == 0 ? QIP_PEAK_AT_LEFT : 0) | (x == w - 1 ? QIP_PEAK_AT_RIGHT : 0) |
                                    (y == 0 ? QIP_PEAK_AT_TOP : 0) | (y == h - 1 ? QIP_PEAK_AT_BOTTOM : 0);
-            peaks.emplace_back(int32_t(rx), int32_t(ry), double(rx), double(ry), s.at(x, y), flags);
+            double height = s.at(x, y);
+            for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}}) {
+                if (x - dx < 0 || y - dy < 0 || x + dx >= w || y + dy >= h) continue;
+                const double a = s.at(x - dx, y - dy), c = s.at(x + dx, y + dy), bend = 2 * s.at(x, y) - a - c;
+                if (bend > 0) height += (c - a) * (c - a) / (8 * bend);
+            }
+            ranked.emplace_back(height, PeakKey{int32_t(rx), int32_t(ry), double(rx), double(ry), s.at(x, y), flags});
         }
-    // Strongest first; the scan's row-major order among equals.
-    std::stable_sort(peaks.begin(), peaks.end(),
-                     [](const PeakKey& a, const PeakKey& b) { return std::get<4>(a) > std::get<4>(b); });
+    // The scan's row-major order among equal heights and values.
+    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : std::get<4>(a.second) > std::get<4>(b.second);
+    });
+    std::vector<PeakKey> peaks;
+    for (const auto& r : ranked) peaks.push_back(r.second);
     return peaks;
 }
 
