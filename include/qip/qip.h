@@ -41,17 +41,18 @@ QSIB_API qsys_status qip_pelHistogramStat_std(const uint32_t* histogram, uint32_
  * report the exact linear map from the reduced pixel grid to the grid of
  * the frame the source's transform maps into. */
 
-/* Smooths the 8-bit source view with a 5-tap binomial kernel (1 4 6 4 1)/16
- * in each direction and keeps every second pixel: destination pixel (x, y)
- * is the smoothed source at (2x, 2y), rounded to the nearest grey level.
+/* Smooths the 8-bit source view with the 4-tap binomial kernel (1 3 3 1)/8
+ * in each direction over source pixels 2x - 1 .. 2x + 2: destination pixel
+ * (x, y) is the smoothed source at (2x + 0.5, 2y + 0.5), the centre of its
+ * 2 x 2 block, rounded to the nearest grey level.
  * The destination view must be floor(w / 2) by floor(h / 2)
  * (QIMG_E_SIZE_MISMATCH otherwise) and must not overlap the source. Near
  * the border the kernel is renormalised over the source pixels that exist;
  * nothing outside the view is read, and nothing outside the destination
  * view is written. Both views need 8-bit pixels (QIMG_E_UNBOUND,
  * QIMG_E_BAD_DEPTH).
- * destinationTransformOut = sourceTransform after (p -> 2p); it may be
- * sourceTransform itself. */
+ * destinationTransformOut = sourceTransform after (p -> 2p + 0.5); it may
+ * be sourceTransform itself. */
 QSIB_API qsys_status qip_gauss2_smoothWindow8_8(const qimg_windowConst* source,
                                                 const qmath_xformLinear* sourceTransform,
                                                 qimg_window* destination,
@@ -111,13 +112,17 @@ QSIB_API qsys_status qstd_vector_qip_detectedPeak_getBeginSizeConst(const qstd_v
  * inside the rectangle are reported, but every neighbour inside the view
  * counts, so a margin around the rectangle decides whether its border
  * positions are peaks.
- * A plateau is an 8-connected set of positions of one value; it is a peak
- * when each of its neighbours in the view is lower, and it is reported once,
- * at its first position in row-major order inside the rectangle (that passes
- * the care limit). A single position is a plateau of its own. NaN values
- * never peak, and a NaN neighbour does not count.
- * Peaks come strongest first (equal values in row-major order), with their
- * position as integers and as doubles in the view's frame. peaksOut (elements qip_detectedPeak) is
+ * Neighbours are the 4 along the axes: a position on a diagonal ridge is a
+ * peak even beside a higher diagonal neighbour. A plateau is a 4-connected
+ * set of positions of one value; it is a peak when each of its neighbours in
+ * the view is lower, and it is reported once, at its first position in
+ * row-major order inside the rectangle (that passes the care limit). A
+ * single position is a plateau of its own. NaN values never peak, and a NaN
+ * neighbour does not count.
+ * Peaks come highest first, by the value raised by the parabola through the
+ * two neighbours of each axis that has both in the view (equal heights by
+ * value, then in row-major order), with their position as integers and as
+ * doubles in the view's frame. peaksOut (elements qip_detectedPeak) is
  * replaced. QIMG_E_UNBOUND for a view without pixels, QIMG_E_BAD_DEPTH for
  * another depth than QIMG_DEPTH_64F. */
 QSIB_API qsys_status qip_detectPeaksDWithWindow(const qimg_windowConst* space,

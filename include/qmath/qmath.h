@@ -90,6 +90,11 @@ QSIB_API int32_t qmath_double_epsilonEqual(double a, double b, double tolerance)
 typedef struct qmath_peakDetectParabolicFitParams {
     uint32_t separable; /* 1 (default): from the centre row and column; 0: a 2-D quadric */
     double maxOffset;   /* 0.5: offsets beyond this become an integer step */
+    /* How far the fitted peak of a strict maximum may lie from the integer
+     * position towards -x, +x, -y and +y: 1 (construct) or, where setup
+     * finds that the neighbour on that side lies on the edge of the bounds,
+     * 0.498, so that the fitted position rounds to the maximum itself. */
+    double reach[4];
 } qmath_peakDetectParabolicFitParams;
 
 QSIB_API qsys_status qmath_peakDetectParabolicFitParams_construct(
@@ -99,10 +104,12 @@ QSIB_API qsys_status qmath_peakDetectParabolicFitParams_destruct(
 /* Marks valid[k] = 1 for the neighbours that lie inside `bounds` and are
  * not ruled out by the detector's edge flags (QIP_PEAK_AT_* bits), 0 for
  * the others; the centre is always valid. A flag rules out the whole side
- * (QIP_PEAK_AT_LEFT the three neighbours at dx = -1, and so on). values is
- * neither read nor written. */
+ * (QIP_PEAK_AT_LEFT the three neighbours at dx = -1, and so on). Sets
+ * params->reach for the position: a side whose neighbour has no position
+ * beyond it inside the bounds gets 0.498. values is neither read nor
+ * written. */
 QSIB_API qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
-    const qmath_peakDetectParabolicFitParams* params, const qstd_pair32* position,
+    qmath_peakDetectParabolicFitParams* params, const qstd_pair32* position,
     const qstd_rect32* bounds, uint32_t flags, double values[9], uint32_t valid[9]);
 /* offsetOut: the fitted peak's offset from the integer position. With
  * separable set, each axis takes its slope and curvature from the centre
@@ -114,10 +121,13 @@ QSIB_API qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
  * it uses are positive (corners only when at least 3% of the centre), so a
  * Gaussian-shaped peak is located exactly; else on the values.
  * An axis with an unusable neighbour, a value that is not finite, or no
- * downward curvature keeps offset 0 and step 0. The offset is clamped to
- * [-1, 1]; where it exceeds maxOffset, stepOut is the step (+1 or -1) to the
- * neighbour nearer the fitted peak, and offsetOut stays the offset from the
- * original integer position, step included. reserved must be NULL. */
+ * downward curvature keeps offset 0 and step 0. The offset is kept within
+ * [-1, 1], and, when the centre is higher than every valid neighbour, within
+ * params->reach: a fitted peak beyond that is taken at the highest point of
+ * the fitted surface within it. Where the offset exceeds maxOffset, stepOut
+ * is the step (+1 or -1) to the neighbour nearer the fitted peak, and
+ * offsetOut stays the offset from the original integer position, step
+ * included. reserved must be NULL. */
 QSIB_API qsys_status qmath_peakDetectParabolicFit(const double values[9], const uint32_t valid[9],
                                                   const qmath_peakDetectParabolicFitParams* params,
                                                   qmath_vect* offsetOut, qstd_pair32* stepOut,

@@ -32,7 +32,7 @@ QSRCH_DECLARE_VECTOR_FAMILY(qsrch_detectedPosePeak)
  * of the window, a rectangle of the image in its pixel frame), finds the
  * local maxima whose score passes peakThreshold and writes one pose peak per
  * maximum to peaksOut (resized to their number, in the detector's order,
- * strongest first):
+ * highest first by the height interpolated between grid positions):
  * recomputed score, sub-pixel position, integer position, contrast,
  * brightness and care count. Positions are candidate positions of the image
  * view (pattern pixel (0, 0) over image pixel (x, y)). A window reports only

@@ -29,9 +29,10 @@ QSRCH_DECLARE_VECTOR_FAMILY_OF(vector_qsrch_normcorr_result, qstd_vector_qsrch_n
  * Each run function searches an image for the trained pattern and resizes
  * results to the instances found, best first (at most numToFind of them,
  * unless the model has a single level searched without overlap test, when
- * every peak of level 0 is reported, in the peak detector's order: strongest
- * first, its scores before refinement deciding). Checks, in order: the image
- * (every plane of a three-plane image) is bound, QSRCH_E_IMAGE_UNBOUND; its
+ * every peak of level 0 is reported, in the peak detector's order: highest
+ * first, by the peak's height between grid positions interpolated from its
+ * scores before refinement). Checks, in order: the image (every plane of a
+ * three-plane image) is bound, QSRCH_E_IMAGE_UNBOUND; its
  * client-from-image transform is linear, QSRCH_E_NONLINEAR_XFORM; the model
  * is trained, QSRCH_E_NOT_TRAINED; the run parameters are valid; the image
  * is larger than the pattern, QSRCH_E_IMAGE_TOO_SMALL (an image of exactly

@@ -1,18 +1,23 @@
-// Reduction by two: the 5-tap binomial (1 4 6 4 1) / 16 in each direction,
-// sampled at the even source pixels, so destination pixel (x, y) is the
-// smoothed source at (2x, 2y) and the reduced grid maps by p -> 2p.
+// Reduction by two: the 4-tap binomial (1 3 3 1) / 8 in each direction over
+// source pixels 2x - 1 .. 2x + 2, so destination pixel (x, y) is the
+// smoothed source at (2x + 0.5, 2y + 0.5) and the reduced grid maps by
+// p -> 2p + 0.5. Of the binomials that smooth before subsampling by two this
+// one reaches least far: a destination pixel mixes in one source pixel
+// beyond its own 2 x 2 block on each side, so a pattern and a scene that
+// holds it reduce to nearly the same pixels even near the pattern's border,
+// where the scene's reduction also sees the pattern's surroundings.
 //
 // Arithmetic, all exact integers: for destination row y the source rows
-// 2y - 2 .. 2y + 2 that exist are summed with their weights into a row of
-// 16-bit column sums (at most 255 * 16); that row is filtered at the even
-// columns (at most 255 * 256, still 16 bits) and divided by the total weight
+// 2y - 1 .. 2y + 2 that exist are summed with their weights into a row of
+// 16-bit column sums (at most 255 * 8); that row is filtered at the odd
+// columns (at most 255 * 64, still 16 bits) and divided by the total weight
 // of the taps used, rounding halves up. Away from the border the total is
-// 256, a shift. Near it only the taps over existing pixels count and the
+// 64, a shift. Near it only the taps over existing pixels count and the
 // division is by their weight: the kernel is renormalised, a constant image
 // stays constant to the last grey level, and nothing outside the view is
 // read. Columns go first so the horizontal work, the part with stride-2
 // access, runs once per destination row rather than once per source row;
-// the five source rows are read straight from the view.
+// the four source rows are read straight from the view.
 #include "qip/internal.hpp"
 
 #include <cstdint>
@@ -21,20 +26,20 @@ namespace {
 
 using qip_detail::check8;
 
-constexpr uint32_t kTap[5] = {1, 4, 6, 4, 1};
+constexpr uint32_t kTap[4] = {1, 3, 3, 1};
 
-// First and one-past-last destination index whose five taps all exist in a
-// source extent of n pixels: 2x - 2 >= 0 and 2x + 2 <= n - 1.
+// First and one-past-last destination index whose four taps all exist in a
+// source extent of n pixels: 2x - 1 >= 0 and 2x + 2 <= n - 1.
 int32_t interiorBegin() { return 1; }
 int32_t interiorEnd(int32_t n) { return n >= 3 ? (n - 1) / 2 : 0; }
 
-// Weighted sum and total weight of the taps around source column 2x that
-// exist in a row of w column sums.
+// Weighted sum and total weight of the taps around source column 2x + 0.5
+// that exist in a row of w column sums.
 uint32_t borderSum(const uint16_t* sums, int32_t w, int32_t x, uint32_t* weightOut)
 {
     uint32_t sum = 0, weight = 0;
-    for (int32_t k = 0; k < 5; ++k) {
-        int32_t i = 2 * x - 2 + k;
+    for (int32_t k = 0; k < 4; ++k) {
+        int32_t i = 2 * x - 1 + k;
         if (i < 0 || i >= w) continue;
         sum += kTap[k] * sums[i];
         weight += kTap[k];
@@ -56,19 +61,17 @@ uint32_t columnSums(const qimg_windowConst& s, int32_t y, uint16_t* sums)
         return static_cast<const uint8_t*>(s.firstPixel) + static_cast<ptrdiff_t>(r) * s.rowStride;
     };
     if (y >= interiorBegin() && y < interiorEnd(s.height)) {
-        const uint8_t* r0 = rowOf(2 * y - 2);
-        const uint8_t* r1 = rowOf(2 * y - 1);
-        const uint8_t* r2 = rowOf(2 * y);
-        const uint8_t* r3 = rowOf(2 * y + 1);
-        const uint8_t* r4 = rowOf(2 * y + 2);
-        for (int32_t i = 0; i < w; ++i)
-            sums[i] = static_cast<uint16_t>(r0[i] + r4[i] + 4 * (r1[i] + r3[i]) + 6 * r2[i]);
-        return 16;
+        const uint8_t* r0 = rowOf(2 * y - 1);
+        const uint8_t* r1 = rowOf(2 * y);
+        const uint8_t* r2 = rowOf(2 * y + 1);
+        const uint8_t* r3 = rowOf(2 * y + 2);
+        for (int32_t i = 0; i < w; ++i) sums[i] = static_cast<uint16_t>(r0[i] + r3[i] + 3 * (r1[i] + r2[i]));
+        return 8;
     }
     uint32_t weight = 0;
     for (int32_t i = 0; i < w; ++i) sums[i] = 0;
-    for (int32_t k = 0; k < 5; ++k) {
-        int32_t r = 2 * y - 2 + k;
+    for (int32_t k = 0; k < 4; ++k) {
+        int32_t r = 2 * y - 1 + k;
         if (r < 0 || r >= s.height) continue;
         const uint8_t* row = rowOf(r);
         const uint16_t tap = static_cast<uint16_t>(kTap[k]);
@@ -83,18 +86,18 @@ void reduceRow(const uint16_t* sums, int32_t w, uint32_t rowWeight, uint8_t* out
     const int32_t begin = interiorBegin() < dw ? interiorBegin() : dw;
     int32_t end = interiorEnd(w) < dw ? interiorEnd(w) : dw;
     if (end < begin) end = begin;
-    if (rowWeight == 16) {
-        // 16-bit lanes suffice: the sum is at most 255 * 256 + 128.
+    if (rowWeight == 8) {
+        // 16-bit lanes suffice: the sum is at most 255 * 64 + 32.
         for (int32_t x = begin; x < end; ++x) {
             const uint16_t* v = sums + 2 * x;
-            uint16_t sum = static_cast<uint16_t>(v[-2] + v[2] + 4 * (v[-1] + v[1]) + 6 * v[0] + 128);
-            out[x] = static_cast<uint8_t>(sum >> 8);
+            uint16_t sum = static_cast<uint16_t>(v[-1] + v[2] + 3 * (v[0] + v[1]) + 32);
+            out[x] = static_cast<uint8_t>(sum >> 6);
         }
     } else {
-        const uint32_t weight = 16 * rowWeight;
+        const uint32_t weight = 8 * rowWeight;
         for (int32_t x = begin; x < end; ++x) {
             const uint16_t* v = sums + 2 * x;
-            uint32_t sum = v[-2] + v[2] + 4u * (v[-1] + v[1]) + 6u * v[0];
+            uint32_t sum = v[-1] + v[2] + 3u * (v[0] + v[1]);
             out[x] = roundedQuotient(sum, weight);
         }
     }
@@ -135,6 +138,6 @@ extern "C" qsys_status qip_gauss2_smoothWindow8_8(const qimg_windowConst* source
     }
 
     qmath_xformLinear doubled;
-    qmath_xformLinear_initScaleShift(&doubled, 2.0, 2.0, 0.0, 0.0);
+    qmath_xformLinear_initScaleShift(&doubled, 2.0, 2.0, 0.5, 0.5);
     return qmath_xformLinear_initCompose(destinationTransformOut, sourceTransform, &doubled);
 }

@@ -1,12 +1,24 @@
 // Peak detection on score spaces of doubles.
 //
-// One row-major pass over the rectangle; a value is compared with its 8
-// neighbours only when it passes the threshold (and the care limit). A value
-// with no equal neighbour is decided on the spot. A value with an equal
-// neighbour belongs to a plateau, which is flooded once: every member is
-// marked as seen, the plateau is a peak only when none of its neighbours is
-// higher, and it is reported at the first member the scan meets. The peaks
-// are then ordered by value.
+// One row-major pass over the rectangle; a value is compared with its 4
+// neighbours along the axes only when it passes the threshold (and the care
+// limit). A value with no equal neighbour is decided on the spot. A value
+// with an equal neighbour belongs to a plateau, which is flooded once: every
+// member is marked as seen, the plateau is a peak only when none of its
+// neighbours is higher, and it is reported at the first member the scan
+// meets.
+//
+// Why the axes alone: a peak elongated along a diagonal leaves two nearly
+// equal tops on diagonal neighbours, and the true top often lies nearer the
+// lower of the two. Comparing with the diagonals too would report only the
+// higher one; a search that follows each peak in a small neighbourhood on
+// finer levels then loses the match whenever it went the wrong way.
+//
+// The peaks are ordered by their height between grid positions: the value
+// raised by the parabola through each axis's two neighbours. A match that
+// falls half way between positions of a coarse space is sampled below its
+// top, and would otherwise be ranked behind lesser peaks that happen to sit
+// on the grid.
 #include "qip/internal.hpp"
 
 #include <algorithm>
@@ -15,8 +27,8 @@
 
 namespace {
 
-constexpr int kNeighbourDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
-constexpr int kNeighbourDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+constexpr int kNeighbourDx[4] = {-1, 1, 0, 0};
+constexpr int kNeighbourDy[4] = {0, 0, -1, 1};
 
 using qip_detail::HeapBlock;
 
@@ -47,7 +59,7 @@ public:
             --depth;
             const int32_t* member = static_cast<const int32_t*>(stack_.block) + 2 * depth;
             const int32_t mx = member[0], my = member[1];
-            for (int k = 0; k < 8 && !QSYS_FAILED(s); ++k) {
+            for (int k = 0; k < 4 && !QSYS_FAILED(s); ++k) {
                 const int32_t nx = mx + kNeighbourDx[k], ny = my + kNeighbourDy[k];
                 if (nx < 0 || ny < 0 || nx >= space_.width || ny >= space_.height) continue;
                 const double n = space_.at(nx, ny);
@@ -116,6 +128,55 @@ uint32_t edgeFlags(const Space& space, int32_t x, int32_t y)
     return flags;
 }
 
+// What the parabola through (-1, a), (0, b), (1, c) rises above b; 0 unless
+// it opens downwards (NaN neighbours fail the test).
+double parabolaRise(double a, double b, double c)
+{
+    const double bend = 2 * b - a - c;
+    return bend > 0 ? (c - a) * (c - a) / (8 * bend) : 0.0;
+}
+
+// The peak's value raised by the parabola of each axis that has both
+// neighbours in the space.
+double heightOf(const Space& space, const qimg_windowConst& view, const qip_detectedPeak& peak)
+{
+    const int32_t x = peak.integerPosition.first - view.x, y = peak.integerPosition.second - view.y;
+    double height = peak.value;
+    if (x > 0 && x + 1 < space.width)
+        height += parabolaRise(space.at(x - 1, y), peak.value, space.at(x + 1, y));
+    if (y > 0 && y + 1 < space.height)
+        height += parabolaRise(space.at(x, y - 1), peak.value, space.at(x, y + 1));
+    return height;
+}
+
+// Highest first, so that the search follows the likeliest peak first and
+// whoever follows one peak of several follows the best; equal heights by
+// value, then in row-major order.
+qsys_status orderByHeight(const Space& space, const qimg_windowConst& view, qstd_vector_* peaks)
+{
+    struct Ranked {
+        double height;
+        qip_detectedPeak peak;
+    };
+    const size_t count = peaks->size;
+    if (count < 2) return QSYS_OK;
+    HeapBlock scratch;
+    qsys_status s = qsys_memory_alloc_internal(count * sizeof(Ranked), &scratch.block);
+    if (QSYS_FAILED(s)) return s;
+    auto* ranked = static_cast<Ranked*>(scratch.block);
+    auto* first = static_cast<qip_detectedPeak*>(peaks->begin);
+    for (size_t i = 0; i < count; ++i) ranked[i] = Ranked{heightOf(space, view, first[i]), first[i]};
+    std::sort(ranked, ranked + count, [](const Ranked& a, const Ranked& b) {
+        if (a.height != b.height) return a.height > b.height;
+        if (a.peak.value != b.peak.value) return a.peak.value > b.peak.value;
+        if (a.peak.integerPosition.second != b.peak.integerPosition.second)
+            return a.peak.integerPosition.second < b.peak.integerPosition.second;
+        return a.peak.integerPosition.first < b.peak.integerPosition.first;
+    });
+    for (size_t i = 0; i < count; ++i) first[i] = ranked[i].peak;
+    return QSYS_OK;
+}
+
 qsys_status detectPeaks(const qimg_windowConst* view, const qstd_rect32* rect, double threshold,
                         const uint32_t* careCounts, uint32_t careCountsStride, uint32_t careLimit,
                         bool limited, qstd_vector_* peaksOut)
@@ -162,16 +223,8 @@ qsys_status detectPeaks(const qimg_windowConst* view, const qstd_rect32* rect, d
             };
             if (hasLeft) compare(row[x - 1]);
             if (hasRight) compare(row[x + 1]);
-            if (above != nullptr) {
-                compare(above[x]);
-                if (hasLeft) compare(above[x - 1]);
-                if (hasRight) compare(above[x + 1]);
-            }
-            if (below != nullptr) {
-                compare(below[x]);
-                if (hasLeft) compare(below[x - 1]);
-                if (hasRight) compare(below[x + 1]);
-            }
+            if (above != nullptr) compare(above[x]);
+            if (below != nullptr) compare(below[x]);
             if (higher) continue;
             if (equal) {
                 // The first member the scan meets decides the whole plateau.
@@ -192,16 +245,7 @@ qsys_status detectPeaks(const qimg_windowConst* view, const qstd_rect32* rect, d
             if (QSYS_FAILED(s)) return s;
         }
     }
-    // Strongest first, so that whoever follows one peak of several follows
-    // the best; equal values stay in row-major order.
-    auto* first = static_cast<qip_detectedPeak*>(peaksOut->begin);
-    std::sort(first, first + peaksOut->size, [](const qip_detectedPeak& a, const qip_detectedPeak& b) {
-        if (a.value != b.value) return a.value > b.value;
-        if (a.integerPosition.second != b.integerPosition.second)
-            return a.integerPosition.second < b.integerPosition.second;
-        return a.integerPosition.first < b.integerPosition.first;
-    });
-    return QSYS_OK;
+    return orderByHeight(space, *view, peaksOut);
 }
 
 }  // namespace

@@ -13,6 +13,15 @@
 // ridge culminates, not where the centre row happens to peak. A corner far
 // below the centre (under kCornerShare of it) says little about the top of
 // the peak and would dominate in logarithms, so the axes then stay apart.
+//
+// A centre higher than every valid neighbour is the peak's position on the
+// integer grid. Its fitted peak may still lie beyond the cell, where a ridge
+// culminates between grid positions, but not towards a neighbour on the edge
+// of the scored positions (setup's bounds): a position there has no scored
+// neighbours beyond it, so nobody can tell whether it is a peak, and a
+// caller that re-detects around the rounded fitted position would find none.
+// On such a side the fit takes the highest point of the fitted surface that
+// still rounds to the maximum itself.
 #include <qip/qip.h>
 #include <qmath/qmath.h>
 
@@ -26,6 +35,9 @@ constexpr int kCentre = 4;
 constexpr double kCornerShare = 0.03;
 // The fitted peak is extrapolated beyond the neighbours' samples at most this far.
 constexpr double kMaxFittedOffset = 1.0;
+// Half a cell, less a margin: callers round positions with a bias of 0.001
+// towards +infinity, and x + 0.498 + 0.001 still rounds to x.
+constexpr double kHalfCell = 0.498;
 
 bool allPositive(const double* v, int count)
 {
@@ -41,22 +53,75 @@ bool allFinite(const double* v, int count)
     return true;
 }
 
-// The stationary point of the quadric with gradient (gx, gy) and Hessian
-// (hxx, hxy; hxy, hyy) at the centre; false unless it is a maximum.
-bool quadricMaximum(double gx, double gy, double hxx, double hxy, double hyy, qmath_vect* offsetOut)
+// Whether the centre is higher than every valid neighbour.
+bool strictMaximum(const double values[9], const uint32_t valid[9])
 {
-    const double det = hxx * hyy - hxy * hxy;
-    if (!(hxx < 0) || !(det > 0)) return false;
-    const double ox = -(hyy * gx - hxy * gy) / det;
-    const double oy = -(hxx * gy - hxy * gx) / det;
+    for (int k = 0; k < 9; ++k)
+        if (k != kCentre && valid[k] != 0 && !(values[k] < values[kCentre])) return false;
+    return true;
+}
+
+// The quadric with gradient (gx, gy) and Hessian (hxx, hxy; hxy, hyy) at
+// the centre.
+struct Quadric {
+    double gx, gy, hxx, hxy, hyy;
+    double at(double x, double y) const
+    {
+        return gx * x + gy * y + 0.5 * (hxx * x * x + 2 * hxy * x * y + hyy * y * y);
+    }
+};
+
+// The stationary point of the quadric; false unless it is a maximum.
+bool quadricMaximum(const Quadric& q, qmath_vect* offsetOut)
+{
+    const double det = q.hxx * q.hyy - q.hxy * q.hxy;
+    if (!(q.hxx < 0) || !(det > 0)) return false;
+    const double ox = -(q.hyy * q.gx - q.hxy * q.gy) / det;
+    const double oy = -(q.hxx * q.gy - q.hxy * q.gx) / det;
     if (!std::isfinite(ox) || !std::isfinite(oy)) return false;
     *offsetOut = qmath_vect{ox, oy};
     return true;
 }
 
+// The offsets a fit may report: from lo to hi on each axis (x, then y).
+struct Box {
+    double lo[2], hi[2];
+    double clamp(int axis, double v) const { return std::fmax(lo[axis], std::fmin(hi[axis], v)); }
+    bool holds(const qmath_vect& v) const { return clamp(0, v.x) == v.x && clamp(1, v.y) == v.y; }
+};
+
+// The fitted peak of a strict maximum keeps to the reach setup found; any
+// other stays within kMaxFittedOffset.
+Box offsetBox(const double values[9], const uint32_t valid[9], const qmath_peakDetectParabolicFitParams& params)
+{
+    if (!strictMaximum(values, valid))
+        return Box{{-kMaxFittedOffset, -kMaxFittedOffset}, {kMaxFittedOffset, kMaxFittedOffset}};
+    auto reach = [](double r) { return std::fmax(0.0, std::fmin(kMaxFittedOffset, r)); };
+    return Box{{-reach(params.reach[0]), -reach(params.reach[2])}, {reach(params.reach[1]), reach(params.reach[3])}};
+}
+
+// The highest point of a concave quadric in the box, given its maximum
+// outside: on one of the box's sides, where the quadric restricted to that
+// side peaks (clamped to the side's ends).
+qmath_vect maximumInBox(const Quadric& q, const Box& box)
+{
+    qmath_vect best{0.0, 0.0};
+    double bestValue = q.at(0.0, 0.0);
+    for (int end = 0; end < 2; ++end) {
+        const double x = end == 0 ? box.lo[0] : box.hi[0], y = end == 0 ? box.lo[1] : box.hi[1];
+        const qmath_vect candidates[2] = {{x, box.clamp(1, -(q.gy + q.hxy * x) / q.hyy)},
+                                          {box.clamp(0, -(q.gx + q.hxy * y) / q.hxx), y}};
+        for (const qmath_vect& c : candidates) {
+            const double value = q.at(c.x, c.y);
+            if (value > bestValue) best = c, bestValue = value;
+        }
+    }
+    return best;
+}
+
 // The default fit (see the file comment). An axis without both neighbours,
 // with a value that is not finite, or without downward curvature stays 0.
-qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9])
+qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9], const Box& box)
 {
     const double* v = values;
     const bool xUsable = valid[3] != 0 && valid[5] != 0 && allFinite(v + 3, 3);
@@ -79,15 +144,16 @@ qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9])
         hyy = f(1) - 2 * f(4) + f(7);
         if (hyy < 0) offset.y = -gy / hyy;
     }
+    offset = qmath_vect{box.clamp(0, offset.x), box.clamp(1, offset.y)};
     if (!(hxx < 0) || !(hyy < 0)) return offset;
     for (int k : {0, 2, 6, 8}) {
         if (valid[k] == 0 || !std::isfinite(v[k])) return offset;
         if (logDomain && !(v[k] >= kCornerShare * v[kCentre])) return offset;
     }
-    const double hxy = (f(8) - f(6) - f(2) + f(0)) / 4;
+    const Quadric q{gx, gy, hxx, (f(8) - f(6) - f(2) + f(0)) / 4, hyy};
     qmath_vect coupled;
-    if (quadricMaximum(gx, gy, hxx, hxy, hyy, &coupled)) offset = coupled;
-    return offset;
+    if (!quadricMaximum(q, &coupled)) return offset;
+    return box.holds(coupled) ? coupled : maximumInBox(q, box);
 }
 
 // Solves the n x n system a x = b in place by Gaussian elimination with
@@ -125,7 +191,7 @@ bool solve(double (&a)[n][n], double (&b)[n], double (&x)[n])
 // the valid points, in logarithms when every value is at least kCornerShare
 // of a positive centre; false with fewer than 6 points, a point set that
 // does not fix a quadric, or no maximum.
-bool fitQuadric(const double values[9], const uint32_t valid[9], qmath_vect* offsetOut)
+bool fitQuadric(const double values[9], const uint32_t valid[9], const Box& box, qmath_vect* offsetOut)
 {
     double f[9];
     int dx[9], dy[9], count = 0;
@@ -151,14 +217,15 @@ bool fitQuadric(const double values[9], const uint32_t valid[9], qmath_vect* off
         }
     }
     if (!solve(normal, rhs, q)) return false;
-    return quadricMaximum(q[1], q[2], 2 * q[3], q[4], 2 * q[5], offsetOut);
+    const Quadric fitted{q[1], q[2], 2 * q[3], q[4], 2 * q[5]};
+    if (!quadricMaximum(fitted, offsetOut)) return false;
+    if (!box.holds(*offsetOut)) *offsetOut = maximumInBox(fitted, box);
+    return true;
 }
 
-// A fitted peak beyond the neighbours is taken at the neighbour; beyond
-// maxOffset the integer position moves one step towards it.
-void settleAxis(double fitted, double maxOffset, double* offsetOut, int32_t* stepOut)
+// Beyond maxOffset the integer position moves one step towards the fitted peak.
+void settleAxis(double offset, double maxOffset, double* offsetOut, int32_t* stepOut)
 {
-    const double offset = std::fmax(-kMaxFittedOffset, std::fmin(kMaxFittedOffset, fitted));
     *offsetOut = offset;
     *stepOut = std::fabs(offset) > maxOffset ? (offset > 0 ? 1 : -1) : 0;
 }
@@ -172,6 +239,7 @@ qsys_status qmath_peakDetectParabolicFitParams_construct(qmath_peakDetectParabol
     if (params == nullptr) return QSYS_E_BAD_ARGUMENT;
     params->separable = 1;
     params->maxOffset = 0.5;
+    for (double& r : params->reach) r = kMaxFittedOffset;
     return QSYS_OK;
 }
 
@@ -181,7 +249,7 @@ qsys_status qmath_peakDetectParabolicFitParams_destruct(qmath_peakDetectParaboli
 }
 
 qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
-    const qmath_peakDetectParabolicFitParams* params, const qstd_pair32* position,
+    qmath_peakDetectParabolicFitParams* params, const qstd_pair32* position,
     const qstd_rect32* bounds, uint32_t flags, double values[9], uint32_t valid[9])
 {
     (void)values;  // the caller fills the values of the valid neighbours afterwards
@@ -201,6 +269,13 @@ qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
             valid[(dy + 1) * 3 + (dx + 1)] = (dx == 0 && dy == 0) || usable ? 1u : 0u;
         }
     }
+    // A neighbour two positions away inside the bounds gives the fit room to
+    // step towards it.
+    const int64_t x = position->first, y = position->second;
+    params->reach[0] = x - 2 >= left ? kMaxFittedOffset : kHalfCell;
+    params->reach[1] = x + 2 < right ? kMaxFittedOffset : kHalfCell;
+    params->reach[2] = y - 2 >= top ? kMaxFittedOffset : kHalfCell;
+    params->reach[3] = y + 2 < bottom ? kMaxFittedOffset : kHalfCell;
     return QSYS_OK;
 }
 
@@ -211,9 +286,10 @@ qsys_status qmath_peakDetectParabolicFit(const double values[9], const uint32_t 
     if (values == nullptr || valid == nullptr || params == nullptr || offsetOut == nullptr ||
         stepOut == nullptr || reserved != nullptr)
         return QSYS_E_BAD_ARGUMENT;
+    const Box box = offsetBox(values, valid, *params);
     qmath_vect fitted{0.0, 0.0};
-    if (params->separable != 0 || !fitQuadric(values, valid, &fitted))
-        fitted = fitRowAndColumn(values, valid);
+    if (params->separable != 0 || !fitQuadric(values, valid, box, &fitted))
+        fitted = fitRowAndColumn(values, valid, box);
     settleAxis(fitted.x, params->maxOffset, &offsetOut->x, &stepOut->first);
     settleAxis(fitted.y, params->maxOffset, &offsetOut->y, &stepOut->second);
     return QSYS_OK;

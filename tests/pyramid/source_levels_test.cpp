@@ -85,9 +85,8 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
 
             qmath_xformLinear step;
             qtest::expectPlane(plane, qtest::reduceLevel(levels[k - 1].planeWindow[0], f, &step), "reduction");
-            // Only the Gaussian reducer maps p to 2p exactly; the low-pass
-            // filter samples at the centre of each f-wide cell.
-            const double shift = f == 2.0f ? 0.0 : (f - 1.0) / 2.0;
+            // Both reducers sample at the centre of each f-wide cell.
+            const double shift = (f - 1.0) / 2.0;
             EXPECT_TRUE(step.matrix.a11 == f && step.trans.x == shift);
             qmath_xformLinear_initCompose(&expectedBaseFromLevel, &expectedBaseFromLevel, &step);
             EXPECT_DOUBLE_EQ(level.baseFromLevel.matrix.a11, expectedBaseFromLevel.matrix.a11);

@@ -37,9 +37,11 @@ PeakKey key(const qip_detectedPeak& p)
     return {p.integerPosition.first, p.integerPosition.second, p.position.x, p.position.y, p.value, p.flags};
 }
 
-// Labels every plateau of the view (8-connected equal values), decides which
-// are maxima, and reports each maximal plateau at its first position inside
-// the rectangle that passes threshold and care limit.
+// Labels every plateau of the view (equal values connected along the axes),
+// decides which are maxima against their axis neighbours, and reports each
+// maximal plateau at its first position inside the rectangle that passes
+// threshold and care limit, highest first: the value raised by the parabola
+// through both neighbours of each axis that has them.
 std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, double threshold, const Care* care)
 {
     const int32_t w = s.width, h = s.height;
@@ -54,17 +56,18 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
         for (label[start] = id; !todo.empty();) {
             const int32_t x = todo.back() % w, y = todo.back() / w;
             todo.pop_back();
-            for (int32_t ny = std::max(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny)
-                for (int32_t nx = std::max(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
-                    maximal &= !(s.at(nx, ny) > v);
-                    if (s.at(nx, ny) != v || label[ny * w + nx] >= 0) continue;
-                    label[ny * w + nx] = id, todo.push_back(ny * w + nx);
-                }
+            for (const auto& [dx, dy] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}}) {
+                const int32_t nx = x + dx, ny = y + dy;
+                if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
+                maximal &= !(s.at(nx, ny) > v);
+                if (s.at(nx, ny) != v || label[ny * w + nx] >= 0) continue;
+                label[ny * w + nx] = id, todo.push_back(ny * w + nx);
+            }
         }
         isMax.push_back(maximal);
     }
     std::vector<bool> reported(isMax.size(), false);
-    std::vector<PeakKey> peaks;
+    std::vector<std::pair<double, PeakKey>> ranked;
     for (int64_t ry = rect.y; ry < int64_t(rect.y) + rect.height; ++ry)
         for (int64_t rx = rect.x; rx < int64_t(rect.x) + rect.width; ++rx) {
             const int32_t x = int32_t(rx - s.originX), y = int32_t(ry - s.originY);
@@ -75,11 +78,20 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
             reported[id] = true;
             const uint32_t flags = (x == 0 ? QIP_PEAK_AT_LEFT : 0) | (x == w - 1 ? QIP_PEAK_AT_RIGHT : 0) |
                                    (y == 0 ? QIP_PEAK_AT_TOP : 0) | (y == h - 1 ? QIP_PEAK_AT_BOTTOM : 0);
-            peaks.emplace_back(int32_t(rx), int32_t(ry), double(rx), double(ry), s.at(x, y), flags);
+            double height = s.at(x, y);
+            for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}}) {
+                if (x - dx < 0 || y - dy < 0 || x + dx >= w || y + dy >= h) continue;
+                const double a = s.at(x - dx, y - dy), c = s.at(x + dx, y + dy), bend = 2 * s.at(x, y) - a - c;
+                if (bend > 0) height += (c - a) * (c - a) / (8 * bend);
+            }
+            ranked.emplace_back(height, PeakKey{int32_t(rx), int32_t(ry), double(rx), double(ry), s.at(x, y), flags});
         }
-    // Strongest first; the scan's row-major order among equals.
-    std::stable_sort(peaks.begin(), peaks.end(),
-                     [](const PeakKey& a, const PeakKey& b) { return std::get<4>(a) > std::get<4>(b); });
+    // The scan's row-major order among equal heights and values.
+    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : std::get<4>(a.second) > std::get<4>(b.second);
+    });
+    std::vector<PeakKey> peaks;
+    for (const auto& r : ranked) peaks.push_back(r.second);
     return peaks;
 }
 
@@ -269,6 +281,49 @@ TEST(ParabolicFit, StepsTowardsAFittedPeakBeyondMaxOffset)
             expectFit(fit(values, kAllValid, separable, maxOffset), offset, 0, int32_t(step), 1e-9);
         }
     }
+}
+
+// A ridge along a diagonal culminates beyond the cell of its strict maximum,
+// at (0.65, 0.3) or, mirrored, (-0.65, 0.3). Set up where the neighbour on
+// that side has a position beyond it inside the bounds, the fit steps there;
+// where that neighbour lies on the bounds' edge, the fitted peak stays at the
+// edge of the cell, still rounding to the maximum, at the ridge's highest
+// point along that edge.
+TEST(ParabolicFit, StrictMaximumStepsOnlyTowardsNeighboursWithRoom)
+{
+    const double kHalfCell = 0.498;
+    for (const double cx : {0.65, -0.65})
+        for (const int32_t x : {2, 3, 4, 5}) {  // positions 1 .. 6 in x are in bounds
+            SCOPED_TRACE(testing::Message() << "ridge top at " << cx << ", position " << x);
+            const double angle = cx > 0 ? 0.55 : 3.14159 - 0.55;
+            auto ridge = [&](double dx, double dy) {
+                const double u = std::cos(angle) * (dx - cx) + std::sin(angle) * (dy - 0.3);
+                const double v = -std::sin(angle) * (dx - cx) + std::cos(angle) * (dy - 0.3);
+                return -0.5 * (0.1 * u * u + 2 * v * v);
+            };
+            double values[9];
+            sample([&](double dx, double dy) { return std::exp(ridge(dx, dy)); }, values);
+            for (int k = 0; k < 9; ++k) ASSERT_TRUE(k == 4 || values[k] < values[4]) << "strict maximum";
+            qmath_peakDetectParabolicFitParams params;
+            ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
+            const qstd_pair32 at{x, 10};
+            const qstd_rect32 bounds{1, 0, 6, 20};
+            uint32_t valid[9];
+            ASSERT_EQ(qmath_peakDetectParabolicFitSetupArraysUsingBounds(&params, &at, &bounds, 0, values, valid),
+                      QSYS_OK);
+            qmath_vect offset;
+            qstd_pair32 step;
+            ASSERT_EQ(qmath_peakDetectParabolicFit(values, valid, &params, &offset, &step, nullptr), QSYS_OK);
+            const bool room = cx > 0 ? x + 2 < bounds.x + bounds.width : x - 2 >= bounds.x;
+            if (room) {
+                expectFit({offset, step}, cx, 0.3, cx > 0 ? 1 : -1, 1e-9);
+                continue;
+            }
+            EXPECT_EQ(offset.x, std::copysign(kHalfCell, cx));
+            EXPECT_EQ(qmath_double_round(x + offset.x + 0.001), x);
+            EXPECT_TRUE(step.first == 0 && step.second == 0);
+            for (double dy : {-0.01, 0.01}) EXPECT_GT(ridge(offset.x, offset.y), ridge(offset.x, offset.y + dy));
+        }
 }
 
 // Invalid, NaN or infinite neighbours leave their axis at 0 and are never

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <map>
@@ -76,6 +77,20 @@ private:
 };
 using Image8 = Image<uint8_t>;
 using Image16 = Image<uint16_t>;
+
+// A binary 8-bit PGM of tests/data; an empty image when it cannot be read.
+inline Image8 readTestPgm(const std::string& name)
+{
+    std::ifstream in(std::string(QSRCH_TEST_DATA) + "/" + name, std::ios::binary);
+    std::string magic;
+    int32_t width = 0, height = 0, maxValue = 0;
+    in >> magic >> width >> height >> maxValue;
+    in.get();
+    if (!in || magic != "P5" || maxValue != 255) return Image8();
+    Image8 image(width, height);
+    for (int32_t y = 0; y < height; ++y) in.read(reinterpret_cast<char*>(&image.at(0, y)), width);
+    return in ? image : Image8();
+}
 
 // Counts attention polls on this thread while alive; answers `answer`.
 class AttentionCounter {
