@@ -424,6 +424,9 @@ TEST(CliStatus, FollowsGrep)
         {{"find", "--json", "--csv", pattern, scene}, 2},
         {{"find", "-j", "0", pattern, scene}, 2},
         {{"find", "--colour", "--scene-mask", dir / "mask.pgm", pattern, scene}, 2},
+        {{"find", "--max-pixels", "0", pattern, scene}, 2},
+        {{"find", "--max-pixels", "4000", pattern, scene}, 2},
+        {{"find", pattern, "-", "-"}, 2},
     };
     for (const auto& c : cases) {
         std::string line;

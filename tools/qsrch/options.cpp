@@ -52,7 +52,6 @@ std::string joined(const double* values, int n)
     return text.str();
 }
 
-// The option whose value a run-parameter status complains about.
 // The option a refusal of the run parameters points at, and its rule.
 std::string refusalText(qsrch_status s)
 {
@@ -85,8 +84,10 @@ struct Pending {
 
 void addFindOptions(CLI::App& find, FindSettings& s, Pending& p)
 {
-    find.add_option("PATTERN", s.pattern, "Image of the pattern to find (PNG, JPEG, PGM or PPM)")->required();
-    find.add_option("SCENE", s.scenes, "Images to search")->required();
+    find.add_option("PATTERN", s.pattern,
+                    "Image of the pattern to find: PNG, JPEG, PGM or PPM (- reads standard input)")
+        ->required();
+    find.add_option("SCENE", s.scenes, "Images to search (- reads standard input)")->required();
     find.add_option("--num", s.run.numToFind, "Number of results to report per scene")->capture_default_str();
     find.add_option("--accept", s.run.acceptThreshold, "Score at which a result is accepted")
         ->capture_default_str();
@@ -139,11 +140,13 @@ void addFindOptions(CLI::App& find, FindSettings& s, Pending& p)
     find.add_option("-j,--jobs", s.jobs, "Search this many scenes at a time")
         ->check(CLI::Range(1, 256))
         ->option_text("N=" + std::to_string(s.jobs));
+    find.add_option("--max-pixels", s.limits.maxPixels, "Refuse images of more pixels than this (at most 2^30)")
+        ->check(CLI::Range(uint64_t(1), uint64_t(1) << 30))
+        ->option_text("N=" + std::to_string(s.limits.maxPixels));
 }
 
-void applyPending(const Pending& p, FindSettings& s)
+void applyRegionAndWeights(const Pending& p, FindSettings& s)
 {
-    if (!p.roi.empty()) s.roi = Rect32{p.roi[0], p.roi[1], p.roi[2], p.roi[3]};
     if (!p.region.empty()) {
         const auto finite = [](double v) { return std::isfinite(v); };
         if (!std::all_of(p.region.begin(), p.region.end(), finite) || !(p.region[2] > 0) || !(p.region[3] > 0))
@@ -159,17 +162,19 @@ void applyPending(const Pending& p, FindSettings& s)
             throw ToolError("--plane-weights: R,G,B must be finite numbers of at least 0");
         for (int i = 0; i < 3; ++i) s.extra.planeWeights[i] = p.planeWeights[i];
     }
-    if (!p.granularity.empty()) applyGranularity(p.granularity, s.train);
-    s.train.useSurround = p.surround;
-    s.extra.absoluteCorrelation = p.absolute;
-    s.extra.shapeScoreOptimization = p.shapeScore;
-    s.extra.shapeThreshold = static_cast<uint8_t>(p.shapeThreshold);
-    s.format = p.json ? Format::Json : p.csv ? Format::Csv : Format::Table;
-    if (s.colour && !s.sceneMask.empty()) throw ToolError("--scene-mask: colour search takes no scene mask");
-    if (s.train.useSurround && !s.roi)
-        throw ToolError("--surround: needs --roi with 2 pixels of the pattern image around it");
+}
 
-    // The library's own checks, before any image is read.
+// Standard input can be read once.
+void refuseSecondStandardInput(const FindSettings& s)
+{
+    int count = int(s.pattern == "-") + int(s.patternMask == "-") + int(s.sceneMask == "-");
+    count += int(std::count(s.scenes.begin(), s.scenes.end(), "-"));
+    if (count > 1) throw ToolError("-: standard input can be read only once");
+}
+
+// The library's own checks, before any image is read.
+void validate(const FindSettings& s)
+{
     const qsrch_status t = qsrch_trainParams_validate(&s.train);
     if (QSRCH_FAILED(t))
         throw ToolError("--granularity " + granularityText(s.train) +
@@ -183,6 +188,23 @@ void applyPending(const Pending& p, FindSettings& s)
         v = qsrch_normcorr_runParams_validate(&run);
     }
     if (QSRCH_FAILED(v)) throw ToolError(refusalText(v));
+}
+
+void applyPending(const Pending& p, FindSettings& s)
+{
+    if (!p.roi.empty()) s.roi = Rect32{p.roi[0], p.roi[1], p.roi[2], p.roi[3]};
+    applyRegionAndWeights(p, s);
+    if (!p.granularity.empty()) applyGranularity(p.granularity, s.train);
+    s.train.useSurround = p.surround;
+    s.extra.absoluteCorrelation = p.absolute;
+    s.extra.shapeScoreOptimization = p.shapeScore;
+    s.extra.shapeThreshold = static_cast<uint8_t>(p.shapeThreshold);
+    s.format = p.json ? Format::Json : p.csv ? Format::Csv : Format::Table;
+    if (s.colour && !s.sceneMask.empty()) throw ToolError("--scene-mask: colour search takes no scene mask");
+    if (s.train.useSurround && !s.roi)
+        throw ToolError("--surround: needs --roi with 2 pixels of the pattern image around it");
+    refuseSecondStandardInput(s);
+    validate(s);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include <qsrch/qsrch.h>
 
+#include "image_io.hpp"
+
 namespace qtool {
 
 enum class Format { Table, Json, Csv };
@@ -29,6 +31,7 @@ struct FindSettings {
     Format format = Format::Table;
     std::string draw;  // picture file (one scene) or folder; empty for none
     int jobs = 1;
+    DecodeLimits limits;  // what any image read may cost
 };
 
 struct DemoSettings {

@@ -79,7 +79,7 @@ std::vector<std::string> drawTargets(const std::string& draw, const std::vector<
     }
     std::set<std::string> used;
     for (size_t i = 0; i < scenes.size(); ++i) {
-        const std::string stem = fs::path(scenes[i]).stem().string();
+        const std::string stem = scenes[i] == "-" ? "stdin" : fs::path(scenes[i]).stem().string();
         std::string name = stem + "-found.png";
         if (!used.insert(name).second) name = stem + "-" + std::to_string(i + 1) + "-found.png";
         used.insert(name);
@@ -105,9 +105,9 @@ std::vector<SceneOutcome> searchScenes(const Searcher& searcher, const std::vect
             const size_t i = next++;
             if (i >= n) break;
             try {
-                Image scene = readImage(scenes[i]);
+                Image scene = readImage(scenes[i], searcher.limits());
                 outcomes[i].path = scenes[i];
-                outcomes[i].found = searcher.search(scene, scenes[i]);
+                outcomes[i].found = searcher.search(scene, inputName(scenes[i]));
                 // The search is done with the scene: the picture takes its pixels.
                 if (!draws[i].empty())
                     drawScene(draws[i], std::move(scene), outcomes[i].found, searcher.patternWidth(),
