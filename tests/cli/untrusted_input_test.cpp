@@ -1,6 +1,10 @@
 // Files and paths from an untrusted source: a header that claims far more
 // pixels than its file holds is refused at once and costs next to nothing,
-// and a pipe or standard input reads like a file in every format.
+// a pipe or standard input reads like a file in every format, and a picture
+// replaces nothing but a regular file.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include "cli_support.hpp"
 
 namespace clitest {
@@ -171,6 +175,45 @@ TEST(CliPipes, ScenesThatOutgrowTheirFirstRoomArriveWhole)
             EXPECT_NEAR(firstPlace(run.out).second, 1700, 0.25) << run.out;
         }
     }
+}
+
+// ---- Pictures replace only regular files ---------------------------------------------
+
+TEST(CliDraw, ReplacesOnlyRegularFiles)
+{
+    ScratchDir dir;
+    const Picture part = texturePicture(2, 32, 28);
+    Picture scene = texturePicture(1, 120, 90);
+    plant(scene, part, 40, 30);
+    writePnm(dir / "part.pgm", part);
+    writePnm(dir / "scene.pgm", scene);
+    spill(dir / "kept.txt", "kept\n");
+    fs::create_symlink(dir / "kept.txt", dir / "link.png");
+    fs::create_symlink(dir / "nowhere.png", dir / "dangling.png");
+    ASSERT_EQ(mkfifo((dir / "fifo.png").c_str(), 0644), 0);
+    fs::create_directories(dir / "pictures/scene-found.png");
+    std::vector<std::string> targets{"link.png", "dangling.png", "fifo.png", "pictures"};
+    // Only root may make a device node.
+    if (mknod((dir / "device.png").c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0) targets.push_back("device.png");
+    for (const std::string& target : targets) {
+        SCOPED_TRACE(target);
+        const fs::file_status before = fs::symlink_status(dir / target);
+        const ToolRun run = runTool(dir, {"find", "--draw", dir / target, dir / "part.pgm", dir / "scene.pgm"});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.errLines(), 1) << run.err;
+        EXPECT_NE(run.err.find(target), npos) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(fs::symlink_status(dir / target).type(), before.type());
+    }
+    EXPECT_EQ(slurp(dir / "kept.txt"), "kept\n");
+    EXPECT_FALSE(fs::exists(dir / "nowhere.png"));
+    EXPECT_TRUE(fs::is_empty(dir / "pictures/scene-found.png"));
+    // No temporary file left behind, and a regular file is replaced.
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    const ToolRun replaced = runTool(dir, {"find", "--draw", dir / "kept.txt", dir / "part.pgm", dir / "scene.pgm"});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(readPng(dir / "kept.txt").width, 120);
 }
 
 }  // namespace

@@ -54,8 +54,13 @@ std::vector<uint8_t> lumaPlane(const Image& image);
 // One channel as a packed plane; a grey image gives its samples for every c.
 std::vector<uint8_t> channelPlane(const Image& image, int c);
 
+// Throws ToolError unless `path` is free or a regular file: an existing
+// device, folder, symbolic link or pipe is never replaced by a picture.
+void checkOutputPath(const std::string& path);
+
 // Writes a grey or RGB PNG to a temporary file beside `path` and renames it
-// into place, so a failure never leaves a partial file; throws ToolError.
+// into place, so a failure never leaves a partial file; throws ToolError,
+// also when checkOutputPath refuses `path`.
 void writePng(const std::string& path, const Image& image);
 
 }  // namespace qtool

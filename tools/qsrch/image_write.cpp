@@ -1,5 +1,5 @@
 // Writing pictures: a PNG written whole to a temporary file beside its
-// target and renamed into place.
+// target and renamed into place, over nothing but a regular file.
 #include "image_io.hpp"
 
 #include <cerrno>
@@ -24,6 +24,7 @@ class TempFile {
 public:
     explicit TempFile(const std::string& target) : target_(target)
     {
+        checkOutputPath(target);
         const std::filesystem::path p(target);
         const std::filesystem::path dir = p.has_parent_path() ? p.parent_path() : ".";
         temp_ = (dir / ("." + p.filename().string() + ".XXXXXX")).string();
@@ -52,6 +53,7 @@ public:
         const int closed = std::fclose(file_);
         file_ = nullptr;
         if (closed != 0) throw ToolError(target_ + ": cannot write: " + std::strerror(errno));
+        checkOutputPath(target_);  // again: the target may have appeared meanwhile
         if (std::rename(temp_.c_str(), target_.c_str()) != 0)
             throw ToolError(target_ + ": cannot write: " + std::strerror(errno));
         committed_ = true;
@@ -64,6 +66,20 @@ private:
 };
 
 }  // namespace
+
+// rename() replaces whatever the name holds; a picture must not take the
+// place of a device, a folder's entry, a link's target or a pipe.
+void checkOutputPath(const std::string& path)
+{
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return;
+    const char* what = S_ISLNK(info.st_mode)                             ? "a symbolic link"
+                       : S_ISDIR(info.st_mode)                           ? "a folder"
+                       : S_ISFIFO(info.st_mode)                          ? "a pipe"
+                       : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
+                                                                         : "not a regular file";
+    throw ToolError(path + ": is " + what + "; only a regular file is replaced by a picture");
+}
 
 void writePng(const std::string& path, const Image& image)
 {

@@ -70,6 +70,7 @@ std::vector<std::string> drawTargets(const std::string& draw, const std::vector<
     const bool folder = fs::is_directory(draw, error);
     if (scenes.size() == 1 && !folder) {
         targets[0] = draw;
+        checkOutputPath(draw);
         return targets;
     }
     if (!folder) {
@@ -85,6 +86,7 @@ std::vector<std::string> drawTargets(const std::string& draw, const std::vector<
         used.insert(name);
         targets[i] = (fs::path(draw) / name).string();
     }
+    for (const std::string& target : targets) checkOutputPath(target);
     return targets;
 }
 
