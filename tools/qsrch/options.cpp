@@ -3,9 +3,11 @@
 #include "options.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
@@ -25,6 +27,14 @@ std::string granularityText(const qsrch_trainParams& t)
     return std::to_string(t.coarseGranularity) + "," + std::to_string(t.fineGranularity);
 }
 
+// A whole decimal int32, nothing before or after it.
+bool parseInt(const std::string& text, int32_t& value)
+{
+    const char* end = text.data() + text.size();
+    const std::from_chars_result r = std::from_chars(text.data(), end, value);
+    return !text.empty() && r.ec == std::errc() && r.ptr == end;
+}
+
 // "auto" (from the pattern size), "trial" (by trial searches) or COARSE[,FINE].
 void applyGranularity(const std::string& text, qsrch_trainParams& t)
 {
@@ -33,16 +43,15 @@ void applyGranularity(const std::string& text, qsrch_trainParams& t)
         t.autoSelectByTrial = text == "trial";
         return;
     }
-    int coarse = 0, fine = 0;
-    char end = 0;
-    const int n = std::sscanf(text.c_str(), "%d,%d%c", &coarse, &fine, &end);
-    if (n == 2)
-        t.fineGranularity = fine;
-    else if (!(std::sscanf(text.c_str(), "%d%c", &coarse, &end) == 1))
-        throw ToolError("--granularity " + text + ": expected auto, trial or COARSE[,FINE]");
+    const size_t comma = text.find(',');
+    int32_t coarse = 0, fine = t.fineGranularity;
+    if (!parseInt(text.substr(0, comma), coarse) ||
+        (comma != std::string::npos && !parseInt(text.substr(comma + 1), fine)))
+        throw ToolError("--granularity " + text + ": expected auto, trial or COARSE[,FINE] (whole numbers)");
     t.autoSelectGranularity = 0;
     t.autoSelectByTrial = 0;
     t.coarseGranularity = coarse;
+    t.fineGranularity = fine;
 }
 
 std::string joined(const double* values, int n)
@@ -164,6 +173,20 @@ void applyRegionAndWeights(const Pending& p, FindSettings& s)
     }
 }
 
+// The library's range rules let a NaN limit through, which then filters
+// out every result; no option of the tool takes one.
+void refuseNaN(const FindSettings& s)
+{
+    const std::pair<const char*, double> numbers[] = {
+        {"--accept", s.run.acceptThreshold},      {"--confusion", s.run.confusionThreshold},
+        {"--overlap", s.run.overlapFraction},     {"--contrast-min", s.extra.contrastMin},
+        {"--contrast-max", s.extra.contrastMax},  {"--brightness-min", s.extra.brightnessMin},
+        {"--brightness-max", s.extra.brightnessMax},
+    };
+    for (const auto& [option, value] : numbers)
+        if (std::isnan(value)) throw ToolError(std::string(option) + ": not a number");
+}
+
 // Standard input can be read once.
 void refuseSecondStandardInput(const FindSettings& s)
 {
@@ -203,6 +226,7 @@ void applyPending(const Pending& p, FindSettings& s)
     if (s.colour && !s.sceneMask.empty()) throw ToolError("--scene-mask: colour search takes no scene mask");
     if (s.train.useSurround && !s.roi)
         throw ToolError("--surround: needs --roi with 2 pixels of the pattern image around it");
+    refuseNaN(s);
     refuseSecondStandardInput(s);
     validate(s);
 }
