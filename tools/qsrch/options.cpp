@@ -1,5 +1,6 @@
 // Options are bound straight to the library's parameter records after their
-// init functions ran, so every default shown by --help is the library's.
+// init functions ran, so every default shown by --help is the library's
+// but the overlap's (see defaultFindSettings).
 #include "options.hpp"
 
 #include <algorithm>
@@ -97,12 +98,18 @@ void addFindOptions(CLI::App& find, FindSettings& s, Pending& p)
                     "Image of the pattern to find: PNG, JPEG, PGM or PPM (- reads standard input)")
         ->required();
     find.add_option("SCENE", s.scenes, "Images to search (- reads standard input)")->required();
-    find.add_option("--num", s.run.numToFind, "Number of results to report per scene")->capture_default_str();
+    find.add_option("--num", s.run.numToFind, "Number of results to report per scene, best first")
+        ->capture_default_str();
     find.add_option("--accept", s.run.acceptThreshold, "Score at which a result is accepted")
         ->capture_default_str();
-    find.add_option("--confusion", s.run.confusionThreshold, "Score at which a result is certain")
+    find.add_option("--confusion", s.run.confusionThreshold,
+                    "Score at which a result is certain: the search ends once --num results reach it. "
+                    "Lower is faster; higher refines more candidates and misses fewer matches")
         ->capture_default_str();
-    find.add_option("--overlap", s.run.overlapFraction, "Largest overlap of two results (1: no test)")
+    find.add_option("--overlap", s.run.overlapFraction,
+                    "Largest share of the pattern's area that two results may overlap: two that overlap "
+                    "more are one match found twice, and only the better is reported (1: merge only "
+                    "results within a pixel of each other)")
         ->capture_default_str();
     find.add_option("--roi", p.roi, "Train on this part of the pattern image only")
         ->expected(4)
@@ -117,7 +124,9 @@ void addFindOptions(CLI::App& find, FindSettings& s, Pending& p)
         ->delimiter(',')
         ->option_text("X,Y,W,H");
     find.add_option("--granularity", p.granularity,
-                    "auto (from the pattern size), trial (by trial searches) or COARSE[,FINE]")
+                    "auto (from the pattern size), trial (by trial searches) or COARSE[,FINE]. A coarser "
+                    "start scores fewer positions and is faster, but may miss a match whose detail it "
+                    "cannot see; 1 scores every position")
         ->default_str(granularityText(s.train))
         ->type_name("G");
     find.add_flag("--surround", p.surround,
@@ -256,6 +265,12 @@ FindSettings defaultFindSettings()
     FindSettings s;
     check(qsrch_trainParams_init(&s.train), "training parameters");
     check(qsrch_runParams_init(&s.run), "run parameters");
+    // The library merges only results within a pixel of each other, so a
+    // user asking for several results may get one match twice, a pixel or
+    // two apart. Two results that share more than half of the pattern's
+    // area are one match; distinct objects of the pattern's size hardly
+    // overlap that much without hiding each other.
+    s.run.overlapFraction = kDefaultOverlap;
     check(qsrch_normcorr_runParams_init(&s.extra), "run parameters");
     return s;
 }

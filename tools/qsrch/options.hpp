@@ -46,7 +46,11 @@ struct Command {
     DemoSettings demo;
 };
 
-// Library defaults for every find setting (throws ToolError on failure).
+// The tool's default overlap of two results: see defaultFindSettings().
+constexpr float kDefaultOverlap = 0.5f;
+
+// Library defaults for every find setting but the overlap (throws ToolError
+// on failure).
 FindSettings defaultFindSettings();
 
 // The record a search runs with: the top-level run's parameters made by the

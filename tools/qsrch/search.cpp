@@ -6,6 +6,8 @@
 // --roi), and with those left alone gives the top-level run's answers.
 #include "search.hpp"
 
+#include <algorithm>
+
 #include "tool_error.hpp"
 
 namespace qtool {
@@ -209,6 +211,11 @@ std::vector<Found> Searcher::search(const Image& scene, const std::string& name)
         found.push_back(
             Found{r.pose.trans.x, r.pose.trans.y, r.score, r.accepted != 0, r.contrast, r.brightness});
     }
+    // A search that starts at full resolution with the overlap test off
+    // reports every peak of the scene, unsorted; the tool's answer is the
+    // best --num, as on every other path.
+    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.score > b.score; });
+    if (found.size() > size_t(st.runParams.numToFind)) found.resize(size_t(st.runParams.numToFind));
     return found;
 }
 

@@ -29,7 +29,7 @@ public:
     Searcher(const Searcher&) = delete;
     Searcher& operator=(const Searcher&) = delete;
 
-    // Results best first; `name` names the scene in errors.
+    // At most --num results, best first; `name` names the scene in errors.
     std::vector<Found> search(const Image& scene, const std::string& name) const;
     // What a scene read for this search may cost.
     const DecodeLimits& limits() const;
