@@ -5,8 +5,9 @@
 // correlation interface or the top-level one, and now and then an
 // allocation that fails. Whatever the input: every status is 0 or a named
 // failure, a search that succeeds reports scores in [0, 1] at finite
-// places, accepted exactly when the score reaches the accept threshold, and
-// every heap block of the q* libraries is given back.
+// places, accepted exactly when the score reaches the accept threshold (but
+// for the lone score of a scene of the pattern's size, which carries no
+// verdict), and every heap block of the q* libraries is given back.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -213,11 +214,19 @@ void drawRunParams(Draw& draw, qsrch_normcorr_runParams& r)
     r.shapeThreshold = draw.byte();
 }
 
-void checkResult(double x, double y, float score, uint32_t accepted, float acceptThreshold)
+// scoredOnly: a scene of the pattern's size scored at its one position,
+// whose result is its score alone.
+void checkResult(double x, double y, float score, uint32_t accepted, float acceptThreshold, bool scoredOnly)
 {
     require(std::isfinite(x) && std::isfinite(y), "a result at a place that is not finite");
     require(score >= 0 && score <= 1, "a score outside [0, 1]");
-    require((accepted != 0) == (score >= acceptThreshold), "accepted does not follow the accept threshold");
+    require((accepted != 0) == (!scoredOnly && score >= acceptThreshold),
+            "accepted does not follow the accept threshold");
+}
+
+bool scoredOnly(const Shape& s, const qsrch_normcorr_runParams& r)
+{
+    return r.singlePositionScoring != 0 && s.sceneWidth == s.patternWidth && s.sceneHeight == s.patternHeight;
 }
 
 // The allocation that fails, counted from the call it is armed before; -1: none.
@@ -266,7 +275,7 @@ void searchNormcorr(Images& im, const Shape& s, const qsrch_normcorr_trainParams
     if (!QSRCH_FAILED(st)) (void)qstd_vector_qsrch_normcorr_result_getBeginSizeConst(&results, &first, &count);
     for (uint32_t i = 0; i < count; ++i)
         checkResult(first[i].pose.trans.x, first[i].pose.trans.y, first[i].score, first[i].accepted,
-                    r.acceptThreshold);
+                    r.acceptThreshold, scoredOnly(s, r));
     (void)qstd_vector_qsrch_normcorr_result_destruct(&results);
     (void)qsrch_normcorr_model_delete(&model);
 }
@@ -312,7 +321,7 @@ void searchTopLevel(Images& im, const Shape& s, const qsrch_normcorr_trainParams
     }
     for (int32_t i = 0; !QSRCH_FAILED(st) && i < set.count; ++i)
         checkResult(set.entries[i].point.x, set.entries[i].point.y, set.entries[i].score, set.entries[i].accepted,
-                    run.acceptThreshold);
+                    run.acceptThreshold, s.sceneWidth == s.patternWidth && s.sceneHeight == s.patternHeight);
     (void)qsrch_resultSet_destruct(&set);
     (void)qmath_xformPtrhConst_destruct(&identity);
     (void)qsrch_model_destruct(&model);

@@ -72,7 +72,8 @@ const char* readPngRows(png_structp png, PixelRows& rows, uint32_t width, uint32
                             scratch + size_t(c) * channels, size_t(channels));
         }
     }
-    return nullptr;
+    // Every row is the image's, whichever rows the passes reached.
+    return rows.row(height - 1) != nullptr ? nullptr : "out of memory";
 }
 
 }  // namespace

@@ -118,8 +118,6 @@ uint8_t* PixelRows::row(uint32_t y) noexcept
     return pixels.data() + size_t(y) * stride_;
 }
 
-bool PixelRows::complete() const noexcept { return image_->pixels.size() == total_; }
-
 bool PixelRows::reserve(size_t bytes) noexcept
 {
     try {

@@ -15,7 +15,7 @@ namespace qtool {
 
 // An open file or pipe read from its current position. The first bytes are
 // read ahead on construction for recognising the format; the decoders then
-// read everything, those bytes first. No member throws.
+// read everything, those bytes first. No member but the constructor throws.
 class Input {
 public:
     static constexpr size_t kHeadSize = 8;
@@ -25,7 +25,8 @@ public:
     Input(const Input&) = delete;
     Input& operator=(const Input&) = delete;
 
-    // The first bytes of the input (fewer than kHeadSize in a shorter one).
+    // The first bytes of the input (fewer than kHeadSize in a shorter one),
+    // until something is read.
     const uint8_t* head() const noexcept { return ahead_.data(); }
     size_t headSize() const noexcept { return headSize_; }
 
@@ -69,8 +70,6 @@ public:
     // Row y, and every row above it, made part of the image; nullptr when
     // memory runs out. Earlier row pointers are invalid afterwards.
     uint8_t* row(uint32_t y) noexcept;
-    // True when every row has been asked for.
-    bool complete() const noexcept;
 
 private:
     bool reserve(size_t bytes) noexcept;
