@@ -22,6 +22,9 @@ namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
+// The level search takes the pattern's sum of squares rounded to single
+// precision, which lifts an exact copy's score a few parts in 10^7 above 1.
+constexpr double kSinglePrecisionSlack = 1e-6;
 
 void require(bool holds, const char* what, qsrch_status s = QSRCH_OK)
 {
@@ -219,7 +222,7 @@ void drawRunParams(Draw& draw, qsrch_normcorr_runParams& r)
 void checkResult(double x, double y, float score, uint32_t accepted, float acceptThreshold, bool scoredOnly)
 {
     require(std::isfinite(x) && std::isfinite(y), "a result at a place that is not finite");
-    require(score >= 0 && score <= 1, "a score outside [0, 1]");
+    require(score >= 0 && score <= 1 + kSinglePrecisionSlack, "a score outside [0, 1]");
     require((accepted != 0) == (!scoredOnly && score >= acceptThreshold),
             "accepted does not follow the accept threshold");
 }
