@@ -100,6 +100,11 @@ bool decodePng(Input& input, const DecodeLimits& limits, Image* out, char* messa
         return false;
     }
     png_set_read_fn(png, &input, pngRead);
+    // Ancillary chunks (text, colour profiles, ...) change nothing the tool
+    // reads, and libpng would allocate the length each claims before its
+    // data: they are skipped unread, and no chunk is buffered beyond 1 MiB.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_chunk_malloc_max(png, size_t(1) << 20);
     png_read_info(png, info);
     const char* refusal = setPngTransforms(png, info, limits, message);
     const uint32_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
