@@ -22,12 +22,13 @@ constexpr rlim_t kMemoryLimit = rlim_t(200) << 20;
 const std::string kRaised = "1073741824";  // the largest --max-pixels
 
 struct HostileCase {
+    const char* name;
     const char* file;  // in the decoding corpus
     std::vector<std::string> args;
     const char* says;
 };
 
-void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.file << (c.args.empty() ? "" : " raised"); }
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
 
 class HostileFiles : public testing::TestWithParam<HostileCase> {};
 
@@ -62,21 +63,23 @@ TEST_P(HostileFiles, AreRefusedAtOnceWithinTheMemoryLimit)
 const HostileCase kHostileCases[] = {
     // A 568-byte arithmetic-coded progressive JPEG: its decoder goes on with
     // zeros where the data ends, into whole-image coefficient buffers.
-    {"arith-progressive-16384x16384.jpg", {}, "more than --max-pixels"},
-    {"arith-progressive-16384x16384.jpg", {"--max-pixels", kRaised}, "too few bytes"},
-    {"arith-progressive-65500x65500.jpg", {}, "more than --max-pixels"},
-    {"arith-progressive-65500x65500.jpg", {"--max-pixels", kRaised}, "more than --max-pixels"},
+    {"progressive16384", "arith-progressive-16384x16384.jpg", {}, "more than --max-pixels"},
+    {"progressive16384Raised", "arith-progressive-16384x16384.jpg", {"--max-pixels", kRaised}, "too few bytes"},
+    {"progressive65500", "arith-progressive-65500x65500.jpg", {}, "more than --max-pixels"},
+    {"progressive65500Raised", "arith-progressive-65500x65500.jpg", {"--max-pixels", kRaised},
+     "more than --max-pixels"},
     // Headers of a few bytes whose pixels would be allocated before the missing data shows.
-    {"header-18918x18918.ppm", {}, "more than --max-pixels"},
-    {"header-18918x18918.ppm", {"--max-pixels", kRaised}, "truncated PPM file"},
-    {"header-18918x18918.png", {}, "more than --max-pixels"},
-    {"header-18918x18918.png", {"--max-pixels", kRaised}, "damaged PNG file"},
-    {"truncated-18000x18000.jpg", {}, "more than --max-pixels"},
-    {"truncated-18000x18000.jpg", {"--max-pixels", kRaised}, "too few bytes"},
-    {"truncated-1500x1500.jpg", {}, "truncated JPEG file"},
+    {"ppmHeader", "header-18918x18918.ppm", {}, "more than --max-pixels"},
+    {"ppmHeaderRaised", "header-18918x18918.ppm", {"--max-pixels", kRaised}, "truncated PPM file"},
+    {"pngHeader", "header-18918x18918.png", {}, "more than --max-pixels"},
+    {"pngHeaderRaised", "header-18918x18918.png", {"--max-pixels", kRaised}, "damaged PNG file"},
+    {"jpegHeader", "truncated-18000x18000.jpg", {}, "more than --max-pixels"},
+    {"jpegHeaderRaised", "truncated-18000x18000.jpg", {"--max-pixels", kRaised}, "too few bytes"},
+    {"truncatedJpeg", "truncated-1500x1500.jpg", {}, "truncated JPEG file"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cli, HostileFiles, testing::ValuesIn(kHostileCases));
+INSTANTIATE_TEST_SUITE_P(Cli, HostileFiles, testing::ValuesIn(kHostileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Pipes and standard input -----------------------------------------------------
 
