@@ -14,8 +14,10 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <jpeglib.h>
@@ -59,30 +61,60 @@ inline void spill(const std::string& path, const std::string& bytes)
 }
 
 struct ToolRun {
-    int status = -1;
+    int status = -1;  // -1 when the tool did not exit by itself (a signal, a CPU limit)
     std::string out, err;
+    long maxRssKb = 0;  // the tool's peak resident memory
     int errLines() const { return static_cast<int>(std::count(err.begin(), err.end(), '\n')); }
 };
 
+struct RunOptions {
+    bool pipeStdin = false;   // standard input is a pipe fed with stdinBytes
+    std::string stdinBytes;
+    rlim_t addressSpace = 0;  // bytes of address space the tool may map; 0: no limit
+    rlim_t cpuSeconds = 0;    // CPU time after which the kernel stops the tool; 0: no limit
+};
+
 // Runs the tool with args; stdout and stderr go through files in `dir`.
-inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args)
+inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args, const RunOptions& options = {})
 {
     const std::string outPath = dir / ".stdout", errPath = dir / ".stderr";
     std::vector<char*> argv{const_cast<char*>(QSRCH_TOOL)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int feed[2] = {-1, -1};
+    if (options.pipeStdin) {
+        EXPECT_EQ(pipe(feed), 0);
+    }
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = fork();
+    if (pid == 0) {  // only async-signal-safe calls from here to exec
+        if (options.pipeStdin) dup2(feed[0], 0), close(feed[0]), close(feed[1]);
+        dup2(out, 1), dup2(err, 2), close(out), close(err);
+        const rlimit space{options.addressSpace, options.addressSpace}, cpu{options.cpuSeconds, options.cpuSeconds};
+        if (options.addressSpace != 0) setrlimit(RLIMIT_AS, &space);
+        if (options.cpuSeconds != 0) setrlimit(RLIMIT_CPU, &cpu);
+        execve(QSRCH_TOOL, argv.data(), environ);
+        _exit(127);
+    }
+    EXPECT_GT(pid, 0);
+    close(out), close(err);
+    if (options.pipeStdin) {
+        close(feed[0]);
+        // The tool may stop reading early: a write then fails instead of killing the test.
+        signal(SIGPIPE, SIG_IGN);
+        for (size_t at = 0; at < options.stdinBytes.size();) {
+            const ssize_t n = write(feed[1], options.stdinBytes.data() + at, options.stdinBytes.size() - at);
+            if (n <= 0) break;
+            at += size_t(n);
+        }
+        close(feed[1]);
+    }
     ToolRun run;
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, QSRCH_TOOL, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
     int wstatus = 0;
-    if (spawned == 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
-        run.status = WEXITSTATUS(wstatus);
+    rusage usage{};
+    if (pid > 0 && wait4(pid, &wstatus, 0, &usage) == pid && WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+    run.maxRssKb = usage.ru_maxrss;
     run.out = slurp(outPath);
     run.err = slurp(errPath);
     fs::remove(outPath);
@@ -167,7 +199,7 @@ inline void writePng(const std::string& path, const Picture& p, uint32_t format)
         << image.message;
 }
 
-inline void writeJpeg(const std::string& path, const Picture& p)
+inline void writeJpeg(const std::string& path, const Picture& p, bool progressive = false)
 {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr errors;
@@ -182,6 +214,7 @@ inline void writeJpeg(const std::string& path, const Picture& p)
     cinfo.in_color_space = p.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 95, TRUE);
+    if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<uint8_t*>(&p.px[size_t(cinfo.next_scanline) * p.width * p.channels]);
@@ -189,6 +222,27 @@ inline void writeJpeg(const std::string& path, const Picture& p)
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
+    std::fclose(file);
+}
+
+// An Adam7-interlaced grey or RGB PNG, through libpng's full interface
+// (the simplified one writes no interlaced files).
+inline void writeInterlacedPng(const std::string& path, const Picture& p)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, file);
+    png_set_IHDR(png, info, uint32_t(p.width), uint32_t(p.height), 8,
+                 p.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_bytep> rows(size_t(p.height));
+    for (int32_t y = 0; y < p.height; ++y)
+        rows[size_t(y)] = const_cast<uint8_t*>(&p.px[size_t(y) * p.width * p.channels]);
+    png_set_rows(png, info, rows.data());
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    png_destroy_write_struct(&png, &info);
     std::fclose(file);
 }
 

@@ -142,6 +142,8 @@ qsrch_status normcorr(const Inputs& in, const LibParams& setup, std::vector<Resu
 // ---- Fixtures ------------------------------------------------------------------
 
 constexpr int32_t kPatternW = 32, kPatternH = 28;
+// The tool's default --overlap, its one default that is not the library's.
+constexpr float kToolOverlap = 0.5f;
 const Roi kRoi{8, 6, kPatternW, kPatternH};
 
 // A scene with the pattern planted twice, the second copy dimmer and
@@ -235,6 +237,7 @@ TEST_P(Agreement, JsonEqualsLibrary)
     LibParams setup;
     qsrch_trainParams_init(&setup.train);
     qsrch_runParams_init(&setup.run);
+    setup.run.overlapFraction = kToolOverlap;
     c.configure(setup.train, setup.run);
     setup.extras = c.extras;
     std::vector<Result> top, full;
@@ -424,6 +427,15 @@ TEST(CliStatus, FollowsGrep)
         {{"find", "--json", "--csv", pattern, scene}, 2},
         {{"find", "-j", "0", pattern, scene}, 2},
         {{"find", "--colour", "--scene-mask", dir / "mask.pgm", pattern, scene}, 2},
+        {{"find", "--granularity", "4294967300", pattern, scene}, 2},
+        {{"find", "--granularity", "2147483648,1", pattern, scene}, 2},
+        {{"find", "--granularity", "4,1x", pattern, scene}, 2},
+        {{"find", "--contrast-max", "nan", pattern, scene}, 2},
+        {{"find", "--brightness-max", "nan", pattern, scene}, 2},
+        {{"find", "--brightness-min", "-nan", pattern, scene}, 2},
+        {{"find", "--max-pixels", "0", pattern, scene}, 2},
+        {{"find", "--max-pixels", "4000", pattern, scene}, 2},
+        {{"find", pattern, "-", "-"}, 2},
     };
     for (const auto& c : cases) {
         std::string line;
@@ -434,6 +446,69 @@ TEST(CliStatus, FollowsGrep)
         EXPECT_EQ(run.errLines(), c.status == 2 ? 1 : 0) << run.err;
     }
 }
+
+// ---- Results: best first, at most --num, no match twice --------------------------
+
+struct ResultsCase {
+    const char* name;
+    std::vector<std::string> args;
+    size_t num;
+    double overlap;  // the largest overlap allowed between two results
+};
+
+void PrintTo(const ResultsCase& c, std::ostream* out) { *out << c.name; }
+
+class Results : public testing::TestWithParam<ResultsCase> {};
+
+// A pattern that repeats every 8 pixels, planted three times in a noisy
+// scene: the places 8 pixels beside each copy match two thirds of it, one
+// match found again.
+TEST_P(Results, BestFirstAtMostNumAndNoMatchTwice)
+{
+    const ResultsCase& c = GetParam();
+    ScratchDir dir;
+    Picture part(24, 24), scene = texturePicture(7, 160, 120);
+    for (int32_t y = 0; y < 24; ++y)
+        for (int32_t x = 0; x < 24; ++x)
+            part.at(x, y) = uint8_t(128 + 90 * std::sin(x * 0.785398) * std::cos(y * 0.25));
+    plant(scene, part, 20, 20);
+    plant(scene, part, 90, 30, 0.7, 30);
+    plant(scene, part, 60, 80, 0.5, 60);
+    for (int32_t y = 0; y < 120; ++y)
+        for (int32_t x = 0; x < 160; ++x) scene.at(x, y) = uint8_t((3 * scene.at(x, y) + texture(9, x, y)) / 4);
+    writePnm(dir / "part.pgm", part);
+    writePnm(dir / "scene.pgm", scene);
+    std::vector<std::string> args{"find", "--json", "--accept", "0.05", "--confusion", "0.9"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {dir / "part.pgm", dir / "scene.pgm"});
+    const ToolRun run = runTool(dir, args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<Result> found = parseResults(json::parse(run.out)[0]);
+    EXPECT_GE(found.size(), 2u);
+    EXPECT_LE(found.size(), c.num);
+    double mostShared = 0;  // of the pattern's area, by two results
+    for (size_t i = 0; i < found.size(); ++i) {
+        if (i > 0) {
+            EXPECT_GE(found[i - 1].score, found[i].score) << i;
+        }
+        for (size_t k = 0; k < i; ++k)
+            mostShared = std::max(mostShared, std::max(0.0, 24 - std::fabs(found[i].x - found[k].x)) *
+                                                  std::max(0.0, 24 - std::fabs(found[i].y - found[k].y)) / (24 * 24));
+    }
+    EXPECT_LE(mostShared, c.overlap);
+}
+
+const ResultsCase kResultsCases[] = {
+    // Granularity 1 with the overlap test off searches level 0 alone, which
+    // reports every peak, unsorted.
+    {"singleLevel", {"--granularity", "1", "--overlap", "1", "--num", "3"}, 3, 1.0},
+    {"singleLevelDefaultOverlap", {"--granularity", "1", "--num", "4"}, 4, kToolOverlap},
+    {"pyramid", {"--num", "6"}, 6, kToolOverlap},
+    {"pyramidFromLevel1", {"--granularity", "2", "--num", "6"}, 6, kToolOverlap},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cli, Results, testing::ValuesIn(kResultsCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Many scenes ---------------------------------------------------------------
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,24 @@ struct Image {
     }
 };
 
+// What a decoded image may cost. The default lets an ordinary 50-megapixel
+// photograph pass (64 Mi pixels, 8192 x 8192).
+struct DecodeLimits {
+    uint64_t maxPixels = uint64_t(1) << 26;
+};
+
+// How messages name an input: "-" is standard input.
+std::string inputName(const std::string& path);
+
 // Reads a PNG, JPEG, PGM (P5) or PPM (P6) file, recognised by its first
-// bytes. Palette PNGs become RGB, alpha is dropped. Anything else, and any
-// damage, throws ToolError("PATH: what is wrong").
-Image readImage(const std::string& path);
+// bytes; "-" reads standard input. Pipes work like files: the input is read
+// front to back once. Palette PNGs become RGB, alpha is dropped. Anything
+// else, any damage and an image of more than limits.maxPixels pixels throw
+// ToolError("NAME: what is wrong") before its pixels are allocated.
+Image readImage(const std::string& path, const DecodeLimits& limits);
+// The same from an open stream, read from its current position; `name`
+// names it in errors.
+Image decodeImage(FILE* file, const std::string& name, const DecodeLimits& limits);
 
 // Rec. 601 luma, (299 R + 587 G + 114 B + 500) / 1000; grey stays as it is
 // (moved through when the caller moves it in).
@@ -39,8 +54,13 @@ std::vector<uint8_t> lumaPlane(const Image& image);
 // One channel as a packed plane; a grey image gives its samples for every c.
 std::vector<uint8_t> channelPlane(const Image& image, int c);
 
+// Throws ToolError unless `path` is free or a regular file: an existing
+// device, folder, symbolic link or pipe is never replaced by a picture.
+void checkOutputPath(const std::string& path);
+
 // Writes a grey or RGB PNG to a temporary file beside `path` and renames it
-// into place, so a failure never leaves a partial file; throws ToolError.
+// into place, so a failure never leaves a partial file; throws ToolError,
+// also when checkOutputPath refuses `path`.
 void writePng(const std::string& path, const Image& image);
 
 }  // namespace qtool

@@ -1,11 +1,14 @@
 // Options are bound straight to the library's parameter records after their
-// init functions ran, so every default shown by --help is the library's.
+// init functions ran, so every default shown by --help is the library's
+// but the overlap's (see defaultFindSettings).
 #include "options.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
@@ -25,6 +28,14 @@ std::string granularityText(const qsrch_trainParams& t)
     return std::to_string(t.coarseGranularity) + "," + std::to_string(t.fineGranularity);
 }
 
+// A whole decimal int32, nothing before or after it.
+bool parseInt(const std::string& text, int32_t& value)
+{
+    const char* end = text.data() + text.size();
+    const std::from_chars_result r = std::from_chars(text.data(), end, value);
+    return !text.empty() && r.ec == std::errc() && r.ptr == end;
+}
+
 // "auto" (from the pattern size), "trial" (by trial searches) or COARSE[,FINE].
 void applyGranularity(const std::string& text, qsrch_trainParams& t)
 {
@@ -33,16 +44,15 @@ void applyGranularity(const std::string& text, qsrch_trainParams& t)
         t.autoSelectByTrial = text == "trial";
         return;
     }
-    int coarse = 0, fine = 0;
-    char end = 0;
-    const int n = std::sscanf(text.c_str(), "%d,%d%c", &coarse, &fine, &end);
-    if (n == 2)
-        t.fineGranularity = fine;
-    else if (!(std::sscanf(text.c_str(), "%d%c", &coarse, &end) == 1))
-        throw ToolError("--granularity " + text + ": expected auto, trial or COARSE[,FINE]");
+    const size_t comma = text.find(',');
+    int32_t coarse = 0, fine = t.fineGranularity;
+    if (!parseInt(text.substr(0, comma), coarse) ||
+        (comma != std::string::npos && !parseInt(text.substr(comma + 1), fine)))
+        throw ToolError("--granularity " + text + ": expected auto, trial or COARSE[,FINE] (whole numbers)");
     t.autoSelectGranularity = 0;
     t.autoSelectByTrial = 0;
     t.coarseGranularity = coarse;
+    t.fineGranularity = fine;
 }
 
 std::string joined(const double* values, int n)
@@ -52,7 +62,6 @@ std::string joined(const double* values, int n)
     return text.str();
 }
 
-// The option whose value a run-parameter status complains about.
 // The option a refusal of the run parameters points at, and its rule.
 std::string refusalText(qsrch_status s)
 {
@@ -85,14 +94,22 @@ struct Pending {
 
 void addFindOptions(CLI::App& find, FindSettings& s, Pending& p)
 {
-    find.add_option("PATTERN", s.pattern, "Image of the pattern to find (PNG, JPEG, PGM or PPM)")->required();
-    find.add_option("SCENE", s.scenes, "Images to search")->required();
-    find.add_option("--num", s.run.numToFind, "Number of results to report per scene")->capture_default_str();
+    find.add_option("PATTERN", s.pattern,
+                    "Image of the pattern to find: PNG, JPEG, PGM or PPM (- reads standard input)")
+        ->required();
+    find.add_option("SCENE", s.scenes, "Images to search (- reads standard input)")->required();
+    find.add_option("--num", s.run.numToFind, "Number of results to report per scene, best first")
+        ->capture_default_str();
     find.add_option("--accept", s.run.acceptThreshold, "Score at which a result is accepted")
         ->capture_default_str();
-    find.add_option("--confusion", s.run.confusionThreshold, "Score at which a result is certain")
+    find.add_option("--confusion", s.run.confusionThreshold,
+                    "Score at which a result is certain: the search ends once --num results reach it. "
+                    "Lower is faster; higher refines more candidates and misses fewer matches")
         ->capture_default_str();
-    find.add_option("--overlap", s.run.overlapFraction, "Largest overlap of two results (1: no test)")
+    find.add_option("--overlap", s.run.overlapFraction,
+                    "Largest share of the pattern's area that two results may overlap: two that overlap "
+                    "more are one match found twice, and only the better is reported (1: merge only "
+                    "results within a pixel of each other)")
         ->capture_default_str();
     find.add_option("--roi", p.roi, "Train on this part of the pattern image only")
         ->expected(4)
@@ -107,7 +124,9 @@ void addFindOptions(CLI::App& find, FindSettings& s, Pending& p)
         ->delimiter(',')
         ->option_text("X,Y,W,H");
     find.add_option("--granularity", p.granularity,
-                    "auto (from the pattern size), trial (by trial searches) or COARSE[,FINE]")
+                    "auto (from the pattern size), trial (by trial searches) or COARSE[,FINE]. A coarser "
+                    "start scores fewer positions and is faster, but may miss a match whose detail it "
+                    "cannot see; 1 scores every position")
         ->default_str(granularityText(s.train))
         ->type_name("G");
     find.add_flag("--surround", p.surround,
@@ -139,11 +158,13 @@ void addFindOptions(CLI::App& find, FindSettings& s, Pending& p)
     find.add_option("-j,--jobs", s.jobs, "Search this many scenes at a time")
         ->check(CLI::Range(1, 256))
         ->option_text("N=" + std::to_string(s.jobs));
+    find.add_option("--max-pixels", s.limits.maxPixels, "Refuse images of more pixels than this (at most 2^30)")
+        ->check(CLI::Range(uint64_t(1), uint64_t(1) << 30))
+        ->option_text("N=" + std::to_string(s.limits.maxPixels));
 }
 
-void applyPending(const Pending& p, FindSettings& s)
+void applyRegionAndWeights(const Pending& p, FindSettings& s)
 {
-    if (!p.roi.empty()) s.roi = Rect32{p.roi[0], p.roi[1], p.roi[2], p.roi[3]};
     if (!p.region.empty()) {
         const auto finite = [](double v) { return std::isfinite(v); };
         if (!std::all_of(p.region.begin(), p.region.end(), finite) || !(p.region[2] > 0) || !(p.region[3] > 0))
@@ -159,17 +180,33 @@ void applyPending(const Pending& p, FindSettings& s)
             throw ToolError("--plane-weights: R,G,B must be finite numbers of at least 0");
         for (int i = 0; i < 3; ++i) s.extra.planeWeights[i] = p.planeWeights[i];
     }
-    if (!p.granularity.empty()) applyGranularity(p.granularity, s.train);
-    s.train.useSurround = p.surround;
-    s.extra.absoluteCorrelation = p.absolute;
-    s.extra.shapeScoreOptimization = p.shapeScore;
-    s.extra.shapeThreshold = static_cast<uint8_t>(p.shapeThreshold);
-    s.format = p.json ? Format::Json : p.csv ? Format::Csv : Format::Table;
-    if (s.colour && !s.sceneMask.empty()) throw ToolError("--scene-mask: colour search takes no scene mask");
-    if (s.train.useSurround && !s.roi)
-        throw ToolError("--surround: needs --roi with 2 pixels of the pattern image around it");
+}
 
-    // The library's own checks, before any image is read.
+// The library's range rules let a NaN limit through, which then filters
+// out every result; no option of the tool takes one.
+void refuseNaN(const FindSettings& s)
+{
+    const std::pair<const char*, double> numbers[] = {
+        {"--accept", s.run.acceptThreshold},      {"--confusion", s.run.confusionThreshold},
+        {"--overlap", s.run.overlapFraction},     {"--contrast-min", s.extra.contrastMin},
+        {"--contrast-max", s.extra.contrastMax},  {"--brightness-min", s.extra.brightnessMin},
+        {"--brightness-max", s.extra.brightnessMax},
+    };
+    for (const auto& [option, value] : numbers)
+        if (std::isnan(value)) throw ToolError(std::string(option) + ": not a number");
+}
+
+// Standard input can be read once.
+void refuseSecondStandardInput(const FindSettings& s)
+{
+    int count = int(s.pattern == "-") + int(s.patternMask == "-") + int(s.sceneMask == "-");
+    count += int(std::count(s.scenes.begin(), s.scenes.end(), "-"));
+    if (count > 1) throw ToolError("-: standard input can be read only once");
+}
+
+// The library's own checks, before any image is read.
+void validate(const FindSettings& s)
+{
     const qsrch_status t = qsrch_trainParams_validate(&s.train);
     if (QSRCH_FAILED(t))
         throw ToolError("--granularity " + granularityText(s.train) +
@@ -183,6 +220,24 @@ void applyPending(const Pending& p, FindSettings& s)
         v = qsrch_normcorr_runParams_validate(&run);
     }
     if (QSRCH_FAILED(v)) throw ToolError(refusalText(v));
+}
+
+void applyPending(const Pending& p, FindSettings& s)
+{
+    if (!p.roi.empty()) s.roi = Rect32{p.roi[0], p.roi[1], p.roi[2], p.roi[3]};
+    applyRegionAndWeights(p, s);
+    if (!p.granularity.empty()) applyGranularity(p.granularity, s.train);
+    s.train.useSurround = p.surround;
+    s.extra.absoluteCorrelation = p.absolute;
+    s.extra.shapeScoreOptimization = p.shapeScore;
+    s.extra.shapeThreshold = static_cast<uint8_t>(p.shapeThreshold);
+    s.format = p.json ? Format::Json : p.csv ? Format::Csv : Format::Table;
+    if (s.colour && !s.sceneMask.empty()) throw ToolError("--scene-mask: colour search takes no scene mask");
+    if (s.train.useSurround && !s.roi)
+        throw ToolError("--surround: needs --roi with 2 pixels of the pattern image around it");
+    refuseNaN(s);
+    refuseSecondStandardInput(s);
+    validate(s);
 }
 
 }  // namespace
@@ -210,6 +265,12 @@ FindSettings defaultFindSettings()
     FindSettings s;
     check(qsrch_trainParams_init(&s.train), "training parameters");
     check(qsrch_runParams_init(&s.run), "run parameters");
+    // The library merges only results within a pixel of each other, so a
+    // user asking for several results may get one match twice, a pixel or
+    // two apart. Two results that share more than half of the pattern's
+    // area are one match; distinct objects of the pattern's size hardly
+    // overlap that much without hiding each other.
+    s.run.overlapFraction = kDefaultOverlap;
     check(qsrch_normcorr_runParams_init(&s.extra), "run parameters");
     return s;
 }

@@ -8,6 +8,8 @@
 
 #include <qsrch/qsrch.h>
 
+#include "image_io.hpp"
+
 namespace qtool {
 
 enum class Format { Table, Json, Csv };
@@ -29,6 +31,7 @@ struct FindSettings {
     Format format = Format::Table;
     std::string draw;  // picture file (one scene) or folder; empty for none
     int jobs = 1;
+    DecodeLimits limits;  // what any image read may cost
 };
 
 struct DemoSettings {
@@ -43,7 +46,11 @@ struct Command {
     DemoSettings demo;
 };
 
-// Library defaults for every find setting (throws ToolError on failure).
+// The tool's default overlap of two results: see defaultFindSettings().
+constexpr float kDefaultOverlap = 0.5f;
+
+// Library defaults for every find setting but the overlap (throws ToolError
+// on failure).
 FindSettings defaultFindSettings();
 
 // The record a search runs with: the top-level run's parameters made by the

@@ -70,6 +70,7 @@ std::vector<std::string> drawTargets(const std::string& draw, const std::vector<
     const bool folder = fs::is_directory(draw, error);
     if (scenes.size() == 1 && !folder) {
         targets[0] = draw;
+        checkOutputPath(draw);
         return targets;
     }
     if (!folder) {
@@ -79,12 +80,13 @@ std::vector<std::string> drawTargets(const std::string& draw, const std::vector<
     }
     std::set<std::string> used;
     for (size_t i = 0; i < scenes.size(); ++i) {
-        const std::string stem = fs::path(scenes[i]).stem().string();
+        const std::string stem = scenes[i] == "-" ? "stdin" : fs::path(scenes[i]).stem().string();
         std::string name = stem + "-found.png";
         if (!used.insert(name).second) name = stem + "-" + std::to_string(i + 1) + "-found.png";
         used.insert(name);
         targets[i] = (fs::path(draw) / name).string();
     }
+    for (const std::string& target : targets) checkOutputPath(target);
     return targets;
 }
 
@@ -105,9 +107,9 @@ std::vector<SceneOutcome> searchScenes(const Searcher& searcher, const std::vect
             const size_t i = next++;
             if (i >= n) break;
             try {
-                Image scene = readImage(scenes[i]);
+                Image scene = readImage(scenes[i], searcher.limits());
                 outcomes[i].path = scenes[i];
-                outcomes[i].found = searcher.search(scene, scenes[i]);
+                outcomes[i].found = searcher.search(scene, inputName(scenes[i]));
                 // The search is done with the scene: the picture takes its pixels.
                 if (!draws[i].empty())
                     drawScene(draws[i], std::move(scene), outcomes[i].found, searcher.patternWidth(),

@@ -6,6 +6,8 @@
 // --roi), and with those left alone gives the top-level run's answers.
 #include "search.hpp"
 
+#include <algorithm>
+
 #include "tool_error.hpp"
 
 namespace qtool {
@@ -94,12 +96,13 @@ private:
     std::vector<uint8_t> owned_[3];
 };
 
-Image readMask(const std::string& path, int32_t width, int32_t height, const std::string& ofWhat)
+Image readMask(const std::string& path, const DecodeLimits& limits, int32_t width, int32_t height,
+               const std::string& ofWhat)
 {
-    Image mask = toGrey(readImage(path));
+    Image mask = toGrey(readImage(path, limits));
     if (mask.width != width || mask.height != height)
-        throw ToolError(path + ": mask is " + sizeText(mask.width, mask.height) + ", " + ofWhat + " is " +
-                        sizeText(width, height));
+        throw ToolError(inputName(path) + ": mask is " + sizeText(mask.width, mask.height) + ", " + ofWhat +
+                        " is " + sizeText(width, height));
     return mask;
 }
 
@@ -108,6 +111,7 @@ Image readMask(const std::string& path, int32_t width, int32_t height, const std
 struct Searcher::State {
     NormcorrModel model;
     qsrch_normcorr_runParams runParams;
+    DecodeLimits limits;
     bool colour = false;
     Rect32 rect{};
     Image sceneMask;
@@ -117,17 +121,19 @@ Searcher::Searcher(const FindSettings& settings) : state_(std::make_unique<State
 {
     State& st = *state_;
     st.colour = settings.colour;
-    const Image pattern = readImage(settings.pattern);
+    st.limits = settings.limits;
+    const std::string patternName = inputName(settings.pattern);
+    const Image pattern = readImage(settings.pattern, st.limits);
     st.rect = settings.roi.value_or(Rect32{0, 0, pattern.width, pattern.height});
     const Rect32& r = st.rect;
     const int64_t right = int64_t(r.x) + r.width, bottom = int64_t(r.y) + r.height;
     if (r.x < 0 || r.y < 0 || r.width < 1 || r.height < 1 || right > pattern.width || bottom > pattern.height)
         throw ToolError("--roi " + std::to_string(r.x) + "," + std::to_string(r.y) + "," +
                         std::to_string(r.width) + "," + std::to_string(r.height) + ": not inside " +
-                        settings.pattern + " (" + sizeText(pattern.width, pattern.height) + ")");
+                        patternName + " (" + sizeText(pattern.width, pattern.height) + ")");
     if (settings.train.useSurround &&
         (r.x < 2 || r.y < 2 || right + 2 > pattern.width || bottom + 2 > pattern.height))
-        throw ToolError("--surround: the --roi needs 2 pixels of " + settings.pattern + " on every side");
+        throw ToolError("--surround: the --roi needs 2 pixels of " + patternName + " on every side");
 
     qsrch_normcorr_trainParams trainParams;
     check(qsrch_normcorr_trainParams_initFromTrainParams(&trainParams, &settings.train), "--granularity");
@@ -138,7 +144,8 @@ Searcher::Searcher(const FindSettings& settings) : state_(std::make_unique<State
     const qimg_windowConst p0 = planes.view(0, r);
     qsrch_status s;
     if (!settings.patternMask.empty()) {
-        const Image mask = readMask(settings.patternMask, pattern.width, pattern.height, "the pattern");
+        const Image mask =
+            readMask(settings.patternMask, st.limits, pattern.width, pattern.height, "the pattern");
         const Planes maskPlane(mask, false);
         const qimg_windowConst m = maskPlane.view(0, r);
         if (st.colour) {
@@ -154,9 +161,9 @@ Searcher::Searcher(const FindSettings& settings) : state_(std::make_unique<State
     } else {
         s = qsrch_normcorr_model_trainWindow(st.model.get(), &p0, &identity, &trainParams);
     }
-    check(s, settings.pattern + ": cannot train");
+    check(s, patternName + ": cannot train");
 
-    if (!settings.sceneMask.empty()) st.sceneMask = toGrey(readImage(settings.sceneMask));
+    if (!settings.sceneMask.empty()) st.sceneMask = toGrey(readImage(settings.sceneMask, st.limits));
 
     st.runParams = searchRunParams(settings);
 }
@@ -165,8 +172,9 @@ Searcher::~Searcher() = default;
 
 int32_t Searcher::patternWidth() const { return state_->rect.width; }
 int32_t Searcher::patternHeight() const { return state_->rect.height; }
+const DecodeLimits& Searcher::limits() const { return state_->limits; }
 
-std::vector<Found> Searcher::search(const Image& scene, const std::string& path) const
+std::vector<Found> Searcher::search(const Image& scene, const std::string& name) const
 {
     const State& st = *state_;
     const Planes planes(scene, st.colour);
@@ -180,7 +188,7 @@ std::vector<Found> Searcher::search(const Image& scene, const std::string& path)
         s = qsrch_normcorr_runWindow3(st.model.get(), &v0, &v1, &v2, &identity, &st.runParams, results.get());
     } else if (!st.sceneMask.pixels.empty()) {
         if (st.sceneMask.width != scene.width || st.sceneMask.height != scene.height)
-            throw ToolError(path + ": scene is " + sizeText(scene.width, scene.height) +
+            throw ToolError(name + ": scene is " + sizeText(scene.width, scene.height) +
                             ", the scene mask is " + sizeText(st.sceneMask.width, st.sceneMask.height));
         const Planes maskPlane(st.sceneMask, false);
         const qimg_windowConst m = maskPlane.view(0);
@@ -189,9 +197,9 @@ std::vector<Found> Searcher::search(const Image& scene, const std::string& path)
         s = qsrch_normcorr_runWindow(st.model.get(), &v0, &identity, &st.runParams, results.get());
     }
     if (s == QSRCH_E_IMAGE_TOO_SMALL)
-        throw ToolError(path + ": scene of " + sizeText(scene.width, scene.height) +
+        throw ToolError(name + ": scene of " + sizeText(scene.width, scene.height) +
                         " is not larger than the pattern of " + sizeText(st.rect.width, st.rect.height));
-    check(s, path + ": search failed");
+    check(s, name + ": search failed");
 
     const qsrch_normcorr_result* first = nullptr;
     uint32_t count = 0;
@@ -203,6 +211,11 @@ std::vector<Found> Searcher::search(const Image& scene, const std::string& path)
         found.push_back(
             Found{r.pose.trans.x, r.pose.trans.y, r.score, r.accepted != 0, r.contrast, r.brightness});
     }
+    // A search that starts at full resolution with the overlap test off
+    // reports every peak of the scene, unsorted; the tool's answer is the
+    // best --num, as on every other path.
+    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.score > b.score; });
+    if (found.size() > size_t(st.runParams.numToFind)) found.resize(size_t(st.runParams.numToFind));
     return found;
 }
 

@@ -29,8 +29,10 @@ public:
     Searcher(const Searcher&) = delete;
     Searcher& operator=(const Searcher&) = delete;
 
-    // Results best first; `path` names the scene in errors.
-    std::vector<Found> search(const Image& scene, const std::string& path) const;
+    // At most --num results, best first; `name` names the scene in errors.
+    std::vector<Found> search(const Image& scene, const std::string& name) const;
+    // What a scene read for this search may cost.
+    const DecodeLimits& limits() const;
 
     int32_t patternWidth() const;
     int32_t patternHeight() const;

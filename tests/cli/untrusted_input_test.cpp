@@ -1,0 +1,223 @@
+// Files and paths from an untrusted source: a header that claims far more
+// pixels than its file holds is refused at once and costs next to nothing,
+// a pipe or standard input reads like a file in every format, and a picture
+// replaces nothing but a regular file.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include "cli_support.hpp"
+
+namespace clitest {
+namespace {
+
+#ifdef QSRCH_TEST_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr size_t npos = std::string::npos;
+// The tool needs some 30 MB for these files; the pixels they claim need gigabytes.
+constexpr rlim_t kMemoryLimit = rlim_t(200) << 20;
+const std::string kRaised = "1073741824";  // the largest --max-pixels
+
+struct HostileCase {
+    const char* name;
+    const char* file;  // in the decoding corpus
+    std::vector<std::string> args;
+    const char* says;
+};
+
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
+
+class HostileFiles : public testing::TestWithParam<HostileCase> {};
+
+// Through a file, whose size is known, and through a pipe, whose size is not.
+TEST_P(HostileFiles, AreRefusedAtOnceWithinTheMemoryLimit)
+{
+    const HostileCase& c = GetParam();
+    ScratchDir dir;
+    writePnm(dir / "pattern.pgm", texturePicture(2, 32, 28));
+    const std::string path = std::string(QSRCH_DECODE_CORPUS) + "/" + c.file;
+    for (const bool piped : {false, true}) {
+        SCOPED_TRACE(piped ? "through a pipe" : "as a file");
+        std::vector<std::string> args{"find"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {dir / "pattern.pgm", piped ? "-" : path});
+        RunOptions options;
+        options.pipeStdin = piped;
+        options.stdinBytes = piped ? slurp(path) : "";
+        // A sanitizer build reserves terabytes of address space up front: there only
+        // the peak resident memory below tells.
+        options.addressSpace = kSanitized ? 0 : kMemoryLimit;
+        options.cpuSeconds = 1;
+        const ToolRun run = runTool(dir, args, options);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.errLines(), 1) << run.err;
+        EXPECT_NE(run.err.find(piped ? "standard input" : path), npos) << run.err;
+        EXPECT_NE(run.err.find(c.says), npos) << run.err;
+        EXPECT_LT(run.maxRssKb, long(kMemoryLimit / 1024));
+    }
+}
+
+const HostileCase kHostileCases[] = {
+    // A 568-byte arithmetic-coded progressive JPEG: its decoder goes on with
+    // zeros where the data ends, into whole-image coefficient buffers.
+    {"progressive16384", "arith-progressive-16384x16384.jpg", {}, "more than --max-pixels"},
+    {"progressive16384Raised", "arith-progressive-16384x16384.jpg", {"--max-pixels", kRaised}, "too few bytes"},
+    {"progressive65500", "arith-progressive-65500x65500.jpg", {}, "more than --max-pixels"},
+    {"progressive65500Raised", "arith-progressive-65500x65500.jpg", {"--max-pixels", kRaised},
+     "more than --max-pixels"},
+    // Headers of a few bytes whose pixels would be allocated before the missing data shows.
+    {"ppmHeader", "header-18918x18918.ppm", {}, "more than --max-pixels"},
+    {"ppmHeaderRaised", "header-18918x18918.ppm", {"--max-pixels", kRaised}, "truncated PPM file"},
+    {"pngHeader", "header-18918x18918.png", {}, "more than --max-pixels"},
+    {"pngHeaderRaised", "header-18918x18918.png", {"--max-pixels", kRaised}, "damaged PNG file"},
+    {"jpegHeader", "truncated-18000x18000.jpg", {}, "more than --max-pixels"},
+    {"jpegHeaderRaised", "truncated-18000x18000.jpg", {"--max-pixels", kRaised}, "too few bytes"},
+    {"truncatedJpeg", "truncated-1500x1500.jpg", {}, "truncated JPEG file"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cli, HostileFiles, testing::ValuesIn(kHostileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Pipes and standard input -----------------------------------------------------
+
+struct Format {
+    const char* name;
+    void (*write)(const std::string& path, const Picture& p);
+    bool colour;
+};
+
+const Format kFormats[] = {
+    {"pgm", [](const std::string& path, const Picture& p) { writePnm(path, p); }, false},
+    {"ppm", [](const std::string& path, const Picture& p) { writePnm(path, p); }, true},
+    {"png", [](const std::string& path, const Picture& p) { writePng(path, p, PNG_FORMAT_RGB); }, true},
+    {"interlaced.png", [](const std::string& path, const Picture& p) { writeInterlacedPng(path, p); }, true},
+    {"jpg", [](const std::string& path, const Picture& p) { writeJpeg(path, p); }, false},
+    {"progressive.jpg", [](const std::string& path, const Picture& p) { writeJpeg(path, p, true); }, true},
+};
+
+// Where the table of one scene puts its first result.
+std::pair<double, double> firstPlace(const std::string& table)
+{
+    double x = -1, y = -1;
+    const size_t row = table.find("\n  1 ");
+    if (row != npos) std::sscanf(table.c_str() + row, " 1 %lf %lf", &x, &y);
+    return {x, y};
+}
+
+Picture inColour(const Picture& grey)
+{
+    Picture rgb(grey.width, grey.height, 3);
+    for (size_t i = 0; i < grey.px.size(); ++i)
+        rgb.px[3 * i] = grey.px[i], rgb.px[3 * i + 1] = uint8_t(255 - grey.px[i]), rgb.px[3 * i + 2] = 90;
+    return rgb;
+}
+
+// Every format, as scene and as pattern, through a pipe named "-" (and the
+// scene through "/dev/stdin"): the same answer as from the file. The scene
+// is larger than a pipe's buffer.
+TEST(CliPipes, EveryFormatReadsAsFromAFile)
+{
+    ScratchDir dir;
+    const Picture part = texturePicture(2, 32, 28);
+    Picture scene = texturePicture(1, 400, 300);
+    plant(scene, part, 211, 143);
+    for (const Format& f : kFormats) {
+        SCOPED_TRACE(f.name);
+        const std::string scenePath = dir / (std::string("scene.") + f.name);
+        const std::string partPath = dir / (std::string("part.") + f.name);
+        f.write(scenePath, f.colour ? inColour(scene) : scene);
+        f.write(partPath, f.colour ? inColour(part) : part);
+        const ToolRun fromFile = runTool(dir, {"find", "--num", "2", partPath, scenePath});
+        ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+        EXPECT_NEAR(firstPlace(fromFile.out).first, 211, 0.25) << fromFile.out;
+        EXPECT_NEAR(firstPlace(fromFile.out).second, 143, 0.25) << fromFile.out;
+        RunOptions piped;
+        piped.pipeStdin = true;
+        for (const char* stdinName : {"-", "/dev/stdin"}) {
+            piped.stdinBytes = slurp(scenePath);
+            const ToolRun sceneRun = runTool(dir, {"find", "--num", "2", partPath, stdinName}, piped);
+            EXPECT_EQ(sceneRun.err, "");
+            EXPECT_EQ(sceneRun.out, fromFile.out);
+        }
+        piped.stdinBytes = slurp(partPath);
+        const ToolRun partRun = runTool(dir, {"find", "--num", "2", "-", scenePath}, piped);
+        EXPECT_EQ(partRun.err, "");
+        EXPECT_EQ(partRun.out, fromFile.out);
+    }
+}
+
+// A large scene of nearly one colour compresses far beyond a photograph, and
+// a pipe gives no size: its pixels grow as its rows arrive, and still come
+// out whole.
+TEST(CliPipes, ScenesThatOutgrowTheirFirstRoomArriveWhole)
+{
+    ScratchDir dir;
+    const Picture part = texturePicture(2, 32, 28);
+    Picture scene(2400, 1800);
+    std::fill(scene.px.begin(), scene.px.end(), uint8_t(100));
+    plant(scene, texturePicture(3, 200, 150), 2100, 1600);
+    plant(scene, part, 2190, 1700);
+    writePnm(dir / "part.pgm", part);
+    writePnm(dir / "scene.pgm", scene);
+    writePng(dir / "scene.png", scene, PNG_FORMAT_GRAY);
+    writeInterlacedPng(dir / "interlaced.png", scene);
+    writeJpeg(dir / "scene.jpg", scene);
+    RunOptions piped;
+    piped.pipeStdin = true;
+    for (const char* name : {"scene.pgm", "scene.png", "interlaced.png", "scene.jpg"}) {
+        SCOPED_TRACE(name);
+        for (const bool throughPipe : {false, true}) {
+            piped.stdinBytes = throughPipe ? slurp(dir / name) : "";
+            const ToolRun run = runTool(dir, {"find", dir / "part.pgm", throughPipe ? "-" : dir / name},
+                                        throughPipe ? piped : RunOptions{});
+            ASSERT_EQ(run.status, 0) << run.err;
+            EXPECT_NEAR(firstPlace(run.out).first, 2190, 0.25) << run.out;
+            EXPECT_NEAR(firstPlace(run.out).second, 1700, 0.25) << run.out;
+        }
+    }
+}
+
+// ---- Pictures replace only regular files ---------------------------------------------
+
+TEST(CliDraw, ReplacesOnlyRegularFiles)
+{
+    ScratchDir dir;
+    const Picture part = texturePicture(2, 32, 28);
+    Picture scene = texturePicture(1, 120, 90);
+    plant(scene, part, 40, 30);
+    writePnm(dir / "part.pgm", part);
+    writePnm(dir / "scene.pgm", scene);
+    spill(dir / "kept.txt", "kept\n");
+    fs::create_symlink(dir / "kept.txt", dir / "link.png");
+    fs::create_symlink(dir / "nowhere.png", dir / "dangling.png");
+    ASSERT_EQ(mkfifo((dir / "fifo.png").c_str(), 0644), 0);
+    fs::create_directories(dir / "pictures/scene-found.png");
+    std::vector<std::string> targets{"link.png", "dangling.png", "fifo.png", "pictures"};
+    // Only root may make a device node.
+    if (mknod((dir / "device.png").c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0) targets.push_back("device.png");
+    for (const std::string& target : targets) {
+        SCOPED_TRACE(target);
+        const fs::file_status before = fs::symlink_status(dir / target);
+        const ToolRun run = runTool(dir, {"find", "--draw", dir / target, dir / "part.pgm", dir / "scene.pgm"});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.errLines(), 1) << run.err;
+        EXPECT_NE(run.err.find(target), npos) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(fs::symlink_status(dir / target).type(), before.type());
+    }
+    EXPECT_EQ(slurp(dir / "kept.txt"), "kept\n");
+    EXPECT_FALSE(fs::exists(dir / "nowhere.png"));
+    EXPECT_TRUE(fs::is_empty(dir / "pictures/scene-found.png"));
+    // No temporary file left behind, and a regular file is replaced.
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    const ToolRun replaced = runTool(dir, {"find", "--draw", dir / "kept.txt", dir / "part.pgm", dir / "scene.pgm"});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(readPng(dir / "kept.txt").width, 120);
+}
+
+}  // namespace
+}  // namespace clitest
