@@ -7,11 +7,35 @@
 #include "search.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "tool_error.hpp"
 
 namespace qtool {
+
 namespace {
+
+// The search merges a new result only with the nearest result it overlaps,
+// so two results it keeps may still share more than the overlap fraction of
+// the pattern (both overlap a third that was replaced); the tool promises a
+// user asking for several results that no match comes twice, so it drops,
+// best first, every result that shares more than that with a better one.
+void dropOverlapping(std::vector<Found>* found, int32_t width, int32_t height, double overlapFraction)
+{
+    if (!(overlapFraction < 1.0)) return;
+    const double limit = overlapFraction * double(width) * double(height);
+    std::vector<Found> kept;
+    for (const Found& f : *found) {
+        bool apart = true;
+        for (const Found& k : kept) {
+            const double sharedX = std::max(0.0, width - std::fabs(f.x - k.x));
+            const double sharedY = std::max(0.0, height - std::fabs(f.y - k.y));
+            apart = apart && sharedX * sharedY <= limit;
+        }
+        if (apart) kept.push_back(f);
+    }
+    found->swap(kept);
+}
 
 std::string sizeText(int32_t width, int32_t height)
 {
@@ -215,6 +239,7 @@ std::vector<Found> Searcher::search(const Image& scene, const std::string& name)
     // reports every peak of the scene, unsorted; the tool's answer is the
     // best --num, as on every other path.
     std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.score > b.score; });
+    dropOverlapping(&found, st.rect.width, st.rect.height, st.runParams.overlapFraction);
     if (found.size() > size_t(st.runParams.numToFind)) found.resize(size_t(st.runParams.numToFind));
     return found;
 }
