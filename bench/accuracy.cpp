@@ -25,11 +25,10 @@
 // sub-pixel places; time is per case, and the search's share of the
 // exhaustive time anchors the figures across machines and runs.
 //
-//   accuracy [--photos DIR] [--reps N] [--list] [--dump DIR]
+//   accuracy [--photos DIR] [--reps N] [--list] [--dump DIR] [--results FILE]
 // --list prints every lost instance, --dump writes its pattern and scene as
-// binary PGM files.
-#include <png.h>
-
+// binary PGM files, --results writes every answer of every case to FILE at
+// full precision, so two builds can be compared for identical results.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -37,32 +36,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <qsrch/qsrch.h>
 
+#include "photos.hpp"
+
 namespace {
 
-struct Grey {
-    int32_t width = 0, height = 0;
-    std::vector<uint8_t> pixels;
-    Grey() = default;
-    Grey(int32_t w, int32_t h) : width(w), height(h), pixels(size_t(w) * size_t(h)) {}
-    uint8_t& at(int32_t x, int32_t y) { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
-    uint8_t at(int32_t x, int32_t y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
-    qimg_windowConst window() const
-    {
-        qimg_windowConst v{};
-        v.width = v.imageWidth = v.rowStride = width;
-        v.height = v.imageHeight = height;
-        v.depth = QIMG_DEPTH_8U;
-        v.firstPixel = v.imageFirstPixel = pixels.data();
-        return v;
-    }
-};
+using bench::Grey;
 
 void check(qsrch_status s, const char* what)
 {
@@ -70,18 +54,6 @@ void check(qsrch_status s, const char* what)
         std::fprintf(stderr, "%s failed: %s\n", what, qsrch_statusName(s));
         std::exit(2);
     }
-}
-
-bool loadPng(const std::string& path, Grey* out)
-{
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-    image.format = PNG_FORMAT_GRAY;
-    *out = Grey(int32_t(image.width), int32_t(image.height));
-    if (!png_image_finish_read(&image, nullptr, out->pixels.data(), 0, nullptr)) return false;
-    return true;
 }
 
 bool writePgm(const std::string& path, const Grey& g)
@@ -373,7 +345,7 @@ struct Options {
     std::string photos = QSRCH_ACCURACY_PHOTOS;
     int reps = 2;
     bool list = false;
-    std::string dump;
+    std::string dump, results;
 };
 
 Options parse(int argc, char** argv)
@@ -386,28 +358,14 @@ Options parse(int argc, char** argv)
         else if (a == "--reps" && hasValue) o.reps = std::max(1, std::atoi(argv[++k]));
         else if (a == "--list") o.list = true;
         else if (a == "--dump" && hasValue) o.dump = argv[++k];
+        else if (a == "--results" && hasValue) o.results = argv[++k];
         else {
-            std::fprintf(stderr, "usage: accuracy [--photos DIR] [--reps N] [--list] [--dump DIR]\n");
+            std::fprintf(stderr,
+                         "usage: accuracy [--photos DIR] [--reps N] [--list] [--dump DIR] [--results FILE]\n");
             std::exit(2);
         }
     }
     return o;
-}
-
-std::vector<std::pair<std::string, Grey>> loadPhotos(const std::string& folder)
-{
-    std::vector<std::pair<std::string, Grey>> photos;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().extension() != ".png") continue;
-        Grey g;
-        if (!loadPng(entry.path().string(), &g)) {
-            std::fprintf(stderr, "cannot read %s\n", entry.path().c_str());
-            std::exit(2);
-        }
-        photos.emplace_back(entry.path().stem().string(), std::move(g));
-    }
-    std::sort(photos.begin(), photos.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    return photos;
 }
 
 void report(const Options& o, const Case& c, Variant v, size_t k, const std::vector<Found> (&answers)[kAnswers],
@@ -427,13 +385,29 @@ void report(const Options& o, const Case& c, Variant v, size_t k, const std::vec
         std::fprintf(stderr, "cannot write %s\n", stem.c_str());
 }
 
+// One line per case and answer: every position and score, exactly.
+void writeAnswers(FILE* f, const Case& c, Variant v, const std::vector<Found> (&answers)[kAnswers])
+{
+    for (int a = 0; a < kAnswers; ++a) {
+        std::fprintf(f, "%s %dx%d %s %d %s | %s:", c.photo.c_str(), c.size.w, c.size.h,
+                     c.subPixel ? "sub" : "int", c.rep, kVariantNames[v], kAnswerNames[a]);
+        for (const Found& found : answers[a]) std::fprintf(f, " %a %a %a", found.at.x, found.at.y, found.score);
+        std::fputc('\n', f);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const Options o = parse(argc, argv);
-    const auto photos = loadPhotos(o.photos);
+    const auto photos = bench::loadPhotos(o.photos);
     std::printf("%zu photographs from %s, %d repetitions\n", photos.size(), o.photos.c_str(), o.reps);
+    FILE* resultsFile = nullptr;
+    if (!o.results.empty() && (resultsFile = std::fopen(o.results.c_str(), "w")) == nullptr) {
+        std::fprintf(stderr, "cannot write %s\n", o.results.c_str());
+        return 2;
+    }
     Tally tallies[kVariants][kAnswers];
     int cases[kVariants] = {}, dumped = 0;
     for (size_t p = 0; p < photos.size(); ++p)
@@ -460,6 +434,7 @@ int main(int argc, char** argv)
                         answers[kSearchCertain] = search(model, c, 1.0f, &ms[kSearchCertain]);
                         answers[kExhaustive] = exhaustive(c, &ms[kExhaustive], &unique);
                         ++cases[v];
+                        if (resultsFile != nullptr) writeAnswers(resultsFile, c, Variant(v), answers);
                         for (int a = 0; a < kAnswers; ++a) tallies[v][a].ms += ms[a];
                         for (size_t k = 0; k < c.truth.size(); ++k) {
                             bool exhaustiveFinds = false, hit = false, lostHere = false;
@@ -490,5 +465,5 @@ int main(int argc, char** argv)
         }
     }
     printTable("single instance, unchanged to blur", clean, cleanCases);
-    return 0;
+    return resultsFile != nullptr && std::fclose(resultsFile) != 0 ? 2 : 0;
 }
