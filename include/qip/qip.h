@@ -58,6 +58,19 @@ QSIB_API qsys_status qip_gauss2_smoothWindow8_8(const qimg_windowConst* source,
                                                 qimg_window* destination,
                                                 qmath_xformLinear* destinationTransformOut);
 
+/* count reductions in a row, in one pass over the source: destinations[0]
+ * receives the source reduced by two, destinations[k] destinations[k - 1]
+ * reduced by two, pixel for pixel what count calls of
+ * qip_gauss2_smoothWindow8_8 would write; transformsOut[k] likewise. Each
+ * row is made as soon as the rows it reads exist, so a level is read back
+ * while it is still in cache. count from 1 to QIP_GAUSS2_MAX_LEVELS
+ * (QSYS_E_BAD_ARGUMENT otherwise); the views must not overlap; every size
+ * is checked before anything is written. */
+#define QIP_GAUSS2_MAX_LEVELS 31
+QSIB_API qsys_status qip_gauss2_smoothLevels8_8(const qimg_windowConst* source,
+                                                const qmath_xformLinear* sourceTransform, int32_t count,
+                                                qimg_window* destinations, qmath_xformLinear* transformsOut);
+
 /* Low-pass reduction by a general factor. init sets both factors to 2.0,
  * both rounded factors to 2 and reserved to 0. */
 typedef struct qip_plpfParams {

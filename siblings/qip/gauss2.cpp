@@ -18,7 +18,17 @@
 // read. Columns go first so the horizontal work, the part with stride-2
 // access, runs once per destination row rather than once per source row;
 // the four source rows are read straight from the view.
+//
+// The interior rows and columns, nearly all the work, have SSE2 twins
+// (gauss2_sse2.cpp) that give the same values; the inhibit query can forbid
+// them by the name "qip_gauss2_smoothWindow8_8". Several reductions in a
+// row (qip_gauss2_smoothLevels8_8) are made in one pass: each row of a level
+// is made as soon as the rows of the level above that it reads exist, while
+// those are still in cache.
+#include "qip/gauss2_rows.hpp"
 #include "qip/internal.hpp"
+
+#include <qprt/qprt.h>
 
 #include <cstdint>
 
@@ -53,19 +63,20 @@ uint8_t roundedQuotient(uint32_t sum, uint32_t weight)
     return static_cast<uint8_t>((sum + weight / 2) / weight);
 }
 
+const uint8_t* rowOf(const qimg_windowConst& s, int32_t r)
+{
+    return static_cast<const uint8_t*>(s.firstPixel) + static_cast<ptrdiff_t>(r) * s.rowStride;
+}
+
 // The column sums of destination row y, and their total weight.
-uint32_t columnSums(const qimg_windowConst& s, int32_t y, uint16_t* sums)
+uint32_t columnSums(const qimg_windowConst& s, int32_t y, bool vector, uint16_t* sums)
 {
     const int32_t w = s.width;
-    auto rowOf = [&](int32_t r) {
-        return static_cast<const uint8_t*>(s.firstPixel) + static_cast<ptrdiff_t>(r) * s.rowStride;
-    };
     if (y >= interiorBegin() && y < interiorEnd(s.height)) {
-        const uint8_t* r0 = rowOf(2 * y - 1);
-        const uint8_t* r1 = rowOf(2 * y);
-        const uint8_t* r2 = rowOf(2 * y + 1);
-        const uint8_t* r3 = rowOf(2 * y + 2);
-        for (int32_t i = 0; i < w; ++i) sums[i] = static_cast<uint16_t>(r0[i] + r3[i] + 3 * (r1[i] + r2[i]));
+        const uint8_t *r0 = rowOf(s, 2 * y - 1), *r1 = rowOf(s, 2 * y), *r2 = rowOf(s, 2 * y + 1),
+                      *r3 = rowOf(s, 2 * y + 2);
+        const int32_t done = vector ? qip_detail::sse2::columnSums(r0, r1, r2, r3, w, sums) : 0;
+        qip_detail::generic::columnSums(r0, r1, r2, r3, done, w, sums);
         return 8;
     }
     uint32_t weight = 0;
@@ -73,7 +84,7 @@ uint32_t columnSums(const qimg_windowConst& s, int32_t y, uint16_t* sums)
     for (int32_t k = 0; k < 4; ++k) {
         int32_t r = 2 * y - 1 + k;
         if (r < 0 || r >= s.height) continue;
-        const uint8_t* row = rowOf(r);
+        const uint8_t* row = rowOf(s, r);
         const uint16_t tap = static_cast<uint16_t>(kTap[k]);
         for (int32_t i = 0; i < w; ++i) sums[i] = static_cast<uint16_t>(sums[i] + tap * row[i]);
         weight += kTap[k];
@@ -81,18 +92,14 @@ uint32_t columnSums(const qimg_windowConst& s, int32_t y, uint16_t* sums)
     return weight;
 }
 
-void reduceRow(const uint16_t* sums, int32_t w, uint32_t rowWeight, uint8_t* out, int32_t dw)
+void reduceRow(const uint16_t* sums, int32_t w, uint32_t rowWeight, bool vector, uint8_t* out, int32_t dw)
 {
     const int32_t begin = interiorBegin() < dw ? interiorBegin() : dw;
     int32_t end = interiorEnd(w) < dw ? interiorEnd(w) : dw;
     if (end < begin) end = begin;
     if (rowWeight == 8) {
-        // 16-bit lanes suffice: the sum is at most 255 * 64 + 32.
-        for (int32_t x = begin; x < end; ++x) {
-            const uint16_t* v = sums + 2 * x;
-            uint16_t sum = static_cast<uint16_t>(v[-1] + v[2] + 3 * (v[0] + v[1]) + 32);
-            out[x] = static_cast<uint8_t>(sum >> 6);
-        }
+        const int32_t done = vector ? qip_detail::sse2::interiorRow(sums, begin, end, out) : begin;
+        qip_detail::generic::interiorRow(sums, done, end, out);
     } else {
         const uint32_t weight = 8 * rowWeight;
         for (int32_t x = begin; x < end; ++x) {
@@ -110,34 +117,129 @@ void reduceRow(const uint16_t* sums, int32_t w, uint32_t rowWeight, uint8_t* out
     for (int32_t x = end; x < dw; ++x) borderColumn(x);
 }
 
+// Row y of the reduction of source into destination.
+void reduceOneRow(const qimg_windowConst& source, const qimg_window& destination, int32_t y, bool vector,
+                  uint16_t* sums)
+{
+    const uint32_t rowWeight = columnSums(source, y, vector, sums);
+    uint8_t* out = static_cast<uint8_t*>(destination.firstPixel) + static_cast<ptrdiff_t>(y) * destination.rowStride;
+    reduceRow(sums, source.width, rowWeight, vector, out, destination.width);
+}
+
+bool vectorAllowed()
+{
+    static const char16_t kName[] = u"qip_gauss2_smoothWindow8_8";
+    const qprt_inhibitQuery query = qprt_isOptimizationInhibitedFP;
+    return query == nullptr || query(reinterpret_cast<const uint16_t*>(kName)) == 0;
+}
+
+// One row of column sums for sources up to this wide lives on the stack.
+constexpr int32_t kStackSums = 4096;
+
+// Reductions in a row: level 0 is the source, level k destination k - 1;
+// made[k] counts the rows of level k written so far.
+struct Chain {
+    const qimg_windowConst* source;
+    qimg_window* destinations;
+    int32_t count;
+    int32_t* made;
+    bool vector;
+    uint16_t* sums;
+
+    const qimg_windowConst& level(int32_t k) const
+    {
+        return k == 0 ? *source : *qimg_window_asConst(&destinations[k - 1]);
+    }
+    // Row y of level k reads rows up to 2y + 2 of level k - 1.
+    bool ready(int32_t k) const
+    {
+        const int32_t y = made[k], above = level(k - 1).height;
+        if (y >= level(k).height) return false;
+        const int32_t last = 2 * y + 2 < above - 1 ? 2 * y + 2 : above - 1;
+        return k == 1 || last < made[k - 1];
+    }
+    // A row of the first reduction, then every row of the levels below that
+    // it makes possible, and so on.
+    void run()
+    {
+        for (bool progress = true; progress;) {
+            progress = false;
+            for (int32_t k = 1; k <= count; ++k)
+                for (int32_t rows = 0; ready(k) && (k > 1 || rows < 1); ++rows) {
+                    reduceOneRow(level(k - 1), destinations[k - 1], made[k]++, vector, sums);
+                    progress = true;
+                }
+        }
+    }
+};
+
+qsys_status checkSizes(const qimg_windowConst& source, const qimg_window& destination)
+{
+    qsys_status s = check8(source);
+    if (!QSYS_FAILED(s)) s = check8(destination);
+    if (QSYS_FAILED(s)) return s;
+    return destination.width == source.width / 2 && destination.height == source.height / 2 ? QSYS_OK
+                                                                                              : QIMG_E_SIZE_MISMATCH;
+}
+
 }  // namespace
+
+namespace qip_detail::generic {
+
+void columnSums(const uint8_t* r0, const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, int32_t begin,
+                int32_t w, uint16_t* sums)
+{
+    for (int32_t i = begin; i < w; ++i) sums[i] = static_cast<uint16_t>(r0[i] + r3[i] + 3 * (r1[i] + r2[i]));
+}
+
+void interiorRow(const uint16_t* sums, int32_t begin, int32_t end, uint8_t* out)
+{
+    for (int32_t x = begin; x < end; ++x) {
+        const uint16_t* v = sums + 2 * x;
+        const uint16_t sum = static_cast<uint16_t>(v[-1] + v[2] + 3 * (v[0] + v[1]) + 32);
+        out[x] = static_cast<uint8_t>(sum >> 6);
+    }
+}
+
+}  // namespace qip_detail::generic
+
+extern "C" qsys_status qip_gauss2_smoothLevels8_8(const qimg_windowConst* source,
+                                                  const qmath_xformLinear* sourceTransform, int32_t count,
+                                                  qimg_window* destinations, qmath_xformLinear* transformsOut)
+{
+    if (count < 1 || count > QIP_GAUSS2_MAX_LEVELS) return QSYS_E_BAD_ARGUMENT;
+    for (int32_t k = 0; k < count; ++k) {
+        qsys_status s = checkSizes(k == 0 ? *source : *qimg_window_asConst(&destinations[k - 1]), destinations[k]);
+        if (QSYS_FAILED(s)) return s;
+    }
+
+    const int32_t w = source->width;
+    qip_detail::HeapBlock heapSums;
+    uint16_t stackSums[kStackSums];
+    uint16_t* sums = stackSums;
+    if (w > kStackSums) {
+        qsys_status s = qsys_memory_alloc_internal(static_cast<size_t>(w) * sizeof(uint16_t), &heapSums.block);
+        if (QSYS_FAILED(s)) return s;
+        sums = static_cast<uint16_t*>(heapSums.block);
+    }
+    int32_t made[QIP_GAUSS2_MAX_LEVELS + 1] = {};
+    Chain{source, destinations, count, made, vectorAllowed(), sums}.run();
+
+    qmath_xformLinear doubled;
+    qmath_xformLinear_initScaleShift(&doubled, 2.0, 2.0, 0.5, 0.5);
+    const qmath_xformLinear* above = sourceTransform;
+    for (int32_t k = 0; k < count; ++k) {
+        qsys_status s = qmath_xformLinear_initCompose(&transformsOut[k], above, &doubled);
+        if (QSYS_FAILED(s)) return s;
+        above = &transformsOut[k];
+    }
+    return QSYS_OK;
+}
 
 extern "C" qsys_status qip_gauss2_smoothWindow8_8(const qimg_windowConst* source,
                                                   const qmath_xformLinear* sourceTransform,
                                                   qimg_window* destination,
                                                   qmath_xformLinear* destinationTransformOut)
 {
-    qsys_status s = check8(*source);
-    if (!QSYS_FAILED(s)) s = check8(*destination);
-    if (QSYS_FAILED(s)) return s;
-    const int32_t w = source->width, h = source->height;
-    const int32_t dw = destination->width, dh = destination->height;
-    if (dw != w / 2 || dh != h / 2) return QIMG_E_SIZE_MISMATCH;
-
-    if (dw > 0 && dh > 0) {
-        qip_detail::HeapBlock scratch;
-        s = qsys_memory_alloc_internal(static_cast<size_t>(w) * sizeof(uint16_t), &scratch.block);
-        if (QSYS_FAILED(s)) return s;
-        auto* sums = static_cast<uint16_t*>(scratch.block);
-        for (int32_t y = 0; y < dh; ++y) {
-            uint32_t rowWeight = columnSums(*source, y, sums);
-            uint8_t* out = static_cast<uint8_t*>(destination->firstPixel) +
-                           static_cast<ptrdiff_t>(y) * destination->rowStride;
-            reduceRow(sums, w, rowWeight, out, dw);
-        }
-    }
-
-    qmath_xformLinear doubled;
-    qmath_xformLinear_initScaleShift(&doubled, 2.0, 2.0, 0.5, 0.5);
-    return qmath_xformLinear_initCompose(destinationTransformOut, sourceTransform, &doubled);
+    return qip_gauss2_smoothLevels8_8(source, sourceTransform, 1, destination, destinationTransformOut);
 }

@@ -79,19 +79,28 @@ Reduced reduce(const Reducer& r, int32_t w, int32_t h, const Content& content,
     return out;
 }
 
-// The halving reducer against the 2-D binomial (1 3 3 1) renormalised over
-// the pixels that exist, computed directly; nothing around the destination
-// view is written; the transform scales by two about the centre of each
-// 2 x 2 block.
-TEST(Gauss2, MatchesRenormalisedBinomialAndWritesOnlyTheDestination)
+// The halving reducer on both paths (its SSE2 rows and the generic loops)
+// against the 2-D binomial (1 3 3 1) renormalised over the pixels that
+// exist, computed directly: widths on both sides of the 16-pixel vector
+// blocks, random and all-255 pixels, garbage around the view; nothing
+// around the destination view is written; the transform scales by two
+// about the centre of each 2 x 2 block.
+class Gauss2 : public qtest::BothPaths {};
+INSTANTIATE_TEST_SUITE_P(Paths, Gauss2, testing::Values(qtest::Path::optimized, qtest::Path::generic),
+                         qtest::pathName);
+
+TEST_P(Gauss2, MatchesRenormalisedBinomialAndWritesOnlyTheDestination)
 {
     const uint32_t taps[4] = {1, 3, 3, 1};
     std::mt19937 rng(11);
-    for (int32_t w : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31})
-        for (int32_t h : {1, 2, 3, 4, 5, 9}) {
-            SCOPED_TRACE(testing::Message() << w << "x" << h);
+    for (bool saturated : {false, true})
+    for (int32_t w : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 33, 34, 35, 36, 66, 67, 101})
+        for (int32_t h : {1, 2, 3, 4, 5, 9, 12}) {
+            SCOPED_TRACE(testing::Message() << w << "x" << h << (saturated ? " all 255" : ""));
             qtest::Image8 source(w + 4, h + 3, w + 9);
             source.randomize(rng);
+            for (int32_t y = 0; y < h && saturated; ++y)
+                for (int32_t x = 0; x < w; ++x) source.at(x + 2, y + 1) = 255;
             const qimg_windowConst view = source.window(2, 1, w, h);
             const int32_t dw = w / 2, dh = h / 2;
             qtest::Image8 target(dw + 3, dh + 2, dw + 5, 0x5A);
@@ -117,6 +126,56 @@ TEST(Gauss2, MatchesRenormalisedBinomialAndWritesOnlyTheDestination)
                         << "at " << x << "," << y;
                 }
         }
+}
+
+// Several halvings in one pass write what as many single halvings write,
+// level after level, with the same transforms; a wrong size anywhere is
+// refused before any level is written.
+TEST_P(Gauss2, LevelsInOnePassEqualSuccessiveHalvings)
+{
+    std::mt19937 rng(23);
+    const qmath_xformLinear clientFromSource = {{1.5, 2.0}, {0.5, 0.0, 0.0, 0.5}};
+    for (const auto& [w, h] : {std::pair{101, 77}, {64, 64}, {40, 9}, {7, 300}}) {
+        qtest::Image8 source(w + 3, h + 2, w + 20);
+        source.randomize(rng);
+        const qimg_windowConst view = source.window(1, 2, w, h);
+        std::vector<qtest::Image8> levels, expected;
+        std::vector<qimg_window> destinations;
+        int32_t lw = w, lh = h;
+        for (int32_t k = 0; k < 5; ++k) {
+            lw /= 2, lh /= 2;
+            levels.emplace_back(lw + 2, lh + 1, lw + 19), expected.emplace_back(lw, lh);
+            levels.back().fill(0x5A);
+        }
+        for (int32_t k = 0; k < 5; ++k) destinations.push_back(writable(levels[k].window(1, 1, levels[k].width() - 2,
+                                                                                            levels[k].height() - 1)));
+        for (int32_t count = 1; count <= 5; ++count) {
+            SCOPED_TRACE(testing::Message() << w << "x" << h << ", " << count << " levels");
+            qmath_xformLinear transforms[5], single;
+            ASSERT_EQ(qip_gauss2_smoothLevels8_8(&view, &clientFromSource, count, destinations.data(), transforms),
+                      QSYS_OK);
+            qimg_windowConst above = view;
+            qmath_xformLinear aboveTransform = clientFromSource;
+            for (int32_t k = 0; k < count; ++k) {
+                qimg_window one = writable(expected[k].window());
+                ASSERT_EQ(qip_gauss2_smoothWindow8_8(&above, &aboveTransform, &one, &single), QSYS_OK);
+                EXPECT_EQ(qtest::pixels(*qimg_window_asConst(&destinations[k])), qtest::pixels(expected[k].window()))
+                    << "level " << k;
+                EXPECT_EQ(std::memcmp(&transforms[k], &single, sizeof single), 0) << "level " << k;
+                above = expected[k].window(), aboveTransform = single;
+            }
+        }
+        for (const qtest::Image8& level : levels)
+            for (int32_t x = 0; x < level.width(); ++x) ASSERT_EQ(level.at(x, 0), 0x5A) << "row above written";
+    }
+    qtest::Image8 source(40, 40), a(20, 20), b(11, 10);
+    const qimg_windowConst view = source.window();
+    a.fill(7);
+    qimg_window wrong[2] = {writable(a.window()), writable(b.window())};
+    qmath_xformLinear transforms[2];
+    EXPECT_EQ(qip_gauss2_smoothLevels8_8(&view, &kIdentity, 2, wrong, transforms), QIMG_E_SIZE_MISMATCH);
+    EXPECT_EQ(qip_gauss2_smoothLevels8_8(&view, &kIdentity, 0, wrong, transforms), QSYS_E_BAD_ARGUMENT);
+    EXPECT_EQ(qtest::pixels(a.window()), std::vector<uint8_t>(400, 7)) << "nothing written before the refusal";
 }
 
 // floor(n / f) with the quotient formed in single precision; constant
