@@ -38,6 +38,15 @@ qsrch_status qsrch_normcorr_level__initReduced(qsrch_normcorr_level_* level,
                                                const qsrch_normcorr_level_* previous,
                                                uint32_t clearSlack, float factor);
 
+// Fills levels 1 .. count - 1 (constructed and empty) from level 0, each
+// reduced by exactly 2: the same pixels, transforms and factors as count - 1
+// calls of qsrch_normcorr_level__initReduced, but each plane is reduced in
+// one pass through all levels (qip_gauss2_smoothLevels8_8) while the rows
+// just made are still in cache. Masks are reduced level by level, each made
+// two-valued before the next is reduced from it. At most
+// QIP_GAUSS2_MAX_LEVELS reductions.
+qsrch_status qsrch_normcorr_levels__initHalved(qsrch_normcorr_level_* levels, int32_t count, uint32_t clearSlack);
+
 // Smooths and subsamples one 8-bit plane into destination, which must be the
 // reduced size (qsrch_normcorr_constructReducedImage). A factor of exactly 2
 // takes the Gaussian two-times reducer, any other the low-pass filter.

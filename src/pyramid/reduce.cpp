@@ -30,6 +30,65 @@ qsrch_status reduceInto(const qimg_windowConst* sourceView, const qsrch_normcorr
                                       &level->baseFromLevel, level);
 }
 
+// The mask of the new level: the previous mask reduced at plane 0's size,
+// then made two-valued again, since smoothing blurs the edge of the care area.
+qsrch_status reduceMask(qsrch_normcorr_level_* level, const qsrch_normcorr_level_* previous, uint32_t clearSlack,
+                        float factor)
+{
+    qsrch::CallFrame<1> frame;
+    const qimg_windowConst& previousPlane0 = previous->planeWindow[0];
+    qimg_image maskImage;
+    if (frame.step(qsrch_normcorr_constructReducedImage(&maskImage, previousPlane0.width, previousPlane0.height,
+                                                        factor)))
+        return frame.finish();
+    frame.release<qimg_image_destruct>(0, &maskImage);
+    qimg_window view;
+    if (frame.step(reduceInto(&previous->maskWindow, previous, clearSlack, factor, &maskImage, &view, level)))
+        return frame.finish();
+    if (frame.step(qip_pelMap8(qimg_image_asConst(&maskImage), qsrch_normcorr_maskThresholdTable, &maskImage)))
+        return frame.finish();
+    if (frame.step(qimg_imageConst_assign(&level->maskImage, qimg_image_asConst(&maskImage)))) return frame.finish();
+    level->maskWindow = *qimg_window_asConst(&view);
+    return frame.finish();
+}
+
+// A new image for one plane of `level`, half the size of `above`, held by
+// the level's handle; viewOut is a writable view of it.
+qsrch_status attachHalvedPlane(qsrch_normcorr_level_* level, uint32_t plane, const qimg_windowConst& above,
+                               uint32_t clearSlack, qimg_window* viewOut)
+{
+    qsrch::CallFrame<1> frame;
+    qimg_image image;
+    if (frame.step(qsrch_normcorr_constructReducedImage(&image, above.width, above.height, 2.0f)))
+        return frame.finish();
+    frame.release<qimg_image_destruct>(0, &image);
+    qimg_window_init(viewOut, &image);
+    if (clearSlack != 0 && frame.step(qsrch::clearRowSlack(*viewOut))) return frame.finish();
+    if (frame.step(qimg_imageConst_assign(&level->planeImage[plane], qimg_image_asConst(&image))))
+        return frame.finish();
+    level->planeWindow[plane] = *qimg_window_asConst(viewOut);
+    return frame.finish();
+}
+
+// Every level below the first of one plane, in one pass of the halving reducer.
+qsrch_status halvePlane(qsrch_normcorr_level_* levels, int32_t count, uint32_t plane, uint32_t clearSlack)
+{
+    qimg_window views[QIP_GAUSS2_MAX_LEVELS];
+    qmath_xformLinear transforms[QIP_GAUSS2_MAX_LEVELS];
+    for (int32_t k = 1; k < count; ++k) {
+        qsrch_status s = attachHalvedPlane(&levels[k], plane, levels[k - 1].planeWindow[plane], clearSlack,
+                                           &views[k - 1]);
+        if (QSRCH_FAILED(s)) return s;
+    }
+    qsrch_status s = qip_gauss2_smoothLevels8_8(&levels[0].planeWindow[plane], &levels[0].baseFromLevel, count - 1,
+                                                views, transforms);
+    for (int32_t k = 1; k < count && !QSRCH_FAILED(s); ++k) {
+        levels[k].baseFromLevel = transforms[k - 1];
+        levels[k].factor = 2.0f;
+    }
+    return s;
+}
+
 }  // namespace
 
 extern "C" {
@@ -102,11 +161,9 @@ qsrch_status qsrch_normcorr_reducePlane(const qimg_windowConst* source, const qm
 qsrch_status qsrch_normcorr_level__initReduced(qsrch_normcorr_level_* level, const qsrch_normcorr_level_* previous,
                                                uint32_t clearSlack, float factor)
 {
-    qsrch::CallFrame<4> frame;
-    const qimg_windowConst& previousPlane0 = previous->planeWindow[0];
+    qsrch::CallFrame<3> frame;
     // The temporaries outlive the loop: the cleanup list releases them at exit.
     qimg_image planeImages[3];
-    qimg_image maskImage;
 
     // Planes 0, 1, 2 in turn (1 and 2 only where the previous level has
     // them), then the mask, which is reduced at plane 0's size.
@@ -124,24 +181,28 @@ qsrch_status qsrch_normcorr_level__initReduced(qsrch_normcorr_level_* level, con
         level->planeWindow[plane] = *qimg_window_asConst(&view);
     }
 
-    if (previous->maskWindow.firstPixel != nullptr) {
-        if (frame.step(qsrch_normcorr_constructReducedImage(&maskImage, previousPlane0.width,
-                                                            previousPlane0.height, factor)))
-            return frame.finish();
-        frame.release<qimg_image_destruct>(3, &maskImage);
-        qimg_window view;
-        if (frame.step(reduceInto(&previous->maskWindow, previous, clearSlack, factor, &maskImage, &view, level)))
-            return frame.finish();
-        // Smoothing blurs the edge of the care area; derived masks stay two-valued.
-        if (frame.step(qip_pelMap8(qimg_image_asConst(&maskImage), qsrch_normcorr_maskThresholdTable, &maskImage)))
-            return frame.finish();
-        if (frame.step(qimg_imageConst_assign(&level->maskImage, qimg_image_asConst(&maskImage))))
-            return frame.finish();
-        level->maskWindow = *qimg_window_asConst(&view);
-    }
-
+    if (previous->maskWindow.firstPixel != nullptr && frame.step(reduceMask(level, previous, clearSlack, factor)))
+        return frame.finish();
     frame.step(qmath_xformLinear_getInverse(&level->baseFromLevel, &level->levelFromBase));
     return frame.finish();
+}
+
+qsrch_status qsrch_normcorr_levels__initHalved(qsrch_normcorr_level_* levels, int32_t count, uint32_t clearSlack)
+{
+    if (count < 2) return QSRCH_OK;
+    if (count - 1 > QIP_GAUSS2_MAX_LEVELS) return QSYS_E_BAD_ARGUMENT;
+    for (uint32_t plane = 0; plane < 3; ++plane) {
+        if (plane > 0 && levels[0].planeWindow[plane].firstPixel == nullptr) continue;
+        qsrch_status s = halvePlane(levels, count, plane, clearSlack);
+        if (QSRCH_FAILED(s)) return s;
+    }
+    for (int32_t k = 1; k < count; ++k) {
+        qsrch_status s = QSRCH_OK;
+        if (levels[k - 1].maskWindow.firstPixel != nullptr) s = reduceMask(&levels[k], &levels[k - 1], clearSlack, 2.0f);
+        if (!QSRCH_FAILED(s)) s = qmath_xformLinear_getInverse(&levels[k].baseFromLevel, &levels[k].levelFromBase);
+        if (QSRCH_FAILED(s)) return s;
+    }
+    return QSRCH_OK;
 }
 
 }  // extern "C"

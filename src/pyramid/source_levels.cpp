@@ -33,6 +33,41 @@ qsrch_status maskPlane0(qstd_vector_qsrch_normcorr_level_* levels, int32_t numLe
     return frame.finish();
 }
 
+// Whether every level below the first halves the one above it.
+bool halvingsOnly(const qsrch_normcorr_level_* pattern, int32_t numLevels)
+{
+    if (numLevels - 1 > QIP_GAUSS2_MAX_LEVELS) return false;
+    for (int32_t i = 1; i < numLevels; ++i)
+        if (pattern[i].factor != 2.0f) return false;
+    return true;
+}
+
+// Levels 1 .. numLevels - 1 after the base level, each the one before
+// reduced by the factor of the pattern level of its index; when every factor
+// is 2, in one pass over the source.
+qsrch_status reduceLevels(const qsrch_normcorr_level_* pattern, int32_t numLevels,
+                          qstd_vector_qsrch_normcorr_level_* sourceLevels)
+{
+    qsrch_normcorr_level_* levels = nullptr;
+    qsrch_status s = QSRCH_OK;
+    if (halvingsOnly(pattern, numLevels)) {
+        if (QSRCH_FAILED(s = qstd_vector_qsrch_normcorr_level__resize(sourceLevels, static_cast<size_t>(numLevels))))
+            return s;
+        if (QSRCH_FAILED(s = qstd_vector_qsrch_normcorr_level__getBegin(sourceLevels, &levels))) return s;
+        return qsrch_normcorr_levels__initHalved(levels, numLevels, 0);
+    }
+    for (int32_t i = 1; i < numLevels; ++i) {
+        uint32_t n = 0;
+        if (QSRCH_FAILED(s = qstd_vector_qsrch_normcorr_level__getSize32(sourceLevels, &n))) return s;
+        if (QSRCH_FAILED(s = qstd_vector_qsrch_normcorr_level__resize(sourceLevels, n + 1))) return s;
+        if (QSRCH_FAILED(s = qstd_vector_qsrch_normcorr_level__getBegin(sourceLevels, &levels))) return s;
+        // Source pyramids are only read inside their views: the slack stays as it comes.
+        if (QSRCH_FAILED(s = qsrch_normcorr_level__initReduced(&levels[n], &levels[n - 1], 0, pattern[n].factor)))
+            return s;
+    }
+    return s;
+}
+
 // The body shared by the grey and three-plane forms: planes 1 and 2 are
 // NULL for grey sources.
 qsrch_status generateSourceLevels(const qimg_windowConst* plane0, const qimg_windowConst* plane1,
@@ -57,17 +92,7 @@ qsrch_status generateSourceLevels(const qimg_windowConst* plane0, const qimg_win
     frame.release<qsrch_normcorr_level__destruct>(0, &base);
     if (frame.step(qstd_vector_qsrch_normcorr_level__pushBack(sourceLevels, &base))) return frame.finish();
 
-    for (int32_t i = 1; i < numLevels; ++i) {
-        uint32_t n = 0;
-        if (frame.step(qstd_vector_qsrch_normcorr_level__getSize32(sourceLevels, &n))) return frame.finish();
-        if (frame.step(qstd_vector_qsrch_normcorr_level__resize(sourceLevels, n + 1))) return frame.finish();
-        qsrch_normcorr_level_* levels = nullptr;
-        if (frame.step(qstd_vector_qsrch_normcorr_level__getBegin(sourceLevels, &levels))) return frame.finish();
-        // Source pyramids are only read inside their views: the slack stays as it comes.
-        if (frame.step(qsrch_normcorr_level__initReduced(&levels[n], &levels[n - 1], 0, pattern[n].factor)))
-            return frame.finish();
-    }
-
+    if (frame.step(reduceLevels(pattern, numLevels, sourceLevels))) return frame.finish();
     if (mask != nullptr && frame.step(maskPlane0(sourceLevels, numLevels))) return frame.finish();
     return frame.finish();
 }

@@ -136,7 +136,7 @@ TEST(SourceLevels, MaskZeroesPlaneZeroOfEveryLevelOnly)
     const qimg_windowConst v0 = planes[0].window(), v1 = planes[1].window(), v2 = planes[2].window();
     const qimg_windowConst m = mask.window();
 
-    for (const auto& factors : std::vector<std::vector<float>>{{}, {2.0f, 1.5f}}) {
+    for (const auto& factors : std::vector<std::vector<float>>{{}, {2.0f, 1.5f}, {2.0f, 2.0f}}) {
         for (bool threePlanes : {false, true}) {
             SCOPED_TRACE(describe(factors) + (threePlanes ? ", three planes" : ", grey"));
             LevelVector pattern, plain, masked;
@@ -185,6 +185,9 @@ TEST(SourceLevels, MaskZeroesPlaneZeroOfEveryLevelOnly)
                         continue;
                     }
                     EXPECT_EQ(qtest::pixels(level.planeWindow[p]), qtest::pixels(plain[k].planeWindow[p]));
+                    if (k > 0)
+                        qtest::expectPlane(plain[k].planeWindow[p],
+                                           qtest::reduceLevel(plain[k - 1].planeWindow[p], factors[k - 1]), "plane");
                     if (k == 0) {
                         EXPECT_EQ(level.planeWindow[p].firstPixel, (p == 1 ? v1 : v2).firstPixel);
                     }
