@@ -25,6 +25,21 @@ QSIB_API qsys_status qsys_memory_copyRect(size_t width, size_t height, ptrdiff_t
                                           ptrdiff_t destinationStride, const void* source,
                                           void* destination);
 
+/* Freed blocks of QSYS_MEMORY_CACHE_MIN_BLOCK bytes or more are kept by
+ * the freeing thread, at most QSYS_MEMORY_CACHE_MAX_BLOCKS of them and
+ * QSYS_MEMORY_CACHE_MAX_BYTES in all (the oldest go first), and serve later
+ * allocations of that thread that need at least half their size: a thread
+ * that repeats calls of the same sizes reuses their blocks rather than
+ * having the C library return them to the system and fault them in again.
+ * The cache is released when the thread ends or by releaseCache; cachedBytes
+ * is what the calling thread's cache holds. Cached blocks count as freed in
+ * the accounting below. */
+#define QSYS_MEMORY_CACHE_MIN_BLOCK (16u << 10)
+#define QSYS_MEMORY_CACHE_MAX_BLOCKS 16
+#define QSYS_MEMORY_CACHE_MAX_BYTES (4u << 20)
+QSIB_API size_t qsys_memory_cachedBytes(void);
+QSIB_API void qsys_memory_releaseCache(void);
+
 /* Fault injection and accounting, for tests of failure paths. After
  * qsys_memory_failAfter(n), the allocation that follows n successful ones
  * fails with QSYS_E_NO_MEMORY, once; a negative n switches it off. Both the
@@ -34,6 +49,12 @@ QSIB_API void qsys_memory_failAfter(int64_t n);
 QSIB_API int64_t qsys_memory_allocationCount(void);
 /* Blocks allocated and not yet freed, over all threads. */
 QSIB_API int64_t qsys_memory_blocksInUse(void);
+/* Bytes in those blocks (each rounded up to 64), and the most there were
+ * since the last resetPeakBytesInUse (which sets the peak to the bytes in
+ * use now), over all threads: what a call holds at most, for benchmarks. */
+QSIB_API int64_t qsys_memory_bytesInUse(void);
+QSIB_API int64_t qsys_memory_peakBytesInUse(void);
+QSIB_API void qsys_memory_resetPeakBytesInUse(void);
 
 /* ---- Cleanup lists --------------------------------------------------------
  * One entry per acquired resource, kept in the acquiring function's frame. */

@@ -1,4 +1,5 @@
 // The q* heap, cleanup lists, the attention poll and plain vectors.
+#include <cstring>
 #include <thread>
 
 #include "support/test_support.hpp"
@@ -45,6 +46,76 @@ TEST(Memory, FailAfterFailsExactlyTheNthAllocationOnceOnItsThread)
     qsys_memory_free_internal(&block);
     EXPECT_EQ(other, QSYS_OK);
     EXPECT_EQ(qsys_memory_alloc_internal(8, &block), QSYS_E_NO_MEMORY);
+}
+
+// A freed large block serves its thread's next allocation of at least half
+// its size, cleared when asked, and counts as freed meanwhile; small blocks,
+// blocks beyond the bound and other threads' requests go to the C library;
+// the cache stays within its bounds, and the Nth allocation still fails
+// when the cache could serve it.
+TEST(Memory, FreedLargeBlocksServeTheirOwnThreadAgainWithinBounds)
+{
+    qsys_memory_releaseCache();
+    const int64_t blocks = qsys_memory_blocksInUse(), bytes = qsys_memory_bytesInUse();
+    void *block = nullptr, *other = nullptr;
+    ASSERT_EQ(qsys_memory_alloc_internal(100000, &block), QSYS_OK);
+    void* const first = block;
+    std::memset(block, 0xEE, 100000);
+    qsys_memory_free_internal(&block);
+    EXPECT_TRUE(qsys_memory_cachedBytes() >= 100000 && qsys_memory_blocksInUse() == blocks &&
+                qsys_memory_bytesInUse() == bytes);
+
+    const struct { size_t size; bool fromCache; } requests[] = {
+        {100100, false}, {40000, false}, {1000, false}, {50048, true}, {90000, true}};
+    for (const auto& r : requests) {
+        SCOPED_TRACE(r.size);
+        ASSERT_EQ(qsys_memory_allocClear64_internal(r.size, &block), QSYS_OK);
+        EXPECT_EQ(block == first, r.fromCache);
+        auto* b = static_cast<uint8_t*>(block);
+        EXPECT_EQ(size_t(std::count(b, b + r.size, 0)), r.size);
+        if (r.fromCache)
+            std::thread([&] {
+                EXPECT_EQ(qsys_memory_alloc_internal(r.size, &other), QSYS_OK);
+                EXPECT_NE(other, first) << "another thread's request";
+                qsys_memory_free_internal(&other);  // kept by that thread until it ends
+            }).join();
+        qsys_memory_free_internal(&block);
+    }
+
+    qsys_memory_failAfter(0);
+    EXPECT_EQ(qsys_memory_alloc_internal(90000, &block), QSYS_E_NO_MEMORY);
+    ASSERT_EQ(qsys_memory_alloc_internal(90000, &block), QSYS_OK);
+    EXPECT_EQ(block, first);
+    qsys_memory_free_internal(&block);
+
+    std::vector<void*> many(2 * QSYS_MEMORY_CACHE_MAX_BLOCKS, nullptr);
+    for (void*& b : many) ASSERT_EQ(qsys_memory_alloc_internal(300000, &b), QSYS_OK);
+    ASSERT_EQ(qsys_memory_alloc_internal(QSYS_MEMORY_CACHE_MAX_BYTES + 64, &block), QSYS_OK);
+    for (void*& b : many) qsys_memory_free_internal(&b);
+    qsys_memory_free_internal(&block);
+    EXPECT_LE(qsys_memory_cachedBytes(), size_t{QSYS_MEMORY_CACHE_MAX_BYTES});
+    EXPECT_GE(qsys_memory_cachedBytes(), size_t{QSYS_MEMORY_CACHE_MAX_BYTES} - 300000);
+    qsys_memory_releaseCache();
+    EXPECT_EQ(qsys_memory_cachedBytes(), 0u);
+    EXPECT_TRUE(qsys_memory_blocksInUse() == blocks && qsys_memory_bytesInUse() == bytes);
+}
+
+// The peak of bytes in use since the last reset, over blocks of any size.
+TEST(Memory, PeakBytesInUseSinceTheLastReset)
+{
+    void *a = nullptr, *b = nullptr;
+    const int64_t base = qsys_memory_bytesInUse();
+    qsys_memory_resetPeakBytesInUse();
+    ASSERT_EQ(qsys_memory_alloc_internal(200001, &a), QSYS_OK);
+    qsys_memory_free_internal(&a);
+    ASSERT_EQ(qsys_memory_alloc_internal(1000, &a), QSYS_OK);
+    ASSERT_EQ(qsys_memory_alloc_internal(3000, &b), QSYS_OK);
+    EXPECT_EQ(qsys_memory_bytesInUse(), base + 1024 + 3008);
+    EXPECT_EQ(qsys_memory_peakBytesInUse(), base + 200064) << "sizes rounded up to 64";
+    qsys_memory_resetPeakBytesInUse();
+    EXPECT_EQ(qsys_memory_peakBytesInUse(), base + 1024 + 3008);
+    qsys_memory_free_internal(&a);
+    qsys_memory_free_internal(&b);
 }
 
 struct Resource {
