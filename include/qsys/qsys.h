@@ -28,7 +28,7 @@ QSIB_API qsys_status qsys_memory_copyRect(size_t width, size_t height, ptrdiff_t
 /* Freed blocks of QSYS_MEMORY_CACHE_MIN_BLOCK bytes or more are kept by
  * the freeing thread, at most QSYS_MEMORY_CACHE_MAX_BLOCKS of them and
  * QSYS_MEMORY_CACHE_MAX_BYTES in all (the oldest go first), and serve later
- * allocations of that thread that need at least half their size: a thread
+ * allocations of that thread that they exceed by at most an eighth: a thread
  * that repeats calls of the same sizes reuses their blocks rather than
  * having the C library return them to the system and fault them in again.
  * The cache is released when the thread ends or by releaseCache; cachedBytes

@@ -55,8 +55,9 @@ void count(int64_t blocks, int64_t bytes)
 }
 
 // Freed blocks of this thread, oldest first. A request takes the smallest
-// that holds it, but none more than twice its size, so one large block does
-// not end up serving a small request while the next large one faults in.
+// that holds it, but none more than an eighth larger than the request: a
+// large block serving a small request would hold memory that a call of the
+// usual sizes does not need, and leave the next large request to fault in.
 // Trivially destructible, so that it stays usable for frees that come late
 // in the thread's exit; `closed` then turns those away.
 struct BlockCache {
@@ -76,7 +77,7 @@ struct BlockCache {
         int best = -1;
         for (int i = 0; i < count; ++i) {
             const size_t c = blocks[i]->capacity;
-            if (c >= capacity && c / 2 <= capacity && (best < 0 || c < blocks[best]->capacity)) best = i;
+            if (c >= capacity && c - capacity <= capacity / 8 && (best < 0 || c < blocks[best]->capacity)) best = i;
         }
         if (best < 0) return nullptr;
         Header* block = blocks[best];
