@@ -13,6 +13,8 @@
 //                       holds only the scenes and models: these run first;
 //   SearchAfterAllocs   the same search once the process has allocated and
 //                       freed much else (a fragmented heap): these run last;
+//                       (the closing table adds the most memory one search
+//                       holds above the model and images, in KiB);
 //   SourcePyramid       the search's source pyramid alone, for the model's
 //                       levels (qsrch_normcorr_generateSrcLevels);
 // and, when built with OpenCV:
@@ -285,12 +287,19 @@ void note(const std::string& method, const Case& c, const Place& p) { places.emp
 
 // ---- Benchmarks ------------------------------------------------------------------------
 
+// The most memory one search holds at once above what was held before it
+// (the model, the images and the result set), in KiB.
+std::map<std::string, double> peaks;
+
 void Search(benchmark::State& state, const Case* c)
 {
     qsrch_resultSet set;
     qsrch_resultSet_construct(&set);
     for (auto _ : state) benchmark::DoNotOptimize(search(*c, &set));
+    const int64_t held = qsys_memory_bytesInUse();
+    qsys_memory_resetPeakBytesInUse();
     note("Search", *c, search(*c, &set));
+    peaks.emplace(c->name, double(qsys_memory_peakBytesInUse() - held) / 1024.0);
     qsrch_resultSet_destruct(&set);
 }
 
@@ -396,9 +405,9 @@ public:
                 finds[std::string(method) + "/" + c->name] = printPlace(*c, method);
             std::printf("\n");
         }
-        std::printf("\n%-14s %8s %8s %8s %8s %8s %8s %8s | %9s %9s %9s %9s\n", "case (ms)", "search", "s.after",
-                    "cv pyr", "floor", "matchT", "pyramid", "pyrDown", "cv/search", "srch/flr", "pyr/pyrD",
-                    "aft/fresh");
+        std::printf("\n%-14s %8s %8s %8s %8s %8s %8s %8s | %9s %9s %9s %9s | %8s\n", "case (ms)", "search",
+                    "s.after", "cv pyr", "floor", "matchT", "pyramid", "pyrDown", "cv/search", "srch/flr", "pyr/pyrD",
+                    "aft/fresh", "peak KiB");
         for (const auto& c : cases_) {
             const std::string& n = c->name;
             const double s = get("Search/" + n), after = get("SearchAfterAllocs/" + n);
@@ -409,9 +418,11 @@ public:
                 if (t > 0 && finds[rule + n] && (cv == 0 || t < cv)) cv = t;
             }
             const double floor = get("Floor/" + n), pyramid = get("SourcePyramid/" + n), down = get("PyrDown/" + n);
-            std::printf("%-14s %8.3f %8.3f %8.3f %8.3f %8.1f %8.3f %8.3f | %9.2f %9.2f %9.2f %9.2f\n", n.c_str(), s,
-                        after, cv, floor, get("MatchTemplate/" + n), pyramid, down, ratio(cv, s), ratio(s, floor),
-                        ratio(pyramid, down), ratio(after, s));
+            const auto peak = peaks.find(n);
+            std::printf("%-14s %8.3f %8.3f %8.3f %8.3f %8.1f %8.3f %8.3f | %9.2f %9.2f %9.2f %9.2f | %8.0f\n",
+                        n.c_str(), s, after, cv, floor, get("MatchTemplate/" + n), pyramid, down, ratio(cv, s),
+                        ratio(s, floor), ratio(pyramid, down), ratio(after, s),
+                        peak == peaks.end() ? 0.0 : peak->second);
         }
     }
 
