@@ -80,6 +80,12 @@ QSIB_API qsys_status qimg_image_construct(qimg_image* image, int32_t depth, int3
                                           int32_t height);
 QSIB_API qsys_status qimg_image_constructAligned(qimg_image* image, int32_t depth, int32_t width,
                                                  int32_t height, int32_t rowStride);
+/* The same as constructAligned for a caller that writes every pixel
+ * inside the width at once: those are left as the heap gives them, saving
+ * a pass over memory the caller overwrites anyway; the row slack is
+ * zero-filled. */
+QSIB_API qsys_status qimg_image_constructAlignedUncleared(qimg_image* image, int32_t depth, int32_t width,
+                                                          int32_t height, int32_t rowStride);
 QSIB_API qsys_status qimg_image_constructUnbound(qimg_image* image);
 /* Gives an existing image new pixels (its old share is released); keeps
  * its origin and transform. assignNewRect takes the rectangle's size only.

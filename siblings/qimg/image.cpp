@@ -10,6 +10,7 @@
 #include "qmath/xform_object.hpp"
 
 #include <atomic>
+#include <cstring>
 #include <new>
 
 struct qimg_pixels_ {
@@ -58,10 +59,21 @@ void clearAll(Handle* image)
     image->clientFromImage.xform = nullptr;
 }
 
-// Gives the image fresh zero-filled pixels, releasing its old share only
+// Zeroes the bytes between the width and the row stride of every row.
+void clearSlack(uint8_t* firstPixel, int32_t depth, int32_t width, int32_t height, int64_t rowStride)
+{
+    const size_t rowBytes = static_cast<size_t>(rowStride) * static_cast<size_t>(depth);
+    const size_t usedBytes = static_cast<size_t>(width) * static_cast<size_t>(depth);
+    if (rowBytes == usedBytes) return;
+    for (int32_t y = 0; y < height; ++y) std::memset(firstPixel + y * rowBytes + usedBytes, 0, rowBytes - usedBytes);
+}
+
+// Gives the image fresh pixels, zero-filled unless the caller writes every
+// one (then only the row slack is zeroed), releasing its old share only
 // once the new block exists; origin and transform stay.
 template <class Handle>
-qsys_status bindNew(Handle* image, int32_t depth, int32_t width, int32_t height, int64_t rowStride)
+qsys_status bindNew(Handle* image, int32_t depth, int32_t width, int32_t height, int64_t rowStride,
+                    bool clearPixels = true)
 {
     if (!validDepth(depth)) return QIMG_E_BAD_DEPTH;
     if (width < 0 || height < 0 || rowStride < width || rowStride > INT32_MAX) return QIMG_E_BAD_SIZE;
@@ -69,8 +81,11 @@ qsys_status bindNew(Handle* image, int32_t depth, int32_t width, int32_t height,
                               static_cast<uint64_t>(depth);
     if (bytes > SIZE_MAX - kHeaderBytes) return QSYS_E_NO_MEMORY;
     void* block = nullptr;
-    qsys_status s = qsys_memory_allocClear64_internal(kHeaderBytes + static_cast<size_t>(bytes), &block);
+    const size_t blockBytes = kHeaderBytes + static_cast<size_t>(bytes);
+    qsys_status s = clearPixels ? qsys_memory_allocClear64_internal(blockBytes, &block)
+                                : qsys_memory_alloc_internal(blockBytes, &block);
     if (QSYS_FAILED(s)) return s;
+    if (!clearPixels) clearSlack(static_cast<uint8_t*>(block) + kHeaderBytes, depth, width, height, rowStride);
     auto* pixels = new (block) qimg_pixels_{{1}};
     releasePixels(image->pixels);
     image->width = width;
@@ -129,6 +144,13 @@ qsys_status qimg_image_constructAligned(qimg_image* image, int32_t depth, int32_
 {
     clearAll(image);
     return bindNew(image, depth, width, height, rowStride);
+}
+
+qsys_status qimg_image_constructAlignedUncleared(qimg_image* image, int32_t depth, int32_t width, int32_t height,
+                                                 int32_t rowStride)
+{
+    clearAll(image);
+    return bindNew(image, depth, width, height, rowStride, false);
 }
 
 qsys_status qimg_image_constructUnbound(qimg_image* image)

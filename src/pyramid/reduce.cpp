@@ -53,13 +53,16 @@ qsrch_status reduceMask(qsrch_normcorr_level_* level, const qsrch_normcorr_level
 }
 
 // A new image for one plane of `level`, half the size of `above`, held by
-// the level's handle; viewOut is a writable view of it.
+// the level's handle; viewOut is a writable view of it. The reducer writes
+// every pixel, so only the row slack is cleared first.
 qsrch_status attachHalvedPlane(qsrch_normcorr_level_* level, uint32_t plane, const qimg_windowConst& above,
                                uint32_t clearSlack, qimg_window* viewOut)
 {
     qsrch::CallFrame<1> frame;
     qimg_image image;
-    if (frame.step(qsrch_normcorr_constructReducedImage(&image, above.width, above.height, 2.0f)))
+    const int32_t width = above.width / 2;
+    if (frame.step(qimg_image_constructAlignedUncleared(&image, QIMG_DEPTH_8U, width, above.height / 2,
+                                                        qsrch::levelRowStride(width))))
         return frame.finish();
     frame.release<qimg_image_destruct>(0, &image);
     qimg_window_init(viewOut, &image);

@@ -1,6 +1,7 @@
 // Images, read-only handles and views: shared pixels, the transform each
 // handle carries, narrowing, and clean failure.
 #include <cmath>
+#include <cstring>
 
 #include "frame/call_frame.hpp"
 #include "support/test_support.hpp"
@@ -51,6 +52,28 @@ TEST(Image, ConstructChoosesStrideZeroFillsAndRefusesBadSizes)
     }
     qimg_image huge;
     EXPECT_EQ(qimg_image_construct(&huge, 1, INT32_MAX, 1), QIMG_E_BAD_SIZE);  // the stride would pass int32
+    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+}
+
+// Uncleared images still zero their row slack, also in a reused block that
+// held other bytes before.
+TEST(Image, UnclearedConstructZeroesTheRowSlackOfReusedMemory)
+{
+    const int64_t blocks = qsys_memory_blocksInUse();
+    for (int32_t depth : {QIMG_DEPTH_8U, QIMG_DEPTH_64F}) {
+        void* dirty = nullptr;
+        ASSERT_EQ(qsys_memory_alloc_internal(size_t(40) * 700 * depth + 64, &dirty), QSYS_OK);
+        std::memset(dirty, 0xEE, size_t(40) * 700 * depth + 64);
+        qsys_memory_free_internal(&dirty);
+        qimg_image image;
+        ASSERT_EQ(qimg_image_constructAlignedUncleared(&image, depth, 33, 700, 40), QSYS_OK);
+        EXPECT_TRUE(image.width == 33 && image.height == 700 && image.rowStride == 40 && image.pixels);
+        for (int32_t y = 0; y < 700; ++y) {
+            const auto* row = static_cast<const uint8_t*>(image.firstPixel) + size_t(y) * 40 * depth;
+            ASSERT_EQ(std::count(row + 33 * depth, row + 40 * depth, 0), 7 * depth) << y;
+        }
+        qimg_image_destruct(&image);
+    }
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
 
