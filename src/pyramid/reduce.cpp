@@ -17,14 +17,13 @@ int32_t reducedSide(int32_t side, float factor)
 
 // One plane (or the mask) of the new level: a view of its reduced image,
 // the slack cleared on request, filled from sourceView.
-qsrch_status reduceInto(const qimg_windowConst* sourceView, const qsrch_normcorr_level_* previous,
-                        uint32_t clearSlack, float factor, qimg_image* image, qimg_window* view,
-                        qsrch_normcorr_level_* level)
+qsrch::Status reduceInto(const qimg_windowConst* sourceView, const qsrch_normcorr_level_* previous,
+                         uint32_t clearSlack, float factor, qimg_image* image, qimg_window* view,
+                         qsrch_normcorr_level_* level)
 {
-    qimg_window_init(view, image);
+    QSRCH_RETURN_IF_ERROR(qimg_window_init(view, image));
     if (clearSlack != 0) {
-        qsrch_status s = qsrch::clearRowSlack(*view);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(qsrch::clearRowSlack(*view));
     }
     return qsrch_normcorr_reducePlane(sourceView, &previous->baseFromLevel, factor, view,
                                       &level->baseFromLevel, level);
@@ -59,12 +58,11 @@ qsrch_status qsrch_normcorr_reducePlane(const qimg_windowConst* source, const qm
     // The low-pass path's temporaries live as long as the cleanup list.
     qimg_image input, output;
     if (factor == 2.0f) {
-        if (frame.step(qip_gauss2_smoothWindow8_8(source, sourceBaseFromLevel, destination,
-                                                  destinationBaseFromLevelOut)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qip_gauss2_smoothWindow8_8(source, sourceBaseFromLevel, destination,
+                                                                     destinationBaseFromLevelOut)));
     } else {
         qip_plpfParams params;
-        if (frame.step(qip_plpfParams_init(&params))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qip_plpfParams_init(&params)));
         params.factorX = factor;
         params.factorY = factor;
         params.roundedFactorX = qmath_double_round(factor);
@@ -72,28 +70,28 @@ qsrch_status qsrch_normcorr_reducePlane(const qimg_windowConst* source, const qm
 
         // The filter reads whole images, so the source view is copied into
         // one that carries the view's place and its transform to level 0.
-        if (frame.step(qimg_image_construct(&input, QIMG_DEPTH_8U, source->width, source->height)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qimg_image_construct(&input, QIMG_DEPTH_8U, source->width, source->height)));
         frame.release<qimg_image_destruct>(0, &input);
         qimg_window inputView;
-        qimg_window_init(&inputView, &input);
-        if (frame.step(qsys_memory_copyRect(static_cast<size_t>(source->width), static_cast<size_t>(source->height),
-                                            source->rowStride, inputView.rowStride, source->firstPixel,
-                                            inputView.firstPixel)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qimg_window_init(&inputView, &input)));
+        QSRCH_RETURN_IF_ERROR(frame.track(qsys_memory_copyRect(
+            static_cast<size_t>(source->width), static_cast<size_t>(source->height), source->rowStride,
+            inputView.rowStride, source->firstPixel, inputView.firstPixel)));
         input.x = source->x;
         input.y = source->y;
-        if (frame.step(qimg_image_setLinearClientFromImageXform(&input, sourceBaseFromLevel))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qimg_image_setLinearClientFromImageXform(&input, sourceBaseFromLevel)));
 
-        if (frame.step(qimg_image_constructUnbound(&output))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qimg_image_constructUnbound(&output)));
         frame.release<qimg_image_destruct>(1, &output);
-        if (frame.step(qip_plpf_smooth8_8(qimg_image_asConst(&input), &output, &params))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qip_plpf_smooth8_8(qimg_image_asConst(&input), &output, &params)));
 
         qimg_windowConst outputView;
-        qimg_windowConst_init(&outputView, qimg_image_asConst(&output));
-        if (frame.step(qip_pelCopyWindow8(&outputView, destination))) return frame.finish();
-        if (frame.step(qimg_image_getLinearClientFromImageXform(&output, destinationBaseFromLevelOut)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qimg_windowConst_init(&outputView, qimg_image_asConst(&output))));
+        QSRCH_RETURN_IF_ERROR(frame.track(qip_pelCopyWindow8(&outputView, destination)));
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qimg_image_getLinearClientFromImageXform(&output, destinationBaseFromLevelOut)));
     }
     level->factor = factor;
     return frame.finish();
@@ -114,34 +112,33 @@ qsrch_status qsrch_normcorr_level__initReduced(qsrch_normcorr_level_* level, con
         const qimg_windowConst& from = previous->planeWindow[plane];
         if (plane > 0 && from.firstPixel == nullptr) continue;
         qimg_image* image = &planeImages[plane];
-        if (frame.step(qsrch_normcorr_constructReducedImage(image, from.width, from.height, factor)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qsrch_normcorr_constructReducedImage(image, from.width, from.height, factor)));
         frame.release<qimg_image_destruct>(plane, image);
         qimg_window view;
-        if (frame.step(reduceInto(&from, previous, clearSlack, factor, image, &view, level))) return frame.finish();
-        if (frame.step(qimg_imageConst_assign(&level->planeImage[plane], qimg_image_asConst(image))))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(reduceInto(&from, previous, clearSlack, factor, image, &view, level)));
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qimg_imageConst_assign(&level->planeImage[plane], qimg_image_asConst(image))));
         level->planeWindow[plane] = *qimg_window_asConst(&view);
     }
 
     if (previous->maskWindow.firstPixel != nullptr) {
-        if (frame.step(qsrch_normcorr_constructReducedImage(&maskImage, previousPlane0.width,
-                                                            previousPlane0.height, factor)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_constructReducedImage(
+            &maskImage, previousPlane0.width, previousPlane0.height, factor)));
         frame.release<qimg_image_destruct>(3, &maskImage);
         qimg_window view;
-        if (frame.step(reduceInto(&previous->maskWindow, previous, clearSlack, factor, &maskImage, &view, level)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(
+            reduceInto(&previous->maskWindow, previous, clearSlack, factor, &maskImage, &view, level)));
         // Smoothing blurs the edge of the care area; derived masks stay two-valued.
-        if (frame.step(qip_pelMap8(qimg_image_asConst(&maskImage), qsrch_normcorr_maskThresholdTable, &maskImage)))
-            return frame.finish();
-        if (frame.step(qimg_imageConst_assign(&level->maskImage, qimg_image_asConst(&maskImage))))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(
+            qip_pelMap8(qimg_image_asConst(&maskImage), qsrch_normcorr_maskThresholdTable, &maskImage)));
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qimg_imageConst_assign(&level->maskImage, qimg_image_asConst(&maskImage))));
         level->maskWindow = *qimg_window_asConst(&view);
     }
 
-    frame.step(qmath_xformLinear_getInverse(&level->baseFromLevel, &level->levelFromBase));
-    return frame.finish();
+    return frame.finish(qmath_xformLinear_getInverse(&level->baseFromLevel, &level->levelFromBase));
 }
 
 }  // extern "C"

@@ -32,11 +32,10 @@ SourceViews viewsOf(const qsrch_normcorr_level_& level)
 
 // Moves each view's first pixel to the rectangle's corner and gives it the
 // rectangle's size; the rectangle lies inside the level, so nothing clips.
-qsrch_status narrowViews(SourceViews* views, const qstd_rect32& rect)
+qsrch::Status narrowViews(SourceViews* views, const qstd_rect32& rect)
 {
     for (qimg_windowConst& plane : views->plane) {
-        qsrch_status s = qimg_windowConst_windowRect(&plane, &rect, nullptr);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(qimg_windowConst_windowRect(&plane, &rect, nullptr));
     }
     if (views->mask.firstPixel == nullptr) return QSRCH_OK;
     return qimg_windowConst_windowRect(&views->mask, &rect, nullptr);
@@ -46,20 +45,19 @@ bool isThreePlane(const qsrch_normcorr_level_& pattern) { return pattern.planeWi
 
 // The peaks of the pattern level in the source views, restricted to `window`
 // when it is given, into peaksOut.
-qsrch_status computePeaks(const qsrch_normcorr_level_& pattern, const SourceViews& source,
-                          const qstd_rect32* window, double threshold, const qsrch_normcorr_runParams& params,
-                          qstd_vector_qsrch_detectedPosePeak* peaksOut)
+qsrch::Status computePeaks(const qsrch_normcorr_level_& pattern, const SourceViews& source,
+                           const qstd_rect32* window, double threshold,
+                           const qsrch_normcorr_runParams& params,
+                           qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
     qsrch_normalizedCorrelationParams options;
-    qsrch_status s = qsrch::correlationOptions(params, &options);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsrch::correlationOptions(params, &options));
 
     const qimg_windowConst* runtimeMask = source.mask.firstPixel != nullptr ? &source.mask : nullptr;
     double sumSq[3];
     for (int k = 0; k < 3; ++k) sumSq[k] = static_cast<float>(pattern.sumSq[k]);
 
-    s = qsys_attention_check();
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsys_attention_check());
 
     const qimg_windowConst* p = pattern.planeWindow;
     const qimg_windowConst* i = source.plane;
@@ -86,10 +84,10 @@ qsrch_status computePeaks(const qsrch_normcorr_level_& pattern, const SourceView
 // The part of source level `level` whose positions the search region covers,
 // with one position to spare on every side and the pattern's extent added,
 // clipped to the level.
-qsrch_status regionWindow(const qsrch_normcorr_model& model, const qsrch_normcorr_level_& pattern,
-                          const qsrch_normcorr_level_& source, const qsrch_normcorr_level_& base,
-                          const qsrch_normcorr_runParams& params, const qmath_xformLinear& clientFromImage,
-                          int32_t granularity, qstd_rect32* windowOut)
+qsrch::Status regionWindow(const qsrch_normcorr_model& model, const qsrch_normcorr_level_& pattern,
+                           const qsrch_normcorr_level_& source, const qsrch_normcorr_level_& base,
+                           const qsrch_normcorr_runParams& params, const qmath_xformLinear& clientFromImage,
+                           int32_t granularity, qstd_rect32* windowOut)
 {
     const qstd_rectD& region = params.searchRegion;
     const double g = granularity;
@@ -98,37 +96,28 @@ qsrch_status regionWindow(const qsrch_normcorr_model& model, const qsrch_normcor
     // The region's frame carried into the level's pixels. Its translation is
     // taken against the pattern's client origin as seen in the image frame.
     qmath_xformLinear T;
-    qsrch_status s = qmath_xformLinear_initCompose(&T, &params.searchRegionXform, &model.clientFromPat);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&T, &params.searchRegionXform, &model.clientFromPat));
     qmath_vect p;
-    s = qmath_matrix_mapPoint(&clientFromImage.matrix, &model.patFromClient.trans, &p);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qmath_matrix_mapPoint(&clientFromImage.matrix, &model.patFromClient.trans, &p));
     T.trans.x = params.searchRegionXform.trans.x - p.x;
     T.trans.y = params.searchRegionXform.trans.y - p.y;
     qmath_xformLinear imageFromClient;
-    s = qmath_xformLinear_getInverse(&clientFromImage, &imageFromClient);
-    if (QSRCH_FAILED(s)) return s;
-    s = qmath_xformLinear_initCompose(&T, &imageFromClient, &T);
-    if (QSRCH_FAILED(s)) return s;
-    s = qmath_xformLinear_initCompose(&T, &T, &source.baseFromLevel);
-    if (QSRCH_FAILED(s)) return s;
-    s = qmath_xformLinear_initCompose(&T, &source.levelFromBase, &T);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_getInverse(&clientFromImage, &imageFromClient));
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&T, &imageFromClient, &T));
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&T, &T, &source.baseFromLevel));
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&T, &source.levelFromBase, &T));
 
     // The base view's place in its image, in whole level pixels.
     rect.x += T.trans.x - static_cast<double>(base.origin.first / granularity);
     rect.y += T.trans.y - static_cast<double>(base.origin.second / granularity);
 
     qstd_rect32 positions;
-    s = qstd_rect32_initMinEnclosingRect(&positions, &rect);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_initMinEnclosingRect(&positions, &rect));
     const qstd_rect32 oneAround{-1, -1, 3, 3};
     qstd_rect32 grown;
-    s = qstd_rect32_dilate(&positions, &oneAround, &grown);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_dilate(&positions, &oneAround, &grown));
     const qstd_rect32 patternExtent{0, 0, pattern.planeWindow[0].width, pattern.planeWindow[0].height};
-    s = qstd_rect32_dilate(&grown, &patternExtent, windowOut);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_dilate(&grown, &patternExtent, windowOut));
     const qstd_rect32 levelRect{0, 0, source.planeWindow[0].width, source.planeWindow[0].height};
     return qstd_rect32_intersect(windowOut, &levelRect);
 }
@@ -154,7 +143,7 @@ void widenForOffset(double offset, int32_t* start, int32_t* extent)
     if (offset > 0.25) *extent += 1;
 }
 
-qsrch_status rectsEqual(const qstd_rect32& a, const qstd_rect32& b, bool* equalOut)
+qsrch::Status rectsEqual(const qstd_rect32& a, const qstd_rect32& b, bool* equalOut)
 {
     uint32_t equal = 0;
     qsrch_status s = qstd_rect32_compareEqual(&a, &b, &equal);
@@ -188,8 +177,7 @@ qsrch_status qsrch_normcorr_filterContrastBrightness(qstd_vector_qsrch_detectedP
         return QSRCH_OK;
     qsrch_detectedPosePeak* first = nullptr;
     size_t count = 0;
-    qsrch_status s = qstd_vector_qsrch_detectedPosePeak_getBeginSizeIntPtr(candidates, &first, &count);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_getBeginSizeIntPtr(candidates, &first, &count));
     size_t kept = 0;
     for (size_t i = 0; i < count; ++i) {
         const qsrch_detectedPosePeak& c = first[i];
@@ -209,10 +197,8 @@ qsrch_status qsrch_normcorr_searchCoarseLevel(const qsrch_normcorr_model* model,
 {
     const qsrch_normcorr_level_* pattern = nullptr;
     const qsrch_normcorr_level_* source = nullptr;
-    qsrch_status s = qstd_vector_qsrch_normcorr_level__getElementConst(&model->levels, level, &pattern);
-    if (QSRCH_FAILED(s)) return s;
-    s = qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, level, &source);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(&model->levels, level, &pattern));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, level, &source));
 
     const float threshold =
         params->adaptiveLevelThresholds != 0
@@ -225,11 +211,10 @@ qsrch_status qsrch_normcorr_searchCoarseLevel(const qsrch_normcorr_model* model,
         return computePeaks(*pattern, viewsOf(*source), nullptr, threshold, *params, candidatesOut);
 
     const qsrch_normcorr_level_* base = nullptr;
-    s = qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &base);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &base));
     qstd_rect32 window;
-    s = regionWindow(*model, *pattern, *source, *base, *params, *clientFromImage, granularity, &window);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(
+        regionWindow(*model, *pattern, *source, *base, *params, *clientFromImage, granularity, &window));
     return computePeaks(*pattern, viewsOf(*source), &window, threshold, *params, candidatesOut);
 }
 
@@ -251,42 +236,39 @@ qsrch_status qsrch_normcorr_refineAtLevel(const qsrch_detectedPosePeak* candidat
     widenForOffset(y - iy, &neighbourhood.y, &neighbourhood.height);
     const qstd_rect32 centre{ix, iy, 1, 1};
     qstd_rect32 region;
-    qsrch_status s = qstd_rect32_dilate(&centre, &neighbourhood, &region);
-    if (QSRCH_FAILED(s)) return s;
-    s = qstd_rect32_intersect(&region, levelRect);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_dilate(&centre, &neighbourhood, &region));
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_intersect(&region, levelRect));
 
     SourceViews views = viewsOf(*sourceLevel);
-    s = narrowViews(&views, region);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(narrowViews(&views, region));
     const qstd_rect32 wholeRegion{0, 0, region.width, region.height};
-    s = computePeaks(*patternLevel, views, &wholeRegion, threshold, *params, candidatesOut);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(
+        computePeaks(*patternLevel, views, &wholeRegion, threshold, *params, candidatesOut));
     if (isFinal != 0) {
-        s = qsrch_normcorr_filterContrastBrightness(candidatesOut, params->contrastMin, params->contrastMax,
-                                                    params->brightnessMin, params->brightnessMax);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(
+            qsrch_normcorr_filterContrastBrightness(candidatesOut, params->contrastMin, params->contrastMax,
+                                                    params->brightnessMin, params->brightnessMax));
     }
 
     qsrch::CallFrame<1> frame;
     qstd_vector_qsrch_detectedPosePeak redetected;
-    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&redetected))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&redetected)));
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(0, &redetected);
 
     uint32_t count = 0;
-    if (frame.step(qstd_vector_qsrch_detectedPosePeak_getSize32(candidatesOut, &count))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_getSize32(candidatesOut, &count)));
     for (uint32_t i = 0; i < count;) {
         qsrch_detectedPosePeak* peak = nullptr;
-        if (frame.step(qstd_vector_qsrch_detectedPosePeak_getElement(candidatesOut, i, &peak)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qstd_vector_qsrch_detectedPosePeak_getElement(candidatesOut, i, &peak)));
         const int32_t px = qmath_double_round(peak->pose.trans.x + 0.001) + region.x;
         const int32_t py = qmath_double_round(peak->pose.trans.y + 0.001) + region.y;
         const qstd_rect32 around{px - 1, py - 1, pw + 2, ph + 2};
         qstd_rect32 inRegion = region, inLevel = *levelRect;
-        if (frame.step(qstd_rect32_intersect(&inRegion, &around))) return frame.finish();
-        if (frame.step(qstd_rect32_intersect(&inLevel, &around))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qstd_rect32_intersect(&inRegion, &around)));
+        QSRCH_RETURN_IF_ERROR(frame.track(qstd_rect32_intersect(&inLevel, &around)));
         bool inside = false;
-        if (frame.step(rectsEqual(inRegion, inLevel, &inside))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(rectsEqual(inRegion, inLevel, &inside)));
         if (inside) {
             // The peak's neighbours were all scored: it stands as detected.
             peak->pose.trans.x += region.x;
@@ -298,21 +280,21 @@ qsrch_status qsrch_normcorr_refineAtLevel(const qsrch_detectedPosePeak* candidat
         // On the region's border, with level pixels beyond it: detect again
         // at the peak's own position with all its neighbours in view.
         views = viewsOf(*sourceLevel);
-        if (frame.step(narrowViews(&views, inLevel))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(narrowViews(&views, inLevel)));
         const qstd_rect32 single{px - inLevel.x, py - inLevel.y, pw, ph};
-        if (frame.step(computePeaks(*patternLevel, views, &single, threshold, *params, &redetected)))
-            return frame.finish();
-        if (isFinal != 0 &&
-            frame.step(qsrch_normcorr_filterContrastBrightness(&redetected, params->contrastMin,
-                                                               params->contrastMax, params->brightnessMin,
-                                                               params->brightnessMax)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(computePeaks(*patternLevel, views, &single, threshold, *params, &redetected)));
+        if (isFinal != 0)
+            QSRCH_RETURN_IF_ERROR(frame.track(
+                qsrch_normcorr_filterContrastBrightness(&redetected, params->contrastMin, params->contrastMax,
+                                                        params->brightnessMin, params->brightnessMax)));
         const qsrch_detectedPosePeak* again = nullptr;
         uint32_t found = 0;
-        if (frame.step(qstd_vector_qsrch_detectedPosePeak_getBeginSize32Const(&redetected, &again, &found)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qstd_vector_qsrch_detectedPosePeak_getBeginSize32Const(&redetected, &again, &found)));
         if (found == 0) {
-            if (frame.step(qstd_vector_qsrch_detectedPosePeak_eraseElement(candidatesOut, i))) return frame.finish();
+            QSRCH_RETURN_IF_ERROR(
+                frame.track(qstd_vector_qsrch_detectedPosePeak_eraseElement(candidatesOut, i)));
             --count;
             continue;
         }

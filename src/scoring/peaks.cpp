@@ -28,8 +28,8 @@ using qsrch::present;
 
 // The pattern's care count when the caller gives none: the mask's, or
 // every pixel.
-qsrch_status patternCareCount(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                              const qsrch_givenPatternStats& given, uint32_t* countOut)
+qsrch::Status patternCareCount(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                               const qsrch_givenPatternStats& given, uint32_t* countOut)
 {
     if (given.haveN != 0) {
         *countOut = given.careCount;
@@ -50,12 +50,12 @@ uint32_t careLimitOf(uint32_t total, float fraction)
     return static_cast<uint32_t>(limit);
 }
 
-qsrch_status peaksEntry(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                        const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
-                        const qstd_rect32* window, const qstd_vector_qstd_pair32* endpoints,
-                        uint32_t endpointsFlag, const qsrch_normalizedCorrelationParams* params,
-                        const qsrch_givenPatternStats& given, double peakThreshold,
-                        qstd_vector_qsrch_detectedPosePeak* peaksOut)
+qsrch::Status peaksEntry(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                         const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
+                         const qstd_rect32* window, const qstd_vector_qstd_pair32* endpoints,
+                         uint32_t endpointsFlag, const qsrch_normalizedCorrelationParams* params,
+                         const qsrch_givenPatternStats& given, double peakThreshold,
+                         qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
     return qsrch_computePeaksCommon(pattern, patternMask, image, runtimeMask, window, endpoints,
                                     endpointsFlag, params, given.havePatStats, given.n, given.sum,
@@ -92,8 +92,7 @@ bool noPeakPositions(const qimg_windowConst& pattern, const qimg_windowConst& im
            window.height - ph + 1 < 1 || grown.width - pw + 1 < 1 || grown.height - ph + 1 < 1;
 }
 
-qsrch_status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown,
-                           qimg_windowConst* out)
+Status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown, qimg_windowConst* out)
 {
     *out = view;
     const qsrch_status status =
@@ -113,7 +112,7 @@ uint32_t roundedUnsigned(double x)
 
 // The integer kernel where it can hold the mask's sum of squares, the double
 // one where it would refuse the mask's size.
-qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut)
+Status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut)
 {
     uint32_t sum = 0;
     qsrch_status status;
@@ -128,19 +127,16 @@ qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut)
     return status;
 }
 
-qsrch_status dilateEndpointsForPeaks(const qstd_vector_qstd_pair32* endpoints,
-                                     const qimg_windowConst& pattern,
-                                     const qimg_windowConst& image,
-                                     qstd_vector_qstd_pair32* dilated)
+Status dilateEndpointsForPeaks(const qstd_vector_qstd_pair32* endpoints, const qimg_windowConst& pattern,
+                               const qimg_windowConst& image, qstd_vector_qstd_pair32* dilated)
 {
     const qstd_pair32* listed = nullptr;
     uint32_t listedCount = 0;
-    qsrch_status status = qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &listed, &listedCount);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &listed, &listedCount));
     // The grown list holds a pair per image row; a shorter caller's list is
     // read as if padded with empty runs, never past its end.
     const size_t rows = std::max<size_t>(listedCount, static_cast<size_t>(image.height));
-    if (QSRCH_FAILED(status = qstd_vector_qstd_pair32_resize(dilated, rows))) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qstd_pair32_resize(dilated, rows));
     std::copy(listed, listed + listedCount, dilated->begin);
     return qsrch_dilateEndpoints(dilated, dilated, 1, pattern.height, pattern.width, image.height,
                                  image.width);
@@ -248,49 +244,43 @@ qsrch_status qsrch_computeStatsForPeaks(const qimg_windowConst* pattern,
     // Inner products; with endpoints only on the runs grown by one position,
     // so that the refinement finds every neighbour of a listed position.
     if (endpoints != nullptr) {
-        if (frame.step(qstd_vector_qstd_pair32_construct(&dilated, 0))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qstd_pair32_construct(&dilated, 0)));
         frame.release<qstd_vector_qstd_pair32_destruct>(0, &dilated);
-        if (frame.step(qsrch::dilateEndpointsForPeaks(endpoints, *pattern, *image, &dilated)))
-            return frame.finish();
-        if (frame.step(qsrch_computeInnerProductsUsingEndpoints(pattern, image, planes->innerProducts,
-                                                                planes->stride32, &dilated, 1)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qsrch::dilateEndpointsForPeaks(endpoints, *pattern, *image, &dilated)));
+        QSRCH_RETURN_IF_ERROR(frame.track(qsrch_computeInnerProductsUsingEndpoints(
+            pattern, image, planes->innerProducts, planes->stride32, &dilated, 1)));
     } else if (doubles) {
-        if (frame.step(qsrch_DcomputeInnerProducts(pattern, image, planes->innerProductsD,
-                                                   planes->strideD)))
-            return frame.finish();
-    } else if (frame.step(qsrch_computeInnerProducts(pattern, image, planes->innerProducts,
-                                                     planes->stride32))) {
-        return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(
+            qsrch_DcomputeInnerProducts(pattern, image, planes->innerProductsD, planes->strideD)));
+    } else {
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qsrch_computeInnerProducts(pattern, image, planes->innerProducts, planes->stride32)));
     }
 
     // Image sums under the pattern mask, or under the whole pattern window.
     const qimg_windowConst* sumWindow = masked ? patternMask : pattern;
-    if (doubles) {
-        frame.step(masked ? qsrch_DcomputeMaskSumISumISq(sumWindow, image, planes->imageSums,
-                                                         planes->imageSumSqsD, planes->stride32)
-                          : qsrch_DcomputeSumISumISq(sumWindow, image, planes->imageSums,
-                                                     planes->imageSumSqsD, planes->stride32));
-    } else {
-        frame.step(masked ? qsrch_computeMaskSumISumISq(sumWindow, image, planes->imageSums,
-                                                        planes->imageSumSqs, planes->stride32)
-                          : qsrch_computeSumISumISq(sumWindow, image, planes->imageSums,
-                                                    planes->imageSumSqs, planes->stride32));
-    }
-    if (qsrch::failed(frame.status)) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(doubles  ? masked ? qsrch_DcomputeMaskSumISumISq(sumWindow, image, planes->imageSums,
+                                                                     planes->imageSumSqsD, planes->stride32)
+                                      : qsrch_DcomputeSumISumISq(sumWindow, image, planes->imageSums,
+                                                                 planes->imageSumSqsD, planes->stride32)
+                     : masked ? qsrch_computeMaskSumISumISq(sumWindow, image, planes->imageSums,
+                                                            planes->imageSumSqs, planes->stride32)
+                             : qsrch_computeSumISumISq(sumWindow, image, planes->imageSums,
+                                                       planes->imageSumSqs, planes->stride32)));
 
     if (planes->perPositionPattern != 0) {
         // The runtime mask decides per position which pattern pixels count;
         // given pattern statistics cannot say that.
-        if (frame.step(doubles ? qsrch_DcomputeMaskPatSumPatSumSq(
-                                     pattern, patternMask, runtimeMask, planes->counts,
-                                     planes->patternSums, planes->patternSumSqsD, planes->stride32)
-                               : qsrch_computeMaskPatSumPatSumSq(
-                                     pattern, patternMask, runtimeMask, planes->counts,
-                                     planes->patternSums, planes->patternSumSqs, planes->stride32)))
-            return frame.finish();
-        frame.step(patternCareCount(pattern, patternMask, *given, totalCareOut));
-        return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(doubles ? qsrch_DcomputeMaskPatSumPatSumSq(pattern, patternMask, runtimeMask,
+                                                                   planes->counts, planes->patternSums,
+                                                                   planes->patternSumSqsD, planes->stride32)
+                                : qsrch_computeMaskPatSumPatSumSq(pattern, patternMask, runtimeMask,
+                                                                  planes->counts, planes->patternSums,
+                                                                  planes->patternSumSqs, planes->stride32)));
+        return frame.finish(patternCareCount(pattern, patternMask, *given, totalCareOut));
     }
 
     if (given->havePatStats != 0) {
@@ -303,14 +293,10 @@ qsrch_status qsrch_computeStatsForPeaks(const qimg_windowConst* pattern,
         *totalCareOut = given->n;
         return frame.finish();
     }
-    if (doubles) {
-        frame.step(qsrch_DcomputeOneSumISumISq(pattern, planes->patternSums, planes->patternSumSqsD));
-    } else {
-        frame.step(qsrch_computeOneSumISumISq(pattern, planes->patternSums, planes->patternSumSqs));
-    }
-    if (qsrch::failed(frame.status)) return frame.finish();
-    if (frame.step(patternCareCount(pattern, patternMask, *given, planes->counts)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        doubles ? qsrch_DcomputeOneSumISumISq(pattern, planes->patternSums, planes->patternSumSqsD)
+                : qsrch_computeOneSumISumISq(pattern, planes->patternSums, planes->patternSumSqs)));
+    QSRCH_RETURN_IF_ERROR(frame.track(patternCareCount(pattern, patternMask, *given, planes->counts)));
     *totalCareOut = *planes->counts;
     return frame.finish();
 }
@@ -377,8 +363,7 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
     if (window != nullptr) {
         R = *window;
     } else {
-        const qsrch_status status = qstd_rect32_init(&R, 0, 0, image->width, image->height);
-        if (QSRCH_FAILED(status)) return status;
+        QSRCH_RETURN_IF_ERROR(qstd_rect32_init(&R, 0, 0, image->width, image->height));
     }
 
     // The window grown by one position on each side: the neighbours of the
@@ -391,20 +376,20 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
 
     CallFrame<4> frame;
     qstd_vector32 block32;
-    if (frame.step(qstd_vector32_construct(&block32, 0))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector32_construct(&block32, 0)));
     frame.release<qstd_vector32_destruct>(0, &block32);
     qstd_vectord blockD;
-    if (frame.step(qstd_vectord_construct(&blockD, 0))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vectord_construct(&blockD, 0)));
     frame.release<qstd_vectord_destruct>(1, &blockD);
     qimg_image space;
-    if (frame.step(qimg_image_constructUnbound(&space))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_image_constructUnbound(&space)));
     frame.release<qimg_image_destruct>(2, &space);
 
     qimg_windowConst imageView, maskView;
-    if (frame.step(qsrch::narrowToGrown(*image, grown, &imageView))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch::narrowToGrown(*image, grown, &imageView)));
     const bool runtimeMasked = present(runtimeMask);
-    if (runtimeMasked && frame.step(qsrch::narrowToGrown(*runtimeMask, grown, &maskView)))
-        return frame.finish();
+    if (runtimeMasked)
+        QSRCH_RETURN_IF_ERROR(frame.track(qsrch::narrowToGrown(*runtimeMask, grown, &maskView)));
 
     const bool doubles = qsrch::tooLargeForIntegers(pattern->width, pattern->height);
     const qstd_vector_qstd_pair32* endpointsInUse =
@@ -412,27 +397,25 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
     const int32_t nx = imageView.width - pattern->width + 1;
     const int32_t ny = imageView.height - pattern->height + 1;
     const qsrch::PeakPlaneLayout layout(doubles, runtimeMasked, endpointsInUse != nullptr, 1, nx, ny);
-    if (frame.step(qstd_vector32_resize(&block32, layout.count32()))) return frame.finish();
-    if (layout.countD() != 0 && frame.step(qstd_vectord_resize(&blockD, layout.countD())))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector32_resize(&block32, layout.count32())));
+    if (layout.countD() != 0)
+        QSRCH_RETURN_IF_ERROR(frame.track(qstd_vectord_resize(&blockD, layout.countD())));
     qsrch_peakPlanes planes;
     qsrch::placePeakPlanes(layout, block32.begin, blockD.begin, &planes);
 
     const qsrch_givenPatternStats given{havePatStats, patN, patSum, patSumSq, haveN, N};
     uint32_t totalCare = 0;
-    if (frame.step(qsrch_computeStatsForPeaks(pattern, patternMask, &imageView,
-                                              runtimeMasked ? &maskView : nullptr, endpointsInUse,
-                                              &given, &planes, &totalCare)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        qsrch_computeStatsForPeaks(pattern, patternMask, &imageView, runtimeMasked ? &maskView : nullptr,
+                                   endpointsInUse, &given, &planes, &totalCare)));
 
     const qstd_rect32 spaceRect{0, 0, nx, ny};
-    if (frame.step(qimg_image_assignNewRect(&space, QIMG_DEPTH_64F, &spaceRect))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_image_assignNewRect(&space, QIMG_DEPTH_64F, &spaceRect)));
     qimg_window spaceView;
-    if (frame.step(qimg_window_init(&spaceView, &space))) return frame.finish();
-    if (frame.step(qsrch_computeSpaceForPeaks(pattern, &planes, nx, ny, endpointsInUse, params,
-                                              static_cast<double*>(spaceView.firstPixel),
-                                              spaceView.rowStride)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_window_init(&spaceView, &space)));
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        qsrch_computeSpaceForPeaks(pattern, &planes, nx, ny, endpointsInUse, params,
+                                   static_cast<double*>(spaceView.firstPixel), spaceView.rowStride)));
 
     // Space pixel (i, j) is candidate position (x0 + i, y0 + j) of the
     // caller's view; the detector reports positions, and reads the peak
@@ -440,32 +423,28 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
     // the image service carries it over.
     space.x = grown.x;
     space.y = grown.y;
-    if (frame.step(qimg_window_init(&spaceView, &space))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_window_init(&spaceView, &space)));
     spaceView.x = space.x;
     spaceView.y = space.y;
     qstd_vector_ detected;
-    if (frame.step(qstd_vector_qip_detectedPeak_construct(&detected, 0))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qip_detectedPeak_construct(&detected, 0)));
     frame.release<qstd_vector_qip_detectedPeak_destruct>(3, &detected);
 
     const qstd_rect32 peakRect{R.x, R.y, R.width - pattern->width + 1, R.height - pattern->height + 1};
     const uint32_t careLimit =
         runtimeMasked && params->minCareFraction != 0 ? careLimitOf(totalCare, params->minCareFraction)
                                                       : 0;
-    if (careLimit != 0) {
-        frame.step(qip_detectPeaksDWithWindowWithNCareLimit(
-            qimg_window_asConst(&spaceView), &peakRect, peakThreshold, planes.counts,
-            planes.stride32, careLimit, &detected));
-    } else {
-        frame.step(qip_detectPeaksDWithWindow(qimg_window_asConst(&spaceView), &peakRect,
-                                              peakThreshold, &detected));
-    }
-    if (qsrch::failed(frame.status)) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(careLimit != 0
+                                          ? qip_detectPeaksDWithWindowWithNCareLimit(
+                                                qimg_window_asConst(&spaceView), &peakRect, peakThreshold,
+                                                planes.counts, planes.stride32, careLimit, &detected)
+                                          : qip_detectPeaksDWithWindow(qimg_window_asConst(&spaceView),
+                                                                       &peakRect, peakThreshold, &detected)));
 
     const qstd_rect32 positions{grown.x, grown.y, nx, ny};
-    frame.step(qsrch_refinePeaks(pattern, patternMask, &imageView, runtimeMasked ? &maskView : nullptr,
-                                 &positions, endpoints, endpointsFlag, params, &planes, &detected,
-                                 peaksOut));
-    return frame.finish();
+    return frame.finish(qsrch_refinePeaks(pattern, patternMask, &imageView,
+                                          runtimeMasked ? &maskView : nullptr, &positions, endpoints,
+                                          endpointsFlag, params, &planes, &detected, peaksOut));
 }
 
 QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaks(

@@ -35,18 +35,16 @@ struct PatternStats3 {
     double sumSqs[3];
 };
 
-qsrch_status computePatternStats3(const qsrch_peaks3Inputs& in, PatternStats3* out)
+qsrch::Status computePatternStats3(const qsrch_peaks3Inputs& in, PatternStats3* out)
 {
-    qsrch_status status = QSRCH_OK;
     for (int k = 0; k < 3; ++k) {
         if (in.doubles != 0) {
-            status = qsrch_DcomputeOneSumISumISq(in.pattern[k], &out->sums[k], &out->sumSqs[k]);
+            QSRCH_RETURN_IF_ERROR(qsrch_DcomputeOneSumISumISq(in.pattern[k], &out->sums[k], &out->sumSqs[k]));
         } else {
             uint32_t sumSq = 0;
-            status = qsrch_computeOneSumISumISq(in.pattern[k], &out->sums[k], &sumSq);
+            QSRCH_RETURN_IF_ERROR(qsrch_computeOneSumISumISq(in.pattern[k], &out->sums[k], &sumSq));
             out->sumSqs[k] = sumSq;
         }
-        if (QSRCH_FAILED(status)) return status;
     }
     if (present(in.patternMask)) return qsrch::maskCareCount(in.patternMask, &out->n);
     const qimg_windowConst& pattern0 = *in.pattern[0];
@@ -72,18 +70,17 @@ Three<T> eachSet(const qsrch_peakPlanes* sets, T* qsrch_peakPlanes::*field)
 // neighbour of a listed position), image sums under the pattern mask or
 // the plane's own window, and with a runtime mask the care count and the
 // plane's pattern sums per position, every plane writing the same counts.
-qsrch_status computeStats3(const qsrch_peaks3Inputs& in, const qimg_windowConst* images,
-                           const qimg_windowConst* runtimeMask,
-                           const qstd_vector_qstd_pair32* endpoints, const PatternStats3& stats,
-                           const qsrch_peakPlanes* planes)
+qsrch::Status computeStats3(const qsrch_peaks3Inputs& in, const qimg_windowConst* images,
+                            const qimg_windowConst* runtimeMask, const qstd_vector_qstd_pair32* endpoints,
+                            const PatternStats3& stats, const qsrch_peakPlanes* planes)
 {
     CallFrame<1> frame;
     qstd_vector_qstd_pair32 dilated;  // lives as long as the frame that releases it
     if (endpoints != nullptr) {
-        if (frame.step(qstd_vector_qstd_pair32_construct(&dilated, 0))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qstd_pair32_construct(&dilated, 0)));
         frame.release<qstd_vector_qstd_pair32_destruct>(0, &dilated);
-        if (frame.step(qsrch::dilateEndpointsForPeaks(endpoints, *in.pattern[0], images[0], &dilated)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qsrch::dilateEndpointsForPeaks(endpoints, *in.pattern[0], images[0], &dilated)));
     }
     const bool masked = present(in.patternMask);
     for (int k = 0; k < 3; ++k) {
@@ -93,42 +90,42 @@ qsrch_status computeStats3(const qsrch_peaks3Inputs& in, const qimg_windowConst*
         const bool doubles = p.doubles != 0;
 
         if (endpoints != nullptr) {
-            frame.step(qsrch_computeInnerProductsUsingEndpoints(pattern, image, p.innerProducts,
-                                                                p.stride32, &dilated, 1));
+            frame.status = (qsrch_computeInnerProductsUsingEndpoints(pattern, image, p.innerProducts,
+                                                                     p.stride32, &dilated, 1));
         } else {
-            frame.step(doubles ? qsrch_DcomputeInnerProducts(pattern, image, p.innerProductsD, p.strideD)
-                               : qsrch_computeInnerProducts(pattern, image, p.innerProducts, p.stride32));
+            frame.status =
+                (doubles ? qsrch_DcomputeInnerProducts(pattern, image, p.innerProductsD, p.strideD)
+                         : qsrch_computeInnerProducts(pattern, image, p.innerProducts, p.stride32));
         }
-        if (qsrch::failed(frame.status)) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.status);
 
         const qimg_windowConst* sumWindow = masked ? in.patternMask : pattern;
         if (doubles) {
-            frame.step(masked ? qsrch_DcomputeMaskSumISumISq(sumWindow, image, p.imageSums,
-                                                             p.imageSumSqsD, p.stride32)
-                              : qsrch_DcomputeSumISumISq(sumWindow, image, p.imageSums,
-                                                         p.imageSumSqsD, p.stride32));
+            frame.status =
+                (masked
+                     ? qsrch_DcomputeMaskSumISumISq(sumWindow, image, p.imageSums, p.imageSumSqsD, p.stride32)
+                     : qsrch_DcomputeSumISumISq(sumWindow, image, p.imageSums, p.imageSumSqsD, p.stride32));
         } else {
-            frame.step(masked ? qsrch_computeMaskSumISumISq(sumWindow, image, p.imageSums,
-                                                            p.imageSumSqs, p.stride32)
-                              : qsrch_computeSumISumISq(sumWindow, image, p.imageSums,
-                                                        p.imageSumSqs, p.stride32));
+            frame.status =
+                (masked
+                     ? qsrch_computeMaskSumISumISq(sumWindow, image, p.imageSums, p.imageSumSqs, p.stride32)
+                     : qsrch_computeSumISumISq(sumWindow, image, p.imageSums, p.imageSumSqs, p.stride32));
         }
-        if (qsrch::failed(frame.status)) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.status);
 
         if (runtimeMask == nullptr) continue;
         if (endpoints != nullptr) {
-            frame.step(qsrch_computeMaskPatSumPatSumSqUsingEndpoints(
-                pattern, in.patternMask, runtimeMask, p.counts, p.patternSums, p.patternSumSqs,
-                p.stride32, &dilated, 1));
+            frame.status = (qsrch_computeMaskPatSumPatSumSqUsingEndpoints(
+                pattern, in.patternMask, runtimeMask, p.counts, p.patternSums, p.patternSumSqs, p.stride32,
+                &dilated, 1));
         } else if (doubles) {
-            frame.step(qsrch_DcomputeMaskPatSumPatSumSq(pattern, in.patternMask, runtimeMask,
-                                                        p.counts, p.patternSums, p.patternSumSqsD,
-                                                        p.stride32));
+            frame.status = (qsrch_DcomputeMaskPatSumPatSumSq(pattern, in.patternMask, runtimeMask, p.counts,
+                                                             p.patternSums, p.patternSumSqsD, p.stride32));
         } else {
-            frame.step(qsrch_computeMaskPatSumPatSumSq(pattern, in.patternMask, runtimeMask, p.counts,
-                                                       p.patternSums, p.patternSumSqs, p.stride32));
+            frame.status = (qsrch_computeMaskPatSumPatSumSq(pattern, in.patternMask, runtimeMask, p.counts,
+                                                            p.patternSums, p.patternSumSqs, p.stride32));
         }
-        if (qsrch::failed(frame.status)) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.status);
     }
 
     if (runtimeMask == nullptr) {
@@ -146,10 +143,9 @@ qsrch_status computeStats3(const qsrch_peaks3Inputs& in, const qimg_windowConst*
 
 // Scores the planes' nx x ny positions into `scores` (row stride in
 // doubles) with the three-plane space form that fits the planes.
-qsrch_status computeSpace3(const qimg_windowConst& pattern0, const qsrch_peakPlanes* planes,
-                           int32_t nx, int32_t ny, const qstd_vector_qstd_pair32* endpoints,
-                           const Params* params, const double* weights, double* scores,
-                           int32_t scoresStride)
+qsrch::Status computeSpace3(const qimg_windowConst& pattern0, const qsrch_peakPlanes* planes, int32_t nx,
+                            int32_t ny, const qstd_vector_qstd_pair32* endpoints, const Params* params,
+                            const double* weights, double* scores, int32_t scoresStride)
 {
     const uint32_t pw = static_cast<uint32_t>(pattern0.width);
     const uint32_t ph = static_cast<uint32_t>(pattern0.height);
@@ -244,7 +240,7 @@ void givePatternStats(qsrch_peaks3Inputs* in, uint32_t n, uint32_t Sp0, uint32_t
     in->patternSumSqs[0] = Spp0, in->patternSumSqs[1] = Spp1, in->patternSumSqs[2] = Spp2;
 }
 
-qsrch_status wholeImage(const qimg_windowConst* image0, qstd_rect32* window)
+qsrch::Status wholeImage(const qimg_windowConst* image0, qstd_rect32* window)
 {
     return qstd_rect32_init(window, 0, 0, image0->width, image0->height);
 }
@@ -287,27 +283,26 @@ qsrch_status qsrch_computePeaksCommon3(const qsrch_peaks3Inputs* inputs, double 
                         {in.patternSums[0], in.patternSums[1], in.patternSums[2]},
                         {in.patternSumSqs[0], in.patternSumSqs[1], in.patternSumSqs[2]}};
     if (in.patternStatsGiven == 0) {
-        const qsrch_status status = computePatternStats3(in, &stats);
-        if (QSRCH_FAILED(status)) return status;
+        QSRCH_RETURN_IF_ERROR(computePatternStats3(in, &stats));
     }
 
     const bool doubles = in.doubles != 0;
     CallFrame<4> frame;
     qstd_vector32 block32;
-    if (frame.step(qstd_vector32_construct(&block32, 0))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector32_construct(&block32, 0)));
     frame.release<qstd_vector32_destruct>(0, &block32);
     qstd_vectord blockD{};
     if (doubles) {
-        if (frame.step(qstd_vectord_construct(&blockD, 0))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qstd_vectord_construct(&blockD, 0)));
         frame.release<qstd_vectord_destruct>(1, &blockD);
     }
 
     qimg_windowConst images[3], maskView;
     for (int k = 0; k < 3; ++k)
-        if (frame.step(qsrch::narrowToGrown(*in.image[k], grown, &images[k]))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qsrch::narrowToGrown(*in.image[k], grown, &images[k])));
     const bool runtimeMasked = in.runtimeMask != nullptr;
     if (runtimeMasked) {
-        if (frame.step(qsrch::narrowToGrown(*in.runtimeMask, grown, &maskView))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qsrch::narrowToGrown(*in.runtimeMask, grown, &maskView)));
         // A mask record without pixels is still in use: it cares for nothing,
         // which an empty view tells the kernels without their reading it.
         if (maskView.firstPixel == nullptr) maskView.width = maskView.height = 0;
@@ -318,57 +313,52 @@ qsrch_status qsrch_computePeaksCommon3(const qsrch_peaks3Inputs* inputs, double 
     const int32_t nx = images[0].width - pattern0.width + 1;
     const int32_t ny = images[0].height - pattern0.height + 1;
     const qsrch::PeakPlaneLayout layout(doubles, runtimeMasked, endpointsInUse != nullptr, 3, nx, ny);
-    if (frame.step(qstd_vector32_resize(&block32, layout.count32()))) return frame.finish();
-    if (layout.countD() != 0 && frame.step(qstd_vectord_resize(&blockD, layout.countD())))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector32_resize(&block32, layout.count32())));
+    if (layout.countD() != 0)
+        QSRCH_RETURN_IF_ERROR(frame.track(qstd_vectord_resize(&blockD, layout.countD())));
     qsrch_peakPlanes planes[3];
     qsrch::placePeakPlanes(layout, block32.begin, blockD.begin, planes);
-    if (frame.step(computeStats3(in, images, runtimeMasked ? &maskView : nullptr, endpointsInUse,
-                                 stats, planes)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        computeStats3(in, images, runtimeMasked ? &maskView : nullptr, endpointsInUse, stats, planes)));
 
     // The space has a pixel for every candidate position of the image; the
     // grown rectangle's part is written from (x0, y0).
     qimg_image space;
-    if (frame.step(qimg_image_construct(&space, QIMG_DEPTH_64F, image0.width - pattern0.width + 1,
-                                        image0.height - pattern0.height + 1)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_image_construct(
+        &space, QIMG_DEPTH_64F, image0.width - pattern0.width + 1, image0.height - pattern0.height + 1)));
     frame.release<qimg_image_destruct>(2, &space);
     qimg_window spaceView;
-    if (frame.step(qimg_window_init(&spaceView, &space))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_window_init(&spaceView, &space)));
     double* scores = static_cast<double*>(spaceView.firstPixel) +
                      static_cast<ptrdiff_t>(grown.y) * spaceView.rowStride + grown.x;
-    if (frame.step(computeSpace3(pattern0, planes, nx, ny, endpointsInUse, params, weights, scores,
-                                 spaceView.rowStride)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(computeSpace3(pattern0, planes, nx, ny, endpointsInUse, params, weights,
+                                                    scores, spaceView.rowStride)));
 
     // The detector sees the computed part alone. Its view keeps the space's
     // frame (origin (x0, y0)), so the peak rectangle and the positions it
     // reports are the image's candidate positions, the care counts line up
     // with the view's pixels, and no plateau reaches pixels never scored.
-    if (frame.step(qimg_window_window(&spaceView, grown.x, grown.y, nx, ny, nullptr)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_window_window(&spaceView, grown.x, grown.y, nx, ny, nullptr)));
     qstd_vector_ detected;
-    if (frame.step(qstd_vector_qip_detectedPeak_construct(&detected, 0))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qip_detectedPeak_construct(&detected, 0)));
     frame.release<qstd_vector_qip_detectedPeak_destruct>(3, &detected);
 
     const qstd_rect32 peakRect{R.x, R.y, R.width - pattern0.width + 1, R.height - pattern0.height + 1};
     const uint32_t limit =
         runtimeMasked && params->minCareFraction != 0 ? careLimit3(stats.n, params->minCareFraction) : 0;
     if (limit != 0) {
-        frame.step(qip_detectPeaksDWithWindowWithNCareLimit(qimg_window_asConst(&spaceView), &peakRect,
-                                                            peakThreshold, planes[0].counts,
-                                                            planes[0].stride32, limit, &detected));
+        frame.status = (qip_detectPeaksDWithWindowWithNCareLimit(qimg_window_asConst(&spaceView), &peakRect,
+                                                                 peakThreshold, planes[0].counts,
+                                                                 planes[0].stride32, limit, &detected));
     } else {
-        frame.step(qip_detectPeaksDWithWindow(qimg_window_asConst(&spaceView), &peakRect,
-                                              peakThreshold, &detected));
+        frame.status = (qip_detectPeaksDWithWindow(qimg_window_asConst(&spaceView), &peakRect, peakThreshold,
+                                                   &detected));
     }
-    if (qsrch::failed(frame.status)) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.status);
 
     const qstd_rect32 positions{grown.x, grown.y, nx, ny};
-    frame.step(qsrch_refinePeaks3(&positions, in.endpoints, in.endpointsFlag, params, weights, planes,
-                                  &detected, peaksOut));
-    return frame.finish();
+    return frame.finish(qsrch_refinePeaks3(&positions, in.endpoints, in.endpointsFlag, params, weights,
+                                           planes, &detected, peaksOut));
 }
 
 QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaks3(
@@ -380,8 +370,7 @@ QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaks3(
 {
     qsrch_peaks3Inputs in =
         inputsOf({{pattern0, pattern1, pattern2}, patternMask, {image0, image1, image2}});
-    const qsrch_status status = wholeImage(image0, &in.window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &in.window));
     return qsrch_computePeaksCommon3(&in, peakThreshold, params, weights, peaksOut);
 }
 
@@ -399,8 +388,7 @@ QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaks3(
     qsrch_peaks3Inputs in =
         inputsOf({{pattern0, pattern1, pattern2}, patternMask, {image0, image1, image2}});
     in.doubles = 1;
-    const qsrch_status status = wholeImage(image0, &in.window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &in.window));
     return qsrch_computePeaksCommon3(&in, peakThreshold, params, weights, peaksOut);
 }
 
@@ -431,8 +419,7 @@ QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithP
     qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
     qstd_rect32 window;
-    const qsrch_status status = wholeImage(image0, &window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &window));
     return qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithWindow3(
         pattern0, pattern1, pattern2, patternMask, image0, image1, image2, runtimeMask, n, Sp0, Sp1,
         Sp2, Spp0, Spp1, Spp2, &window, peakThreshold, params, weights, peaksOut);
@@ -450,8 +437,7 @@ QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithP
 {
     qsrch_peaks3Inputs in =
         inputsOf({{pattern0, pattern1, pattern2}, patternMask, {image0, image1, image2}});
-    const qsrch_status status = wholeImage(image0, &in.window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &in.window));
     in.runtimeMask = runtimeMask;
     in.endpoints = endpoints;
     in.endpointsFlag = endpointsFlag;
@@ -494,8 +480,7 @@ QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWith
 {
     using qsrch::roundedUnsigned;
     qstd_rect32 window;
-    const qsrch_status status = wholeImage(image0, &window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &window));
     if (integerRoute(pattern0))
         return qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3(
             pattern0, pattern1, pattern2, patternMask, image0, image1, image2, runtimeMask, n, Sp0,
@@ -517,8 +502,7 @@ QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWith
 {
     using qsrch::roundedUnsigned;
     qstd_rect32 window;
-    const qsrch_status status = wholeImage(image0, &window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &window));
     if (integerRoute(pattern0))
         return qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3_usingEndpoints(
             pattern0, pattern1, pattern2, patternMask, image0, image1, image2, runtimeMask, n,

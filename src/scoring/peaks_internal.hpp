@@ -8,6 +8,8 @@
 #include <qip/qip.h>
 #include <qsrch/peaks.h>
 
+#include "frame/status.hpp"
+
 extern "C" {
 
 // The statistics of one plane of a peak call, over the nx x ny candidate
@@ -56,92 +58,82 @@ typedef struct qsrch_givenPatternStats {
 } qsrch_givenPatternStats;
 
 // The peak kernel behind the eight exported peak entries.
-qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
-                                      const qimg_windowConst* patternMask,
-                                      const qimg_windowConst* image,
-                                      const qimg_windowConst* runtimeMask,
-                                      const qstd_rect32* window,
-                                      const qstd_vector_qstd_pair32* endpoints,
-                                      uint32_t endpointsFlag,
-                                      const qsrch_normalizedCorrelationParams* params,
-                                      uint32_t havePatStats, uint32_t patN, uint32_t patSum,
-                                      double patSumSq, uint32_t haveN, uint32_t N,
-                                      double peakThreshold,
-                                      qstd_vector_qsrch_detectedPosePeak* peaksOut);
+[[nodiscard]] qsrch_status qsrch_computePeaksCommon(
+    const qimg_windowConst* pattern, const qimg_windowConst* patternMask, const qimg_windowConst* image,
+    const qimg_windowConst* runtimeMask, const qstd_rect32* window, const qstd_vector_qstd_pair32* endpoints,
+    uint32_t endpointsFlag, const qsrch_normalizedCorrelationParams* params, uint32_t havePatStats,
+    uint32_t patN, uint32_t patSum, double patSumSq, uint32_t haveN, uint32_t N, double peakThreshold,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 // Fills the planes (already laid out) from the narrowed views, and the
 // pattern's total care count. endpoints is the list in use, or NULL.
-qsrch_status qsrch_computeStatsForPeaks(const qimg_windowConst* pattern,
-                                        const qimg_windowConst* patternMask,
-                                        const qimg_windowConst* image,
-                                        const qimg_windowConst* runtimeMask,
-                                        const qstd_vector_qstd_pair32* endpoints,
-                                        const qsrch_givenPatternStats* given,
-                                        const qsrch_peakPlanes* planes, uint32_t* totalCareOut);
+[[nodiscard]] qsrch_status qsrch_computeStatsForPeaks(
+    const qimg_windowConst* pattern, const qimg_windowConst* patternMask, const qimg_windowConst* image,
+    const qimg_windowConst* runtimeMask, const qstd_vector_qstd_pair32* endpoints,
+    const qsrch_givenPatternStats* given, const qsrch_peakPlanes* planes, uint32_t* totalCareOut);
 
 // Scores the planes' nx x ny positions into `space` (row stride in doubles).
-qsrch_status qsrch_computeSpaceForPeaks(const qimg_windowConst* pattern,
-                                        const qsrch_peakPlanes* planes, int32_t nx, int32_t ny,
-                                        const qstd_vector_qstd_pair32* endpoints,
-                                        const qsrch_normalizedCorrelationParams* params,
-                                        double* space, int32_t spaceStride);
+[[nodiscard]] qsrch_status qsrch_computeSpaceForPeaks(const qimg_windowConst* pattern,
+                                                      const qsrch_peakPlanes* planes, int32_t nx, int32_t ny,
+                                                      const qstd_vector_qstd_pair32* endpoints,
+                                                      const qsrch_normalizedCorrelationParams* params,
+                                                      double* space, int32_t spaceStride);
 
 // Turns the detected peaks into pose peaks, in the detector's order.
 // positions is the planes' grid in the image's frame: (x0, y0, nx, ny).
-qsrch_status qsrch_refinePeaks(const qimg_windowConst* pattern,
-                               const qimg_windowConst* patternMask,
-                               const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
-                               const qstd_rect32* positions,
-                               const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
-                               const qsrch_normalizedCorrelationParams* params,
-                               const qsrch_peakPlanes* planes, const qstd_vector_* detected,
-                               qstd_vector_qsrch_detectedPosePeak* peaksOut);
+[[nodiscard]] qsrch_status qsrch_refinePeaks(
+    const qimg_windowConst* pattern, const qimg_windowConst* patternMask, const qimg_windowConst* image,
+    const qimg_windowConst* runtimeMask, const qstd_rect32* positions,
+    const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
+    const qsrch_normalizedCorrelationParams* params, const qsrch_peakPlanes* planes,
+    const qstd_vector_* detected, qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 // The refinement shared by one and three planes: fills one record per
 // detected peak from the detector's fields, then refines it with
 // qsrch_refineOnePeak. peaksOut keeps the records filled before a failure.
-qsrch_status qsrch_refineDetectedPeaks(const qsrch_normalizedCorrelationParams* params,
-                                       const double* weights, uint32_t planeCount,
-                                       const qsrch_peakPlanes* planes,
-                                       const qstd_rect32* positions,
-                                       const qstd_vector_qstd_pair32* endpoints,
-                                       uint32_t endpointsFlag, const qsrch_shapeViews* shape,
-                                       const qstd_vector_* detected,
-                                       qstd_vector_qsrch_detectedPosePeak* peaksOut);
+[[nodiscard]] qsrch_status qsrch_refineDetectedPeaks(
+    const qsrch_normalizedCorrelationParams* params, const double* weights, uint32_t planeCount,
+    const qsrch_peakPlanes* planes, const qstd_rect32* positions, const qstd_vector_qstd_pair32* endpoints,
+    uint32_t endpointsFlag, const qsrch_shapeViews* shape, const qstd_vector_* detected,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 // Recomputes the score of one peak record (already holding the detector's
 // position and flags), fits its sub-pixel position and fills contrast,
 // brightness and care count. planes points at planeCount sets: 1 (weights
 // unused) or 3 (scored with the weights, care counts read from the first
 // set); shape is NULL where no shape score may be tried.
-qsrch_status qsrch_refineOnePeak(const qsrch_normalizedCorrelationParams* params,
-                                 const double* weights, uint32_t planeCount,
-                                 const qsrch_peakPlanes* planes, const qstd_rect32* positions,
-                                 const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
-                                 const qsrch_shapeViews* shape, qsrch_detectedPosePeak* peak);
+[[nodiscard]] qsrch_status qsrch_refineOnePeak(const qsrch_normalizedCorrelationParams* params,
+                                               const double* weights, uint32_t planeCount,
+                                               const qsrch_peakPlanes* planes, const qstd_rect32* positions,
+                                               const qstd_vector_qstd_pair32* endpoints,
+                                               uint32_t endpointsFlag, const qsrch_shapeViews* shape,
+                                               qsrch_detectedPosePeak* peak);
 
 // The score at a plane position, and the care count there (careCountOut may
 // be NULL).
-qsrch_status qsrch_scoreAt(const qsrch_normalizedCorrelationParams* params, const double* weights,
-                           uint32_t planeCount, const qsrch_peakPlanes* planes,
-                           const qstd_pair32* pos, double* scoreOut, uint32_t* careCountOut);
+[[nodiscard]] qsrch_status qsrch_scoreAt(const qsrch_normalizedCorrelationParams* params,
+                                         const double* weights, uint32_t planeCount,
+                                         const qsrch_peakPlanes* planes, const qstd_pair32* pos,
+                                         double* scoreOut, uint32_t* careCountOut);
 
-qsrch_status qsrch_contrastBrightnessAt(const double* weights, uint32_t planeCount,
-                                        const qsrch_peakPlanes* planes, const qstd_pair32* pos,
-                                        double* contrastOut, double* brightnessOut);
+[[nodiscard]] qsrch_status qsrch_contrastBrightnessAt(const double* weights, uint32_t planeCount,
+                                                      const qsrch_peakPlanes* planes, const qstd_pair32* pos,
+                                                      double* contrastOut, double* brightnessOut);
 
 // Marks as unusable the fit neighbours (valid[9], row by row from (-1, -1))
 // of position (x, y) that lie outside the endpoint runs. Does nothing unless
 // a list is given with flag 1.
-qsrch_status qsrch_clearNeighboursOutsideEndpoints(const qstd_vector_qstd_pair32* endpoints,
-                                                   uint32_t endpointsFlag, int32_t x, int32_t y,
-                                                   uint32_t valid[9]);
+[[nodiscard]] qsrch_status qsrch_clearNeighboursOutsideEndpoints(const qstd_vector_qstd_pair32* endpoints,
+                                                                 uint32_t endpointsFlag, int32_t x, int32_t y,
+                                                                 uint32_t valid[9]);
 
 // Raises *score to the shape score of the pattern's size at the top-left of
 // the views. Masks may be NULL or without pixels.
-qsrch_status qsrch_shapeScore(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                              const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
-                              uint8_t threshold, double* score);
+[[nodiscard]] qsrch_status qsrch_shapeScore(const qimg_windowConst* pattern,
+                                            const qimg_windowConst* patternMask,
+                                            const qimg_windowConst* image,
+                                            const qimg_windowConst* runtimeMask, uint8_t threshold,
+                                            double* score);
 
 }  // extern "C"
 
@@ -159,8 +151,7 @@ bool noPeakPositions(const qimg_windowConst& pattern, const qimg_windowConst& im
                      const qstd_rect32& window, const qstd_rect32& grown);
 
 // A view narrowed to the grown rectangle, in its own frame from (0, 0).
-qsrch_status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown,
-                           qimg_windowConst* out);
+Status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown, qimg_windowConst* out);
 
 // floor(x + 0.5) as an unsigned 32-bit value; out-of-range values saturate
 // rather than wrap.
@@ -169,10 +160,8 @@ uint32_t roundedUnsigned(double x);
 
 // Fills `dilated` (constructed, empty) with the caller's run list grown by
 // one position in every direction, a pair per row of `image` at least.
-qsrch_status dilateEndpointsForPeaks(const qstd_vector_qstd_pair32* endpoints,
-                                     const qimg_windowConst& pattern,
-                                     const qimg_windowConst& image,
-                                     qstd_vector_qstd_pair32* dilated);
+Status dilateEndpointsForPeaks(const qstd_vector_qstd_pair32* endpoints, const qimg_windowConst& pattern,
+                               const qimg_windowConst& image, qstd_vector_qstd_pair32* dilated);
 
 // Where the statistics planes of one peak call live. The planes of one
 // element type share one block and are interleaved by rows (row y of each

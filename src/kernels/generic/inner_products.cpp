@@ -13,6 +13,7 @@
 #include <cstddef>
 
 #include "kernels/grid.hpp"
+#include "frame/status.hpp"
 
 namespace qsrch::generic {
 
@@ -56,8 +57,8 @@ inline double exactInnerProductAt(const qimg_windowConst& pattern, const qimg_wi
 
 }  // namespace
 
-qsys_status innerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* out,
-                          uint32_t outStride)
+qsrch::Status innerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* out,
+                            uint32_t outStride)
 {
     PositionGrid grid = positionGrid(*pattern, *image);
     if (grid.empty()) return QSYS_OK;
@@ -68,8 +69,8 @@ qsys_status innerProducts(const qimg_windowConst* pattern, const qimg_windowCons
     return QSYS_OK;
 }
 
-qsys_status DinnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, double* out,
-                           uint32_t outStride)
+qsrch::Status DinnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, double* out,
+                             uint32_t outStride)
 {
     PositionGrid grid = positionGrid(*pattern, *image);
     if (grid.empty()) return QSYS_OK;
@@ -80,14 +81,13 @@ qsys_status DinnerProducts(const qimg_windowConst* pattern, const qimg_windowCon
     return QSYS_OK;
 }
 
-qsys_status innerProductsUsingEndpoints(const qimg_windowConst* pattern, const qimg_windowConst* image,
-                                        uint32_t* out, uint32_t outStride,
-                                        const qstd_vector_qstd_pair32* endpoints, uint32_t step)
+qsrch::Status innerProductsUsingEndpoints(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                          uint32_t* out, uint32_t outStride,
+                                          const qstd_vector_qstd_pair32* endpoints, uint32_t step)
 {
     const qstd_pair32* ranges = nullptr;
     uint32_t rangeCount = 0;
-    qsys_status status = qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &ranges, &rangeCount);
-    if (QSYS_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &ranges, &rangeCount));
     PositionGrid grid = positionGrid(*pattern, *image);
     if (grid.empty()) return QSYS_OK;
     // The list's length and its ranges against nx are the caller's duty.
