@@ -14,6 +14,7 @@
 #include <qsrch/run.h>
 
 #include "frame/call_frame.hpp"
+#include "granularity/granularity_internal.hpp"
 #include "model/model_internal.hpp"
 #include "pyramid/pyramid_internal.hpp"
 
