@@ -17,7 +17,7 @@ inline bool inhibited(const char16_t* name)
     return query != nullptr && query(reinterpret_cast<const uint16_t*>(name)) != 0;
 }
 
-inline bool declinedOptimizedPath(qsys_status s) { return (static_cast<uint32_t>(s) & 0xFFE0u) == 0x600u; }
+inline bool declinedOptimizedPath(qsys_status s) { return statusFamily(s) == 0x600u; }
 
 template <class Optimized, class Generic>
 Status dispatch(const char16_t* name, Optimized&& optimized, Generic&& generic)

@@ -23,6 +23,11 @@ private:
 
 constexpr bool failed(qsys_status s) { return s < 0; }
 
+// Codes of one family share bits 5 to 15: the library's own (0xA00 to
+// 0xA1F), the optimized path's refusals (0x600 to 0x61F).
+constexpr uint32_t kStatusFamilyMask = 0xFFE0u;
+constexpr uint32_t statusFamily(qsys_status s) { return static_cast<uint32_t>(s) & kStatusFamilyMask; }
+
 }  // namespace qsrch
 
 // Returns the status of expr from the calling function when it is a failure.

@@ -17,6 +17,7 @@
 #include "granularity/granularity_internal.hpp"
 #include "model/model_internal.hpp"
 #include "pyramid/pyramid_internal.hpp"
+#include "run/run_internal.hpp"
 
 namespace {
 
@@ -37,45 +38,45 @@ struct Trial {
     qsrch_normcorr_runParams trialRun, coarseOnlyRun;
 };
 
-// The library's own codes (0x80000A01 to 0x80000A14) share these bits.
-bool isLibraryCode(qsrch_status s) { return (static_cast<uint32_t>(s) & 0xFFE0u) == 0xA00u; }
+bool isLibraryCode(qsrch_status s) { return qsrch::statusFamily(s) == 0xA00u; }
 
 // Constructs the trial's records and lists them in frame; ordinals from first on.
 template <std::size_t N>
-qsrch::Status constructTrial(qsrch::CallFrame<N>& frame, uint32_t first, Trial* t, int planeCount,
+qsrch::Status constructTrial(qsrch::CallFrame<N>& frame, uint32_t first, Trial* trial, int planeCount,
                              const TrialOptions& options)
 {
-    t->planeCount = planeCount;
-    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_construct(&t->trialModel)));
-    frame.template release<qsrch_normcorr_model_destruct>(first, &t->trialModel);
-    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_construct(&t->coarseOnlyModel)));
-    frame.template release<qsrch_normcorr_model_destruct>(first + 1, &t->coarseOnlyModel);
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_level__construct(&t->sourceLevels, 0)));
-    frame.template release<qstd_vector_qsrch_normcorr_level__destruct>(first + 2, &t->sourceLevels);
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_result_construct(&t->results, 0)));
-    frame.template release<qstd_vector_qsrch_normcorr_result_destruct>(first + 3, &t->results);
+    trial->planeCount = planeCount;
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_construct(&trial->trialModel)));
+    frame.template release<qsrch_normcorr_model_destruct>(first, &trial->trialModel);
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_construct(&trial->coarseOnlyModel)));
+    frame.template release<qsrch_normcorr_model_destruct>(first + 1, &trial->coarseOnlyModel);
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_level__construct(&trial->sourceLevels, 0)));
+    frame.template release<qstd_vector_qsrch_normcorr_level__destruct>(first + 2, &trial->sourceLevels);
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_result_construct(&trial->results, 0)));
+    frame.template release<qstd_vector_qsrch_normcorr_result_destruct>(first + 3, &trial->results);
 
     // A trial asks for the best match only: nothing stops the search early.
-    for (qsrch_normcorr_runParams* run : {&t->trialRun, &t->coarseOnlyRun}) {
+    for (qsrch_normcorr_runParams* run : {&trial->trialRun, &trial->coarseOnlyRun}) {
         QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_runParams_init(run)));
         run->confusionThreshold = 1.0f;
         run->shapeScoreOptimization = options.shapeScoreOptimization;
         run->shapeThreshold = options.shapeThreshold;
     }
-    t->trialRun.acceptThreshold = 0.5f;
+    trial->trialRun.acceptThreshold = 0.5f;
     // The shape score of a two-valued pattern runs lower than r²: a looser bar.
-    t->coarseOnlyRun.acceptThreshold =
-        options.trialThreshold * (options.shapeScoreOptimization != 0 ? 0.75f : 1.0f);
+    trial->coarseOnlyRun.acceptThreshold =
+        options.trialThreshold *
+        (options.shapeScoreOptimization != 0 ? static_cast<float>(qsrch::kShapeScoreAllowance) : 1.0f);
     return frame.status;
 }
 
 // Trains both models with coarse granularity cg. *trained is false when a
 // training failed in a way that rejects cg; that model is untrained again.
-qsrch::Status trainModels(Trial* t, const qimg_windowConst* const planes[3], const qimg_windowConst* mask,
+qsrch::Status trainModels(Trial* trial, const qimg_windowConst* const planes[3], const qimg_windowConst* mask,
                           float cg, int32_t fine, bool* trained)
 {
     *trained = false;
-    qsrch_normcorr_model* models[2] = {&t->trialModel, &t->coarseOnlyModel};
+    qsrch_normcorr_model* models[2] = {&trial->trialModel, &trial->coarseOnlyModel};
     const int32_t fines[2] = {
         fine, cg == std::trunc(cg) && std::fabs(cg) < 2147483648.0f ? static_cast<int32_t>(cg)
                                                                      : qsrch_largestPowerOfTwoNotAbove(cg)};
@@ -88,14 +89,14 @@ qsrch::Status trainModels(Trial* t, const qimg_windowConst* const planes[3], con
         params.trialThreshold = 0.25f;
         params.coarseGranularity = cg;
         params.fineGranularity = fines[k];
-        const qsrch_status s = t->planeCount == 1
+        const qsrch_status s = trial->planeCount == 1
                                    ? qsrch_normcorr_model_trainInternal(models[k], &params, planes[0], mask)
                                    : qsrch_normcorr_model_trainInternal3(models[k], &params, planes[0],
                                                                          planes[1], planes[2], mask);
         if (QSRCH_FAILED(s)) {
             // Three-plane trials reject only on the library's own refusals
             // (a pattern uniform at this level); any other failure is real.
-            if (t->planeCount == 3 && !isLibraryCode(s)) return s;
+            if (trial->planeCount == 3 && !isLibraryCode(s)) return s;
             return qsrch_normcorr_model_untrain(models[k]);
         }
         // The trials search in plain pixel coordinates.
@@ -110,35 +111,37 @@ qsrch::Status trainModels(Trial* t, const qimg_windowConst* const planes[3], con
 // Searches one phase: the pyramid of views, then both models on it. The
 // refining model must find the pattern within (toleranceX, toleranceY) of
 // where it was cut from; the coarse-only model must accept its best match.
-qsrch::Status searchPhase(Trial* t, const qimg_windowConst* const views[3], double toleranceX,
+qsrch::Status searchPhase(Trial* trial, const qimg_windowConst* const views[3], double toleranceX,
                           double toleranceY, bool* passed)
 {
     *passed = false;
-    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__resize(&t->sourceLevels, 0));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__resize(&trial->sourceLevels, 0));
     uint32_t numLevels = 0;
-    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getSize32(&t->trialModel.levels, &numLevels));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getSize32(&trial->trialModel.levels, &numLevels));
     QSRCH_RETURN_IF_ERROR(
-        t->planeCount == 1
-            ? qsrch_normcorr_generateSrcLevelsMask(views[0], nullptr, &t->trialModel.levels,
-                                                   static_cast<int32_t>(numLevels), &t->sourceLevels)
+        trial->planeCount == 1
+            ? qsrch_normcorr_generateSrcLevelsMask(views[0], nullptr, &trial->trialModel.levels,
+                                                   static_cast<int32_t>(numLevels), &trial->sourceLevels)
             : qsrch_normcorr_generateSrcLevelsMask3(views[0], views[1], views[2], nullptr,
-                                                    &t->trialModel.levels, static_cast<int32_t>(numLevels),
-                                                    &t->sourceLevels));
+                                                    &trial->trialModel.levels,
+                                                    static_cast<int32_t>(numLevels), &trial->sourceLevels));
     qmath_xformLinear identity;
     QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initIdentity(&identity));
 
-    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_runInternalLevels(&t->trialModel, &t->sourceLevels, &t->trialRun,
-                                                           &identity, &t->results));
+    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_runInternalLevels(&trial->trialModel, &trial->sourceLevels,
+                                                           &trial->trialRun, &identity, &trial->results));
     const qsrch_normcorr_result* best = nullptr;
     uint32_t count = 0;
-    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_result_getBeginSize32Const(&t->results, &best, &count));
+    QSRCH_RETURN_IF_ERROR(
+        qstd_vector_qsrch_normcorr_result_getBeginSize32Const(&trial->results, &best, &count));
     if (count == 0 || !qmath_double_epsilonEqual(best->pose.trans.x, 0.0, toleranceX) ||
         !qmath_double_epsilonEqual(best->pose.trans.y, 0.0, toleranceY))
         return QSRCH_OK;
 
-    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_runInternalLevels(&t->coarseOnlyModel, &t->sourceLevels,
-                                                           &t->coarseOnlyRun, &identity, &t->results));
-    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_result_getBeginSize32Const(&t->results, &best, &count));
+    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_runInternalLevels(
+        &trial->coarseOnlyModel, &trial->sourceLevels, &trial->coarseOnlyRun, &identity, &trial->results));
+    QSRCH_RETURN_IF_ERROR(
+        qstd_vector_qsrch_normcorr_result_getBeginSize32Const(&trial->results, &best, &count));
     *passed = count != 0 && best->accepted != 0;
     return QSRCH_OK;
 }
@@ -228,21 +231,21 @@ qsrch::Status searchImages(const qimg_windowConst* const patterns[3], int planeC
 }
 
 // Every phase (i, j) below phases of views, narrowed alike.
-qsrch::Status searchPhases(Trial* t, const qimg_windowConst views[3], double phases, double toleranceX,
+qsrch::Status searchPhases(Trial* trial, const qimg_windowConst views[3], double phases, double toleranceX,
                            double toleranceY, uint32_t* accepted)
 {
     for (int32_t i = 0; i < phases; ++i) {
         for (int32_t j = 0; j < phases; ++j) {
             qimg_windowConst narrowed[3];
             const qimg_windowConst* planes[3] = {nullptr, nullptr, nullptr};
-            for (int plane = 0; plane < t->planeCount; ++plane) {
+            for (int plane = 0; plane < trial->planeCount; ++plane) {
                 narrowed[plane] = views[plane];
                 QSRCH_RETURN_IF_ERROR(qimg_windowConst_window(&narrowed[plane], i, j, views[plane].width - i,
                                                               views[plane].height - j, nullptr));
                 planes[plane] = &narrowed[plane];
             }
             bool passed = false;
-            QSRCH_RETURN_IF_ERROR(searchPhase(t, planes, toleranceX, toleranceY, &passed));
+            QSRCH_RETURN_IF_ERROR(searchPhase(trial, planes, toleranceX, toleranceY, &passed));
             if (!passed) return QSRCH_OK;
         }
     }
@@ -256,8 +259,8 @@ qsrch::Status tryFull(const qimg_windowConst* const patterns[3], int planeCount,
 {
     *accepted = 0;
     qsrch::CallFrame<8> frame;
-    Trial t;
-    QSRCH_RETURN_IF_ERROR(constructTrial(frame, 0, &t, planeCount, options));
+    Trial trial;
+    QSRCH_RETURN_IF_ERROR(constructTrial(frame, 0, &trial, planeCount, options));
     qimg_image images[4];
     for (uint32_t k = 0; k < 4; ++k) {
         QSRCH_RETURN_IF_ERROR(frame.track(qimg_image_constructUnbound(&images[k])));
@@ -274,7 +277,7 @@ qsrch::Status tryFull(const qimg_windowConst* const patterns[3], int planeCount,
         planes[0] = &shapeView;
     }
     bool trained = false;
-    QSRCH_RETURN_IF_ERROR(frame.track(trainModels(&t, planes, mask, cg, fine, &trained)));
+    QSRCH_RETURN_IF_ERROR(frame.track(trainModels(&trial, planes, mask, cg, fine, &trained)));
     if (!trained) return frame.finish();
 
     qimg_windowConst views[3];
@@ -282,7 +285,7 @@ qsrch::Status tryFull(const qimg_windowConst* const patterns[3], int planeCount,
     // Phases run over a whole period of the coarse grid: 1.5 repeats every 3 pixels.
     double period = cg;
     while (std::fabs(period - qmath_double_round(period)) > 0.001) period *= 2.0;
-    return frame.finish(searchPhases(&t, views, period, 1.0, 1.0, accepted));
+    return frame.finish(searchPhases(&trial, views, period, 1.0, 1.0, accepted));
 }
 
 // The selection loop for one plane or three.
@@ -364,8 +367,8 @@ qsrch_status qsrch_normcorr_tryGranularitiesHalf(const qimg_windowConst* pattern
     *acceptedOut = 0;
     const TrialOptions options{trialThreshold, shapeScoreOptimization, shapeThreshold};
     qsrch::CallFrame<10> frame;
-    Trial t;
-    QSRCH_RETURN_IF_ERROR(constructTrial(frame, 0, &t, 1, options));
+    Trial trial;
+    QSRCH_RETURN_IF_ERROR(constructTrial(frame, 0, &trial, 1, options));
     // The two-valued pattern, the reduced pattern, two-valued pattern and
     // mask, the enlarged search image and the reduced search image.
     enum { kShape, kPattern, kShapeHalf, kMaskHalf, kEnlarged, kSearchHalf, kImageCount };
@@ -393,7 +396,7 @@ qsrch_status qsrch_normcorr_tryGranularitiesHalf(const qimg_windowConst* pattern
         placedView(images[shapeScoreOptimization != 0 ? kShapeHalf : kPattern]);
     const qimg_windowConst* planes[3] = {&halfPattern, nullptr, nullptr};
     bool trained = false;
-    QSRCH_RETURN_IF_ERROR(frame.track(trainModels(&t, planes, &halfMask, cg * 0.5f, fine, &trained)));
+    QSRCH_RETURN_IF_ERROR(frame.track(trainModels(&trial, planes, &halfMask, cg * 0.5f, fine, &trained)));
     if (!trained) return frame.finish();
 
     const qimg_windowConst* patterns[3] = {pattern, nullptr, nullptr};
@@ -410,7 +413,7 @@ qsrch_status qsrch_normcorr_tryGranularitiesHalf(const qimg_windowConst* pattern
             const qimg_windowConst reduced[3] = {placedView(images[kSearchHalf]), {}, {}};
             uint32_t accepted = 0;
             QSRCH_RETURN_IF_ERROR(
-                frame.track(searchPhases(&t, reduced, cg * 0.5, px + 1.0, py + 1.0, &accepted)));
+                frame.track(searchPhases(&trial, reduced, cg * 0.5, px + 1.0, py + 1.0, &accepted)));
             if (accepted == 0) return frame.finish();
         }
     }

@@ -95,21 +95,24 @@ qsrch::Status regionWindow(const qsrch_normcorr_model& model, const qsrch_normco
 
     // The region's frame carried into the level's pixels. Its translation is
     // taken against the pattern's client origin as seen in the image frame.
-    qmath_xformLinear T;
-    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&T, &params.searchRegionXform, &model.clientFromPat));
+    qmath_xformLinear regionToLevel;
+    QSRCH_RETURN_IF_ERROR(
+        qmath_xformLinear_initCompose(&regionToLevel, &params.searchRegionXform, &model.clientFromPat));
     qmath_vect p;
     QSRCH_RETURN_IF_ERROR(qmath_matrix_mapPoint(&clientFromImage.matrix, &model.patFromClient.trans, &p));
-    T.trans.x = params.searchRegionXform.trans.x - p.x;
-    T.trans.y = params.searchRegionXform.trans.y - p.y;
+    regionToLevel.trans.x = params.searchRegionXform.trans.x - p.x;
+    regionToLevel.trans.y = params.searchRegionXform.trans.y - p.y;
     qmath_xformLinear imageFromClient;
     QSRCH_RETURN_IF_ERROR(qmath_xformLinear_getInverse(&clientFromImage, &imageFromClient));
-    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&T, &imageFromClient, &T));
-    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&T, &T, &source.baseFromLevel));
-    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&T, &source.levelFromBase, &T));
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&regionToLevel, &imageFromClient, &regionToLevel));
+    QSRCH_RETURN_IF_ERROR(
+        qmath_xformLinear_initCompose(&regionToLevel, &regionToLevel, &source.baseFromLevel));
+    QSRCH_RETURN_IF_ERROR(
+        qmath_xformLinear_initCompose(&regionToLevel, &source.levelFromBase, &regionToLevel));
 
     // The base view's place in its image, in whole level pixels.
-    rect.x += T.trans.x - static_cast<double>(base.origin.first / granularity);
-    rect.y += T.trans.y - static_cast<double>(base.origin.second / granularity);
+    rect.x += regionToLevel.trans.x - static_cast<double>(base.origin.first / granularity);
+    rect.y += regionToLevel.trans.y - static_cast<double>(base.origin.second / granularity);
 
     qstd_rect32 positions;
     QSRCH_RETURN_IF_ERROR(qstd_rect32_initMinEnclosingRect(&positions, &rect));
@@ -122,11 +125,17 @@ qsrch::Status regionWindow(const qsrch_normcorr_model& model, const qsrch_normco
     return qstd_rect32_intersect(windowOut, &levelRect);
 }
 
+// A candidate's position is taken at the nearest pixel, a position a hair
+// below the middle between two pixels at the upper one.
+constexpr double kRoundingNudge = 0.001;
+
+int32_t nearestPixel(double position) { return qmath_double_round(position + kRoundingNudge); }
+
 // The integer position a candidate is re-detected around on one axis, kept
 // one position inside the level where the level leaves room for that.
 int32_t refinementCentre(double position, int32_t levelSize, int32_t patternSize)
 {
-    int32_t centre = qmath_double_round(position + 0.001);
+    int32_t centre = nearestPixel(position);
     if (centre <= 0 && levelSize > patternSize) centre = 1;
     if (int64_t{patternSize} + centre >= levelSize && centre != 0) centre = levelSize - patternSize - 1;
     return centre;
@@ -164,7 +173,7 @@ float qsrch_normcorr_levelThreshold(float granularity, float coarseGranularity, 
     if (lf == lc) return threshold;
     const double f = (lg - lc) / (lf - lc);
     // The shape score can raise scores, so candidates are let through lower.
-    const double shapeAllowance = shapeScoreOptimization != 0 ? 0.75 : 1.0;
+    const double shapeAllowance = shapeScoreOptimization != 0 ? qsrch::kShapeScoreAllowance : 1.0;
     return static_cast<float>((0.5 * f + 0.5) * shapeAllowance * threshold);
 }
 
@@ -261,8 +270,8 @@ qsrch_status qsrch_normcorr_refineAtLevel(const qsrch_detectedPosePeak* candidat
         qsrch_detectedPosePeak* peak = nullptr;
         QSRCH_RETURN_IF_ERROR(
             frame.track(qstd_vector_qsrch_detectedPosePeak_getElement(candidatesOut, i, &peak)));
-        const int32_t px = qmath_double_round(peak->pose.trans.x + 0.001) + region.x;
-        const int32_t py = qmath_double_round(peak->pose.trans.y + 0.001) + region.y;
+        const int32_t px = nearestPixel(peak->pose.trans.x) + region.x;
+        const int32_t py = nearestPixel(peak->pose.trans.y) + region.y;
         const qstd_rect32 around{px - 1, py - 1, pw + 2, ph + 2};
         qstd_rect32 inRegion = region, inLevel = *levelRect;
         QSRCH_RETURN_IF_ERROR(frame.track(qstd_rect32_intersect(&inRegion, &around)));

@@ -47,6 +47,10 @@ float qsrch_normcorr_levelThreshold(float granularity, float coarseGranularity,
 
 namespace qsrch {
 
+// Where the shape score may raise scores, the thresholds that let
+// candidates through stand a quarter lower.
+constexpr double kShapeScoreAllowance = 0.75;
+
 // Present when both sides are non-zero and neither is +infinity.
 inline bool searchRegionPresent(const qstd_rectD& region)
 {

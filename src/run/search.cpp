@@ -77,37 +77,37 @@ struct Refinement {
 // splits into several peaks on a level queues the others and is itself
 // re-detected once more around its new position on that level. keptOut is
 // false when no peak is left to follow.
-qsrch::Status refineCandidate(const Refinement& r, Peak* cur, bool* keptOut)
+qsrch::Status refineCandidate(const Refinement& r, Peak* candidate, bool* keptOut)
 {
     *keptOut = false;
     const qsrch_normcorr_runParams& params = *r.params;
     const qsrch_normcorr_trainParams& train = r.model->trainParams;
     // A level index below 0 only arises from a model without a valid fine
     // granularity; stopping there keeps the loop finite.
-    while (cur->searchGranularity >= train.fineGranularity && cur->searchLevel >= 0) {
-        const int32_t l = cur->searchLevel;
+    while (candidate->searchGranularity >= train.fineGranularity && candidate->searchLevel >= 0) {
+        const int32_t l = candidate->searchLevel;
         const qsrch_normcorr_level_& source = r.sourceLevels[l];
         const qstd_rect32 levelRect{0, 0, source.planeWindow[0].width, source.planeWindow[0].height};
-        Peak local = *cur;
+        Peak local = *candidate;
         QSRCH_RETURN_IF_ERROR(qsrch::conjugatePose(&local.pose, source.levelFromBase, source.baseFromLevel));
 
         float rank = -1.0f, threshold = 0.0f;
         QSRCH_RETURN_IF_ERROR(r.results->rankScore(&rank));
         if (params.adaptiveLevelThresholds)
             threshold = qsrch_normcorr_levelThreshold(
-                static_cast<float>(cur->searchGranularity), train.coarseGranularity, train.fineGranularity,
-                params.shapeScoreOptimization, std::max(rank, params.acceptThreshold));
-        const uint32_t isFinal = cur->searchGranularity == train.fineGranularity ? 1 : 0;
+                static_cast<float>(candidate->searchGranularity), train.coarseGranularity,
+                train.fineGranularity, params.shapeScoreOptimization, std::max(rank, params.acceptThreshold));
+        const uint32_t isFinal = candidate->searchGranularity == train.fineGranularity ? 1 : 0;
         QSRCH_RETURN_IF_ERROR(qsrch_normcorr_refineAtLevel(&local, &levelRect, &r.patternLevels[l], &source,
                                                            threshold, &params, isFinal, r.found));
         const size_t count = r.found->size;
         if (count == 0) return QSRCH_OK;
 
-        const bool splits = count > 1 && cur->searchSplit == 0;
+        const bool splits = count > 1 && candidate->searchSplit == 0;
         for (size_t i = 1; splits && i < count; ++i) {
             Peak other = static_cast<const Peak*>(r.found->begin)[i];
-            other.searchGranularity = cur->searchGranularity;
-            other.searchLevel = cur->searchLevel;
+            other.searchGranularity = candidate->searchGranularity;
+            other.searchLevel = candidate->searchLevel;
             other.searchSplit = 1;
             QSRCH_RETURN_IF_ERROR(
                 qsrch::conjugatePose(&other.pose, source.baseFromLevel, source.levelFromBase));
@@ -115,17 +115,17 @@ qsrch::Status refineCandidate(const Refinement& r, Peak* cur, bool* keptOut)
         }
         Peak first = static_cast<const Peak*>(r.found->begin)[0];
         QSRCH_RETURN_IF_ERROR(qsrch::conjugatePose(&first.pose, source.baseFromLevel, source.levelFromBase));
-        first.searchGranularity = cur->searchGranularity;
-        first.searchLevel = cur->searchLevel;
-        first.searchSplit = cur->searchSplit;
-        *cur = first;
+        first.searchGranularity = candidate->searchGranularity;
+        first.searchLevel = candidate->searchLevel;
+        first.searchSplit = candidate->searchSplit;
+        *candidate = first;
         if (splits) {
-            cur->searchSplit = 1;
+            candidate->searchSplit = 1;
             continue;
         }
-        if (count == 1) cur->searchSplit = 0;
-        cur->searchGranularity >>= 1;
-        cur->searchLevel -= 1;
+        if (count == 1) candidate->searchSplit = 0;
+        candidate->searchGranularity >>= 1;
+        candidate->searchLevel -= 1;
     }
     *keptOut = true;
     return QSRCH_OK;
@@ -306,10 +306,10 @@ qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
     const Refinement refinement{model, patternLevels, sourceLevelsBegin, params, &queue, &found, &resultList};
     // Taken first in, first out; candidates appended while refining wait their turn.
     for (size_t next = 0; next < queue.size && !resultList.settled(); ++next) {
-        Peak cur = static_cast<const Peak*>(queue.begin)[next];
+        Peak candidate = static_cast<const Peak*>(queue.begin)[next];
         bool kept = false;
-        QSRCH_RETURN_IF_ERROR(frame.track(refineCandidate(refinement, &cur, &kept)));
-        if (kept) QSRCH_RETURN_IF_ERROR(frame.track(resultList.insert(cur)));
+        QSRCH_RETURN_IF_ERROR(frame.track(refineCandidate(refinement, &candidate, &kept)));
+        if (kept) QSRCH_RETURN_IF_ERROR(frame.track(resultList.insert(candidate)));
     }
 
     QSRCH_RETURN_IF_ERROR(frame.track(mapToClient(&list, *model, *sourceBase, clientFromImage)));

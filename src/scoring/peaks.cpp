@@ -359,19 +359,19 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
                                       double peakThreshold,
                                       qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
-    qstd_rect32 R;
+    qstd_rect32 searchRect;
     if (window != nullptr) {
-        R = *window;
+        searchRect = *window;
     } else {
-        QSRCH_RETURN_IF_ERROR(qstd_rect32_init(&R, 0, 0, image->width, image->height));
+        QSRCH_RETURN_IF_ERROR(qstd_rect32_init(&searchRect, 0, 0, image->width, image->height));
     }
 
     // The window grown by one position on each side: the neighbours of the
     // window's border positions.
-    const qstd_rect32 grown = qsrch::grownRect(R, image->width, image->height);
+    const qstd_rect32 grown = qsrch::grownRect(searchRect, image->width, image->height);
 
     // No candidate position: an empty answer, and nothing acquired.
-    if (qsrch::noPeakPositions(*pattern, *image, R, grown))
+    if (qsrch::noPeakPositions(*pattern, *image, searchRect, grown))
         return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
 
     CallFrame<4> frame;
@@ -430,7 +430,8 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
     QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qip_detectedPeak_construct(&detected, 0)));
     frame.release<qstd_vector_qip_detectedPeak_destruct>(3, &detected);
 
-    const qstd_rect32 peakRect{R.x, R.y, R.width - pattern->width + 1, R.height - pattern->height + 1};
+    const qstd_rect32 peakRect{searchRect.x, searchRect.y, searchRect.width - pattern->width + 1,
+                               searchRect.height - pattern->height + 1};
     const uint32_t careLimit =
         runtimeMasked && params->minCareFraction != 0 ? careLimitOf(totalCare, params->minCareFraction)
                                                       : 0;

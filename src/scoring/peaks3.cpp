@@ -274,9 +274,9 @@ qsrch_status qsrch_computePeaksCommon3(const qsrch_peaks3Inputs* inputs, double 
     const qsrch_peaks3Inputs& in = *inputs;
     const qimg_windowConst& pattern0 = *in.pattern[0];
     const qimg_windowConst& image0 = *in.image[0];
-    const qstd_rect32& R = in.window;
-    const qstd_rect32 grown = qsrch::grownRect(R, image0.width, image0.height);
-    if (qsrch::noPeakPositions(pattern0, image0, R, grown))
+    const qstd_rect32& searchRect = in.window;
+    const qstd_rect32 grown = qsrch::grownRect(searchRect, image0.width, image0.height);
+    if (qsrch::noPeakPositions(pattern0, image0, searchRect, grown))
         return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
 
     PatternStats3 stats{in.n,
@@ -343,7 +343,8 @@ qsrch_status qsrch_computePeaksCommon3(const qsrch_peaks3Inputs* inputs, double 
     QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qip_detectedPeak_construct(&detected, 0)));
     frame.release<qstd_vector_qip_detectedPeak_destruct>(3, &detected);
 
-    const qstd_rect32 peakRect{R.x, R.y, R.width - pattern0.width + 1, R.height - pattern0.height + 1};
+    const qstd_rect32 peakRect{searchRect.x, searchRect.y, searchRect.width - pattern0.width + 1,
+                               searchRect.height - pattern0.height + 1};
     const uint32_t limit =
         runtimeMasked && params->minCareFraction != 0 ? careLimit3(stats.n, params->minCareFraction) : 0;
     if (limit != 0) {
