@@ -114,6 +114,34 @@ qsrch::Status levelStatistics(qsrch_normcorr_level_* level, bool masked, bool* u
     return QSRCH_OK;
 }
 
+// The granularities chosen for the caller: fine 1 and a coarse one from the
+// pattern's size, or those of the trial that keeps the best score.
+qsrch::Status selectGranularities(const qimg_windowConst& pattern, const qimg_windowConst* mask,
+                                  qsrch_normcorr_trainParams* params)
+{
+    if (params->autoSelectByTrial == 0) {
+        params->fineGranularity = 1;
+        params->coarseGranularity = qsrch_normcorr_defaultCoarseGranularity(std::min(pattern.width, pattern.height));
+        return QSRCH_OK;
+    }
+    return qsrch_normcorr_computeGranularitiesMaskWindow(&pattern, mask, params->trialThreshold, 0, 128,
+                                                         &params->coarseGranularity, &params->fineGranularity);
+}
+
+// Copies the plane's pixels into `image` (made at the pattern's size) at the
+// view's place, so the copy is the view's pixels whatever its origin, and
+// makes planeImageOut share the copy.
+qsrch::Status copyPlane(const qimg_windowConst& plane, qimg_image* image, qimg_imageConst* planeImageOut)
+{
+    qimg_window view;
+    QSRCH_RETURN_IF_ERROR(qimg_window_init(&view, image));
+    view.x = plane.x;
+    view.y = plane.y;
+    QSRCH_RETURN_IF_ERROR(qip_pelCopyWindow8(&plane, &view));
+    QSRCH_RETURN_IF_ERROR(qsrch::clearRowSlack(view));
+    return qimg_imageConst_assign(planeImageOut, qimg_image_asConst(image));
+}
+
 // The training body for one plane (plane1, plane2 NULL) or three.
 qsrch::Status trainBody(qsrch_normcorr_model* model, const qsrch_normcorr_trainParams* params,
                         const qimg_windowConst* const planes[3], int planeCount, const qimg_windowConst* mask)
@@ -129,17 +157,8 @@ qsrch::Status trainBody(qsrch_normcorr_model* model, const qsrch_normcorr_trainP
 
     const qimg_windowConst& pattern = *planes[0];
     const int32_t width = pattern.width, height = pattern.height;
-    if (callerParams.autoSelectGranularity != 0) {
-        if (callerParams.autoSelectByTrial == 0) {
-            model->trainParams.fineGranularity = 1;
-            model->trainParams.coarseGranularity =
-                qsrch_normcorr_defaultCoarseGranularity(std::min(width, height));
-        } else {
-            QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_computeGranularitiesMaskWindow(
-                &pattern, mask, callerParams.trialThreshold, 0, 128, &model->trainParams.coarseGranularity,
-                &model->trainParams.fineGranularity)));
-        }
-    }
+    if (callerParams.autoSelectGranularity != 0)
+        QSRCH_RETURN_IF_ERROR(frame.track(selectGranularities(pattern, mask, &model->trainParams)));
     if (static_cast<int64_t>(width) * height < 3) {
         return frame.finish(QSRCH_E_PATTERN_TOO_SMALL);
     }
@@ -152,21 +171,13 @@ qsrch::Status trainBody(qsrch_normcorr_model* model, const qsrch_normcorr_trainP
     QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_level__construct(&base)));
     frame.release<qsrch_normcorr_level__destruct>(0, &base);
 
-    // Each plane is copied at its view's place, so the copy is the view's
-    // pixels whatever its origin; every plane takes plane 0's size.
+    // Every plane takes plane 0's size.
     qimg_image planeImages[3];
     for (int plane = 0; plane < planeCount; ++plane) {
         qimg_image* image = &planeImages[plane];
         QSRCH_RETURN_IF_ERROR(frame.track(constructPatternImage(image, width, height)));
         frame.release<qimg_image_destruct>(1 + static_cast<uint32_t>(plane), image);
-        qimg_window view;
-        QSRCH_RETURN_IF_ERROR(frame.track(qimg_window_init(&view, image)));
-        view.x = planes[plane]->x;
-        view.y = planes[plane]->y;
-        QSRCH_RETURN_IF_ERROR(frame.track(qip_pelCopyWindow8(planes[plane], &view)));
-        QSRCH_RETURN_IF_ERROR(frame.track(qsrch::clearRowSlack(view)));
-        QSRCH_RETURN_IF_ERROR(
-            frame.track(qimg_imageConst_assign(&base.planeImage[plane], qimg_image_asConst(image))));
+        QSRCH_RETURN_IF_ERROR(frame.track(copyPlane(*planes[plane], image, &base.planeImage[plane])));
     }
     QSRCH_RETURN_IF_ERROR(
         frame.track(qimg_imageConst_assign(&model->trainImage, qimg_image_asConst(&planeImages[0]))));

@@ -160,6 +160,90 @@ qsrch::Status rectsEqual(const qstd_rect32& a, const qstd_rect32& b, bool* equal
     return s;
 }
 
+
+// The peaks of the pattern level in the views, restricted to `window`;
+// on the final level only those that pass the contrast and brightness limits.
+qsrch::Status detectAtLevel(const qsrch_normcorr_level_& pattern, const SourceViews& source,
+                            const qstd_rect32* window, double threshold, const qsrch_normcorr_runParams& params,
+                            uint32_t isFinal, qstd_vector_qsrch_detectedPosePeak* peaksOut)
+{
+    QSRCH_RETURN_IF_ERROR(computePeaks(pattern, source, window, threshold, params, peaksOut));
+    if (isFinal == 0) return QSRCH_OK;
+    return qsrch_normcorr_filterContrastBrightness(peaksOut, params.contrastMin, params.contrastMax,
+                                                   params.brightnessMin, params.brightnessMax);
+}
+
+// The level pixels a candidate is re-detected in: the positions around it
+// (see refinementCentre and widenForOffset) with the pattern's extent,
+// clipped to the level.
+qsrch::Status refinementRegion(const qsrch_detectedPosePeak& candidate, const qsrch_normcorr_level_& patternLevel,
+                               const qsrch_normcorr_level_& sourceLevel, const qstd_rect32& levelRect,
+                               qstd_rect32* regionOut)
+{
+    const int32_t pw = patternLevel.planeWindow[0].width, ph = patternLevel.planeWindow[0].height;
+    const double x = candidate.pose.trans.x, y = candidate.pose.trans.y;
+    const int32_t ix = refinementCentre(x, sourceLevel.planeWindow[0].width, pw);
+    const int32_t iy = refinementCentre(y, sourceLevel.planeWindow[0].height, ph);
+    qstd_rect32 neighbourhood{-1, -1, pw + 2, ph + 2};
+    widenForOffset(x - ix, &neighbourhood.x, &neighbourhood.width);
+    widenForOffset(y - iy, &neighbourhood.y, &neighbourhood.height);
+    const qstd_rect32 centre{ix, iy, 1, 1};
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_dilate(&centre, &neighbourhood, regionOut));
+    return qstd_rect32_intersect(regionOut, &levelRect);
+}
+
+// What settling the peaks of one refinement region reads.
+struct Redetection {
+    const qsrch_normcorr_level_* patternLevel;
+    const qsrch_normcorr_level_* sourceLevel;
+    qstd_rect32 region;
+    qstd_rect32 levelRect;
+    double threshold;
+    const qsrch_normcorr_runParams* params;
+    uint32_t isFinal;
+    qstd_vector_qsrch_detectedPosePeak* scratch;
+};
+
+// Moves a peak found in the region into level coordinates. A peak whose
+// neighbours were all scored stands as detected; one on the region's
+// border, with level pixels beyond it, is detected again at its own
+// position with all its neighbours in view. keptOut is false when that
+// finds nothing.
+qsrch::Status settleInLevel(const Redetection& r, qsrch_detectedPosePeak* peak, bool* keptOut)
+{
+    const int32_t pw = r.patternLevel->planeWindow[0].width, ph = r.patternLevel->planeWindow[0].height;
+    const int32_t px = nearestPixel(peak->pose.trans.x) + r.region.x;
+    const int32_t py = nearestPixel(peak->pose.trans.y) + r.region.y;
+    const qstd_rect32 around{px - 1, py - 1, pw + 2, ph + 2};
+    qstd_rect32 inRegion = r.region, inLevel = r.levelRect;
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_intersect(&inRegion, &around));
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_intersect(&inLevel, &around));
+    bool inside = false;
+    QSRCH_RETURN_IF_ERROR(rectsEqual(inRegion, inLevel, &inside));
+    *keptOut = true;
+    if (inside) {
+        peak->pose.trans.x += r.region.x;
+        peak->pose.trans.y += r.region.y;
+        return QSRCH_OK;
+    }
+
+    SourceViews views = viewsOf(*r.sourceLevel);
+    QSRCH_RETURN_IF_ERROR(narrowViews(&views, inLevel));
+    const qstd_rect32 single{px - inLevel.x, py - inLevel.y, pw, ph};
+    QSRCH_RETURN_IF_ERROR(
+        detectAtLevel(*r.patternLevel, views, &single, r.threshold, *r.params, r.isFinal, r.scratch));
+    const qsrch_detectedPosePeak* again = nullptr;
+    uint32_t found = 0;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_getBeginSize32Const(r.scratch, &again, &found));
+    if (found == 0) {
+        *keptOut = false;
+        return QSRCH_OK;
+    }
+    *peak = again[0];
+    peak->pose.trans.x += inLevel.x;
+    peak->pose.trans.y += inLevel.y;
+    return QSRCH_OK;
+}
 }  // namespace
 
 extern "C" {
@@ -233,36 +317,19 @@ qsrch_status qsrch_normcorr_refineAtLevel(const qsrch_detectedPosePeak* candidat
                                           const qsrch_normcorr_runParams* params, uint32_t isFinal,
                                           qstd_vector_qsrch_detectedPosePeak* candidatesOut)
 {
-    const int32_t pw = patternLevel->planeWindow[0].width, ph = patternLevel->planeWindow[0].height;
-    const int32_t levelWidth = sourceLevel->planeWindow[0].width;
-    const int32_t levelHeight = sourceLevel->planeWindow[0].height;
-    const double x = candidate->pose.trans.x, y = candidate->pose.trans.y;
-
-    // The positions around the candidate and the pixels their patterns cover.
-    const int32_t ix = refinementCentre(x, levelWidth, pw), iy = refinementCentre(y, levelHeight, ph);
-    qstd_rect32 neighbourhood{-1, -1, pw + 2, ph + 2};
-    widenForOffset(x - ix, &neighbourhood.x, &neighbourhood.width);
-    widenForOffset(y - iy, &neighbourhood.y, &neighbourhood.height);
-    const qstd_rect32 centre{ix, iy, 1, 1};
     qstd_rect32 region;
-    QSRCH_RETURN_IF_ERROR(qstd_rect32_dilate(&centre, &neighbourhood, &region));
-    QSRCH_RETURN_IF_ERROR(qstd_rect32_intersect(&region, levelRect));
-
+    QSRCH_RETURN_IF_ERROR(refinementRegion(*candidate, *patternLevel, *sourceLevel, *levelRect, &region));
     SourceViews views = viewsOf(*sourceLevel);
     QSRCH_RETURN_IF_ERROR(narrowViews(&views, region));
     const qstd_rect32 wholeRegion{0, 0, region.width, region.height};
     QSRCH_RETURN_IF_ERROR(
-        computePeaks(*patternLevel, views, &wholeRegion, threshold, *params, candidatesOut));
-    if (isFinal != 0) {
-        QSRCH_RETURN_IF_ERROR(
-            qsrch_normcorr_filterContrastBrightness(candidatesOut, params->contrastMin, params->contrastMax,
-                                                    params->brightnessMin, params->brightnessMax));
-    }
+        detectAtLevel(*patternLevel, views, &wholeRegion, threshold, *params, isFinal, candidatesOut));
 
     qsrch::CallFrame<1> frame;
     qstd_vector_qsrch_detectedPosePeak redetected;
     QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&redetected)));
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(0, &redetected);
+    const Redetection again{patternLevel, sourceLevel, region, *levelRect, threshold, params, isFinal, &redetected};
 
     uint32_t count = 0;
     QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_getSize32(candidatesOut, &count)));
@@ -270,47 +337,14 @@ qsrch_status qsrch_normcorr_refineAtLevel(const qsrch_detectedPosePeak* candidat
         qsrch_detectedPosePeak* peak = nullptr;
         QSRCH_RETURN_IF_ERROR(
             frame.track(qstd_vector_qsrch_detectedPosePeak_getElement(candidatesOut, i, &peak)));
-        const int32_t px = nearestPixel(peak->pose.trans.x) + region.x;
-        const int32_t py = nearestPixel(peak->pose.trans.y) + region.y;
-        const qstd_rect32 around{px - 1, py - 1, pw + 2, ph + 2};
-        qstd_rect32 inRegion = region, inLevel = *levelRect;
-        QSRCH_RETURN_IF_ERROR(frame.track(qstd_rect32_intersect(&inRegion, &around)));
-        QSRCH_RETURN_IF_ERROR(frame.track(qstd_rect32_intersect(&inLevel, &around)));
-        bool inside = false;
-        QSRCH_RETURN_IF_ERROR(frame.track(rectsEqual(inRegion, inLevel, &inside)));
-        if (inside) {
-            // The peak's neighbours were all scored: it stands as detected.
-            peak->pose.trans.x += region.x;
-            peak->pose.trans.y += region.y;
+        bool kept = false;
+        QSRCH_RETURN_IF_ERROR(frame.track(settleInLevel(again, peak, &kept)));
+        if (kept) {
             ++i;
             continue;
         }
-
-        // On the region's border, with level pixels beyond it: detect again
-        // at the peak's own position with all its neighbours in view.
-        views = viewsOf(*sourceLevel);
-        QSRCH_RETURN_IF_ERROR(frame.track(narrowViews(&views, inLevel)));
-        const qstd_rect32 single{px - inLevel.x, py - inLevel.y, pw, ph};
-        QSRCH_RETURN_IF_ERROR(
-            frame.track(computePeaks(*patternLevel, views, &single, threshold, *params, &redetected)));
-        if (isFinal != 0)
-            QSRCH_RETURN_IF_ERROR(frame.track(
-                qsrch_normcorr_filterContrastBrightness(&redetected, params->contrastMin, params->contrastMax,
-                                                        params->brightnessMin, params->brightnessMax)));
-        const qsrch_detectedPosePeak* again = nullptr;
-        uint32_t found = 0;
-        QSRCH_RETURN_IF_ERROR(
-            frame.track(qstd_vector_qsrch_detectedPosePeak_getBeginSize32Const(&redetected, &again, &found)));
-        if (found == 0) {
-            QSRCH_RETURN_IF_ERROR(
-                frame.track(qstd_vector_qsrch_detectedPosePeak_eraseElement(candidatesOut, i)));
-            --count;
-            continue;
-        }
-        *peak = again[0];
-        peak->pose.trans.x += inLevel.x;
-        peak->pose.trans.y += inLevel.y;
-        ++i;
+        QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_eraseElement(candidatesOut, i)));
+        --count;
     }
     return frame.finish();
 }

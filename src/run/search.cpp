@@ -149,6 +149,75 @@ int32_t startLevel(const qsrch_normcorr_model& model, const qsrch_normcorr_level
     return level;
 }
 
+
+// The one result of an image exactly the pattern's size: the identity pose
+// and the score of that placement.
+qsrch::Status scoreOnlyPosition(const qsrch_normcorr_level_& patternBase,
+                                const qsrch_normcorr_level_& sourceBase,
+                                const qsrch_normcorr_runParams& params,
+                                qstd_vector_qsrch_normcorr_result* results)
+{
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_result_resize(results, 1));
+    qsrch_normcorr_result* only = static_cast<qsrch_normcorr_result*>(results->begin);
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initIdentity(&only->pose));
+    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_result_init(only));
+    return qsrch_normcorr_scoreSinglePosition(&sourceBase, &patternBase, &params, &only->score);
+}
+
+// A search region given with an identity client transform bounds how far
+// the pattern can move, and with it the ranges the start level must fit.
+qsrch::Status limitRangesToRegion(const qsrch_normcorr_runParams& params,
+                                  const qmath_xformLinear& clientFromImage, int32_t* xRange, int32_t* yRange)
+{
+    const qstd_rectD& region = params.searchRegion;
+    if (!qsrch::searchRegionPresent(region)) return QSRCH_OK;
+    uint32_t identity = 0;
+    QSRCH_RETURN_IF_ERROR(qmath_matrix_getIsIdentity(&clientFromImage.matrix, &identity));
+    if (!identity) return QSRCH_OK;
+    const int32_t r = qmath_double_round(region.width > region.height ? region.width : region.height);
+    if (*xRange > r) *xRange = r;
+    if (*yRange > r) *yRange = r;
+    return QSRCH_OK;
+}
+
+// The candidates of the start level, in base-level pixels, each waiting
+// for the next finer granularity.
+qsrch::Status seedQueue(const qsrch_normcorr_model* model, const LevelVector* sourceLevels,
+                        const qsrch_normcorr_runParams* params, const qmath_xformLinear* clientFromImage,
+                        int32_t start, int32_t g, PeakVector* queue)
+{
+    // The start level exists in both pyramids (a model whose fine granularity
+    // lies beyond its levels is refused here rather than read past its end).
+    const qsrch_normcorr_level_* startSource = nullptr;
+    const qsrch_normcorr_level_* startPattern = nullptr;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(
+        &model->levels, static_cast<size_t>(start), &startPattern));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(
+        sourceLevels, static_cast<size_t>(start), &startSource));
+    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_searchCoarseLevel(model, sourceLevels, params, clientFromImage,
+                                                           start, static_cast<float>(g), queue));
+    Peak* coarse = static_cast<Peak*>(queue->begin);
+    for (size_t i = 0; i < queue->size; ++i) {
+        QSRCH_RETURN_IF_ERROR(
+            qsrch::conjugatePose(&coarse[i].pose, startSource->baseFromLevel, startSource->levelFromBase));
+        coarse[i].searchGranularity = qsrch_normcorr_powerOfTwo(start) / 2;
+        coarse[i].searchLevel = start - 1;
+    }
+    return QSRCH_OK;
+}
+
+// Follows the queued candidates, first in first out (candidates appended
+// while refining wait their turn), until the result list is settled.
+qsrch::Status refineQueue(const Refinement& refinement)
+{
+    for (size_t next = 0; next < refinement.queue->size && !refinement.results->settled(); ++next) {
+        Peak candidate = static_cast<const Peak*>(refinement.queue->begin)[next];
+        bool kept = false;
+        QSRCH_RETURN_IF_ERROR(refineCandidate(refinement, &candidate, &kept));
+        if (kept) QSRCH_RETURN_IF_ERROR(refinement.results->insert(candidate));
+    }
+    return QSRCH_OK;
+}
 }  // namespace
 
 extern "C" {
@@ -231,14 +300,8 @@ qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
     const int32_t sw = sourceBase->planeWindow[0].width, sh = sourceBase->planeWindow[0].height;
 
     // An image of exactly the pattern's size has one position: score it alone.
-    if (params->singlePositionScoring && sw == pw && sh == ph) {
-        QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_result_resize(results, 1)));
-        qsrch_normcorr_result* only = static_cast<qsrch_normcorr_result*>(results->begin);
-        QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformLinear_initIdentity(&only->pose)));
-        QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_result_init(only)));
-        return frame.finish(
-            qsrch_normcorr_scoreSinglePosition(sourceBase, patternBase, params, &only->score));
-    }
+    if (params->singlePositionScoring && sw == pw && sh == ph)
+        return frame.finish(scoreOnlyPosition(*patternBase, *sourceBase, *params, results));
     if (!params->singlePositionScoring && (sw == pw || sh == ph)) {
         return frame.finish(QSRCH_E_IMAGE_TOO_SMALL);
     }
@@ -249,26 +312,15 @@ qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
     int32_t xRange = sw - pw, yRange = sh - ph;
     qmath_xformLinear clientFromImage;
     QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformLinear_getInverse(imageFromClient, &clientFromImage)));
-    const qstd_rectD& region = params->searchRegion;
-    if (qsrch::searchRegionPresent(region)) {
-        uint32_t identity = 0;
-        QSRCH_RETURN_IF_ERROR(frame.track(qmath_matrix_getIsIdentity(&clientFromImage.matrix, &identity)));
-        if (identity) {
-            const int32_t r = qmath_double_round(region.width > region.height ? region.width : region.height);
-            if (xRange > r) xRange = r;
-            if (yRange > r) yRange = r;
-        }
-    }
+    QSRCH_RETURN_IF_ERROR(frame.track(limitRangesToRegion(*params, clientFromImage, &xRange, &yRange)));
 
     uint32_t patternCount = 0, sourceCount = 0;
     QSRCH_RETURN_IF_ERROR(
         frame.track(qstd_vector_qsrch_normcorr_level__getSize32(&model->levels, &patternCount)));
     QSRCH_RETURN_IF_ERROR(
         frame.track(qstd_vector_qsrch_normcorr_level__getSize32(sourceLevels, &sourceCount)));
-    const qsrch_normcorr_level_* patternLevels = patternBase;
-    const qsrch_normcorr_level_* sourceLevelsBegin = sourceBase;
     int32_t g = 1;
-    const int32_t start = startLevel(*model, patternLevels, static_cast<int32_t>(patternCount),
+    const int32_t start = startLevel(*model, patternBase, static_cast<int32_t>(patternCount),
                                      static_cast<int32_t>(sourceCount), *params, xRange, yRange, &g);
 
     if (start == 0 && params->overlapFraction == 1.0f) {
@@ -283,34 +335,12 @@ qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(1, &list);
     QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&found)));
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(2, &found);
-
-    // The start level exists in both pyramids (a model whose fine granularity
-    // lies beyond its levels is refused here rather than read past its end).
-    const qsrch_normcorr_level_* startSource = nullptr;
-    const qsrch_normcorr_level_* startPattern = nullptr;
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_level__getElementConst(
-        &model->levels, static_cast<size_t>(start), &startPattern)));
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_level__getElementConst(
-        sourceLevels, static_cast<size_t>(start), &startSource)));
-    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_searchCoarseLevel(
-        model, sourceLevels, params, &clientFromImage, start, static_cast<float>(g), &queue)));
-    Peak* coarse = static_cast<Peak*>(queue.begin);
-    for (size_t i = 0; i < queue.size; ++i) {
-        QSRCH_RETURN_IF_ERROR(frame.track(
-            qsrch::conjugatePose(&coarse[i].pose, startSource->baseFromLevel, startSource->levelFromBase)));
-        coarse[i].searchGranularity = qsrch_normcorr_powerOfTwo(start) / 2;
-        coarse[i].searchLevel = start - 1;
-    }
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(seedQueue(model, sourceLevels, params, &clientFromImage, start, g, &queue)));
 
     qsrch::ResultList resultList(&list, *params, pw, ph);
-    const Refinement refinement{model, patternLevels, sourceLevelsBegin, params, &queue, &found, &resultList};
-    // Taken first in, first out; candidates appended while refining wait their turn.
-    for (size_t next = 0; next < queue.size && !resultList.settled(); ++next) {
-        Peak candidate = static_cast<const Peak*>(queue.begin)[next];
-        bool kept = false;
-        QSRCH_RETURN_IF_ERROR(frame.track(refineCandidate(refinement, &candidate, &kept)));
-        if (kept) QSRCH_RETURN_IF_ERROR(frame.track(resultList.insert(candidate)));
-    }
+    const Refinement refinement{model, patternBase, sourceBase, params, &queue, &found, &resultList};
+    QSRCH_RETURN_IF_ERROR(frame.track(refineQueue(refinement)));
 
     QSRCH_RETURN_IF_ERROR(frame.track(mapToClient(&list, *model, *sourceBase, clientFromImage)));
     qsrch::sortByScore(&list);

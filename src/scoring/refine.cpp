@@ -84,6 +84,38 @@ void clearOutsideRun(const qstd_pair32& run, int32_t x, uint32_t* left, uint32_t
     if (x < s || e <= x || s == e) *centre = 0;
 }
 
+// The scores of the fit's usable neighbours of plane position pos.
+qsrch::Status neighbourScores(const qsrch_normalizedCorrelationParams* params, const double* weights,
+                              uint32_t planeCount, const qsrch_peakPlanes* planes, const qstd_pair32& pos,
+                              const uint32_t valid[9], double values[9])
+{
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int k = fitIndex(dx, dy);
+            if ((dx == 0 && dy == 0) || valid[k] == 0) continue;
+            const qstd_pair32 neighbour{pos.first + dx, pos.second + dy};
+            QSRCH_RETURN_IF_ERROR(qsrch_scoreAt(params, weights, planeCount, planes, &neighbour, &values[k], nullptr));
+        }
+    return QSRCH_OK;
+}
+
+// Raises *score to the shape score of the placement at plane position `at`.
+qsrch::Status shapeScoreAt(const qsrch_shapeViews& shape, const qstd_pair32& at, uint8_t threshold,
+                           double* score)
+{
+    qimg_windowConst imageAt = *shape.image;
+    const int32_t pw = shape.pattern->width, ph = shape.pattern->height;
+    QSRCH_RETURN_IF_ERROR(qimg_windowConst_window(&imageAt, at.first, at.second, pw, ph, nullptr));
+    qimg_windowConst maskAt;
+    const bool runtimeMasked = shape.runtimeMask != nullptr;
+    if (runtimeMasked) {
+        maskAt = *shape.runtimeMask;
+        QSRCH_RETURN_IF_ERROR(qimg_windowConst_window(&maskAt, at.first, at.second, pw, ph, nullptr));
+    }
+    return qsrch_shapeScore(shape.pattern, shape.patternMask, &imageAt, runtimeMasked ? &maskAt : nullptr,
+                            threshold, score);
+}
+
 }  // namespace
 
 extern "C" {
@@ -237,14 +269,7 @@ qsrch_status qsrch_refineOnePeak(const qsrch_normalizedCorrelationParams* params
     if (endpoints != nullptr && endpointsFlag == 1)
         QSRCH_RETURN_IF_ERROR(frame.track(
             qsrch_clearNeighboursOutsideEndpoints(endpoints, endpointsFlag, pos.first, pos.second, valid)));
-    for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) {
-            const int k = fitIndex(dx, dy);
-            if ((dx == 0 && dy == 0) || valid[k] == 0) continue;
-            const qstd_pair32 neighbour{pos.first + dx, pos.second + dy};
-            QSRCH_RETURN_IF_ERROR(frame.track(
-                qsrch_scoreAt(params, weights, planeCount, planes, &neighbour, &values[k], nullptr)));
-        }
+    QSRCH_RETURN_IF_ERROR(frame.track(neighbourScores(params, weights, planeCount, planes, pos, valid, values)));
     values[fitIndex(0, 0)] = score;
 
     qmath_vect offset;
@@ -264,20 +289,7 @@ qsrch_status qsrch_refineOnePeak(const qsrch_normalizedCorrelationParams* params
         qsrch_contrastBrightnessAt(weights, planeCount, planes, &moved, &peak->contrast, &peak->brightness)));
 
     if (params->shapeScoreOptimization == 0 || shape == nullptr) return frame.finish();
-    qimg_windowConst imageAt = *shape->image;
-    const int32_t pw = shape->pattern->width, ph = shape->pattern->height;
-    QSRCH_RETURN_IF_ERROR(
-        frame.track(qimg_windowConst_window(&imageAt, moved.first, moved.second, pw, ph, nullptr)));
-    qimg_windowConst maskAt;
-    const bool runtimeMasked = shape->runtimeMask != nullptr;
-    if (runtimeMasked) {
-        maskAt = *shape->runtimeMask;
-        QSRCH_RETURN_IF_ERROR(
-            frame.track(qimg_windowConst_window(&maskAt, moved.first, moved.second, pw, ph, nullptr)));
-    }
-    return frame.finish(qsrch_shapeScore(shape->pattern, shape->patternMask, &imageAt,
-                                         runtimeMasked ? &maskAt : nullptr, params->shapeThreshold,
-                                         &peak->score));
+    return frame.finish(shapeScoreAt(*shape, moved, params->shapeThreshold, &peak->score));
 }
 
 qsrch_status qsrch_refineDetectedPeaks(const qsrch_normalizedCorrelationParams* params,
