@@ -198,4 +198,82 @@ struct PeakPlaneLayout {
 void placePeakPlanes(const PeakPlaneLayout& layout, uint32_t* block32, double* blockD,
                      qsrch_peakPlanes* sets);
 
+// What one peak call works on, whatever its plane set.
+struct PeakCall {
+    const qimg_windowConst* pattern0;  // sizes are read from the first plane
+    const qimg_windowConst* image[3];  // one per plane of the set
+    const qimg_windowConst* runtimeMask;  // in use when non-null
+    qstd_rect32 window;
+    const qstd_vector_qstd_pair32* endpoints;
+    uint32_t endpointsFlag;
+    bool doubles;  // double statistics; endpoints are then not in use
+    const qsrch_normalizedCorrelationParams* params;
+    double peakThreshold;
+};
+
+// The candidate positions of one call: the grown rectangle's, in the image's
+// frame (x0, y0, nx, ny), and the endpoint list in use (or NULL).
+struct PeakGrid {
+    qstd_rect32 positions;
+    const qstd_vector_qstd_pair32* endpoints;
+};
+
+// The image views of one call narrowed to the grown rectangle, origin (0, 0).
+struct NarrowedViews {
+    qimg_windowConst image[3];
+    qimg_windowConst runtimeMask;
+    bool runtimeMasked;
+    const qimg_windowConst* runtimeMaskInUse() const { return runtimeMasked ? &runtimeMask : nullptr; }
+};
+
+// What the grey and the colour peak kernels do differently; runPeakPipeline
+// does the rest alike for both.
+class PeakPlaneSet {
+public:
+    const uint32_t planeCount;
+    // The colour space has a pixel per candidate position of the whole image;
+    // the grey one holds the grown rectangle's positions alone.
+    const bool spaceCoversImage;
+
+    PeakPlaneSet(uint32_t count, bool coversImage) : planeCount(count), spaceCoversImage(coversImage) {}
+    virtual ~PeakPlaneSet() = default;
+
+    // Fills the planes (laid out) from the narrowed views; careTotalOut is
+    // the care count the care limit is taken of.
+    virtual Status fillStatistics(const NarrowedViews& views, const qstd_vector_qstd_pair32* endpoints,
+                                  const qsrch_peakPlanes* planes, uint32_t* careTotalOut) const = 0;
+    // Scores the planes' nx x ny positions into `scores` (row stride in doubles).
+    virtual Status scoreSpace(const qsrch_peakPlanes* planes, int32_t nx, int32_t ny,
+                              const qstd_vector_qstd_pair32* endpoints, double* scores,
+                              int32_t scoresStride) const = 0;
+    // The smallest care count a reported peak may have (0: no limit).
+    virtual uint32_t careLimit(uint32_t careTotal, float fraction) const = 0;
+    // Turns the detected peaks into pose peaks; positions is the grid.
+    virtual Status refine(const NarrowedViews& views, const qstd_rect32& positions,
+                          const qsrch_peakPlanes* planes, const qstd_vector_* detected,
+                          qstd_vector_qsrch_detectedPosePeak* peaksOut) const = 0;
+};
+
+// The shared steps of a peak call: empty answer when the pattern has no
+// candidate position, working space, narrowed views, planes, space,
+// detection and refinement, with the plane set's own steps between.
+Status runPeakPipeline(const PeakPlaneSet& set, const PeakCall& call, qstd_vector_qsrch_detectedPosePeak* peaksOut);
+
+// What the statistics of every plane of a call read.
+struct PlaneStatisticsInputs {
+    const qimg_windowConst* const* pattern;  // one per plane
+    const qimg_windowConst* patternMask;     // may be NULL or without pixels
+    const qimg_windowConst* image;           // the narrowed views, one per plane
+    const qimg_windowConst* runtimeMask;     // in use when non-null
+    const qstd_vector_qstd_pair32* endpoints;  // in use when non-null
+    // With endpoints in use, the per-position pattern sums too are taken on
+    // the dilated runs alone (the colour kernel); else everywhere.
+    bool patternSumsOnRuns;
+};
+
+// Fills the inner products, image sums and per-position pattern statistics
+// of planeCount plane sets; the endpoint list is dilated once for all.
+Status computePlaneStatistics(const PlaneStatisticsInputs& in, uint32_t planeCount,
+                              const qsrch_peakPlanes* planes);
+
 }  // namespace qsrch

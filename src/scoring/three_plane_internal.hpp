@@ -46,11 +46,10 @@ extern "C" {
 // What one three-plane peak call works on. The runtime mask is in use
 // whenever non-null; the window is always given. doubles picks the double
 // statistics (patterns of more than 0x10000 pixels), else the integer ones.
-// Endpoints are in use on the integer path with endpointsFlag 1. Without
-// patternStatsGiven the kernel computes each plane's sums and the care
-// count (the pattern mask's, or every pixel) itself; with it, n, Sp_k and
-// Spp_k serve every position when no runtime mask is in use, and n sets the
-// care limit when one is.
+// Endpoints are in use on the integer path with endpointsFlag 1. The pattern
+// statistics are always given (an entry given none computes them first):
+// n, Sp_k and Spp_k serve every position when no runtime mask is in use,
+// and n sets the care limit when one is.
 typedef struct qsrch_peaks3Inputs {
     const qimg_windowConst* pattern[3];
     const qimg_windowConst* patternMask;
@@ -60,7 +59,6 @@ typedef struct qsrch_peaks3Inputs {
     const qstd_vector_qstd_pair32* endpoints;
     uint32_t endpointsFlag;
     uint32_t doubles;
-    uint32_t patternStatsGiven;
     uint32_t n;
     uint32_t patternSums[3];
     double patternSumSqs[3];
