@@ -64,6 +64,13 @@ bool surroundFits(const qstd_rect32& entire, const qstd_rect32& view)
            ey + entire.height >= vy + 2 + view.height;
 }
 
+Status viewWithTransform(const qimg_imageConst* image, qimg_windowConst* view,
+                         qmath_xformPtrhConst* imageFromClient)
+{
+    QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(view, image));
+    return qimg_imageConst_getImageFromClientXform(image, imageFromClient);
+}
+
 }  // namespace qsrch
 
 extern "C" {
@@ -125,11 +132,10 @@ qsrch_status qsrch_model_trainMask(qsrch_model* model, const qimg_imageConst* im
     QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_getIsBound(mask, &maskBound)));
 
     qimg_windowConst view;
-    QSRCH_RETURN_IF_ERROR(frame.track(qimg_windowConst_init(&view, image)));
     qmath_xformPtrhConst imageFromClient;
     QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformPtrhConst_construct(&imageFromClient)));
     frame.release<qmath_xformPtrhConst_destruct>(0, &imageFromClient);
-    QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_getImageFromClientXform(image, &imageFromClient)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch::viewWithTransform(image, &view, &imageFromClient)));
 
     // The band around the pattern is read from the training image, so it is
     // asked for only where the image has it.
@@ -150,10 +156,7 @@ qsrch_status qsrch_model_trainMask(qsrch_model* model, const qimg_imageConst* im
 qsrch_status qsrch_model_trainWindow(qsrch_model* model, const qimg_windowConst* window,
                                      const qmath_xformPtrhConst* imageFromClient, const qsrch_trainParams* params)
 {
-    // The window forms train on the view alone, never on a band around it.
-    qsrch_trainParams local = *params;
-    local.useSurround = 0;
-    return qsrch_model_trainInternal(model, window, nullptr, imageFromClient, &local);
+    return qsrch_model_trainMaskWindow(model, window, nullptr, imageFromClient, params);
 }
 
 qsrch_status qsrch_model_trainMaskWindow(qsrch_model* model, const qimg_windowConst* window,
@@ -161,6 +164,7 @@ qsrch_status qsrch_model_trainMaskWindow(qsrch_model* model, const qimg_windowCo
                                          const qmath_xformPtrhConst* imageFromClient,
                                          const qsrch_trainParams* params)
 {
+    // The window forms train on the view alone, never on a band around it.
     qsrch_trainParams local = *params;
     local.useSurround = 0;
     return qsrch_model_trainInternal(model, window, maskWindow, imageFromClient, &local);

@@ -27,11 +27,10 @@ qsrch::Status runImage(const qsrch_model* model, const qimg_imageConst* image, c
     uint32_t maskBound = 0;
     if (mask != nullptr) QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_getIsBound(mask, &maskBound)));
     qimg_windowConst view;
-    QSRCH_RETURN_IF_ERROR(frame.track(qimg_windowConst_init(&view, image)));
     qmath_xformPtrhConst imageFromClient;
     QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformPtrhConst_construct(&imageFromClient)));
     frame.release<qmath_xformPtrhConst_destruct>(0, &imageFromClient);
-    QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_getImageFromClientXform(image, &imageFromClient)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch::viewWithTransform(image, &view, &imageFromClient)));
     qimg_windowConst maskView;
     if (maskBound != 0) QSRCH_RETURN_IF_ERROR(frame.track(qimg_windowConst_init(&maskView, mask)));
     QSRCH_RETURN_IF_ERROR(frame.track(requireRunnable(model, params)));

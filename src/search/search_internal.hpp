@@ -31,6 +31,11 @@ Status requireTrained(const qsrch_model* model);
 // every side; both rectangles in the image's pixel frame.
 bool surroundFits(const qstd_rect32& entire, const qstd_rect32& view);
 
+// The image forms' view of the image handle and its image-from-client
+// transform (imageFromClient constructed by the caller).
+Status viewWithTransform(const qimg_imageConst* image, qimg_windowConst* view,
+                         qmath_xformPtrhConst* imageFromClient);
+
 // Makes room for `needed` entries: reallocates the array to exactly that
 // many when the set counts fewer, and leaves it alone otherwise. count is
 // not changed; a failure leaves the set as it was.

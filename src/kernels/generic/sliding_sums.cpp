@@ -288,8 +288,13 @@ qsrch::Status computeSumISumISqLessThan4(const qimg_windowConst* pattern, const 
     return QSRCH_OK;
 }
 
-qsrch::Status DcomputeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image,
-                                 uint32_t* sumI, double* sumISq, uint32_t outStride)
+// The double sums of squares over 8- or 16-bit pixels. 8-bit patterns
+// small enough for exact unsigned sums take the integer kernel; larger ones
+// keep cells and row sums of squares in wider types, window totals of
+// squares in double.
+template <class Pixel, class RowSq, class RowVector>
+qsrch::Status doubleSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* sumI,
+                               double* sumISq, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*pattern, *image);
     if (grid.empty()) return QSRCH_OK;
@@ -297,32 +302,25 @@ qsrch::Status DcomputeSumISumISq(const qimg_windowConst* pattern, const qimg_win
         writeZeros(grid, sumI, sumISq, outStride);
         return QSRCH_OK;
     }
-    if (!tooLargeForIntegers(pattern->width, pattern->height))
+    if (sizeof(Pixel) == 1 && !tooLargeForIntegers(pattern->width, pattern->height))
         return sumISumISqThroughIntegers(pattern, image, grid, sumI, sumISq, outStride);
-    // Larger patterns: cells and row sums of squares in wider types, window
-    // totals of squares in double.
     if (bandTableApplies(grid, *image)) {
-        bandTableSums<uint8_t, uint64_t>(*pattern, *image, sumI, sumISq, outStride);
+        bandTableSums<Pixel, uint64_t>(*pattern, *image, sumI, sumISq, outStride);
         return QSRCH_OK;
     }
-    return runningSums<uint8_t, uint32_t, qstd_vector32>(*pattern, *image, sumI, sumISq, outStride);
+    return runningSums<Pixel, RowSq, RowVector>(*pattern, *image, sumI, sumISq, outStride);
+}
+
+qsrch::Status DcomputeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                 uint32_t* sumI, double* sumISq, uint32_t outStride)
+{
+    return doubleSumISumISq<uint8_t, uint32_t, qstd_vector32>(pattern, image, sumI, sumISq, outStride);
 }
 
 qsrch::Status DcomputeSumISumISq16(const qimg_windowConst* pattern, const qimg_windowConst* image,
                                    uint32_t* sumI, double* sumISq, uint32_t outStride)
 {
-    const PositionGrid grid = positionGrid(*pattern, *image);
-    if (grid.empty()) return QSRCH_OK;
-    if (windowWithoutPixels(*pattern)) {
-        writeZeros(grid, sumI, sumISq, outStride);
-        return QSRCH_OK;
-    }
-    if (bandTableApplies(grid, *image)) {
-        bandTableSums<uint16_t, uint64_t>(*pattern, *image, sumI, sumISq, outStride);
-        return QSRCH_OK;
-    }
-    return runningSums<uint16_t, uint64_t, qstd_vector64s>(*pattern, *image, sumI, sumISq,
-                                                           outStride);
+    return doubleSumISumISq<uint16_t, uint64_t, qstd_vector64s>(pattern, image, sumI, sumISq, outStride);
 }
 
 qsrch::Status computeOneSumISumISq(const qimg_windowConst* window, uint32_t* sumI, uint32_t* sumISq)
