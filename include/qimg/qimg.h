@@ -26,7 +26,18 @@ typedef struct qimg_pixels_ qimg_pixels_; /* shared pixel storage, reference cou
  *   firstPixel     pixel (0, 0); NULL while unbound
  *   pixels         the shared storage, NULL while unbound
  *   clientFromImage  image pixel coordinates to the client's coordinates;
- *                  an empty handle stands for the identity */
+ *                  an empty handle stands for the identity
+ *   entire         the whole image the handle's pixels belong to: its size
+ *                  and pixel (0, 0), and where the handle's pixel (0, 0)
+ *                  lies in it. A handle made for a rectangle of an image
+ *                  covers that rectangle alone; setEntire widens it back to
+ *                  the whole image. */
+typedef struct qimg_imageExtent {
+    int32_t offsetX, offsetY;
+    int32_t width, height;
+    void* firstPixel;
+} qimg_imageExtent;
+
 #define QIMG_IMAGE_FIELDS_                                                                    \
     int32_t width, height;                                                                    \
     int32_t x, y;                                                                             \
@@ -34,7 +45,8 @@ typedef struct qimg_pixels_ qimg_pixels_; /* shared pixel storage, reference cou
     int32_t rowStride;                                                                        \
     void* firstPixel;                                                                         \
     qimg_pixels_* pixels;                                                                     \
-    qmath_xformPtrhConst clientFromImage;
+    qmath_xformPtrhConst clientFromImage;                                                     \
+    qimg_imageExtent entire;
 
 typedef struct qimg_image { QIMG_IMAGE_FIELDS_ } qimg_image;
 typedef struct qimg_imageConst { QIMG_IMAGE_FIELDS_ } qimg_imageConst;
@@ -113,7 +125,12 @@ QSIB_API qsys_status qimg_imageConst_assign(qimg_imageConst* dst, const qimg_ima
 QSIB_API qsys_status qimg_imageConst_setUnbound(qimg_imageConst* image);
 QSIB_API qsys_status qimg_imageConst_destruct(qimg_imageConst* image);
 QSIB_API qsys_status qimg_imageConst_getIsBound(const qimg_imageConst* image, uint32_t* flagOut);
-/* A handle always covers its whole image; this only confirms it. */
+/* constructRect makes dst a handle sharing src's pixels and transform that
+ * covers the rectangle rect of src (in src's own pixel frame), clipped to
+ * src as a view is; clippedOut (may be NULL) receives 1 when clipping
+ * changed the rectangle. setEntire widens a handle to its whole image. */
+QSIB_API qsys_status qimg_imageConst_constructRect(qimg_imageConst* dst, const qimg_imageConst* src,
+                                                   const qstd_rect32* rect, int32_t* clippedOut);
 QSIB_API qsys_status qimg_imageConst_setEntire(qimg_imageConst* image);
 /* The handles filled by these getters are never empty: an image without a
  * transform of its own gives the identity (a linear transform). */
@@ -130,8 +147,10 @@ QSIB_API qsys_status qimg_imageConst_setLinearImageFromClientXform(qimg_imageCon
                                                                    const qmath_xformLinear* x);
 
 /* ---- Views ------------------------------------------------------------------
- * init makes a view of the whole image (all zeros and NULL pixels for an
- * unbound image). window narrows a view in place to a rectangle given in the
+ * init makes a view of the handle's pixels (all zeros and NULL pixels for an
+ * unbound image); its origin is the handle's place in its whole image,
+ * (0, 0) for a handle of the whole image, and setEntire widens it to the
+ * whole image. window narrows a view in place to a rectangle given in the
  * view's own pixel frame, clipped to the view; clippedOut (may be NULL)
  * receives 1 when clipping changed the rectangle, else 0. Each axis is
  * clipped on its own; a rectangle outside the view leaves an empty extent

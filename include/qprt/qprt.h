@@ -13,7 +13,7 @@ typedef int32_t (*qprt_inhibitQuery)(const uint16_t* name);
 
 /* NULL (the default) allows every optimized path. Set it from one thread
  * while no kernel runs; kernels read it on every call. */
-extern QSIB_API qprt_inhibitQuery qprt_isOptimizationInhibitedFP;
+extern QSIB_API_NO_STATUS qprt_inhibitQuery qprt_isOptimizationInhibitedFP;
 
 QSIB_EXTERN_C_END
 

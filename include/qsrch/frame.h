@@ -5,13 +5,7 @@
 #include "../qsys/qsys.h"
 
 #ifndef QSRCH_API
-#  if defined(_WIN32)
-#    define QSRCH_API __declspec(dllexport)
-#  elif defined(__GNUC__)
-#    define QSRCH_API __attribute__((visibility("default")))
-#  else
-#    define QSRCH_API
-#  endif
+#  define QSRCH_API QSIB_MUST_USE_ QSIB_VISIBLE_
 #endif
 
 #define QSRCH_VERSION_MAJOR 0

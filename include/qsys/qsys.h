@@ -44,7 +44,7 @@ QSIB_API void qsys_memory_releaseCache(void);
  * qsys_memory_failAfter(n), the allocation that follows n successful ones
  * fails with QSYS_E_NO_MEMORY, once; a negative n switches it off. Both the
  * setting and the counters belong to the calling thread. */
-QSIB_API void qsys_memory_failAfter(int64_t n);
+QSIB_API_NO_STATUS void qsys_memory_failAfter(int64_t n);
 /* Number of successful allocations made by this thread so far. */
 QSIB_API int64_t qsys_memory_allocationCount(void);
 /* Blocks allocated and not yet freed, over all threads. */
@@ -86,7 +86,7 @@ QSIB_API qsys_status qsys_cleanupExecute_(qsys_cleanupEntry* entries, uint32_t* 
 typedef qsys_status (*qsys_attentionHandler)(void* context);
 
 /* Installs a handler for the calling thread (NULL removes it). */
-QSIB_API void qsys_attention_setHandler(qsys_attentionHandler handler, void* context);
+QSIB_API_NO_STATUS void qsys_attention_setHandler(qsys_attentionHandler handler, void* context);
 QSIB_API qsys_status qsys_attention_check(void);
 
 QSIB_EXTERN_C_END

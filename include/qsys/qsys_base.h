@@ -7,13 +7,32 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#if defined(_WIN32)
+#  define QSIB_VISIBLE_ __declspec(dllexport)
+#elif defined(__GNUC__)
+#  define QSIB_VISIBLE_ __attribute__((visibility("default")))
+#else
+#  define QSIB_VISIBLE_
+#endif
+
+/* Inside the qsrch library (built with QSRCH_CHECK_STATUS) a call that drops
+ * a returned status does not compile; one ignored on purpose is written
+ * (void). Clients are not held to this. */
+#if defined(__cplusplus) && defined(QSRCH_CHECK_STATUS)
+#  define QSIB_MUST_USE_ [[nodiscard]]
+#else
+#  define QSIB_MUST_USE_
+#endif
+
 #ifndef QSIB_API
-#  if defined(_WIN32)
-#    define QSIB_API __declspec(dllexport)
-#  elif defined(__GNUC__)
-#    define QSIB_API __attribute__((visibility("default")))
+#  define QSIB_API QSIB_MUST_USE_ QSIB_VISIBLE_
+#endif
+/* The few exports that return no status: void functions, a variable. */
+#ifndef QSIB_API_NO_STATUS
+#  if defined(__cplusplus) && defined(QSRCH_CHECK_STATUS)
+#    define QSIB_API_NO_STATUS QSIB_VISIBLE_
 #  else
-#    define QSIB_API
+#    define QSIB_API_NO_STATUS QSIB_API
 #  endif
 #endif
 

@@ -42,6 +42,13 @@ void releasePixels(qimg_pixels_* pixels)
     qsys_memory_free_internal(&block);
 }
 
+// A handle of the whole of its pixels: the entire image is the handle's own.
+template <class Handle>
+void coverWhole(Handle* image)
+{
+    image->entire = qimg_imageExtent{0, 0, image->width, image->height, image->firstPixel};
+}
+
 template <class Handle>
 void clearPixelFields(Handle* image)
 {
@@ -49,6 +56,7 @@ void clearPixelFields(Handle* image)
     image->depth = image->rowStride = 0;
     image->firstPixel = nullptr;
     image->pixels = nullptr;
+    coverWhole(image);
 }
 
 template <class Handle>
@@ -57,6 +65,7 @@ void clearAll(Handle* image)
     clearPixelFields(image);
     image->x = image->y = 0;
     image->clientFromImage.xform = nullptr;
+    coverWhole(image);
 }
 
 // Zeroes the bytes between the width and the row stride of every row.
@@ -94,6 +103,7 @@ qsys_status bindNew(Handle* image, int32_t depth, int32_t width, int32_t height,
     image->rowStride = static_cast<int32_t>(rowStride);
     image->pixels = pixels;
     image->firstPixel = static_cast<uint8_t*>(block) + kHeaderBytes;
+    coverWhole(image);
     return QSYS_OK;
 }
 
@@ -226,7 +236,40 @@ qsys_status qimg_imageConst_getIsBound(const qimg_imageConst* image, uint32_t* f
     return QSYS_OK;
 }
 
-qsys_status qimg_imageConst_setEntire(qimg_imageConst*) { return QSYS_OK; }
+qsys_status qimg_imageConst_constructRect(qimg_imageConst* dst, const qimg_imageConst* src,
+                                          const qstd_rect32* rect, int32_t* clippedOut)
+{
+    // The rectangle is clipped as a view of src would be; the view's origin
+    // is its place in the whole image.
+    qimg_windowConst view;
+    qsys_status s = qimg_windowConst_init(&view, src);
+    if (!QSYS_FAILED(s)) s = qimg_windowConst_windowRect(&view, rect, clippedOut);
+    if (QSYS_FAILED(s)) {
+        clearAll(dst);
+        return s;
+    }
+    qimg_imageConst_constructCopy(dst, src);
+    if (src->pixels == nullptr) return QSYS_OK;
+    dst->width = view.width;
+    dst->height = view.height;
+    dst->x = src->x + (view.x - src->entire.offsetX);
+    dst->y = src->y + (view.y - src->entire.offsetY);
+    dst->firstPixel = const_cast<void*>(view.firstPixel);
+    dst->entire.offsetX = view.x;
+    dst->entire.offsetY = view.y;
+    return QSYS_OK;
+}
+
+qsys_status qimg_imageConst_setEntire(qimg_imageConst* image)
+{
+    image->x -= image->entire.offsetX;
+    image->y -= image->entire.offsetY;
+    image->width = image->entire.width;
+    image->height = image->entire.height;
+    image->firstPixel = image->entire.firstPixel;
+    image->entire.offsetX = image->entire.offsetY = 0;
+    return QSYS_OK;
+}
 
 qsys_status qimg_imageConst_getClientFromImageXform(const qimg_imageConst* image, qmath_xformPtrhConst* out)
 {

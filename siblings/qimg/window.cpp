@@ -12,11 +12,18 @@ void initView(View* view, const Handle* image)
 {
     *view = View{};
     if (image->pixels == nullptr) return;
-    view->width = view->imageWidth = image->width;
-    view->height = view->imageHeight = image->height;
+    // A handle of a rectangle gives a view of that rectangle placed in, and
+    // widening to, the whole image; a handle of the whole image, origin (0, 0).
+    view->width = image->width;
+    view->height = image->height;
+    view->x = image->entire.offsetX;
+    view->y = image->entire.offsetY;
+    view->imageWidth = image->entire.width;
+    view->imageHeight = image->entire.height;
     view->depth = image->depth;
     view->rowStride = image->rowStride;
-    view->firstPixel = view->imageFirstPixel = image->firstPixel;
+    view->firstPixel = image->firstPixel;
+    view->imageFirstPixel = image->entire.firstPixel;
 }
 
 // The pixel at (x, y) of a view whose pixel (0, 0) is at first; a missing

@@ -7,6 +7,8 @@
 
 #include <qsys/qsys.h>
 
+#include "frame/status.hpp"
+
 namespace qsrch {
 
 inline int32_t product32(int32_t a, int32_t b)
@@ -15,12 +17,9 @@ inline int32_t product32(int32_t a, int32_t b)
 }
 
 // Work over more than 31 candidate positions asks the client first.
-inline qsys_status pollAttention(int32_t positions)
-{
-    return positions > 31 ? qsys_attention_check() : QSYS_OK;
-}
+inline Status pollAttention(int32_t positions) { return positions > 31 ? qsys_attention_check() : QSYS_OK; }
 
-inline qsys_status pollAttention(int32_t nx, int32_t ny) { return pollAttention(product32(nx, ny)); }
+inline Status pollAttention(int32_t nx, int32_t ny) { return pollAttention(product32(nx, ny)); }
 
 // Integer kernels hold sums of squares in 32 bits: 65025 * 65536 fits,
 // one pixel more may not.

@@ -1,7 +1,10 @@
 // The per-call cleanup list. Every function that acquires resources keeps
-// one CallFrame in its own stack frame, lists each acquisition right after
-// it succeeds, and leaves through finish(), which releases the list and
-// returns the status as it stands after the release.
+// one CallFrame in its own stack frame, passes each step's status through
+// track() (QSRCH_RETURN_IF_ERROR(frame.track(step))), lists each acquisition
+// right after it succeeds, and leaves a successful path through finish(),
+// which releases the list and returns the status as it stands after the
+// release. A failed step returns at once; the frame's destructor releases
+// the list for it (a release never replaces a failure).
 #pragma once
 
 #include <cstddef>
@@ -9,9 +12,9 @@
 
 #include <qsys/qsys.h>
 
-namespace qsrch {
+#include "frame/status.hpp"
 
-inline bool failed(qsys_status s) { return s < 0; }
+namespace qsrch {
 
 template <std::size_t Capacity>
 class CallFrame {
@@ -21,15 +24,20 @@ public:
     CallFrame() = default;
     CallFrame(const CallFrame&) = delete;
     CallFrame& operator=(const CallFrame&) = delete;
-    // A frame left without finish() (a missed path) still releases its list.
-    ~CallFrame() { if (count_ != 0) finish(); }
+    // A frame left without finish() (a failed step) still releases its list.
+    ~CallFrame()
+    {
+        if (count_ != 0) (void)finish();
+    }
 
-    // Records the status of a step; true when the step failed.
-    bool step(qsys_status s)
+    // Records the status of a step and passes it on.
+    Status track(qsys_status s)
     {
         status = s;
-        return failed(s);
+        return s;
     }
+    // Records the status of a step; true when the step failed.
+    [[nodiscard]] bool step(qsys_status s) { return failed(track(s)); }
 
     // An object local to the call, released by Destroy(object) at every exit.
     template <auto Destroy, class T>
@@ -61,11 +69,17 @@ public:
         add(ordinal, QSYS_CLEANUP_MEMBER_MEMORY, blockVariable, &thunk<Destroy, T*>);
     }
 
-    qsys_status finish()
+    Status finish()
     {
-        qsys_cleanupExecute_(entries_, &count_, &status);
+        (void)qsys_cleanupExecute_(entries_, &count_, &status);  // it leaves its verdict in status
         count_ = 0;
         return status;
+    }
+    // The last step's status, after the release.
+    Status finish(qsys_status last)
+    {
+        status = last;
+        return finish();
     }
 
 private:

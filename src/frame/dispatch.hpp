@@ -7,6 +7,8 @@
 #include <qprt/qprt.h>
 #include <qsrch/frame.h>
 
+#include "frame/status.hpp"
+
 namespace qsrch {
 
 inline bool inhibited(const char16_t* name)
@@ -15,16 +17,16 @@ inline bool inhibited(const char16_t* name)
     return query != nullptr && query(reinterpret_cast<const uint16_t*>(name)) != 0;
 }
 
-inline bool declinedOptimizedPath(qsys_status s) { return (static_cast<uint32_t>(s) & 0xFFE0u) == 0x600u; }
+inline bool declinedOptimizedPath(qsys_status s) { return statusFamily(s) == 0x600u; }
 
 template <class Optimized, class Generic>
-qsys_status dispatch(const char16_t* name, Optimized&& optimized, Generic&& generic)
+Status dispatch(const char16_t* name, Optimized&& optimized, Generic&& generic)
 {
-    qsys_status status = inhibited(name) ? QSRCH_E_NO_OPTIMIZED_PATH : optimized();
-    return declinedOptimizedPath(status) ? generic() : status;
+    const qsys_status status = inhibited(name) ? QSRCH_E_NO_OPTIMIZED_PATH : qsys_status{optimized()};
+    return declinedOptimizedPath(status) ? Status{generic()} : Status{status};
 }
 
 // The optimized variant of kernels that have none yet.
-inline qsys_status noOptimizedPath() { return QSRCH_E_NO_OPTIMIZED_PATH; }
+inline Status noOptimizedPath() { return QSRCH_E_NO_OPTIMIZED_PATH; }
 
 }  // namespace qsrch

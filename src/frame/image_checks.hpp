@@ -12,27 +12,25 @@ namespace qsrch {
 
 // QSRCH_OK for a bound handle, whenUnbound otherwise (an unbound image, or a
 // model without its training image).
-inline qsrch_status requireBound(const qimg_imageConst* image, qsrch_status whenUnbound)
+inline Status requireBound(const qimg_imageConst* image, qsrch_status whenUnbound)
 {
     uint32_t bound = 0;
-    const qsrch_status s = qimg_imageConst_getIsBound(image, &bound);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qimg_imageConst_getIsBound(image, &bound));
     return bound != 0 ? QSRCH_OK : whenUnbound;
 }
 
 // Positions map to the client's frame through a linear transform only:
 // QSRCH_E_NONLINEAR_XFORM otherwise.
-inline qsrch_status requireLinearClientFromImage(const qimg_imageConst* image)
+inline Status requireLinearClientFromImage(const qimg_imageConst* image)
 {
     CallFrame<1> frame;
     qmath_xformPtrhConst clientFromImage;
-    if (frame.step(qmath_xformPtrhConst_construct(&clientFromImage))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformPtrhConst_construct(&clientFromImage)));
     frame.release<qmath_xformPtrhConst_destruct>(0, &clientFromImage);
-    if (frame.step(qimg_imageConst_getClientFromImageXform(image, &clientFromImage))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_getClientFromImageXform(image, &clientFromImage)));
     uint32_t linear = 0;
-    if (frame.step(qmath_xformPtrhConst_getIsLinear(&clientFromImage, &linear))) return frame.finish();
-    if (linear == 0) frame.step(QSRCH_E_NONLINEAR_XFORM);
-    return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformPtrhConst_getIsLinear(&clientFromImage, &linear)));
+    return frame.finish(linear == 0 ? QSRCH_E_NONLINEAR_XFORM : QSRCH_OK);
 }
 
 }  // namespace qsrch

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "frame/status.hpp"
+
 namespace {
 
 // Floats compare equal unless one is ordered below or above the other, so
@@ -30,7 +32,7 @@ bool validTopLevelGranularity(int32_t g)
     return g >= 1 && (g == 1 || (g % 2 == 0 && isPowerOfTwo(g / 2)));
 }
 
-qsrch_status validateCommonRun(float accept, float confusion, int32_t numToFind, float overlap)
+qsrch::Status validateCommonRun(float accept, float confusion, int32_t numToFind, float overlap)
 {
     if (!unitRange(accept)) return QSRCH_E_BAD_ACCEPT_THRESHOLD;
     if (!unitRange(confusion)) return QSRCH_E_BAD_CONFUSION_THRESHOLD;
@@ -88,8 +90,7 @@ qsrch_status qsrch_normcorr_trainParams_validate(const qsrch_normcorr_trainParam
 qsrch_status qsrch_normcorr_trainParams_initFromTrainParams(qsrch_normcorr_trainParams* dst,
                                                             const qsrch_trainParams* src)
 {
-    qsrch_status s = qsrch_trainParams_validate(src);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsrch_trainParams_validate(src));
     dst->autoSelectGranularity = src->autoSelectGranularity;
     dst->autoSelectByTrial = src->autoSelectByTrial;
     dst->coarseGranularity = static_cast<float>(src->coarseGranularity);
@@ -107,9 +108,8 @@ qsrch_status qsrch_runParams_init(qsrch_runParams* p)
 
 qsrch_status qsrch_runParams_validate(const qsrch_runParams* p)
 {
-    qsrch_status s = validateCommonRun(p->acceptThreshold, p->confusionThreshold, p->numToFind,
-                                       p->overlapFraction);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(
+        validateCommonRun(p->acceptThreshold, p->confusionThreshold, p->numToFind, p->overlapFraction));
     if (p->algorithm != 1) return QSRCH_E_BAD_ALGORITHM;
     return QSRCH_OK;
 }
@@ -128,10 +128,8 @@ qsrch_status qsrch_normcorr_runParams_init(qsrch_normcorr_runParams* p)
     p->confusionThreshold = 0.5f;
     p->numToFind = 1;
     p->overlapFraction = 1.0f;
-    qsrch_status s = qmath_xformLinear_initIdentity(&p->searchRegionXform);
-    if (QSRCH_FAILED(s)) return s;
-    s = qstd_rectD_init(&p->searchRegion, 0, 0, 0, 0);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initIdentity(&p->searchRegionXform));
+    QSRCH_RETURN_IF_ERROR(qstd_rectD_init(&p->searchRegion, 0, 0, 0, 0));
     p->adaptiveLevelThresholds = 0;
     p->singlePositionScoring = 0;
     p->limitLevelsToRegion = 0;
@@ -160,9 +158,8 @@ qsrch_status qsrch_normcorr_runParams_initFromRunParams(qsrch_normcorr_runParams
 
 qsrch_status qsrch_normcorr_runParams_validate(const qsrch_normcorr_runParams* p)
 {
-    qsrch_status s = validateCommonRun(p->acceptThreshold, p->confusionThreshold, p->numToFind,
-                                       p->overlapFraction);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(
+        validateCommonRun(p->acceptThreshold, p->confusionThreshold, p->numToFind, p->overlapFraction));
     if (!(p->contrastMin >= 0.0)) return QSRCH_E_BAD_CONTRAST_MIN;
     if (p->contrastMin > p->contrastMax) return QSRCH_E_CONTRAST_RANGE;
     if (!(p->brightnessMin >= 0.0)) return QSRCH_E_BAD_BRIGHTNESS_MIN;

@@ -19,6 +19,8 @@
 #include <qsrch/vectors.h>
 #include <qsys/qsys.h>
 
+#include "frame/status.hpp"
+
 namespace qsrch {
 
 namespace vectorDetail {
@@ -76,19 +78,18 @@ inline constexpr qstd_vector_vtable vectorOfVectorsTable =
 // The heap-allocated forms, shared by every family.
 
 // Replaces *vp (released first, if any) with a new empty vector.
-inline qsrch_status newVector(qstd_vector_** vp, size_t elementSize, const qstd_vector_vtable* table)
+inline Status newVector(qstd_vector_** vp, size_t elementSize, const qstd_vector_vtable* table)
 {
     if (*vp != nullptr) {
-        qsrch_status s = qstd_vector__destruct(*vp);
-        if (QSRCH_FAILED(s)) return s;
-        qsys_memory_free_internal(vp);
+        QSRCH_RETURN_IF_ERROR(qstd_vector__destruct(*vp));
+        QSRCH_RETURN_IF_ERROR(qsys_memory_free_internal(vp));
     }
     void* record = nullptr;
-    qsrch_status s = qsys_memory_alloc_internal(sizeof(qstd_vector_), &record);
-    if (QSRCH_FAILED(s)) return s;
-    s = qstd_vector__constructWithVtable(static_cast<qstd_vector_*>(record), 0, elementSize, table);
+    QSRCH_RETURN_IF_ERROR(qsys_memory_alloc_internal(sizeof(qstd_vector_), &record));
+    const qsrch_status s =
+        qstd_vector__constructWithVtable(static_cast<qstd_vector_*>(record), 0, elementSize, table);
     if (QSRCH_FAILED(s)) {
-        qsys_memory_free_internal(&record);
+        (void)qsys_memory_free_internal(&record);  // the construction's failure is the one returned
         return s;
     }
     *vp = static_cast<qstd_vector_*>(record);
@@ -96,27 +97,25 @@ inline qsrch_status newVector(qstd_vector_** vp, size_t elementSize, const qstd_
 }
 
 // Destructs and frees *vp; a vector whose destruct fails is not freed.
-inline qsrch_status deleteVector(qstd_vector_** vp)
+inline Status deleteVector(qstd_vector_** vp)
 {
     if (*vp == nullptr) return QSRCH_OK;
-    qsrch_status s = qstd_vector__destruct(*vp);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector__destruct(*vp));
     return qsys_memory_free_internal(vp);
 }
 
 // *vp becomes a new vector holding copies of source's elements; a NULL
 // source just deletes *vp.
-inline qsrch_status newVectorClone(qstd_vector_** vp, const qstd_vector_* source, size_t elementSize,
-                                   const qstd_vector_vtable* table)
+inline Status newVectorClone(qstd_vector_** vp, const qstd_vector_* source, size_t elementSize,
+                             const qstd_vector_vtable* table)
 {
     if (source == nullptr) return deleteVector(vp);
     if (source == *vp) return QSRCH_OK;  // new(vp) would destroy the source first
-    qsrch_status s = newVector(vp, elementSize, table);
-    if (QSRCH_FAILED(s)) return s;
-    s = qstd_vector__assign(*vp, source);
+    QSRCH_RETURN_IF_ERROR(newVector(vp, elementSize, table));
+    const qsrch_status s = qstd_vector__assign(*vp, source);
     if (QSRCH_FAILED(s)) {
         (void)qstd_vector__destruct(*vp);  // the assignment's failure is the one returned
-        qsys_memory_free_internal(vp);
+        (void)qsys_memory_free_internal(vp);
     }
     return s;
 }

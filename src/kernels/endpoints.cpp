@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "kernels/internal.hpp"
+#include "frame/status.hpp"
 
 extern "C" qsrch_status qsrch_dilateEndpoints(const qstd_vector_qstd_pair32* source,
                                               qstd_vector_qstd_pair32* destination, uint32_t step,
@@ -15,12 +16,10 @@ extern "C" qsrch_status qsrch_dilateEndpoints(const qstd_vector_qstd_pair32* sou
 {
     const qstd_pair32* from = nullptr;
     uint32_t fromCount = 0;
-    qsys_status status = qstd_vector_qstd_pair32_getBeginSizeConst(source, &from, &fromCount);
-    if (QSYS_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qstd_pair32_getBeginSizeConst(source, &from, &fromCount));
     qstd_pair32* to = nullptr;
     uint32_t toCount = 0;
-    status = qstd_vector_qstd_pair32_getBeginSize(destination, &to, &toCount);
-    if (QSYS_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qstd_pair32_getBeginSize(destination, &to, &toCount));
 
     // One pair serves every row: there is no row above or below to unite.
     if (step == 0) {

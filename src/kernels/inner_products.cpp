@@ -21,24 +21,23 @@ namespace {
 
 // Top half into the caller's output, bottom half into a zero-filled
 // scratch of the same layout, then the scratch added in.
-qsys_status splitInnerProducts(const qimg_windowConst& pattern, const qimg_windowConst& image,
-                               PositionGrid grid, double* out, uint32_t outStride)
+qsrch::Status splitInnerProducts(const qimg_windowConst& pattern, const qimg_windowConst& image,
+                                 PositionGrid grid, double* out, uint32_t outStride)
 {
     CallFrame<1> frame;
     HalfHeightSplit split = halfHeightSplit(pattern.height);
     double* bottom = nullptr;
     // An empty grid splits too, over an empty scratch, and writes nothing.
     const SplitScratch scratch = splitScratch(grid, outStride);
-    if (frame.step(qsys_memory_allocClear64_internal(scratch.count * sizeof(double), &bottom)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qsys_memory_allocClear64_internal(scratch.count * sizeof(double), &bottom)));
     frame.releaseMemory(0, &bottom);
 
     qimg_windowConst patternTop = split.patternTop(pattern), imageTop = split.imageTop(image);
-    if (frame.step(qsrch_DcomputeInnerProducts(&patternTop, &imageTop, out, outStride)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_DcomputeInnerProducts(&patternTop, &imageTop, out, outStride)));
     qimg_windowConst patternBottom = split.patternBottom(pattern), imageBottom = split.imageBottom(image);
-    if (frame.step(qsrch_DcomputeInnerProducts(&patternBottom, &imageBottom, bottom, scratch.stride)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qsrch_DcomputeInnerProducts(&patternBottom, &imageBottom, bottom, scratch.stride)));
     addBottomHalf(grid, out, outStride, bottom, scratch.stride);
     return frame.finish();
 }
@@ -52,8 +51,7 @@ qsrch_status qsrch_computeInnerProducts(const qimg_windowConst* pattern, const q
 {
     if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
     PositionGrid grid = positionGrid(*pattern, *image);
-    qsys_status status = pollAttention(grid.nx, grid.ny);
-    if (failed(status)) return status;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return dispatch(
         u"qsrch_innerProducts", [&] { return sse2::innerProducts(pattern, image, out, outStride); },
         [&] { return generic::innerProducts(pattern, image, out, outStride); });
@@ -63,8 +61,7 @@ qsrch_status qsrch_DcomputeInnerProducts(const qimg_windowConst* pattern, const 
                                          double* out, uint32_t outStride)
 {
     PositionGrid grid = positionGrid(*pattern, *image);
-    qsys_status status = pollAttention(grid.nx, grid.ny);
-    if (failed(status)) return status;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     if (needsHalfHeightSplit(*pattern)) return splitInnerProducts(*pattern, *image, grid, out, outStride);
     return dispatch(
         u"qsrch_DinnerProducts", [&] { return sse2::DinnerProducts(pattern, image, out, outStride); },
@@ -79,8 +76,7 @@ qsrch_status qsrch_computeInnerProductsUsingEndpoints(const qimg_windowConst* pa
     if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
     // One poll per call whatever the number of listed positions, which the
     // kernel does not count.
-    qsys_status status = qsys_attention_check();
-    if (failed(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qsys_attention_check());
     return dispatch(
         u"qsrch_innerProductsUsingEndpoints",
         [&] { return sse2::innerProductsUsingEndpoints(pattern, image, out, outStride, endpoints, step); },

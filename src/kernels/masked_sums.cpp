@@ -21,51 +21,43 @@
 namespace qsrch {
 namespace {
 
-inline qsys_status patternSumSq(const qimg_windowConst* pattern, const qimg_windowConst* mask,
-                                const qimg_windowConst* imageMask, uint32_t* sumPSq,
-                                uint32_t outStride)
+inline qsrch::Status patternSumSq(const qimg_windowConst* pattern, const qimg_windowConst* mask,
+                                  const qimg_windowConst* imageMask, uint32_t* sumPSq, uint32_t outStride)
 {
     return qsrch_computePatSumSqMask(pattern, mask, imageMask, sumPSq, outStride);
 }
 
-inline qsys_status patternSumSq(const qimg_windowConst* pattern, const qimg_windowConst* mask,
-                                const qimg_windowConst* imageMask, double* sumPSq,
-                                uint32_t outStride)
+inline qsrch::Status patternSumSq(const qimg_windowConst* pattern, const qimg_windowConst* mask,
+                                  const qimg_windowConst* imageMask, double* sumPSq, uint32_t outStride)
 {
     return qsrch_DcomputePatSumSqMask(pattern, mask, imageMask, sumPSq, outStride);
 }
 
 // ---- Image sums under the pattern mask ------------------------------------------
 
-qsys_status maskSumISumISqGeneric(const qimg_windowConst* patternMask,
-                                  const qimg_windowConst* image, uint32_t* sumI, uint32_t* sumISq,
-                                  uint32_t outStride)
+qsrch::Status maskSumISumISqGeneric(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                                    uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
 {
     if (tooLargeForIntegers(patternMask->width, patternMask->height))
         return QSRCH_E_PATTERN_TOO_LARGE;
     const PositionGrid grid = positionGrid(*patternMask, *image);
-    qsys_status status = pollAttention(grid.nx, grid.ny);
-    if (failed(status)) return status;
-    status = qsrch_computeImageSumMask(patternMask, image, sumI, outStride);
-    if (failed(status)) return status;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
+    QSRCH_RETURN_IF_ERROR(qsrch_computeImageSumMask(patternMask, image, sumI, outStride));
     return qsrch_computeImageSumSqMask(patternMask, image, sumISq, outStride);
 }
 
-qsys_status DmaskSumISumISqGeneric(const qimg_windowConst* patternMask,
-                                   const qimg_windowConst* image, uint32_t* sumI, double* sumISq,
-                                   uint32_t outStride)
+qsrch::Status DmaskSumISumISqGeneric(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                                     uint32_t* sumI, double* sumISq, uint32_t outStride)
 {
-    const qsys_status status = qsrch_computeImageSumMask(patternMask, image, sumI, outStride);
-    if (failed(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qsrch_computeImageSumMask(patternMask, image, sumI, outStride));
     return qsrch_DcomputeImageSumSqMask(patternMask, image, sumISq, outStride);
 }
 
 // Top half into the caller's arrays, bottom half into scratch of the same
 // layout, each through the exported kernel so that it polls and splits again
 // while still large; then the bottom half is added in.
-qsys_status splitMaskSumISumISq(const qimg_windowConst& patternMask, const qimg_windowConst& image,
-                                PositionGrid grid, uint32_t* sumI, double* sumISq,
-                                uint32_t outStride)
+qsrch::Status splitMaskSumISumISq(const qimg_windowConst& patternMask, const qimg_windowConst& image,
+                                  PositionGrid grid, uint32_t* sumI, double* sumISq, uint32_t outStride)
 {
     CallFrame<2> frame;
     const SplitScratch layout = splitScratch(grid, outStride);
@@ -74,19 +66,18 @@ qsys_status splitMaskSumISumISq(const qimg_windowConst& patternMask, const qimg_
     qstd_vectord bottomSumSqVector;
     uint32_t* bottomSum = nullptr;
     double* bottomSumSq = nullptr;
-    if (scratchFailed(frame, 0, &bottomSumVector, count, &bottomSum)) return frame.finish();
-    if (scratchFailed(frame, 1, &bottomSumSqVector, count, &bottomSumSq)) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(allocateScratch(frame, 0, &bottomSumVector, count, &bottomSum));
+    QSRCH_RETURN_IF_ERROR(allocateScratch(frame, 1, &bottomSumSqVector, count, &bottomSumSq));
 
     const HalfHeightSplit split = halfHeightSplit(patternMask.height);
     const qimg_windowConst maskTop = split.patternTop(patternMask);
     const qimg_windowConst imageTop = split.imageTop(image);
     const qimg_windowConst maskBottom = split.patternBottom(patternMask);
     const qimg_windowConst imageBottom = split.imageBottom(image);
-    if (frame.step(qsrch_DcomputeMaskSumISumISq(&maskTop, &imageTop, sumI, sumISq, outStride)))
-        return frame.finish();
-    if (frame.step(qsrch_DcomputeMaskSumISumISq(&maskBottom, &imageBottom, bottomSum, bottomSumSq,
-                                                layout.stride)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qsrch_DcomputeMaskSumISumISq(&maskTop, &imageTop, sumI, sumISq, outStride)));
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        qsrch_DcomputeMaskSumISumISq(&maskBottom, &imageBottom, bottomSum, bottomSumSq, layout.stride)));
     addBottomHalf(grid, sumI, outStride, bottomSum, layout.stride);
     addBottomHalf(grid, sumISq, outStride, bottomSumSq, layout.stride);
     return frame.finish();
@@ -97,47 +88,41 @@ qsys_status splitMaskSumISumISq(const qimg_windowConst& patternMask, const qimg_
 // Runs `body` with the pattern mask to use: the caller's, or, when none is
 // given, an all-care mask of the pattern's size made for this call.
 template <class Body>
-qsys_status withPatternMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                            Body body)
+qsrch::Status withPatternMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask, Body body)
 {
     if (present(patternMask)) return body(patternMask);
     CallFrame<1> frame;
     qimg_image allCare;
-    if (frame.step(qimg_image_construct(&allCare, QIMG_DEPTH_8U, pattern->width, pattern->height)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qimg_image_construct(&allCare, QIMG_DEPTH_8U, pattern->width, pattern->height)));
     frame.release<qimg_image_destruct>(0, &allCare);
     allCare.x = pattern->x;
     allCare.y = pattern->y;
-    if (frame.step(qip_pelSet8(&allCare, 255))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qip_pelSet8(&allCare, 255)));
     qimg_windowConst allCareView;
-    if (frame.step(qimg_windowConst_init(&allCareView, qimg_image_asConst(&allCare))))
-        return frame.finish();
-    frame.step(body(&allCareView));
-    return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_windowConst_init(&allCareView, qimg_image_asConst(&allCare))));
+    return frame.finish(body(&allCareView));
 }
 
 // Care count, ΣP and ΣP², stopping at the first failure.
 template <class SumSq>
-qsys_status patternStatistics(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                              const qimg_windowConst* imageMask, uint32_t* careCount,
-                              uint32_t* sumP, SumSq* sumPSq, uint32_t outStride)
+qsrch::Status patternStatistics(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP,
+                                SumSq* sumPSq, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*pattern, *imageMask);
     // Nothing to write; the all-care mask need not be built.
     if (grid.empty()) return QSRCH_OK;
-    return withPatternMask(pattern, patternMask, [&](const qimg_windowConst* mask) {
-        qsys_status status = qsrch_computeNCarePelsMask(mask, imageMask, careCount, outStride);
-        if (failed(status)) return status;
-        status = qsrch_computePatSumMask(pattern, mask, imageMask, sumP, outStride);
-        if (failed(status)) return status;
+    return withPatternMask(pattern, patternMask, [&](const qimg_windowConst* mask) -> qsys_status {
+        QSRCH_RETURN_IF_ERROR(qsrch_computeNCarePelsMask(mask, imageMask, careCount, outStride));
+        QSRCH_RETURN_IF_ERROR(qsrch_computePatSumMask(pattern, mask, imageMask, sumP, outStride));
         return patternSumSq(pattern, mask, imageMask, sumPSq, outStride);
     });
 }
 
-qsys_status maskPatSumPatSumSqGeneric(const qimg_windowConst* pattern,
-                                      const qimg_windowConst* patternMask,
-                                      const qimg_windowConst* imageMask, uint32_t* careCount,
-                                      uint32_t* sumP, uint32_t* sumPSq, uint32_t outStride)
+qsrch::Status maskPatSumPatSumSqGeneric(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                        const qimg_windowConst* imageMask, uint32_t* careCount,
+                                        uint32_t* sumP, uint32_t* sumPSq, uint32_t outStride)
 {
     if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
     return patternStatistics(pattern, patternMask, imageMask, careCount, sumP, sumPSq, outStride);
@@ -145,11 +130,9 @@ qsys_status maskPatSumPatSumSqGeneric(const qimg_windowConst* pattern,
 
 // As splitMaskSumISumISq, for three outputs. The pattern mask is halved with
 // the pattern; an absent one stays absent in both halves.
-qsys_status splitMaskPatSumPatSumSq(const qimg_windowConst& pattern,
-                                    const qimg_windowConst* patternMask,
-                                    const qimg_windowConst& imageMask, PositionGrid grid,
-                                    uint32_t* careCount, uint32_t* sumP, double* sumPSq,
-                                    uint32_t outStride)
+qsrch::Status splitMaskPatSumPatSumSq(const qimg_windowConst& pattern, const qimg_windowConst* patternMask,
+                                      const qimg_windowConst& imageMask, PositionGrid grid,
+                                      uint32_t* careCount, uint32_t* sumP, double* sumPSq, uint32_t outStride)
 {
     CallFrame<3> frame;
     const SplitScratch layout = splitScratch(grid, outStride);
@@ -159,10 +142,9 @@ qsys_status splitMaskPatSumPatSumSq(const qimg_windowConst& pattern,
     uint32_t* bottomCareCount = nullptr;
     uint32_t* bottomSum = nullptr;
     double* bottomSumSq = nullptr;
-    if (scratchFailed(frame, 0, &bottomCareCountVector, count, &bottomCareCount))
-        return frame.finish();
-    if (scratchFailed(frame, 1, &bottomSumVector, count, &bottomSum)) return frame.finish();
-    if (scratchFailed(frame, 2, &bottomSumSqVector, count, &bottomSumSq)) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(allocateScratch(frame, 0, &bottomCareCountVector, count, &bottomCareCount));
+    QSRCH_RETURN_IF_ERROR(allocateScratch(frame, 1, &bottomSumVector, count, &bottomSum));
+    QSRCH_RETURN_IF_ERROR(allocateScratch(frame, 2, &bottomSumSqVector, count, &bottomSumSq));
 
     const HalfHeightSplit split = halfHeightSplit(pattern.height);
     const qimg_windowConst patternTop = split.patternTop(pattern);
@@ -175,14 +157,11 @@ qsys_status splitMaskPatSumPatSumSq(const qimg_windowConst& pattern,
         maskTop = split.patternTop(*patternMask);
         maskBottom = split.patternBottom(*patternMask);
     }
-    if (frame.step(qsrch_DcomputeMaskPatSumPatSumSq(&patternTop, masked ? &maskTop : nullptr,
-                                                    &imageMaskTop, careCount, sumP, sumPSq,
-                                                    outStride)))
-        return frame.finish();
-    if (frame.step(qsrch_DcomputeMaskPatSumPatSumSq(&patternBottom, masked ? &maskBottom : nullptr,
-                                                    &imageMaskBottom, bottomCareCount, bottomSum,
-                                                    bottomSumSq, layout.stride)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_DcomputeMaskPatSumPatSumSq(
+        &patternTop, masked ? &maskTop : nullptr, &imageMaskTop, careCount, sumP, sumPSq, outStride)));
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        qsrch_DcomputeMaskPatSumPatSumSq(&patternBottom, masked ? &maskBottom : nullptr, &imageMaskBottom,
+                                         bottomCareCount, bottomSum, bottomSumSq, layout.stride)));
     addBottomHalf(grid, careCount, outStride, bottomCareCount, layout.stride);
     addBottomHalf(grid, sumP, outStride, bottomSum, layout.stride);
     addBottomHalf(grid, sumPSq, outStride, bottomSumSq, layout.stride);
@@ -193,7 +172,6 @@ qsys_status splitMaskPatSumPatSumSq(const qimg_windowConst& pattern,
 }  // namespace qsrch
 
 using qsrch::dispatch;
-using qsrch::failed;
 using qsrch::noOptimizedPath;
 using qsrch::pollAttention;
 using qsrch::positionGrid;
@@ -209,8 +187,7 @@ QSRCH_API qsrch_status qsrch_computeMaskSumISumISq(const qimg_windowConst* patte
     if (tooLargeForIntegers(patternMask->width, patternMask->height))
         return QSRCH_E_PATTERN_TOO_LARGE;
     const PositionGrid grid = positionGrid(*patternMask, *image);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return dispatch(
         u"qsrch_computeMaskSumISumISq",
         [&] { return qsrch::sse2::maskSumISumISq(patternMask, image, sumI, sumISq, outStride); },
@@ -222,8 +199,7 @@ QSRCH_API qsrch_status qsrch_DcomputeMaskSumISumISq(const qimg_windowConst* patt
                                                     double* sumISq, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*patternMask, *image);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     // An empty grid has nothing to split: it goes the plain way and writes nothing.
     if (qsrch::needsHalfHeightSplit(*patternMask) && !grid.empty())
         return qsrch::splitMaskSumISumISq(*patternMask, *image, grid, sumI, sumISq, outStride);
@@ -241,8 +217,7 @@ QSRCH_API qsrch_status qsrch_computeMaskPatSumPatSumSq(const qimg_windowConst* p
 {
     if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
     const PositionGrid grid = positionGrid(*pattern, *imageMask);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return dispatch(
         u"qsrch_computeMaskPatSumPatSumSq",
         [&] {
@@ -262,8 +237,7 @@ QSRCH_API qsrch_status qsrch_DcomputeMaskPatSumPatSumSq(const qimg_windowConst* 
                                                         double* sumPSq, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*pattern, *imageMask);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     if (qsrch::needsHalfHeightSplit(*pattern) && !grid.empty())
         return qsrch::splitMaskPatSumPatSumSq(*pattern, patternMask, *imageMask, grid, careCount,
                                               sumP, sumPSq, outStride);
@@ -289,8 +263,7 @@ qsrch_status qsrch_computeMaskPatSumPatSumSqUsingEndpoints(
     (void)endpoints;
     (void)step;
     if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
-    const qsys_status attention = qsys_attention_check();
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(qsys_attention_check());
     return dispatch(u"qsrch_computeMaskPatSumPatSumSqUsingEndpoints", noOptimizedPath, [&] {
         return qsrch::maskPatSumPatSumSqGeneric(pattern, patternMask, imageMask, careCount, sumP,
                                                 sumPSq, outStride);

@@ -17,7 +17,6 @@
 #include "kernels/sse2/sliding_sums.hpp"
 
 using qsrch::dispatch;
-using qsrch::failed;
 using qsrch::pollAttention;
 using qsrch::positionGrid;
 using qsrch::PositionGrid;
@@ -31,8 +30,7 @@ QSRCH_API qsrch_status qsrch_computeSumISumISq(const qimg_windowConst* pattern,
 {
     if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
     const PositionGrid grid = positionGrid(*pattern, *image);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return dispatch(
         u"qsrch_computeSumISumISq",
         [&] { return qsrch::sse2::computeSumISumISq(pattern, image, sumI, sumISq, outStride); },
@@ -56,8 +54,7 @@ QSRCH_API qsrch_status qsrch_DcomputeSumISumISq(const qimg_windowConst* pattern,
                                                 double* sumISq, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*pattern, *image);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return qsrch::generic::DcomputeSumISumISq(pattern, image, sumI, sumISq, outStride);
 }
 
@@ -66,8 +63,7 @@ QSRCH_API qsrch_status qsrch_DcomputeSumISumISq16(const qimg_windowConst* patter
                                                   double* sumISq, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*pattern, *image);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return qsrch::generic::DcomputeSumISumISq16(pattern, image, sumI, sumISq, outStride);
 }
 

@@ -22,15 +22,15 @@ namespace {
 // half into a zero-filled scratch of the output's layout, and the scratch is
 // added in. Each half goes through the exported kernel, so it polls and
 // splits again while still large.
-qsys_status splitImageSumSq(const qimg_windowConst& patternMask, const qimg_windowConst& image,
-                            PositionGrid grid, double* out, uint32_t outStride)
+qsrch::Status splitImageSumSq(const qimg_windowConst& patternMask, const qimg_windowConst& image,
+                              PositionGrid grid, double* out, uint32_t outStride)
 {
     CallFrame<1> frame;
     double* scratch = nullptr;
     // An empty grid still splits (and recurses), over an empty scratch.
     const SplitScratch layout = splitScratch(grid, outStride);
-    if (frame.step(qsys_memory_allocClear64_internal(layout.count * sizeof(double), &scratch)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qsys_memory_allocClear64_internal(layout.count * sizeof(double), &scratch)));
     frame.releaseMemory(0, &scratch);
 
     const HalfHeightSplit split = halfHeightSplit(patternMask.height);
@@ -38,10 +38,9 @@ qsys_status splitImageSumSq(const qimg_windowConst& patternMask, const qimg_wind
     const qimg_windowConst imageTop = split.imageTop(image);
     const qimg_windowConst maskBottom = split.patternBottom(patternMask);
     const qimg_windowConst imageBottom = split.imageBottom(image);
-    if (frame.step(qsrch_DcomputeImageSumSqMask(&maskTop, &imageTop, out, outStride)))
-        return frame.finish();
-    if (frame.step(qsrch_DcomputeImageSumSqMask(&maskBottom, &imageBottom, scratch, layout.stride)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_DcomputeImageSumSqMask(&maskTop, &imageTop, out, outStride)));
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qsrch_DcomputeImageSumSqMask(&maskBottom, &imageBottom, scratch, layout.stride)));
     addBottomHalf(grid, out, outStride, scratch, layout.stride);
     return frame.finish();
 }
@@ -50,7 +49,6 @@ qsys_status splitImageSumSq(const qimg_windowConst& patternMask, const qimg_wind
 }  // namespace qsrch
 
 using qsrch::dispatch;
-using qsrch::failed;
 using qsrch::noOptimizedPath;
 using qsrch::pollAttention;
 using qsrch::positionGrid;
@@ -64,8 +62,7 @@ QSRCH_API qsrch_status qsrch_computeImageSumMask(const qimg_windowConst* pattern
                                                  uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*patternMask, *image);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return dispatch(u"qsrch_imageSumMask", noOptimizedPath, [&] {
         return qsrch::generic::computeImageSumMask(patternMask, image, out, outStride);
     });
@@ -77,8 +74,7 @@ QSRCH_API qsrch_status qsrch_computeImageSumSqMask(const qimg_windowConst* patte
 {
     if (tooLargeForIntegers(patternMask->width, patternMask->height)) return QSRCH_E_PATTERN_TOO_LARGE;
     const PositionGrid grid = positionGrid(*patternMask, *image);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return dispatch(u"qsrch_imageSumSqMask", noOptimizedPath, [&] {
         return qsrch::generic::computeImageSumSqMask(patternMask, image, out, outStride);
     });
@@ -89,8 +85,7 @@ QSRCH_API qsrch_status qsrch_DcomputeImageSumSqMask(const qimg_windowConst* patt
                                                     uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*patternMask, *image);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     if (qsrch::needsHalfHeightSplit(*patternMask))
         return qsrch::splitImageSumSq(*patternMask, *image, grid, out, outStride);
     return dispatch(u"qsrch_DimageSumSqMask", noOptimizedPath, [&] {
@@ -103,8 +98,7 @@ QSRCH_API qsrch_status qsrch_computeNCarePelsMask(const qimg_windowConst* patter
                                                   uint32_t* out, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*patternMask, *imageMask);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return qsrch::generic::computeNCarePelsMask(patternMask, imageMask, out, outStride);
 }
 
@@ -116,8 +110,7 @@ QSRCH_API qsrch_status qsrch_computePatSumMask(const qimg_windowConst* pattern,
                                                uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*pattern, *imageMask);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return qsrch::generic::computePatSumMask(pattern, patternMask, imageMask, out, outStride);
 }
 
@@ -128,8 +121,7 @@ QSRCH_API qsrch_status qsrch_computePatSumSqMask(const qimg_windowConst* pattern
 {
     if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
     const PositionGrid grid = positionGrid(*pattern, *imageMask);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return qsrch::generic::computePatSumSqMask(pattern, patternMask, imageMask, out, outStride);
 }
 
@@ -139,8 +131,7 @@ QSRCH_API qsrch_status qsrch_DcomputePatSumSqMask(const qimg_windowConst* patter
                                                   uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*pattern, *imageMask);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     return qsrch::generic::DcomputePatSumSqMask(pattern, patternMask, imageMask, out, outStride);
 }
 

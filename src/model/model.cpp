@@ -11,19 +11,17 @@ namespace {
 
 // The getters' trained check: the bound-query's own failure, or
 // QSRCH_E_NOT_TRAINED for a model without a training image.
-qsrch_status requireTrained(const qsrch_normcorr_model* model)
+qsrch::Status requireTrained(const qsrch_normcorr_model* model)
 {
     return qsrch::requireBound(&model->trainImage, QSRCH_E_NOT_TRAINED);
 }
 
 // A training image or mask handed out shares the model's pixels and maps
 // back to the client's frame.
-qsrch_status handOut(const qsrch_normcorr_model* model, const qimg_imageConst* held, qimg_imageConst* out)
+qsrch::Status handOut(const qsrch_normcorr_model* model, const qimg_imageConst* held, qimg_imageConst* out)
 {
-    qsrch_status s = requireTrained(model);
-    if (QSRCH_FAILED(s)) return s;
-    s = qimg_imageConst_assign(out, held);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(requireTrained(model));
+    QSRCH_RETURN_IF_ERROR(qimg_imageConst_assign(out, held));
     return qimg_imageConst_setLinearImageFromClientXform(out, &model->patFromClient);
 }
 
@@ -34,14 +32,14 @@ extern "C" {
 qsrch_status qsrch_normcorr_model_construct(qsrch_normcorr_model* model)
 {
     qsrch::CallFrame<3> frame;
-    if (frame.step(qstd_vector_qsrch_normcorr_level__constructEmpty(&model->levels))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_level__constructEmpty(&model->levels)));
     frame.releaseOnFailure<qstd_vector_qsrch_normcorr_level__destruct>(0, &model->levels);
-    if (frame.step(qsrch_normcorr_trainParams_init(&model->trainParams))) return frame.finish();
-    if (frame.step(qmath_xformLinear_initIdentity(&model->clientFromPat))) return frame.finish();
-    if (frame.step(qmath_xformLinear_initIdentity(&model->patFromClient))) return frame.finish();
-    if (frame.step(qimg_imageConst_constructUnbound(&model->trainImage))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_trainParams_init(&model->trainParams)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformLinear_initIdentity(&model->clientFromPat)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformLinear_initIdentity(&model->patFromClient)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_constructUnbound(&model->trainImage)));
     frame.releaseOnFailure<qimg_imageConst_destruct>(1, &model->trainImage);
-    if (frame.step(qimg_imageConst_constructUnbound(&model->trainMask))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_constructUnbound(&model->trainMask)));
     frame.releaseOnFailure<qimg_imageConst_destruct>(2, &model->trainMask);
     return frame.finish();
 }
@@ -50,52 +48,44 @@ qsrch_status qsrch_normcorr_model_constructCopy(qsrch_normcorr_model* model,
                                                 const qsrch_normcorr_model* source)
 {
     qsrch::CallFrame<1> frame;
-    if (frame.step(qsrch_normcorr_model_construct(model))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_construct(model)));
     frame.releaseOnFailure<qsrch_normcorr_model_destruct>(0, model);
-    frame.step(qsrch_normcorr_model_assign(model, source));
-    return frame.finish();
+    return frame.finish(qsrch_normcorr_model_assign(model, source));
 }
 
 qsrch_status qsrch_normcorr_model_assign(qsrch_normcorr_model* model, const qsrch_normcorr_model* source)
 {
     if (model == source) return QSRCH_OK;
-    qsrch_status s = qstd_vector_qsrch_normcorr_level__assign(&model->levels, &source->levels);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__assign(&model->levels, &source->levels));
     model->trainParams = source->trainParams;
     model->clientFromPat = source->clientFromPat;
     model->patFromClient = source->patFromClient;
-    s = qimg_imageConst_assign(&model->trainImage, &source->trainImage);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qimg_imageConst_assign(&model->trainImage, &source->trainImage));
     return qimg_imageConst_assign(&model->trainMask, &source->trainMask);
 }
 
 qsrch_status qsrch_normcorr_model_destruct(qsrch_normcorr_model* model)
 {
-    qsrch_status s = qstd_vector_qsrch_normcorr_level__destruct(&model->levels);
-    if (QSRCH_FAILED(s)) return s;
-    s = qimg_imageConst_destruct(&model->trainImage);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__destruct(&model->levels));
+    QSRCH_RETURN_IF_ERROR(qimg_imageConst_destruct(&model->trainImage));
     return qimg_imageConst_destruct(&model->trainMask);
 }
 
 qsrch_status qsrch_normcorr_model_delete(qsrch_normcorr_model** modelp)
 {
     if (*modelp == nullptr) return QSRCH_OK;
-    qsrch_status s = qsrch_normcorr_model_destruct(*modelp);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_model_destruct(*modelp));
     return qsys_memory_free_internal(modelp);
 }
 
 qsrch_status qsrch_normcorr_model_new(qsrch_normcorr_model** modelp)
 {
-    qsrch_status s = qsrch_normcorr_model_delete(modelp);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_model_delete(modelp));
     void* block = nullptr;
-    s = qsys_memory_alloc_internal(sizeof(qsrch_normcorr_model), &block);
-    if (QSRCH_FAILED(s)) return s;
-    s = qsrch_normcorr_model_construct(static_cast<qsrch_normcorr_model*>(block));
+    QSRCH_RETURN_IF_ERROR(qsys_memory_alloc_internal(sizeof(qsrch_normcorr_model), &block));
+    const qsrch_status s = qsrch_normcorr_model_construct(static_cast<qsrch_normcorr_model*>(block));
     if (QSRCH_FAILED(s)) {
-        qsys_memory_free_internal(&block);
+        (void)qsys_memory_free_internal(&block);  // the construction's failure is the one returned
         return s;
     }
     *modelp = static_cast<qsrch_normcorr_model*>(block);
@@ -120,8 +110,7 @@ qsrch_status qsrch_normcorr_model_getTrainMask(const qsrch_normcorr_model* model
 qsrch_status qsrch_normcorr_model_getTrainParams(const qsrch_normcorr_model* model,
                                                  qsrch_normcorr_trainParams* paramsOut)
 {
-    qsrch_status s = requireTrained(model);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(requireTrained(model));
     *paramsOut = model->trainParams;
     return QSRCH_OK;
 }

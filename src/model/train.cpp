@@ -16,14 +16,14 @@
 namespace {
 
 // Pattern copies get the reduced levels' row layout, slack cleared.
-qsrch_status clearSlack(qimg_image* image)
+qsrch::Status clearSlack(qimg_image* image)
 {
     qimg_window view;
-    qimg_window_init(&view, image);
+    QSRCH_RETURN_IF_ERROR(qimg_window_init(&view, image));
     return qsrch::clearRowSlack(view);
 }
 
-qsrch_status constructPatternImage(qimg_image* image, int32_t width, int32_t height)
+qsrch::Status constructPatternImage(qimg_image* image, int32_t width, int32_t height)
 {
     return qimg_image_constructAligned(image, QIMG_DEPTH_8U, width, height, qsrch::levelRowStride(width));
 }
@@ -41,15 +41,15 @@ bool surroundInsideImage(const qimg_windowConst& pattern)
 // Plane 0 of level, reduced by factor from the pattern grown by two pixels
 // on every side, so its border pixels are smoothed with the real
 // surroundings instead of a renormalised kernel.
-qsrch_status reduceWithSurround(qsrch_normcorr_level_* level, const qimg_windowConst& pattern, float factor)
+qsrch::Status reduceWithSurround(qsrch_normcorr_level_* level, const qimg_windowConst& pattern, float factor)
 {
     qsrch::CallFrame<3> frame;
     const int32_t grownWidth = pattern.width + 4, grownHeight = pattern.height + 4;
     qimg_image grown;
-    if (frame.step(constructPatternImage(&grown, grownWidth, grownHeight))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(constructPatternImage(&grown, grownWidth, grownHeight)));
     frame.release<qimg_image_destruct>(0, &grown);
     qimg_window grownView;
-    qimg_window_init(&grownView, &grown);
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_window_init(&grownView, &grown)));
     grownView.x = pattern.x - 2;
     grownView.y = pattern.y - 2;
 
@@ -60,16 +60,17 @@ qsrch_status reduceWithSurround(qsrch_normcorr_level_* level, const qimg_windowC
     source.y = pattern.y - 2;
     source.firstPixel =
         static_cast<const uint8_t*>(pattern.firstPixel) - 2 * static_cast<ptrdiff_t>(pattern.rowStride) - 2;
-    if (frame.step(qip_pelCopyWindow8(&source, &grownView))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qip_pelCopyWindow8(&source, &grownView)));
 
     qsrch_normcorr_level_ from, reduced;
-    if (frame.step(qsrch_normcorr_level__construct(&from))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_level__construct(&from)));
     frame.release<qsrch_normcorr_level__destruct>(1, &from);
-    if (frame.step(qsrch_normcorr_level__construct(&reduced))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_level__construct(&reduced)));
     frame.release<qsrch_normcorr_level__destruct>(2, &reduced);
-    if (frame.step(qimg_imageConst_assign(&from.planeImage[0], qimg_image_asConst(&grown)))) return frame.finish();
-    qimg_windowConst_init(&from.planeWindow[0], &from.planeImage[0]);
-    if (frame.step(qsrch_normcorr_level__initReduced(&reduced, &from, 1, factor))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qimg_imageConst_assign(&from.planeImage[0], qimg_image_asConst(&grown))));
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_windowConst_init(&from.planeWindow[0], &from.planeImage[0])));
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_level__initReduced(&reduced, &from, 1, factor)));
 
     // The level's plane 0 is its own new image, so it is written in place;
     // the band's reduction is one pixel larger on every side.
@@ -87,27 +88,23 @@ qsrch_status reduceWithSurround(qsrch_normcorr_level_* level, const qimg_windowC
 // Care count, sums and sums of squares of one level; uniform when the
 // pattern has no variance there (every present plane constant over the
 // cared-for pixels, or no cared-for pixel at all).
-qsrch_status levelStatistics(qsrch_normcorr_level_* level, bool masked, bool* uniform)
+qsrch::Status levelStatistics(qsrch_normcorr_level_* level, bool masked, bool* uniform)
 {
-    qsrch_status s = QSRCH_OK;
     level->nCare = static_cast<uint32_t>(level->planeWindow[0].width) *
                    static_cast<uint32_t>(level->planeWindow[0].height);
     if (masked) {
-        s = qsrch_normcorr_level__applyMask(level);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(qsrch_normcorr_level__applyMask(level));
         uint32_t maskSum = 0;
         double maskSumSq = 0.0;
-        s = qsrch_DcomputeOneSumISumISq(&level->maskWindow, &maskSum, &maskSumSq);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(qsrch_DcomputeOneSumISumISq(&level->maskWindow, &maskSum, &maskSumSq));
         level->nCare = maskSum / 255;  // the level's mask is two-valued
     }
-    s = qsrch_DcomputeOneSumISumISq(&level->planeWindow[0], &level->sum[0], &level->sumSq[0]);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(
+        qsrch_DcomputeOneSumISumISq(&level->planeWindow[0], &level->sum[0], &level->sumSq[0]));
     if (level->planeWindow[1].firstPixel != nullptr) {
         for (int plane = 1; plane < 3; ++plane) {
-            s = qsrch_DcomputeOneSumISumISq(&level->planeWindow[plane], &level->sum[plane],
-                                            &level->sumSq[plane]);
-            if (QSRCH_FAILED(s)) return s;
+            QSRCH_RETURN_IF_ERROR(qsrch_DcomputeOneSumISumISq(&level->planeWindow[plane], &level->sum[plane],
+                                                              &level->sumSq[plane]));
         }
     }
     const double s0 = level->sum[0], s1 = level->sum[1], s2 = level->sum[2];
@@ -117,95 +114,104 @@ qsrch_status levelStatistics(qsrch_normcorr_level_* level, bool masked, bool* un
     return QSRCH_OK;
 }
 
+// The granularities chosen for the caller: fine 1 and a coarse one from the
+// pattern's size, or those of the trial that keeps the best score.
+qsrch::Status selectGranularities(const qimg_windowConst& pattern, const qimg_windowConst* mask,
+                                  qsrch_normcorr_trainParams* params)
+{
+    if (params->autoSelectByTrial == 0) {
+        params->fineGranularity = 1;
+        params->coarseGranularity = qsrch_normcorr_defaultCoarseGranularity(std::min(pattern.width, pattern.height));
+        return QSRCH_OK;
+    }
+    return qsrch_normcorr_computeGranularitiesMaskWindow(&pattern, mask, params->trialThreshold, 0, 128,
+                                                         &params->coarseGranularity, &params->fineGranularity);
+}
+
+// Copies the plane's pixels into `image` (made at the pattern's size) at the
+// view's place, so the copy is the view's pixels whatever its origin, and
+// makes planeImageOut share the copy.
+qsrch::Status copyPlane(const qimg_windowConst& plane, qimg_image* image, qimg_imageConst* planeImageOut)
+{
+    qimg_window view;
+    QSRCH_RETURN_IF_ERROR(qimg_window_init(&view, image));
+    view.x = plane.x;
+    view.y = plane.y;
+    QSRCH_RETURN_IF_ERROR(qip_pelCopyWindow8(&plane, &view));
+    QSRCH_RETURN_IF_ERROR(qsrch::clearRowSlack(view));
+    return qimg_imageConst_assign(planeImageOut, qimg_image_asConst(image));
+}
+
 // The training body for one plane (plane1, plane2 NULL) or three.
-qsrch_status trainBody(qsrch_normcorr_model* model, const qsrch_normcorr_trainParams* params,
-                       const qimg_windowConst* const planes[3], int planeCount, const qimg_windowConst* mask)
+qsrch::Status trainBody(qsrch_normcorr_model* model, const qsrch_normcorr_trainParams* params,
+                        const qimg_windowConst* const planes[3], int planeCount, const qimg_windowConst* mask)
 {
     qsrch::CallFrame<4> frame;
     // The caller's record may be the model's own, which untraining resets.
     const qsrch_normcorr_trainParams callerParams = *params;
-    if (frame.step(qsrch_normcorr_trainParams_validate(&callerParams))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_trainParams_validate(&callerParams)));
     uint32_t trained = 0;
-    if (frame.step(qsrch_normcorr_model_getIsTrained(model, &trained))) return frame.finish();
-    if (trained != 0 && frame.step(qsrch_normcorr_model_untrain(model))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_getIsTrained(model, &trained)));
+    if (trained != 0) QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_untrain(model)));
     model->trainParams = callerParams;
 
     const qimg_windowConst& pattern = *planes[0];
     const int32_t width = pattern.width, height = pattern.height;
-    if (callerParams.autoSelectGranularity != 0) {
-        if (callerParams.autoSelectByTrial == 0) {
-            model->trainParams.fineGranularity = 1;
-            model->trainParams.coarseGranularity =
-                qsrch_normcorr_defaultCoarseGranularity(std::min(width, height));
-        } else if (frame.step(qsrch_normcorr_computeGranularitiesMaskWindow(
-                       &pattern, mask, callerParams.trialThreshold, 0, 128, &model->trainParams.coarseGranularity,
-                       &model->trainParams.fineGranularity))) {
-            return frame.finish();
-        }
-    }
+    if (callerParams.autoSelectGranularity != 0)
+        QSRCH_RETURN_IF_ERROR(frame.track(selectGranularities(pattern, mask, &model->trainParams)));
     if (static_cast<int64_t>(width) * height < 3) {
-        frame.step(QSRCH_E_PATTERN_TOO_SMALL);
-        return frame.finish();
+        return frame.finish(QSRCH_E_PATTERN_TOO_SMALL);
     }
 
     const int32_t numLevels = qsrch_normcorr_countLevels(model->trainParams.coarseGranularity);
-    if (frame.step(qstd_vector_qsrch_normcorr_level__reserve(&model->levels, static_cast<size_t>(numLevels))))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        qstd_vector_qsrch_normcorr_level__reserve(&model->levels, static_cast<size_t>(numLevels))));
 
     qsrch_normcorr_level_ base;
-    if (frame.step(qsrch_normcorr_level__construct(&base))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_level__construct(&base)));
     frame.release<qsrch_normcorr_level__destruct>(0, &base);
 
-    // Each plane is copied at its view's place, so the copy is the view's
-    // pixels whatever its origin; every plane takes plane 0's size.
+    // Every plane takes plane 0's size.
     qimg_image planeImages[3];
     for (int plane = 0; plane < planeCount; ++plane) {
         qimg_image* image = &planeImages[plane];
-        if (frame.step(constructPatternImage(image, width, height))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(constructPatternImage(image, width, height)));
         frame.release<qimg_image_destruct>(1 + static_cast<uint32_t>(plane), image);
-        qimg_window view;
-        qimg_window_init(&view, image);
-        view.x = planes[plane]->x;
-        view.y = planes[plane]->y;
-        if (frame.step(qip_pelCopyWindow8(planes[plane], &view))) return frame.finish();
-        if (frame.step(qsrch::clearRowSlack(view))) return frame.finish();
-        if (frame.step(qimg_imageConst_assign(&base.planeImage[plane], qimg_image_asConst(image))))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(copyPlane(*planes[plane], image, &base.planeImage[plane])));
     }
-    if (frame.step(qimg_imageConst_assign(&model->trainImage, qimg_image_asConst(&planeImages[0]))))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qimg_imageConst_assign(&model->trainImage, qimg_image_asConst(&planeImages[0]))));
     model->trainImage.x = pattern.x;
     model->trainImage.y = pattern.y;
     for (int plane = 0; plane < planeCount; ++plane)
-        qimg_windowConst_init(&base.planeWindow[plane], &base.planeImage[plane]);
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qimg_windowConst_init(&base.planeWindow[plane], &base.planeImage[plane])));
 
-    if (frame.step(qsrch_normcorr_model_initTrainMask(model, mask, width, height, &base))) return frame.finish();
-    if (frame.step(qstd_vector_qsrch_normcorr_level__pushBack(&model->levels, &base))) return frame.finish();
-    frame.step(
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_initTrainMask(model, mask, width, height, &base)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_level__pushBack(&model->levels, &base)));
+    return frame.finish(
         qsrch_normcorr_model_buildLevels(model, width, height, numLevels, &callerParams, &pattern, mask));
-    return frame.finish();
 }
 
 // The image entry points' checks, in their order: a linear client-from-image
 // transform of plane 0, then bound images (planes, then the mask). Nothing
 // here touches the model.
-qsrch_status checkImages(const qimg_imageConst* const images[3], int planeCount, const qimg_imageConst* mask,
-                         qmath_xformLinear* patFromClientOut)
+qsrch::Status checkImages(const qimg_imageConst* const images[3], int planeCount, const qimg_imageConst* mask,
+                          qmath_xformLinear* patFromClientOut)
 {
-    qsrch_status s = qsrch::requireLinearClientFromImage(images[0]);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsrch::requireLinearClientFromImage(images[0]));
     for (int k = 0; k <= planeCount; ++k) {
         const qimg_imageConst* image = k < planeCount ? images[k] : mask;
-        if (image != nullptr && QSRCH_FAILED(s = qsrch::requireBound(image, QSRCH_E_IMAGE_UNBOUND))) return s;
+        if (image != nullptr) QSRCH_RETURN_IF_ERROR(qsrch::requireBound(image, QSRCH_E_IMAGE_UNBOUND));
     }
     return qimg_imageConst_getLinearImageFromClientXform(images[0], patFromClientOut);
 }
 
 // Common tail of every entry point: train, untrain on failure, and on
 // success take the transforms from patFromClient.
-qsrch_status trainViews(qsrch_normcorr_model* model, const qimg_windowConst* const planes[3], int planeCount,
-                        const qimg_windowConst* mask, const qmath_xformLinear* patFromClient,
-                        const qsrch_normcorr_trainParams* params)
+qsrch::Status trainViews(qsrch_normcorr_model* model, const qimg_windowConst* const planes[3], int planeCount,
+                         const qimg_windowConst* mask, const qmath_xformLinear* patFromClient,
+                         const qsrch_normcorr_trainParams* params)
 {
     // Training resets the model, and patFromClient may be the model's own.
     const qmath_xformLinear given = *patFromClient;
@@ -220,20 +226,19 @@ qsrch_status trainViews(qsrch_normcorr_model* model, const qimg_windowConst* con
     return qsrch_normcorr_model_setPatFromClientXform(model, &given);
 }
 
-qsrch_status trainImages(qsrch_normcorr_model* model, const qimg_imageConst* const images[3], int planeCount,
-                         const qimg_imageConst* mask, const qsrch_normcorr_trainParams* params)
+qsrch::Status trainImages(qsrch_normcorr_model* model, const qimg_imageConst* const images[3], int planeCount,
+                          const qimg_imageConst* mask, const qsrch_normcorr_trainParams* params)
 {
     qmath_xformLinear patFromClient;
-    qsrch_status s = checkImages(images, planeCount, mask, &patFromClient);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(checkImages(images, planeCount, mask, &patFromClient));
     qimg_windowConst views[3] = {};
     const qimg_windowConst* planes[3] = {&views[0], nullptr, nullptr};
     for (int plane = 0; plane < planeCount; ++plane) {
-        qimg_windowConst_init(&views[plane], images[plane]);
+        QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&views[plane], images[plane]));
         planes[plane] = &views[plane];
     }
     qimg_windowConst maskView{};  // a null pixel pointer: no mask
-    if (mask != nullptr) qimg_windowConst_init(&maskView, mask);
+    if (mask != nullptr) QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&maskView, mask));
     return trainViews(model, planes, planeCount, &maskView, &patFromClient, params);
 }
 
@@ -292,27 +297,27 @@ qsrch_status qsrch_normcorr_model_initTrainMask(qsrch_normcorr_model* model, con
     qsrch::CallFrame<2> frame;
     // The model keeps the caller's values; the level gets them made two-valued.
     qimg_image callerMask, careMask;
-    if (frame.step(constructPatternImage(&callerMask, width, height))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(constructPatternImage(&callerMask, width, height)));
     frame.release<qimg_image_destruct>(0, &callerMask);
     qimg_window view;
-    qimg_window_init(&view, &callerMask);
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_window_init(&view, &callerMask)));
     view.x = mask->x;
     view.y = mask->y;
-    if (frame.step(qip_pelCopyWindow8(mask, &view))) return frame.finish();
-    if (frame.step(qimg_imageConst_assign(&model->trainMask, qimg_image_asConst(&callerMask))))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qip_pelCopyWindow8(mask, &view)));
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qimg_imageConst_assign(&model->trainMask, qimg_image_asConst(&callerMask))));
     model->trainMask.x = mask->x;
     model->trainMask.y = mask->y;
-    if (frame.step(clearSlack(&callerMask))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(clearSlack(&callerMask)));
 
-    if (frame.step(constructPatternImage(&careMask, width, height))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(constructPatternImage(&careMask, width, height)));
     frame.release<qimg_image_destruct>(1, &careMask);
-    if (frame.step(qip_pelMap8(qimg_image_asConst(&callerMask), qsrch_normcorr_maskThresholdTable, &careMask)))
-        return frame.finish();
-    if (frame.step(clearSlack(&careMask))) return frame.finish();
-    if (frame.step(qimg_imageConst_assign(&base->maskImage, qimg_image_asConst(&careMask)))) return frame.finish();
-    qimg_windowConst_init(&base->maskWindow, &base->maskImage);
-    return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        qip_pelMap8(qimg_image_asConst(&callerMask), qsrch_normcorr_maskThresholdTable, &careMask)));
+    QSRCH_RETURN_IF_ERROR(frame.track(clearSlack(&careMask)));
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qimg_imageConst_assign(&base->maskImage, qimg_image_asConst(&careMask))));
+    return frame.finish(qimg_windowConst_init(&base->maskWindow, &base->maskImage));
 }
 
 qsrch_status qsrch_normcorr_model_buildLevels(qsrch_normcorr_model* model, int32_t /*width*/,
@@ -327,19 +332,14 @@ qsrch_status qsrch_normcorr_model_buildLevels(qsrch_normcorr_model* model, int32
     qsrch_status s = QSRCH_OK;
     while (granularity <= coarse) {
         uint32_t k = 0;
-        s = qstd_vector_qsrch_normcorr_level__getSize32(levels, &k);
-        if (QSRCH_FAILED(s)) return s;
-        s = qstd_vector_qsrch_normcorr_level__resize(levels, k + 1);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getSize32(levels, &k));
+        QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__resize(levels, k + 1));
         qsrch_normcorr_level_* level = nullptr;
-        s = qstd_vector_qsrch_normcorr_level__getBegin(levels, &level);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getBegin(levels, &level));
         const float factor = granularity / previous;
-        s = qsrch_normcorr_level__initReduced(&level[k], &level[k - 1], 1, factor);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(qsrch_normcorr_level__initReduced(&level[k], &level[k - 1], 1, factor));
         if (granularity == 2.0f && params->useSurround != 0 && surroundInsideImage(*pattern)) {
-            s = reduceWithSurround(&level[k], *pattern, factor);
-            if (QSRCH_FAILED(s)) return s;
+            QSRCH_RETURN_IF_ERROR(reduceWithSurround(&level[k], *pattern, factor));
         }
         float next = 2.0f * granularity;
         if (granularity < coarse && next > coarse) next = coarse;
@@ -350,14 +350,12 @@ qsrch_status qsrch_normcorr_model_buildLevels(qsrch_normcorr_model* model, int32
     // The whole pyramid is reduced from unmasked planes; masking comes after.
     uint32_t size = 0;
     qsrch_normcorr_level_* level = nullptr;
-    s = qstd_vector_qsrch_normcorr_level__getBeginSize32(levels, &level, &size);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getBeginSize32(levels, &level, &size));
     const uint32_t count = std::min(size, static_cast<uint32_t>(std::max(numLevels, 0)));
     const bool masked = mask->firstPixel != nullptr;
     for (uint32_t i = 0; i < count; ++i) {
         bool uniform = false;
-        s = levelStatistics(&level[i], masked, &uniform);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(levelStatistics(&level[i], masked, &uniform));
         if (!uniform) continue;
         if (i == 0 || params->autoSelectGranularity == 0) {
             s = qstd_vector_qsrch_normcorr_level__resize(levels, 0);
@@ -374,19 +372,19 @@ qsrch_status qsrch_normcorr_level__applyMask(qsrch_normcorr_level_* level)
 {
     qsrch::CallFrame<1> frame;
     qimg_image masked;
-    if (frame.step(qimg_image_constructUnbound(&masked))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_image_constructUnbound(&masked)));
     frame.release<qimg_image_destruct>(0, &masked);
     for (int plane = 0; plane < 3; ++plane) {
         if (plane > 0) {
             if (level->planeWindow[plane].firstPixel == nullptr) continue;
-            if (frame.step(qimg_image_setUnbound(&masked))) return frame.finish();
+            QSRCH_RETURN_IF_ERROR(frame.track(qimg_image_setUnbound(&masked)));
         }
         qimg_imageConst* planeImage = &level->planeImage[plane];
-        if (frame.step(qip_pelCopy8(planeImage, &masked))) return frame.finish();
-        if (frame.step(qip_pelMin8(planeImage, &level->maskImage, &masked))) return frame.finish();
-        if (frame.step(clearSlack(&masked))) return frame.finish();
-        if (frame.step(qimg_imageConst_assign(planeImage, qimg_image_asConst(&masked)))) return frame.finish();
-        qimg_windowConst_init(&level->planeWindow[plane], planeImage);
+        QSRCH_RETURN_IF_ERROR(frame.track(qip_pelCopy8(planeImage, &masked)));
+        QSRCH_RETURN_IF_ERROR(frame.track(qip_pelMin8(planeImage, &level->maskImage, &masked)));
+        QSRCH_RETURN_IF_ERROR(frame.track(clearSlack(&masked)));
+        QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_assign(planeImage, qimg_image_asConst(&masked))));
+        QSRCH_RETURN_IF_ERROR(frame.track(qimg_windowConst_init(&level->planeWindow[plane], planeImage)));
     }
     return frame.finish();
 }
@@ -395,12 +393,11 @@ qsrch_status qsrch_normcorr_model_untrain(qsrch_normcorr_model* model)
 {
     qsrch::CallFrame<1> frame;
     qsrch_normcorr_model empty;
-    if (frame.step(qsrch_normcorr_model_construct(&empty))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_construct(&empty)));
     frame.release<qsrch_normcorr_model_destruct>(0, &empty);
-    if (frame.step(qsrch_normcorr_model_assign(model, &empty))) return frame.finish();
-    if (frame.step(qimg_imageConst_setUnbound(&model->trainImage))) return frame.finish();
-    frame.step(qimg_imageConst_setUnbound(&model->trainMask));
-    return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_model_assign(model, &empty)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_setUnbound(&model->trainImage)));
+    return frame.finish(qimg_imageConst_setUnbound(&model->trainMask));
 }
 
 // ---- Entry points ------------------------------------------------------------------

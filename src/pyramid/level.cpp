@@ -14,8 +14,8 @@ qsrch_status qsrch_normcorr_level__construct(qsrch_normcorr_level_* level)
     // Whole views zeroed rather than only their pixel pointers, so a level
     // that was never filled reads as empty everywhere.
     for (qimg_windowConst& view : level->planeWindow) view = qimg_windowConst{};
-    if (frame.step(qmath_xformLinear_initIdentity(&level->baseFromLevel))) return frame.finish();
-    if (frame.step(qmath_xformLinear_initIdentity(&level->levelFromBase))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformLinear_initIdentity(&level->baseFromLevel)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformLinear_initIdentity(&level->levelFromBase)));
     level->nCare = 0;
     for (int plane = 0; plane < 3; ++plane) {
         level->sum[plane] = 0;
@@ -25,10 +25,10 @@ qsrch_status qsrch_normcorr_level__construct(qsrch_normcorr_level_* level)
     level->factor = 2.0f;
 
     // Each handle is released again only if a later one cannot be made.
-    if (frame.step(qimg_imageConst_constructUnbound(&level->maskImage))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_constructUnbound(&level->maskImage)));
     frame.releaseOnFailure<qimg_imageConst_destruct>(0, &level->maskImage);
     for (uint32_t plane = 0; plane < 3; ++plane) {
-        if (frame.step(qimg_imageConst_constructUnbound(&level->planeImage[plane]))) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(qimg_imageConst_constructUnbound(&level->planeImage[plane])));
         frame.releaseOnFailure<qimg_imageConst_destruct>(1 + plane, &level->planeImage[plane]);
     }
     return frame.finish();
@@ -37,10 +37,9 @@ qsrch_status qsrch_normcorr_level__construct(qsrch_normcorr_level_* level)
 qsrch_status qsrch_normcorr_level__constructCopy(qsrch_normcorr_level_* level, const qsrch_normcorr_level_* source)
 {
     qsrch::CallFrame<1> frame;
-    if (frame.step(qsrch_normcorr_level__construct(level))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_level__construct(level)));
     frame.releaseOnFailure<qsrch_normcorr_level__destruct>(0, level);
-    frame.step(qsrch_normcorr_level__assign(level, source));
-    return frame.finish();
+    return frame.finish(qsrch_normcorr_level__assign(level, source));
 }
 
 qsrch_status qsrch_normcorr_level__assign(qsrch_normcorr_level_* level, const qsrch_normcorr_level_* source)
@@ -48,11 +47,9 @@ qsrch_status qsrch_normcorr_level__assign(qsrch_normcorr_level_* level, const qs
     if (level == source) return QSRCH_OK;
     qsrch_status status = QSRCH_OK;
     for (int plane = 0; plane < 3; ++plane) {
-        status = qimg_imageConst_assign(&level->planeImage[plane], &source->planeImage[plane]);
-        if (QSRCH_FAILED(status)) return status;
+        QSRCH_RETURN_IF_ERROR(qimg_imageConst_assign(&level->planeImage[plane], &source->planeImage[plane]));
     }
-    status = qimg_imageConst_assign(&level->maskImage, &source->maskImage);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qimg_imageConst_assign(&level->maskImage, &source->maskImage));
 
     level->origin = source->origin;
     for (int plane = 0; plane < 3; ++plane) level->planeWindow[plane] = source->planeWindow[plane];
@@ -71,8 +68,7 @@ qsrch_status qsrch_normcorr_level__assign(qsrch_normcorr_level_* level, const qs
 qsrch_status qsrch_normcorr_level__destruct(qsrch_normcorr_level_* level)
 {
     for (int plane = 0; plane < 3; ++plane) {
-        qsrch_status status = qimg_imageConst_destruct(&level->planeImage[plane]);
-        if (QSRCH_FAILED(status)) return status;
+        QSRCH_RETURN_IF_ERROR(qimg_imageConst_destruct(&level->planeImage[plane]));
     }
     return qimg_imageConst_destruct(&level->maskImage);
 }

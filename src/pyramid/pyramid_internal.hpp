@@ -10,6 +10,8 @@
 #include <qip/qip.h>
 #include <qsrch/pyramid.h>
 
+#include "frame/status.hpp"
+
 extern "C" {
 
 // Mask values below 128 become 0 (don't care), the others 255 (care).
@@ -19,14 +21,14 @@ extern const uint8_t qsrch_normcorr_maskThresholdTable[256];
 // at the caller's pixels (moved to origin (0, 0); origin keeps the source
 // view's place). mask may be NULL: the level then has no mask. Nothing is
 // copied.
-qsrch_status qsrch_normcorr_level__constructFromWindow(qsrch_normcorr_level_* level,
-                                                       const qimg_windowConst* view,
-                                                       const qimg_windowConst* mask);
-qsrch_status qsrch_normcorr_level__constructFromWindow3(qsrch_normcorr_level_* level,
-                                                        const qimg_windowConst* view0,
-                                                        const qimg_windowConst* view1,
-                                                        const qimg_windowConst* view2,
-                                                        const qimg_windowConst* mask);
+[[nodiscard]] qsrch_status qsrch_normcorr_level__constructFromWindow(qsrch_normcorr_level_* level,
+                                                                     const qimg_windowConst* view,
+                                                                     const qimg_windowConst* mask);
+[[nodiscard]] qsrch_status qsrch_normcorr_level__constructFromWindow3(qsrch_normcorr_level_* level,
+                                                                      const qimg_windowConst* view0,
+                                                                      const qimg_windowConst* view1,
+                                                                      const qimg_windowConst* view2,
+                                                                      const qimg_windowConst* mask);
 
 // Fills the constructed level with previous reduced by factor: every plane
 // that previous has, and its mask (reduced, then made two-valued), each into
@@ -34,9 +36,9 @@ qsrch_status qsrch_normcorr_level__constructFromWindow3(qsrch_normcorr_level_* l
 // clearSlack non-zero the bytes between width and row stride are cleared
 // (pattern pyramids read them as zero); source pyramids leave them as they
 // come.
-qsrch_status qsrch_normcorr_level__initReduced(qsrch_normcorr_level_* level,
-                                               const qsrch_normcorr_level_* previous,
-                                               uint32_t clearSlack, float factor);
+[[nodiscard]] qsrch_status qsrch_normcorr_level__initReduced(qsrch_normcorr_level_* level,
+                                                             const qsrch_normcorr_level_* previous,
+                                                             uint32_t clearSlack, float factor);
 
 // Fills levels 1 .. count - 1 (constructed and empty) from level 0, each
 // reduced by exactly 2: the same pixels, transforms and factors as count - 1
@@ -52,50 +54,17 @@ qsrch_status qsrch_normcorr_levels__initHalved(qsrch_normcorr_level_* levels, in
 // takes the Gaussian two-times reducer, any other the low-pass filter.
 // destinationBaseFromLevelOut = sourceBaseFromLevel after the reduced grid's
 // map into the source grid. On success level->factor = factor.
-qsrch_status qsrch_normcorr_reducePlane(const qimg_windowConst* source,
-                                        const qmath_xformLinear* sourceBaseFromLevel, float factor,
-                                        qimg_window* destination,
-                                        qmath_xformLinear* destinationBaseFromLevelOut,
-                                        qsrch_normcorr_level_* level);
+[[nodiscard]] qsrch_status qsrch_normcorr_reducePlane(const qimg_windowConst* source,
+                                                      const qmath_xformLinear* sourceBaseFromLevel,
+                                                      float factor, qimg_window* destination,
+                                                      qmath_xformLinear* destinationBaseFromLevelOut,
+                                                      qsrch_normcorr_level_* level);
 
 // An 8-bit image for a width x height plane reduced by factor: each side
 // floor((float)side * (1.0f / factor)), row stride (width + 47) & ~31 so
 // every row has at least 16 bytes of slack.
-qsrch_status qsrch_normcorr_constructReducedImage(qimg_image* image, int32_t width, int32_t height,
-                                                  float factor);
-
-// ---- Granularity selection by trial ----------------------------------------------
-
-// 1 for x below 2, otherwise the largest power of two not above x.
-int32_t qsrch_largestPowerOfTwoNotAbove(float x);
-
-// The selection loop for three planes (the size from plane 0).
-qsrch_status qsrch_normcorr_computeGranularitiesMaskWindow3(const qimg_windowConst* pattern0,
-                                                            const qimg_windowConst* pattern1,
-                                                            const qimg_windowConst* pattern2,
-                                                            const qimg_windowConst* mask, float trialThreshold,
-                                                            uint32_t shapeScoreOptimization,
-                                                            uint8_t shapeThreshold, float* coarseOut,
-                                                            int32_t* fineOut);
-
-// One trial of coarse granularity cg (fine: the refining model's fine
-// granularity). *acceptedOut is 1 when every phase passed. A failed training
-// rejects cg with status 0 (three planes: only the library's own refusals);
-// other failures are returned.
-qsrch_status qsrch_normcorr_tryGranularities(const qimg_windowConst* pattern, const qimg_windowConst* mask,
-                                             float cg, int32_t fine, float trialThreshold,
-                                             uint32_t shapeScoreOptimization, uint8_t shapeThreshold,
-                                             uint32_t* acceptedOut);
-// The same on images reduced by two with cg / 2, for an even integer cg.
-qsrch_status qsrch_normcorr_tryGranularitiesHalf(const qimg_windowConst* pattern, const qimg_windowConst* mask,
-                                                 float cg, int32_t fine, float trialThreshold,
-                                                 uint32_t shapeScoreOptimization, uint8_t shapeThreshold,
-                                                 uint32_t* acceptedOut);
-qsrch_status qsrch_normcorr_tryGranularities3(const qimg_windowConst* pattern0, const qimg_windowConst* pattern1,
-                                              const qimg_windowConst* pattern2, const qimg_windowConst* mask,
-                                              float cg, int32_t fine, float trialThreshold,
-                                              uint32_t shapeScoreOptimization, uint8_t shapeThreshold,
-                                              uint32_t* acceptedOut);
+[[nodiscard]] qsrch_status qsrch_normcorr_constructReducedImage(qimg_image* image, int32_t width,
+                                                                int32_t height, float factor);
 
 }  // extern "C"
 
@@ -117,7 +86,7 @@ inline qimg_windowConst atPixelOrigin(const qimg_windowConst& view)
 inline int32_t levelRowStride(int32_t width) { return (width + 47) & ~31; }
 
 // Zeroes the bytes between each row's last pixel and the next row.
-inline qsrch_status clearRowSlack(const qimg_window& view)
+inline Status clearRowSlack(const qimg_window& view)
 {
     if (view.firstPixel == nullptr || view.rowStride <= view.width) return QSRCH_OK;
     return qsys_memory_fillRect(0, static_cast<size_t>(view.rowStride - view.width),

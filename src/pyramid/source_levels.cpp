@@ -24,11 +24,12 @@ qsrch_status maskPlane0(qstd_vector_qsrch_normcorr_level_* levels, int32_t numLe
         masked.x = plane0.x;
         masked.y = plane0.y;
         qimg_window maskedView;
-        qimg_window_init(&maskedView, &masked);
+        if (frame.step(qimg_window_init(&maskedView, &masked))) return frame.finish();
         if (frame.step(qip_pelMinWindow8(&plane0, &level->maskWindow, &maskedView))) return frame.finish();
         if (frame.step(qimg_imageConst_assign(&level->planeImage[0], qimg_image_asConst(&masked))))
             return frame.finish();
-        qimg_windowConst_init(&level->planeWindow[0], &level->planeImage[0]);
+        if (frame.step(qimg_windowConst_init(&level->planeWindow[0], &level->planeImage[0])))
+            return frame.finish();
     }
     return frame.finish();
 }

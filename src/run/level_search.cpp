@@ -32,11 +32,10 @@ SourceViews viewsOf(const qsrch_normcorr_level_& level)
 
 // Moves each view's first pixel to the rectangle's corner and gives it the
 // rectangle's size; the rectangle lies inside the level, so nothing clips.
-qsrch_status narrowViews(SourceViews* views, const qstd_rect32& rect)
+qsrch::Status narrowViews(SourceViews* views, const qstd_rect32& rect)
 {
     for (qimg_windowConst& plane : views->plane) {
-        qsrch_status s = qimg_windowConst_windowRect(&plane, &rect, nullptr);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(qimg_windowConst_windowRect(&plane, &rect, nullptr));
     }
     if (views->mask.firstPixel == nullptr) return QSRCH_OK;
     return qimg_windowConst_windowRect(&views->mask, &rect, nullptr);
@@ -46,20 +45,19 @@ bool isThreePlane(const qsrch_normcorr_level_& pattern) { return pattern.planeWi
 
 // The peaks of the pattern level in the source views, restricted to `window`
 // when it is given, into peaksOut.
-qsrch_status computePeaks(const qsrch_normcorr_level_& pattern, const SourceViews& source,
-                          const qstd_rect32* window, double threshold, const qsrch_normcorr_runParams& params,
-                          qstd_vector_qsrch_detectedPosePeak* peaksOut)
+qsrch::Status computePeaks(const qsrch_normcorr_level_& pattern, const SourceViews& source,
+                           const qstd_rect32* window, double threshold,
+                           const qsrch_normcorr_runParams& params,
+                           qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
     qsrch_normalizedCorrelationParams options;
-    qsrch_status s = qsrch::correlationOptions(params, &options);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsrch::correlationOptions(params, &options));
 
     const qimg_windowConst* runtimeMask = source.mask.firstPixel != nullptr ? &source.mask : nullptr;
     double sumSq[3];
     for (int k = 0; k < 3; ++k) sumSq[k] = static_cast<float>(pattern.sumSq[k]);
 
-    s = qsys_attention_check();
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsys_attention_check());
 
     const qimg_windowConst* p = pattern.planeWindow;
     const qimg_windowConst* i = source.plane;
@@ -86,10 +84,10 @@ qsrch_status computePeaks(const qsrch_normcorr_level_& pattern, const SourceView
 // The part of source level `level` whose positions the search region covers,
 // with one position to spare on every side and the pattern's extent added,
 // clipped to the level.
-qsrch_status regionWindow(const qsrch_normcorr_model& model, const qsrch_normcorr_level_& pattern,
-                          const qsrch_normcorr_level_& source, const qsrch_normcorr_level_& base,
-                          const qsrch_normcorr_runParams& params, const qmath_xformLinear& clientFromImage,
-                          int32_t granularity, qstd_rect32* windowOut)
+qsrch::Status regionWindow(const qsrch_normcorr_model& model, const qsrch_normcorr_level_& pattern,
+                           const qsrch_normcorr_level_& source, const qsrch_normcorr_level_& base,
+                           const qsrch_normcorr_runParams& params, const qmath_xformLinear& clientFromImage,
+                           int32_t granularity, qstd_rect32* windowOut)
 {
     const qstd_rectD& region = params.searchRegion;
     const double g = granularity;
@@ -97,47 +95,47 @@ qsrch_status regionWindow(const qsrch_normcorr_model& model, const qsrch_normcor
 
     // The region's frame carried into the level's pixels. Its translation is
     // taken against the pattern's client origin as seen in the image frame.
-    qmath_xformLinear T;
-    qsrch_status s = qmath_xformLinear_initCompose(&T, &params.searchRegionXform, &model.clientFromPat);
-    if (QSRCH_FAILED(s)) return s;
+    qmath_xformLinear regionToLevel;
+    QSRCH_RETURN_IF_ERROR(
+        qmath_xformLinear_initCompose(&regionToLevel, &params.searchRegionXform, &model.clientFromPat));
     qmath_vect p;
-    s = qmath_matrix_mapPoint(&clientFromImage.matrix, &model.patFromClient.trans, &p);
-    if (QSRCH_FAILED(s)) return s;
-    T.trans.x = params.searchRegionXform.trans.x - p.x;
-    T.trans.y = params.searchRegionXform.trans.y - p.y;
+    QSRCH_RETURN_IF_ERROR(qmath_matrix_mapPoint(&clientFromImage.matrix, &model.patFromClient.trans, &p));
+    regionToLevel.trans.x = params.searchRegionXform.trans.x - p.x;
+    regionToLevel.trans.y = params.searchRegionXform.trans.y - p.y;
     qmath_xformLinear imageFromClient;
-    s = qmath_xformLinear_getInverse(&clientFromImage, &imageFromClient);
-    if (QSRCH_FAILED(s)) return s;
-    s = qmath_xformLinear_initCompose(&T, &imageFromClient, &T);
-    if (QSRCH_FAILED(s)) return s;
-    s = qmath_xformLinear_initCompose(&T, &T, &source.baseFromLevel);
-    if (QSRCH_FAILED(s)) return s;
-    s = qmath_xformLinear_initCompose(&T, &source.levelFromBase, &T);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_getInverse(&clientFromImage, &imageFromClient));
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(&regionToLevel, &imageFromClient, &regionToLevel));
+    QSRCH_RETURN_IF_ERROR(
+        qmath_xformLinear_initCompose(&regionToLevel, &regionToLevel, &source.baseFromLevel));
+    QSRCH_RETURN_IF_ERROR(
+        qmath_xformLinear_initCompose(&regionToLevel, &source.levelFromBase, &regionToLevel));
 
     // The base view's place in its image, in whole level pixels.
-    rect.x += T.trans.x - static_cast<double>(base.origin.first / granularity);
-    rect.y += T.trans.y - static_cast<double>(base.origin.second / granularity);
+    rect.x += regionToLevel.trans.x - static_cast<double>(base.origin.first / granularity);
+    rect.y += regionToLevel.trans.y - static_cast<double>(base.origin.second / granularity);
 
     qstd_rect32 positions;
-    s = qstd_rect32_initMinEnclosingRect(&positions, &rect);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_initMinEnclosingRect(&positions, &rect));
     const qstd_rect32 oneAround{-1, -1, 3, 3};
     qstd_rect32 grown;
-    s = qstd_rect32_dilate(&positions, &oneAround, &grown);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_dilate(&positions, &oneAround, &grown));
     const qstd_rect32 patternExtent{0, 0, pattern.planeWindow[0].width, pattern.planeWindow[0].height};
-    s = qstd_rect32_dilate(&grown, &patternExtent, windowOut);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_dilate(&grown, &patternExtent, windowOut));
     const qstd_rect32 levelRect{0, 0, source.planeWindow[0].width, source.planeWindow[0].height};
     return qstd_rect32_intersect(windowOut, &levelRect);
 }
+
+// A candidate's position is taken at the nearest pixel, a position a hair
+// below the middle between two pixels at the upper one.
+constexpr double kRoundingNudge = 0.001;
+
+int32_t nearestPixel(double position) { return qmath_double_round(position + kRoundingNudge); }
 
 // The integer position a candidate is re-detected around on one axis, kept
 // one position inside the level where the level leaves room for that.
 int32_t refinementCentre(double position, int32_t levelSize, int32_t patternSize)
 {
-    int32_t centre = qmath_double_round(position + 0.001);
+    int32_t centre = nearestPixel(position);
     if (centre <= 0 && levelSize > patternSize) centre = 1;
     if (int64_t{patternSize} + centre >= levelSize && centre != 0) centre = levelSize - patternSize - 1;
     return centre;
@@ -154,7 +152,7 @@ void widenForOffset(double offset, int32_t* start, int32_t* extent)
     if (offset > 0.25) *extent += 1;
 }
 
-qsrch_status rectsEqual(const qstd_rect32& a, const qstd_rect32& b, bool* equalOut)
+qsrch::Status rectsEqual(const qstd_rect32& a, const qstd_rect32& b, bool* equalOut)
 {
     uint32_t equal = 0;
     qsrch_status s = qstd_rect32_compareEqual(&a, &b, &equal);
@@ -162,6 +160,90 @@ qsrch_status rectsEqual(const qstd_rect32& a, const qstd_rect32& b, bool* equalO
     return s;
 }
 
+
+// The peaks of the pattern level in the views, restricted to `window`;
+// on the final level only those that pass the contrast and brightness limits.
+qsrch::Status detectAtLevel(const qsrch_normcorr_level_& pattern, const SourceViews& source,
+                            const qstd_rect32* window, double threshold, const qsrch_normcorr_runParams& params,
+                            uint32_t isFinal, qstd_vector_qsrch_detectedPosePeak* peaksOut)
+{
+    QSRCH_RETURN_IF_ERROR(computePeaks(pattern, source, window, threshold, params, peaksOut));
+    if (isFinal == 0) return QSRCH_OK;
+    return qsrch_normcorr_filterContrastBrightness(peaksOut, params.contrastMin, params.contrastMax,
+                                                   params.brightnessMin, params.brightnessMax);
+}
+
+// The level pixels a candidate is re-detected in: the positions around it
+// (see refinementCentre and widenForOffset) with the pattern's extent,
+// clipped to the level.
+qsrch::Status refinementRegion(const qsrch_detectedPosePeak& candidate, const qsrch_normcorr_level_& patternLevel,
+                               const qsrch_normcorr_level_& sourceLevel, const qstd_rect32& levelRect,
+                               qstd_rect32* regionOut)
+{
+    const int32_t pw = patternLevel.planeWindow[0].width, ph = patternLevel.planeWindow[0].height;
+    const double x = candidate.pose.trans.x, y = candidate.pose.trans.y;
+    const int32_t ix = refinementCentre(x, sourceLevel.planeWindow[0].width, pw);
+    const int32_t iy = refinementCentre(y, sourceLevel.planeWindow[0].height, ph);
+    qstd_rect32 neighbourhood{-1, -1, pw + 2, ph + 2};
+    widenForOffset(x - ix, &neighbourhood.x, &neighbourhood.width);
+    widenForOffset(y - iy, &neighbourhood.y, &neighbourhood.height);
+    const qstd_rect32 centre{ix, iy, 1, 1};
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_dilate(&centre, &neighbourhood, regionOut));
+    return qstd_rect32_intersect(regionOut, &levelRect);
+}
+
+// What settling the peaks of one refinement region reads.
+struct Redetection {
+    const qsrch_normcorr_level_* patternLevel;
+    const qsrch_normcorr_level_* sourceLevel;
+    qstd_rect32 region;
+    qstd_rect32 levelRect;
+    double threshold;
+    const qsrch_normcorr_runParams* params;
+    uint32_t isFinal;
+    qstd_vector_qsrch_detectedPosePeak* scratch;
+};
+
+// Moves a peak found in the region into level coordinates. A peak whose
+// neighbours were all scored stands as detected; one on the region's
+// border, with level pixels beyond it, is detected again at its own
+// position with all its neighbours in view. keptOut is false when that
+// finds nothing.
+qsrch::Status settleInLevel(const Redetection& r, qsrch_detectedPosePeak* peak, bool* keptOut)
+{
+    const int32_t pw = r.patternLevel->planeWindow[0].width, ph = r.patternLevel->planeWindow[0].height;
+    const int32_t px = nearestPixel(peak->pose.trans.x) + r.region.x;
+    const int32_t py = nearestPixel(peak->pose.trans.y) + r.region.y;
+    const qstd_rect32 around{px - 1, py - 1, pw + 2, ph + 2};
+    qstd_rect32 inRegion = r.region, inLevel = r.levelRect;
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_intersect(&inRegion, &around));
+    QSRCH_RETURN_IF_ERROR(qstd_rect32_intersect(&inLevel, &around));
+    bool inside = false;
+    QSRCH_RETURN_IF_ERROR(rectsEqual(inRegion, inLevel, &inside));
+    *keptOut = true;
+    if (inside) {
+        peak->pose.trans.x += r.region.x;
+        peak->pose.trans.y += r.region.y;
+        return QSRCH_OK;
+    }
+
+    SourceViews views = viewsOf(*r.sourceLevel);
+    QSRCH_RETURN_IF_ERROR(narrowViews(&views, inLevel));
+    const qstd_rect32 single{px - inLevel.x, py - inLevel.y, pw, ph};
+    QSRCH_RETURN_IF_ERROR(
+        detectAtLevel(*r.patternLevel, views, &single, r.threshold, *r.params, r.isFinal, r.scratch));
+    const qsrch_detectedPosePeak* again = nullptr;
+    uint32_t found = 0;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_getBeginSize32Const(r.scratch, &again, &found));
+    if (found == 0) {
+        *keptOut = false;
+        return QSRCH_OK;
+    }
+    *peak = again[0];
+    peak->pose.trans.x += inLevel.x;
+    peak->pose.trans.y += inLevel.y;
+    return QSRCH_OK;
+}
 }  // namespace
 
 extern "C" {
@@ -175,7 +257,7 @@ float qsrch_normcorr_levelThreshold(float granularity, float coarseGranularity, 
     if (lf == lc) return threshold;
     const double f = (lg - lc) / (lf - lc);
     // The shape score can raise scores, so candidates are let through lower.
-    const double shapeAllowance = shapeScoreOptimization != 0 ? 0.75 : 1.0;
+    const double shapeAllowance = shapeScoreOptimization != 0 ? qsrch::kShapeScoreAllowance : 1.0;
     return static_cast<float>((0.5 * f + 0.5) * shapeAllowance * threshold);
 }
 
@@ -188,8 +270,7 @@ qsrch_status qsrch_normcorr_filterContrastBrightness(qstd_vector_qsrch_detectedP
         return QSRCH_OK;
     qsrch_detectedPosePeak* first = nullptr;
     size_t count = 0;
-    qsrch_status s = qstd_vector_qsrch_detectedPosePeak_getBeginSizeIntPtr(candidates, &first, &count);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_getBeginSizeIntPtr(candidates, &first, &count));
     size_t kept = 0;
     for (size_t i = 0; i < count; ++i) {
         const qsrch_detectedPosePeak& c = first[i];
@@ -209,10 +290,8 @@ qsrch_status qsrch_normcorr_searchCoarseLevel(const qsrch_normcorr_model* model,
 {
     const qsrch_normcorr_level_* pattern = nullptr;
     const qsrch_normcorr_level_* source = nullptr;
-    qsrch_status s = qstd_vector_qsrch_normcorr_level__getElementConst(&model->levels, level, &pattern);
-    if (QSRCH_FAILED(s)) return s;
-    s = qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, level, &source);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(&model->levels, level, &pattern));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, level, &source));
 
     const float threshold =
         params->adaptiveLevelThresholds != 0
@@ -225,11 +304,10 @@ qsrch_status qsrch_normcorr_searchCoarseLevel(const qsrch_normcorr_model* model,
         return computePeaks(*pattern, viewsOf(*source), nullptr, threshold, *params, candidatesOut);
 
     const qsrch_normcorr_level_* base = nullptr;
-    s = qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &base);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &base));
     qstd_rect32 window;
-    s = regionWindow(*model, *pattern, *source, *base, *params, *clientFromImage, granularity, &window);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(
+        regionWindow(*model, *pattern, *source, *base, *params, *clientFromImage, granularity, &window));
     return computePeaks(*pattern, viewsOf(*source), &window, threshold, *params, candidatesOut);
 }
 
@@ -239,87 +317,34 @@ qsrch_status qsrch_normcorr_refineAtLevel(const qsrch_detectedPosePeak* candidat
                                           const qsrch_normcorr_runParams* params, uint32_t isFinal,
                                           qstd_vector_qsrch_detectedPosePeak* candidatesOut)
 {
-    const int32_t pw = patternLevel->planeWindow[0].width, ph = patternLevel->planeWindow[0].height;
-    const int32_t levelWidth = sourceLevel->planeWindow[0].width;
-    const int32_t levelHeight = sourceLevel->planeWindow[0].height;
-    const double x = candidate->pose.trans.x, y = candidate->pose.trans.y;
-
-    // The positions around the candidate and the pixels their patterns cover.
-    const int32_t ix = refinementCentre(x, levelWidth, pw), iy = refinementCentre(y, levelHeight, ph);
-    qstd_rect32 neighbourhood{-1, -1, pw + 2, ph + 2};
-    widenForOffset(x - ix, &neighbourhood.x, &neighbourhood.width);
-    widenForOffset(y - iy, &neighbourhood.y, &neighbourhood.height);
-    const qstd_rect32 centre{ix, iy, 1, 1};
     qstd_rect32 region;
-    qsrch_status s = qstd_rect32_dilate(&centre, &neighbourhood, &region);
-    if (QSRCH_FAILED(s)) return s;
-    s = qstd_rect32_intersect(&region, levelRect);
-    if (QSRCH_FAILED(s)) return s;
-
+    QSRCH_RETURN_IF_ERROR(refinementRegion(*candidate, *patternLevel, *sourceLevel, *levelRect, &region));
     SourceViews views = viewsOf(*sourceLevel);
-    s = narrowViews(&views, region);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(narrowViews(&views, region));
     const qstd_rect32 wholeRegion{0, 0, region.width, region.height};
-    s = computePeaks(*patternLevel, views, &wholeRegion, threshold, *params, candidatesOut);
-    if (QSRCH_FAILED(s)) return s;
-    if (isFinal != 0) {
-        s = qsrch_normcorr_filterContrastBrightness(candidatesOut, params->contrastMin, params->contrastMax,
-                                                    params->brightnessMin, params->brightnessMax);
-        if (QSRCH_FAILED(s)) return s;
-    }
+    QSRCH_RETURN_IF_ERROR(
+        detectAtLevel(*patternLevel, views, &wholeRegion, threshold, *params, isFinal, candidatesOut));
 
     qsrch::CallFrame<1> frame;
     qstd_vector_qsrch_detectedPosePeak redetected;
-    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&redetected))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&redetected)));
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(0, &redetected);
+    const Redetection again{patternLevel, sourceLevel, region, *levelRect, threshold, params, isFinal, &redetected};
 
     uint32_t count = 0;
-    if (frame.step(qstd_vector_qsrch_detectedPosePeak_getSize32(candidatesOut, &count))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_getSize32(candidatesOut, &count)));
     for (uint32_t i = 0; i < count;) {
         qsrch_detectedPosePeak* peak = nullptr;
-        if (frame.step(qstd_vector_qsrch_detectedPosePeak_getElement(candidatesOut, i, &peak)))
-            return frame.finish();
-        const int32_t px = qmath_double_round(peak->pose.trans.x + 0.001) + region.x;
-        const int32_t py = qmath_double_round(peak->pose.trans.y + 0.001) + region.y;
-        const qstd_rect32 around{px - 1, py - 1, pw + 2, ph + 2};
-        qstd_rect32 inRegion = region, inLevel = *levelRect;
-        if (frame.step(qstd_rect32_intersect(&inRegion, &around))) return frame.finish();
-        if (frame.step(qstd_rect32_intersect(&inLevel, &around))) return frame.finish();
-        bool inside = false;
-        if (frame.step(rectsEqual(inRegion, inLevel, &inside))) return frame.finish();
-        if (inside) {
-            // The peak's neighbours were all scored: it stands as detected.
-            peak->pose.trans.x += region.x;
-            peak->pose.trans.y += region.y;
+        QSRCH_RETURN_IF_ERROR(
+            frame.track(qstd_vector_qsrch_detectedPosePeak_getElement(candidatesOut, i, &peak)));
+        bool kept = false;
+        QSRCH_RETURN_IF_ERROR(frame.track(settleInLevel(again, peak, &kept)));
+        if (kept) {
             ++i;
             continue;
         }
-
-        // On the region's border, with level pixels beyond it: detect again
-        // at the peak's own position with all its neighbours in view.
-        views = viewsOf(*sourceLevel);
-        if (frame.step(narrowViews(&views, inLevel))) return frame.finish();
-        const qstd_rect32 single{px - inLevel.x, py - inLevel.y, pw, ph};
-        if (frame.step(computePeaks(*patternLevel, views, &single, threshold, *params, &redetected)))
-            return frame.finish();
-        if (isFinal != 0 &&
-            frame.step(qsrch_normcorr_filterContrastBrightness(&redetected, params->contrastMin,
-                                                               params->contrastMax, params->brightnessMin,
-                                                               params->brightnessMax)))
-            return frame.finish();
-        const qsrch_detectedPosePeak* again = nullptr;
-        uint32_t found = 0;
-        if (frame.step(qstd_vector_qsrch_detectedPosePeak_getBeginSize32Const(&redetected, &again, &found)))
-            return frame.finish();
-        if (found == 0) {
-            if (frame.step(qstd_vector_qsrch_detectedPosePeak_eraseElement(candidatesOut, i))) return frame.finish();
-            --count;
-            continue;
-        }
-        *peak = again[0];
-        peak->pose.trans.x += inLevel.x;
-        peak->pose.trans.y += inLevel.y;
-        ++i;
+        QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_eraseElement(candidatesOut, i)));
+        --count;
     }
     return frame.finish();
 }

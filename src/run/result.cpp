@@ -3,14 +3,14 @@
 #include <qsrch/run.h>
 
 #include "frame/vector_family.hpp"
+#include "frame/status.hpp"
 
 extern "C" {
 
 qsrch_status qsrch_normcorr_result_init(qsrch_normcorr_result* result)
 {
     // The pose comes first: a failure leaves the other fields as they were.
-    qsrch_status s = qmath_xformLinear_initIdentity(&result->pose);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initIdentity(&result->pose));
     result->accepted = 0;
     result->score = 0.0f;
     result->flags = 0;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "run/search_internal.hpp"
+#include "frame/status.hpp"
 
 namespace {
 
@@ -34,8 +35,7 @@ qsrch_status qsrch_normcorr_findLowestScore(const qstd_vector_qsrch_detectedPose
 {
     const Peak* begin = nullptr;
     uint32_t size = 0;
-    const qsrch_status s = qstd_vector_qsrch_detectedPosePeak_getBeginSizeConst(candidates, &begin, &size);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_getBeginSizeConst(candidates, &begin, &size));
     int32_t lowest = size == 0 ? -1 : 0;
     for (uint32_t i = 1; i < size; ++i)
         if (begin[i].score < begin[lowest].score) lowest = static_cast<int32_t>(i);
@@ -52,11 +52,9 @@ void sortByScore(qstd_vector_qsrch_detectedPosePeak* candidates)
     if (candidates->size > 1) std::qsort(candidates->begin, candidates->size, sizeof(Peak), &compareForSort);
 }
 
-qsrch_status conjugatePose(qmath_xformLinear* pose, const qmath_xformLinear& outer,
-                           const qmath_xformLinear& inner)
+Status conjugatePose(qmath_xformLinear* pose, const qmath_xformLinear& outer, const qmath_xformLinear& inner)
 {
-    const qsrch_status s = qmath_xformLinear_initCompose(pose, &outer, pose);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(pose, &outer, pose));
     return qmath_xformLinear_initCompose(pose, pose, &inner);
 }
 
@@ -74,20 +72,19 @@ ResultList::ResultList(qstd_vector_qsrch_detectedPosePeak* list, const qsrch_nor
 {
 }
 
-qsrch_status ResultList::recomputeLowest() { return qsrch_normcorr_findLowestScore(list_, &lowest_); }
+Status ResultList::recomputeLowest() { return qsrch_normcorr_findLowestScore(list_, &lowest_); }
 
-qsrch_status ResultList::rankScore(float* scoreOut)
+Status ResultList::rankScore(float* scoreOut)
 {
     *scoreOut = -1.0f;
     if (list_->size < static_cast<size_t>(numToFind_)) return QSRCH_OK;
     sortByScore(list_);
-    const qsrch_status s = recomputeLowest();
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(recomputeLowest());
     *scoreOut = static_cast<float>(static_cast<const Peak*>(list_->begin)[numToFind_ - 1].score);
     return QSRCH_OK;
 }
 
-qsrch_status ResultList::findMatch(const Peak& candidate, int32_t* matchOut) const
+Status ResultList::findMatch(const Peak& candidate, int32_t* matchOut) const
 {
     const Peak* results = static_cast<const Peak*>(list_->begin);
     const double x = candidate.pose.trans.x, y = candidate.pose.trans.y;
@@ -100,8 +97,7 @@ qsrch_status ResultList::findMatch(const Peak& candidate, int32_t* matchOut) con
             qstd_rectD common{x, y, patternWidth_, patternHeight_};
             const qstd_rectD other{results[i].pose.trans.x, results[i].pose.trans.y, patternWidth_,
                                    patternHeight_};
-            const qsrch_status s = qstd_rectD_intersect(&common, &other);
-            if (QSRCH_FAILED(s)) return s;
+            QSRCH_RETURN_IF_ERROR(qstd_rectD_intersect(&common, &other));
             matches = common.width * common.height > overlapLimit_;
         }
         const double distance = dx * dx + dy * dy;
@@ -114,17 +110,16 @@ qsrch_status ResultList::findMatch(const Peak& candidate, int32_t* matchOut) con
     return QSRCH_OK;
 }
 
-qsrch_status ResultList::insert(const Peak& candidate)
+Status ResultList::insert(const Peak& candidate)
 {
-    qsrch_status s = QSRCH_OK;
-    if (lowest_ == -1 && list_->size != 0 && QSRCH_FAILED(s = recomputeLowest())) return s;
+    if (lowest_ == -1 && list_->size != 0) QSRCH_RETURN_IF_ERROR(recomputeLowest());
     const double score = candidate.score;
     if (score == 0.0) return QSRCH_OK;
     const bool full = list_->size >= static_cast<size_t>(numToFind_);
     if (full && !(score > static_cast<const Peak*>(list_->begin)[lowest_].score)) return QSRCH_OK;
 
     int32_t match = -1;
-    if (QSRCH_FAILED(s = findMatch(candidate, &match))) return s;
+    QSRCH_RETURN_IF_ERROR(findMatch(candidate, &match));
     if (match >= 0) {
         Peak& matched = static_cast<Peak*>(list_->begin)[match];
         if (matched.score >= score) return QSRCH_OK;
@@ -137,7 +132,7 @@ qsrch_status ResultList::insert(const Peak& candidate)
     if (!full) {
         const size_t position = list_->size;
         const double lowestScore = lowest_ >= 0 ? static_cast<const Peak*>(list_->begin)[lowest_].score : 0.0;
-        if (QSRCH_FAILED(s = qstd_vector_qsrch_detectedPosePeak_pushBack(list_, &candidate))) return s;
+        QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_pushBack(list_, &candidate));
         if (score >= confusionThreshold_) ++certainCount_;
         if (position == 0)
             lowest_ = 0;
@@ -146,7 +141,7 @@ qsrch_status ResultList::insert(const Peak& candidate)
         return QSRCH_OK;
     }
 
-    if (lowest_ == -1 && QSRCH_FAILED(s = recomputeLowest())) return s;
+    if (lowest_ == -1) QSRCH_RETURN_IF_ERROR(recomputeLowest());
     Peak& weakest = static_cast<Peak*>(list_->begin)[lowest_];
     if (score >= confusionThreshold_ && weakest.score < confusionThreshold_) ++certainCount_;
     weakest = candidate;

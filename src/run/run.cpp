@@ -14,19 +14,19 @@ using qsrch::requireBound;
 using qsrch::requireLinearClientFromImage;
 
 // The body of both internal forms: planes 1 and 2 are NULL for grey views.
-qsrch_status runViews(const qsrch_normcorr_model* model, const qimg_windowConst* plane0,
-                      const qimg_windowConst* plane1, const qimg_windowConst* plane2,
-                      const qimg_windowConst* mask, const qsrch_normcorr_runParams* params,
-                      const qmath_xformLinear* imageFromClient, qstd_vector_qsrch_normcorr_result* results)
+qsrch::Status runViews(const qsrch_normcorr_model* model, const qimg_windowConst* plane0,
+                       const qimg_windowConst* plane1, const qimg_windowConst* plane2,
+                       const qimg_windowConst* mask, const qsrch_normcorr_runParams* params,
+                       const qmath_xformLinear* imageFromClient, qstd_vector_qsrch_normcorr_result* results)
 {
     qsrch::CallFrame<1> frame;
-    if (frame.step(requireBound(&model->trainImage, QSRCH_E_NOT_TRAINED))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(requireBound(&model->trainImage, QSRCH_E_NOT_TRAINED)));
     qstd_vector_qsrch_normcorr_level_ sourceLevels;
-    if (frame.step(qstd_vector_qsrch_normcorr_level__constructEmpty(&sourceLevels))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_normcorr_level__constructEmpty(&sourceLevels)));
     frame.release<qstd_vector_qsrch_normcorr_level__destruct>(0, &sourceLevels);
     uint32_t levelCount = 0;
-    if (frame.step(qstd_vector_qsrch_normcorr_level__getSize32(&model->levels, &levelCount)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qstd_vector_qsrch_normcorr_level__getSize32(&model->levels, &levelCount)));
 
     // A mask view without pixels stands for no mask.
     if (mask != nullptr && mask->firstPixel == nullptr) mask = nullptr;
@@ -36,9 +36,9 @@ qsrch_status runViews(const qsrch_normcorr_model* model, const qimg_windowConst*
             ? qsrch_normcorr_generateSrcLevelsMask(plane0, mask, &model->levels, count, &sourceLevels)
             : qsrch_normcorr_generateSrcLevelsMask3(plane0, plane1, plane2, mask, &model->levels, count,
                                                     &sourceLevels);
-    if (frame.step(built)) return frame.finish();
-    frame.step(qsrch_normcorr_runInternalLevels(model, &sourceLevels, params, imageFromClient, results));
-    return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(built));
+    return frame.finish(
+        qsrch_normcorr_runInternalLevels(model, &sourceLevels, params, imageFromClient, results));
 }
 
 }  // namespace
@@ -68,12 +68,12 @@ qsrch_status qsrch_normcorr_run(const qsrch_normcorr_model* model, const qimg_im
                                 const qsrch_normcorr_runParams* params,
                                 qstd_vector_qsrch_normcorr_result* results)
 {
-    qsrch_status s = requireBound(image, QSRCH_E_IMAGE_UNBOUND);
-    if (QSRCH_FAILED(s) || QSRCH_FAILED(s = requireLinearClientFromImage(image))) return s;
+    QSRCH_RETURN_IF_ERROR(requireBound(image, QSRCH_E_IMAGE_UNBOUND));
+    QSRCH_RETURN_IF_ERROR(requireLinearClientFromImage(image));
     qimg_windowConst window;
-    if (QSRCH_FAILED(s = qimg_windowConst_init(&window, image))) return s;
+    QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&window, image));
     qmath_xformLinear imageFromClient;
-    if (QSRCH_FAILED(s = qimg_imageConst_getLinearImageFromClientXform(image, &imageFromClient))) return s;
+    QSRCH_RETURN_IF_ERROR(qimg_imageConst_getLinearImageFromClientXform(image, &imageFromClient));
     return qsrch_normcorr_runWindowInternal(model, &window, nullptr, params, &imageFromClient, results);
 }
 
@@ -81,17 +81,16 @@ qsrch_status qsrch_normcorr_runMask(const qsrch_normcorr_model* model, const qim
                                     const qimg_imageConst* mask, const qsrch_normcorr_runParams* params,
                                     qstd_vector_qsrch_normcorr_result* results)
 {
-    qsrch_status s = requireBound(image, QSRCH_E_IMAGE_UNBOUND);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(requireBound(image, QSRCH_E_IMAGE_UNBOUND));
     // An unbound mask is no error: every image pixel counts.
     uint32_t maskBound = 0;
-    if (QSRCH_FAILED(s = qimg_imageConst_getIsBound(mask, &maskBound))) return s;
-    if (QSRCH_FAILED(s = requireLinearClientFromImage(image))) return s;
+    QSRCH_RETURN_IF_ERROR(qimg_imageConst_getIsBound(mask, &maskBound));
+    QSRCH_RETURN_IF_ERROR(requireLinearClientFromImage(image));
     qimg_windowConst window, maskWindow;
-    if (QSRCH_FAILED(s = qimg_windowConst_init(&window, image))) return s;
-    if (maskBound && QSRCH_FAILED(s = qimg_windowConst_init(&maskWindow, mask))) return s;
+    QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&window, image));
+    if (maskBound) QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&maskWindow, mask));
     qmath_xformLinear imageFromClient;
-    if (QSRCH_FAILED(s = qimg_imageConst_getLinearImageFromClientXform(image, &imageFromClient))) return s;
+    QSRCH_RETURN_IF_ERROR(qimg_imageConst_getLinearImageFromClientXform(image, &imageFromClient));
     return qsrch_normcorr_runWindowInternal(model, &window, maskBound ? &maskWindow : nullptr, params,
                                             &imageFromClient, results);
 }
@@ -101,16 +100,15 @@ qsrch_status qsrch_normcorr_run3(const qsrch_normcorr_model* model, const qimg_i
                                  const qsrch_normcorr_runParams* params,
                                  qstd_vector_qsrch_normcorr_result* results)
 {
-    qsrch_status s = QSRCH_OK;
     const qimg_imageConst* planes[3] = {image1, image2, image3};
     for (const qimg_imageConst* plane : planes)
-        if (QSRCH_FAILED(s = requireBound(plane, QSRCH_E_IMAGE_UNBOUND))) return s;
-    if (QSRCH_FAILED(s = requireLinearClientFromImage(image1))) return s;
+        QSRCH_RETURN_IF_ERROR(requireBound(plane, QSRCH_E_IMAGE_UNBOUND));
+    QSRCH_RETURN_IF_ERROR(requireLinearClientFromImage(image1));
     qimg_windowConst windows[3];
     for (int i = 0; i < 3; ++i)
-        if (QSRCH_FAILED(s = qimg_windowConst_init(&windows[i], planes[i]))) return s;
+        QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&windows[i], planes[i]));
     qmath_xformLinear imageFromClient;
-    if (QSRCH_FAILED(s = qimg_imageConst_getLinearImageFromClientXform(image1, &imageFromClient))) return s;
+    QSRCH_RETURN_IF_ERROR(qimg_imageConst_getLinearImageFromClientXform(image1, &imageFromClient));
     return qsrch_normcorr_runWindowInternal3(model, &windows[0], &windows[1], &windows[2], nullptr, params,
                                              &imageFromClient, results);
 }

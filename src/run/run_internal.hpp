@@ -8,30 +8,29 @@
 #include <qsrch/pyramid.h>
 #include <qsrch/run.h>
 
+#include "frame/status.hpp"
+
 extern "C" {
 
 // The peaks of pattern level `level` in source level `level` (inside the
 // search region when the parameters give one), in the peak functions' order
 // and in the level's pixel coordinates. granularity is the level's integer
 // scale against level 0 (2^level when every reduction halves).
-qsrch_status qsrch_normcorr_searchCoarseLevel(const qsrch_normcorr_model* model,
-                                              const qstd_vector_qsrch_normcorr_level_* sourceLevels,
-                                              const qsrch_normcorr_runParams* params,
-                                              const qmath_xformLinear* clientFromImage, int32_t level,
-                                              int32_t granularity,
-                                              qstd_vector_qsrch_detectedPosePeak* candidatesOut);
+[[nodiscard]] qsrch_status qsrch_normcorr_searchCoarseLevel(
+    const qsrch_normcorr_model* model, const qstd_vector_qsrch_normcorr_level_* sourceLevels,
+    const qsrch_normcorr_runParams* params, const qmath_xformLinear* clientFromImage, int32_t level,
+    int32_t granularity, qstd_vector_qsrch_detectedPosePeak* candidatesOut);
 
 // Re-detects one candidate (in the level's coordinates) in a small
 // neighbourhood of positions on a finer level: the peaks found there, in
 // level coordinates, each confirmed with all its neighbours in view.
 // levelRect is (0, 0, width, height) of the source level; isFinal applies the
 // contrast and brightness limits of the parameters.
-qsrch_status qsrch_normcorr_refineAtLevel(const qsrch_detectedPosePeak* candidate,
-                                          const qstd_rect32* levelRect,
-                                          const qsrch_normcorr_level_* patternLevel,
-                                          const qsrch_normcorr_level_* sourceLevel, double threshold,
-                                          const qsrch_normcorr_runParams* params, uint32_t isFinal,
-                                          qstd_vector_qsrch_detectedPosePeak* candidatesOut);
+[[nodiscard]] qsrch_status qsrch_normcorr_refineAtLevel(
+    const qsrch_detectedPosePeak* candidate, const qstd_rect32* levelRect,
+    const qsrch_normcorr_level_* patternLevel, const qsrch_normcorr_level_* sourceLevel, double threshold,
+    const qsrch_normcorr_runParams* params, uint32_t isFinal,
+    qstd_vector_qsrch_detectedPosePeak* candidatesOut);
 
 // The threshold of a level between the coarse and the fine granularity.
 float qsrch_normcorr_levelThreshold(float granularity, float coarseGranularity,
@@ -40,13 +39,17 @@ float qsrch_normcorr_levelThreshold(float granularity, float coarseGranularity,
 
 // Drops, in place, the candidates whose contrast or brightness lies outside
 // the limits.
-qsrch_status qsrch_normcorr_filterContrastBrightness(qstd_vector_qsrch_detectedPosePeak* candidates,
-                                                     double contrastMin, double contrastMax,
-                                                     double brightnessMin, double brightnessMax);
+[[nodiscard]] qsrch_status qsrch_normcorr_filterContrastBrightness(
+    qstd_vector_qsrch_detectedPosePeak* candidates, double contrastMin, double contrastMax,
+    double brightnessMin, double brightnessMax);
 
 }  // extern "C"
 
 namespace qsrch {
+
+// Where the shape score may raise scores, the thresholds that let
+// candidates through stand a quarter lower.
+constexpr double kShapeScoreAllowance = 0.75;
 
 // Present when both sides are non-zero and neither is +infinity.
 inline bool searchRegionPresent(const qstd_rectD& region)
@@ -56,7 +59,7 @@ inline bool searchRegionPresent(const qstd_rectD& region)
 }
 
 // The correlation options every peak computation of a run uses.
-inline qsrch_status correlationOptions(const qsrch_normcorr_runParams& run, qsrch_normalizedCorrelationParams* out)
+inline Status correlationOptions(const qsrch_normcorr_runParams& run, qsrch_normalizedCorrelationParams* out)
 {
     qsrch_status s = qsrch_normalizedCorrelationParams_init(out);
     out->absoluteCorrelation = run.absoluteCorrelation;

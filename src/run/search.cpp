@@ -21,26 +21,24 @@ using LevelVector = qstd_vector_qsrch_normcorr_level_;
 
 // A pose in base-level pixels of the source view becomes a pose from the
 // model's client coordinates to the search image's client coordinates.
-qsrch_status poseToClient(qmath_xformLinear* pose, const qsrch_normcorr_model& model,
-                          const qsrch_normcorr_level_& sourceBase, const qmath_xformLinear& clientFromImage)
+qsrch::Status poseToClient(qmath_xformLinear* pose, const qsrch_normcorr_model& model,
+                           const qsrch_normcorr_level_& sourceBase, const qmath_xformLinear& clientFromImage)
 {
     // Pattern pixels are counted from the training view, patFromClient
     // reaches the pixels of its whole image.
     pose->trans.x -= model.trainImage.x;
     pose->trans.y -= model.trainImage.y;
-    qsrch_status s = qmath_xformLinear_initCompose(pose, pose, &model.patFromClient);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initCompose(pose, pose, &model.patFromClient));
     pose->trans.x += sourceBase.origin.first;
     pose->trans.y += sourceBase.origin.second;
     return qmath_xformLinear_initCompose(pose, &clientFromImage, pose);
 }
 
 // Writes the peaks (already in client coordinates) to the caller's vector.
-qsrch_status writeResults(const PeakVector& peaks, float acceptThreshold,
-                          qstd_vector_qsrch_normcorr_result* results)
+qsrch::Status writeResults(const PeakVector& peaks, float acceptThreshold,
+                           qstd_vector_qsrch_normcorr_result* results)
 {
-    qsrch_status s = qstd_vector_qsrch_normcorr_result_resize(results, peaks.size);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_result_resize(results, peaks.size));
     qsrch_normcorr_result* out = static_cast<qsrch_normcorr_result*>(results->begin);
     const Peak* in = static_cast<const Peak*>(peaks.begin);
     for (size_t i = 0; i < peaks.size; ++i) {
@@ -54,13 +52,12 @@ qsrch_status writeResults(const PeakVector& peaks, float acceptThreshold,
     return QSRCH_OK;
 }
 
-qsrch_status mapToClient(PeakVector* peaks, const qsrch_normcorr_model& model,
-                         const qsrch_normcorr_level_& sourceBase, const qmath_xformLinear& clientFromImage)
+qsrch::Status mapToClient(PeakVector* peaks, const qsrch_normcorr_model& model,
+                          const qsrch_normcorr_level_& sourceBase, const qmath_xformLinear& clientFromImage)
 {
     Peak* p = static_cast<Peak*>(peaks->begin);
     for (size_t i = 0; i < peaks->size; ++i) {
-        const qsrch_status s = poseToClient(&p[i].pose, model, sourceBase, clientFromImage);
-        if (QSRCH_FAILED(s)) return s;
+        QSRCH_RETURN_IF_ERROR(poseToClient(&p[i].pose, model, sourceBase, clientFromImage));
     }
     return QSRCH_OK;
 }
@@ -80,60 +77,55 @@ struct Refinement {
 // splits into several peaks on a level queues the others and is itself
 // re-detected once more around its new position on that level. keptOut is
 // false when no peak is left to follow.
-qsrch_status refineCandidate(const Refinement& r, Peak* cur, bool* keptOut)
+qsrch::Status refineCandidate(const Refinement& r, Peak* candidate, bool* keptOut)
 {
     *keptOut = false;
     const qsrch_normcorr_runParams& params = *r.params;
     const qsrch_normcorr_trainParams& train = r.model->trainParams;
-    qsrch_status s = QSRCH_OK;
     // A level index below 0 only arises from a model without a valid fine
     // granularity; stopping there keeps the loop finite.
-    while (cur->searchGranularity >= train.fineGranularity && cur->searchLevel >= 0) {
-        const int32_t l = cur->searchLevel;
+    while (candidate->searchGranularity >= train.fineGranularity && candidate->searchLevel >= 0) {
+        const int32_t l = candidate->searchLevel;
         const qsrch_normcorr_level_& source = r.sourceLevels[l];
         const qstd_rect32 levelRect{0, 0, source.planeWindow[0].width, source.planeWindow[0].height};
-        Peak local = *cur;
-        if (QSRCH_FAILED(s = qsrch::conjugatePose(&local.pose, source.levelFromBase, source.baseFromLevel)))
-            return s;
+        Peak local = *candidate;
+        QSRCH_RETURN_IF_ERROR(qsrch::conjugatePose(&local.pose, source.levelFromBase, source.baseFromLevel));
 
         float rank = -1.0f, threshold = 0.0f;
-        if (QSRCH_FAILED(s = r.results->rankScore(&rank))) return s;
+        QSRCH_RETURN_IF_ERROR(r.results->rankScore(&rank));
         if (params.adaptiveLevelThresholds)
             threshold = qsrch_normcorr_levelThreshold(
-                static_cast<float>(cur->searchGranularity), train.coarseGranularity, train.fineGranularity,
-                params.shapeScoreOptimization, std::max(rank, params.acceptThreshold));
-        const uint32_t isFinal = cur->searchGranularity == train.fineGranularity ? 1 : 0;
-        if (QSRCH_FAILED(s = qsrch_normcorr_refineAtLevel(&local, &levelRect, &r.patternLevels[l], &source,
-                                                          threshold, &params, isFinal, r.found)))
-            return s;
+                static_cast<float>(candidate->searchGranularity), train.coarseGranularity,
+                train.fineGranularity, params.shapeScoreOptimization, std::max(rank, params.acceptThreshold));
+        const uint32_t isFinal = candidate->searchGranularity == train.fineGranularity ? 1 : 0;
+        QSRCH_RETURN_IF_ERROR(qsrch_normcorr_refineAtLevel(&local, &levelRect, &r.patternLevels[l], &source,
+                                                           threshold, &params, isFinal, r.found));
         const size_t count = r.found->size;
         if (count == 0) return QSRCH_OK;
 
-        const bool splits = count > 1 && cur->searchSplit == 0;
+        const bool splits = count > 1 && candidate->searchSplit == 0;
         for (size_t i = 1; splits && i < count; ++i) {
             Peak other = static_cast<const Peak*>(r.found->begin)[i];
-            other.searchGranularity = cur->searchGranularity;
-            other.searchLevel = cur->searchLevel;
+            other.searchGranularity = candidate->searchGranularity;
+            other.searchLevel = candidate->searchLevel;
             other.searchSplit = 1;
-            if (QSRCH_FAILED(
-                    s = qsrch::conjugatePose(&other.pose, source.baseFromLevel, source.levelFromBase)))
-                return s;
-            if (QSRCH_FAILED(s = qstd_vector_qsrch_detectedPosePeak_pushBack(r.queue, &other))) return s;
+            QSRCH_RETURN_IF_ERROR(
+                qsrch::conjugatePose(&other.pose, source.baseFromLevel, source.levelFromBase));
+            QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_pushBack(r.queue, &other));
         }
         Peak first = static_cast<const Peak*>(r.found->begin)[0];
-        if (QSRCH_FAILED(s = qsrch::conjugatePose(&first.pose, source.baseFromLevel, source.levelFromBase)))
-            return s;
-        first.searchGranularity = cur->searchGranularity;
-        first.searchLevel = cur->searchLevel;
-        first.searchSplit = cur->searchSplit;
-        *cur = first;
+        QSRCH_RETURN_IF_ERROR(qsrch::conjugatePose(&first.pose, source.baseFromLevel, source.levelFromBase));
+        first.searchGranularity = candidate->searchGranularity;
+        first.searchLevel = candidate->searchLevel;
+        first.searchSplit = candidate->searchSplit;
+        *candidate = first;
         if (splits) {
-            cur->searchSplit = 1;
+            candidate->searchSplit = 1;
             continue;
         }
-        if (count == 1) cur->searchSplit = 0;
-        cur->searchGranularity >>= 1;
-        cur->searchLevel -= 1;
+        if (count == 1) candidate->searchSplit = 0;
+        candidate->searchGranularity >>= 1;
+        candidate->searchLevel -= 1;
     }
     *keptOut = true;
     return QSRCH_OK;
@@ -157,6 +149,75 @@ int32_t startLevel(const qsrch_normcorr_model& model, const qsrch_normcorr_level
     return level;
 }
 
+
+// The one result of an image exactly the pattern's size: the identity pose
+// and the score of that placement.
+qsrch::Status scoreOnlyPosition(const qsrch_normcorr_level_& patternBase,
+                                const qsrch_normcorr_level_& sourceBase,
+                                const qsrch_normcorr_runParams& params,
+                                qstd_vector_qsrch_normcorr_result* results)
+{
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_result_resize(results, 1));
+    qsrch_normcorr_result* only = static_cast<qsrch_normcorr_result*>(results->begin);
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initIdentity(&only->pose));
+    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_result_init(only));
+    return qsrch_normcorr_scoreSinglePosition(&sourceBase, &patternBase, &params, &only->score);
+}
+
+// A search region given with an identity client transform bounds how far
+// the pattern can move, and with it the ranges the start level must fit.
+qsrch::Status limitRangesToRegion(const qsrch_normcorr_runParams& params,
+                                  const qmath_xformLinear& clientFromImage, int32_t* xRange, int32_t* yRange)
+{
+    const qstd_rectD& region = params.searchRegion;
+    if (!qsrch::searchRegionPresent(region)) return QSRCH_OK;
+    uint32_t identity = 0;
+    QSRCH_RETURN_IF_ERROR(qmath_matrix_getIsIdentity(&clientFromImage.matrix, &identity));
+    if (!identity) return QSRCH_OK;
+    const int32_t r = qmath_double_round(region.width > region.height ? region.width : region.height);
+    if (*xRange > r) *xRange = r;
+    if (*yRange > r) *yRange = r;
+    return QSRCH_OK;
+}
+
+// The candidates of the start level, in base-level pixels, each waiting
+// for the next finer granularity.
+qsrch::Status seedQueue(const qsrch_normcorr_model* model, const LevelVector* sourceLevels,
+                        const qsrch_normcorr_runParams* params, const qmath_xformLinear* clientFromImage,
+                        int32_t start, int32_t g, PeakVector* queue)
+{
+    // The start level exists in both pyramids (a model whose fine granularity
+    // lies beyond its levels is refused here rather than read past its end).
+    const qsrch_normcorr_level_* startSource = nullptr;
+    const qsrch_normcorr_level_* startPattern = nullptr;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(
+        &model->levels, static_cast<size_t>(start), &startPattern));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(
+        sourceLevels, static_cast<size_t>(start), &startSource));
+    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_searchCoarseLevel(model, sourceLevels, params, clientFromImage,
+                                                           start, static_cast<float>(g), queue));
+    Peak* coarse = static_cast<Peak*>(queue->begin);
+    for (size_t i = 0; i < queue->size; ++i) {
+        QSRCH_RETURN_IF_ERROR(
+            qsrch::conjugatePose(&coarse[i].pose, startSource->baseFromLevel, startSource->levelFromBase));
+        coarse[i].searchGranularity = qsrch_normcorr_powerOfTwo(start) / 2;
+        coarse[i].searchLevel = start - 1;
+    }
+    return QSRCH_OK;
+}
+
+// Follows the queued candidates, first in first out (candidates appended
+// while refining wait their turn), until the result list is settled.
+qsrch::Status refineQueue(const Refinement& refinement)
+{
+    for (size_t next = 0; next < refinement.queue->size && !refinement.results->settled(); ++next) {
+        Peak candidate = static_cast<const Peak*>(refinement.queue->begin)[next];
+        bool kept = false;
+        QSRCH_RETURN_IF_ERROR(refineCandidate(refinement, &candidate, &kept));
+        if (kept) QSRCH_RETURN_IF_ERROR(refinement.results->insert(candidate));
+    }
+    return QSRCH_OK;
+}
 }  // namespace
 
 extern "C" {
@@ -181,21 +242,19 @@ qsrch_status qsrch_normcorr_scoreSinglePosition(const qsrch_normcorr_level_* sou
                                                 const qsrch_normcorr_level_* patternLevel0,
                                                 const qsrch_normcorr_runParams* params, float* scoreOut)
 {
-    qsrch_status s = qsys_attention_check();
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsys_attention_check());
     qsrch_normalizedCorrelationParams correlation;
-    if (QSRCH_FAILED(s = qsrch::correlationOptions(*params, &correlation))) return s;
+    QSRCH_RETURN_IF_ERROR(qsrch::correlationOptions(*params, &correlation));
     double score = 0.0;
     const qimg_windowConst* pattern = patternLevel0->planeWindow;
     const qimg_windowConst* image = sourceLevel0->planeWindow;
-    if (pattern[1].firstPixel != nullptr)
-        s = qsrch_DcomputeNormalizedCorrelationSpace3(
-            &pattern[0], &pattern[1], &pattern[2], &patternLevel0->maskWindow, &image[0], &image[1],
-            &image[2], &correlation, params->planeWeights, &score, 1);
-    else
-        s = qsrch_DcomputeNormalizedCorrelationSpace(&pattern[0], &patternLevel0->maskWindow, &image[0],
-                                                     &correlation, &score, 1);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(
+        pattern[1].firstPixel != nullptr
+            ? qsrch_DcomputeNormalizedCorrelationSpace3(
+                  &pattern[0], &pattern[1], &pattern[2], &patternLevel0->maskWindow, &image[0], &image[1],
+                  &image[2], &correlation, params->planeWeights, &score, 1)
+            : qsrch_DcomputeNormalizedCorrelationSpace(&pattern[0], &patternLevel0->maskWindow, &image[0],
+                                                       &correlation, &score, 1));
     *scoreOut = static_cast<float>(score);
     return QSRCH_OK;
 }
@@ -208,22 +267,19 @@ qsrch_status qsrch_normcorr_searchSingleLevel(const qsrch_normcorr_model* model,
 {
     qsrch::CallFrame<1> frame;
     const qsrch_normcorr_level_* sourceBase = nullptr;
-    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &sourceBase)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &sourceBase)));
     PeakVector candidates;
-    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&candidates))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&candidates)));
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(0, &candidates);
-    if (frame.step(qsrch_normcorr_searchCoarseLevel(model, sourceLevels, params, clientFromImage, 0, 1.0f,
-                                                    &candidates)))
-        return frame.finish();
-    if (frame.step(qsrch_normcorr_filterContrastBrightness(&candidates, params->contrastMin,
-                                                           params->contrastMax, params->brightnessMin,
-                                                           params->brightnessMax)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_searchCoarseLevel(
+        model, sourceLevels, params, clientFromImage, 0, 1.0f, &candidates)));
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        qsrch_normcorr_filterContrastBrightness(&candidates, params->contrastMin, params->contrastMax,
+                                                params->brightnessMin, params->brightnessMax)));
     // Mapped before the caller's vector is touched, so a failure leaves it as it was.
-    if (frame.step(mapToClient(&candidates, *model, *sourceBase, *clientFromImage))) return frame.finish();
-    frame.step(writeResults(candidates, params->acceptThreshold, results));
-    return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(mapToClient(&candidates, *model, *sourceBase, *clientFromImage)));
+    return frame.finish(writeResults(candidates, params->acceptThreshold, results));
 }
 
 qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
@@ -233,108 +289,62 @@ qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
                                               qstd_vector_qsrch_normcorr_result* results)
 {
     qsrch::CallFrame<3> frame;
-    if (frame.step(qsrch_normcorr_runParams_validate(params))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_normcorr_runParams_validate(params)));
     const qsrch_normcorr_level_* patternBase = nullptr;
     const qsrch_normcorr_level_* sourceBase = nullptr;
-    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(&model->levels, 0, &patternBase)))
-        return frame.finish();
-    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &sourceBase)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qstd_vector_qsrch_normcorr_level__getElementConst(&model->levels, 0, &patternBase)));
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &sourceBase)));
     const int32_t pw = patternBase->planeWindow[0].width, ph = patternBase->planeWindow[0].height;
     const int32_t sw = sourceBase->planeWindow[0].width, sh = sourceBase->planeWindow[0].height;
 
     // An image of exactly the pattern's size has one position: score it alone.
-    if (params->singlePositionScoring && sw == pw && sh == ph) {
-        if (frame.step(qstd_vector_qsrch_normcorr_result_resize(results, 1))) return frame.finish();
-        qsrch_normcorr_result* only = static_cast<qsrch_normcorr_result*>(results->begin);
-        if (frame.step(qmath_xformLinear_initIdentity(&only->pose))) return frame.finish();
-        if (frame.step(qsrch_normcorr_result_init(only))) return frame.finish();
-        frame.step(qsrch_normcorr_scoreSinglePosition(sourceBase, patternBase, params, &only->score));
-        return frame.finish();
-    }
+    if (params->singlePositionScoring && sw == pw && sh == ph)
+        return frame.finish(scoreOnlyPosition(*patternBase, *sourceBase, *params, results));
     if (!params->singlePositionScoring && (sw == pw || sh == ph)) {
-        frame.step(QSRCH_E_IMAGE_TOO_SMALL);
-        return frame.finish();
+        return frame.finish(QSRCH_E_IMAGE_TOO_SMALL);
     }
     if (sw < pw || sh < ph) {
-        frame.step(QSRCH_E_IMAGE_TOO_SMALL);
-        return frame.finish();
+        return frame.finish(QSRCH_E_IMAGE_TOO_SMALL);
     }
 
     int32_t xRange = sw - pw, yRange = sh - ph;
     qmath_xformLinear clientFromImage;
-    if (frame.step(qmath_xformLinear_getInverse(imageFromClient, &clientFromImage))) return frame.finish();
-    const qstd_rectD& region = params->searchRegion;
-    if (qsrch::searchRegionPresent(region)) {
-        uint32_t identity = 0;
-        if (frame.step(qmath_matrix_getIsIdentity(&clientFromImage.matrix, &identity))) return frame.finish();
-        if (identity) {
-            const int32_t r = qmath_double_round(region.width > region.height ? region.width : region.height);
-            if (xRange > r) xRange = r;
-            if (yRange > r) yRange = r;
-        }
-    }
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformLinear_getInverse(imageFromClient, &clientFromImage)));
+    QSRCH_RETURN_IF_ERROR(frame.track(limitRangesToRegion(*params, clientFromImage, &xRange, &yRange)));
 
     uint32_t patternCount = 0, sourceCount = 0;
-    if (frame.step(qstd_vector_qsrch_normcorr_level__getSize32(&model->levels, &patternCount)))
-        return frame.finish();
-    if (frame.step(qstd_vector_qsrch_normcorr_level__getSize32(sourceLevels, &sourceCount)))
-        return frame.finish();
-    const qsrch_normcorr_level_* patternLevels = patternBase;
-    const qsrch_normcorr_level_* sourceLevelsBegin = sourceBase;
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qstd_vector_qsrch_normcorr_level__getSize32(&model->levels, &patternCount)));
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qstd_vector_qsrch_normcorr_level__getSize32(sourceLevels, &sourceCount)));
     int32_t g = 1;
-    const int32_t start = startLevel(*model, patternLevels, static_cast<int32_t>(patternCount),
+    const int32_t start = startLevel(*model, patternBase, static_cast<int32_t>(patternCount),
                                      static_cast<int32_t>(sourceCount), *params, xRange, yRange, &g);
 
     if (start == 0 && params->overlapFraction == 1.0f) {
-        frame.step(qsrch_normcorr_searchSingleLevel(model, sourceLevels, params, &clientFromImage, results));
-        return frame.finish();
+        return frame.finish(
+            qsrch_normcorr_searchSingleLevel(model, sourceLevels, params, &clientFromImage, results));
     }
 
     PeakVector queue, found, list;
-    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&queue))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&queue)));
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(0, &queue);
-    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&list))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&list)));
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(1, &list);
-    if (frame.step(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&found))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&found)));
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(2, &found);
-
-    // The start level exists in both pyramids (a model whose fine granularity
-    // lies beyond its levels is refused here rather than read past its end).
-    const qsrch_normcorr_level_* startSource = nullptr;
-    const qsrch_normcorr_level_* startPattern = nullptr;
-    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(
-            &model->levels, static_cast<size_t>(start), &startPattern)))
-        return frame.finish();
-    if (frame.step(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, static_cast<size_t>(start),
-                                                                     &startSource)))
-        return frame.finish();
-    if (frame.step(qsrch_normcorr_searchCoarseLevel(model, sourceLevels, params, &clientFromImage, start,
-                                                    static_cast<float>(g), &queue)))
-        return frame.finish();
-    Peak* coarse = static_cast<Peak*>(queue.begin);
-    for (size_t i = 0; i < queue.size; ++i) {
-        if (frame.step(qsrch::conjugatePose(&coarse[i].pose, startSource->baseFromLevel,
-                                            startSource->levelFromBase)))
-            return frame.finish();
-        coarse[i].searchGranularity = qsrch_normcorr_powerOfTwo(start) / 2;
-        coarse[i].searchLevel = start - 1;
-    }
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(seedQueue(model, sourceLevels, params, &clientFromImage, start, g, &queue)));
 
     qsrch::ResultList resultList(&list, *params, pw, ph);
-    const Refinement refinement{model, patternLevels, sourceLevelsBegin, params, &queue, &found, &resultList};
-    // Taken first in, first out; candidates appended while refining wait their turn.
-    for (size_t next = 0; next < queue.size && !resultList.settled(); ++next) {
-        Peak cur = static_cast<const Peak*>(queue.begin)[next];
-        bool kept = false;
-        if (frame.step(refineCandidate(refinement, &cur, &kept))) return frame.finish();
-        if (kept && frame.step(resultList.insert(cur))) return frame.finish();
-    }
+    const Refinement refinement{model, patternBase, sourceBase, params, &queue, &found, &resultList};
+    QSRCH_RETURN_IF_ERROR(frame.track(refineQueue(refinement)));
 
-    if (frame.step(mapToClient(&list, *model, *sourceBase, clientFromImage))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(mapToClient(&list, *model, *sourceBase, clientFromImage)));
     qsrch::sortByScore(&list);
-    frame.step(writeResults(list, params->acceptThreshold, results));
-    return frame.finish();
+    return frame.finish(writeResults(list, params->acceptThreshold, results));
 }
 
 }  // extern "C"

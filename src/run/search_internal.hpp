@@ -9,6 +9,8 @@
 #include <qsrch/pyramid.h>
 #include <qsrch/run.h>
 
+#include "frame/status.hpp"
+
 extern "C" {
 
 // The number of halvings that bring g to 1 or below.
@@ -19,33 +21,33 @@ int32_t qsrch_normcorr_powerOfTwo(int32_t n);
 // Sort order of candidates and results: higher scores first.
 int qsrch_normcorr_comparePeakScores(const qsrch_detectedPosePeak* a, const qsrch_detectedPosePeak* b);
 // Index of the first candidate of least score; -1 for an empty vector.
-qsrch_status qsrch_normcorr_findLowestScore(const qstd_vector_qsrch_detectedPosePeak* candidates,
-                                            int32_t* indexOut);
+[[nodiscard]] qsrch_status qsrch_normcorr_findLowestScore(
+    const qstd_vector_qsrch_detectedPosePeak* candidates, int32_t* indexOut);
 
 // The score of a pattern level against a source level of exactly its size.
-qsrch_status qsrch_normcorr_scoreSinglePosition(const qsrch_normcorr_level_* sourceLevel0,
-                                                const qsrch_normcorr_level_* patternLevel0,
-                                                const qsrch_normcorr_runParams* params, float* scoreOut);
+[[nodiscard]] qsrch_status qsrch_normcorr_scoreSinglePosition(const qsrch_normcorr_level_* sourceLevel0,
+                                                              const qsrch_normcorr_level_* patternLevel0,
+                                                              const qsrch_normcorr_runParams* params,
+                                                              float* scoreOut);
 
 // Every peak of level 0 that passes the level threshold and the contrast and
 // brightness limits, reported unsorted.
-qsrch_status qsrch_normcorr_searchSingleLevel(const qsrch_normcorr_model* model,
-                                              const qstd_vector_qsrch_normcorr_level_* sourceLevels,
-                                              const qsrch_normcorr_runParams* params,
-                                              const qmath_xformLinear* clientFromImage,
-                                              qstd_vector_qsrch_normcorr_result* results);
+[[nodiscard]] qsrch_status qsrch_normcorr_searchSingleLevel(
+    const qsrch_normcorr_model* model, const qstd_vector_qsrch_normcorr_level_* sourceLevels,
+    const qsrch_normcorr_runParams* params, const qmath_xformLinear* clientFromImage,
+    qstd_vector_qsrch_normcorr_result* results);
 
 // The run bodies behind the exported entry points, also used by the
 // top-level search: build the source pyramid of the view (a mask view NULL
 // or without pixels counts as no mask) and search it. The three-plane body
 // is always given a NULL mask by the entry points.
-qsrch_status qsrch_normcorr_runWindowInternal(const qsrch_normcorr_model* model,
-                                              const qimg_windowConst* window,
-                                              const qimg_windowConst* maskWindow,
-                                              const qsrch_normcorr_runParams* params,
-                                              const qmath_xformLinear* imageFromClient,
-                                              qstd_vector_qsrch_normcorr_result* results);
-qsrch_status qsrch_normcorr_runWindowInternal3(
+[[nodiscard]] qsrch_status qsrch_normcorr_runWindowInternal(const qsrch_normcorr_model* model,
+                                                            const qimg_windowConst* window,
+                                                            const qimg_windowConst* maskWindow,
+                                                            const qsrch_normcorr_runParams* params,
+                                                            const qmath_xformLinear* imageFromClient,
+                                                            qstd_vector_qsrch_normcorr_result* results);
+[[nodiscard]] qsrch_status qsrch_normcorr_runWindowInternal3(
     const qsrch_normcorr_model* model, const qimg_windowConst* window1, const qimg_windowConst* window2,
     const qimg_windowConst* window3, const qimg_windowConst* maskWindow,
     const qsrch_normcorr_runParams* params, const qmath_xformLinear* imageFromClient,
@@ -57,8 +59,7 @@ namespace qsrch {
 
 // A candidate or result position moved between a level's pixel frame and
 // the base frame: pose = outer ∘ pose ∘ inner.
-qsrch_status conjugatePose(qmath_xformLinear* pose, const qmath_xformLinear& outer,
-                           const qmath_xformLinear& inner);
+Status conjugatePose(qmath_xformLinear* pose, const qmath_xformLinear& outer, const qmath_xformLinear& inner);
 
 // The results of one search: at most numToFind refined candidates in base
 // level coordinates, near duplicates (and, with an overlap fraction below 1,
@@ -74,13 +75,13 @@ public:
     bool settled() const { return certainCount_ >= numToFind_; }
     // The numToFind-th best score once the list is full (the list is then
     // sorted), otherwise -1.
-    qsrch_status rankScore(float* scoreOut);
-    qsrch_status insert(const qsrch_detectedPosePeak& candidate);
+    Status rankScore(float* scoreOut);
+    Status insert(const qsrch_detectedPosePeak& candidate);
 
 private:
-    qsrch_status recomputeLowest();
+    Status recomputeLowest();
     // The index of the result that candidate duplicates or overlaps, or -1.
-    qsrch_status findMatch(const qsrch_detectedPosePeak& candidate, int32_t* matchOut) const;
+    Status findMatch(const qsrch_detectedPosePeak& candidate, int32_t* matchOut) const;
 
     qstd_vector_qsrch_detectedPosePeak* list_;
     int32_t numToFind_;

@@ -12,33 +12,35 @@
 
 #include <qsrch/scoring.h>
 
+#include "frame/status.hpp"
+
 extern "C" {
 
 // The score of one placement from unsigned 32-bit statistics. cov, vp and
 // vi are exact (128-bit) integers; only the final quotient is rounded.
-qsrch_status qsrch_scoreFromStats(const qsrch_normalizedCorrelationParams* params, uint32_t n,
-                                  uint32_t patternSum, uint32_t patternSumSq,
-                                  uint32_t innerProduct, uint32_t imageSum, uint32_t imageSumSq,
-                                  double* scoreOut);
+[[nodiscard]] qsrch_status qsrch_scoreFromStats(const qsrch_normalizedCorrelationParams* params, uint32_t n,
+                                                uint32_t patternSum, uint32_t patternSumSq,
+                                                uint32_t innerProduct, uint32_t imageSum, uint32_t imageSumSq,
+                                                double* scoreOut);
 // The same from double statistics, in doubles.
-qsrch_status qsrch_DscoreFromStats(const qsrch_normalizedCorrelationParams* params, double n,
-                                   double patternSum, double patternSumSq, double innerProduct,
-                                   double imageSum, double imageSumSq, double* scoreOut);
+[[nodiscard]] qsrch_status qsrch_DscoreFromStats(const qsrch_normalizedCorrelationParams* params, double n,
+                                                 double patternSum, double patternSumSq, double innerProduct,
+                                                 double imageSum, double imageSumSq, double* scoreOut);
 
 // Score spaces over run-length position lists: row y scores the columns
 // start <= x < end of pair y * endpointsStep and writes 0.0 everywhere else
 // up to width. Rows whose pair lies past the end of the list are all 0.0.
-qsrch_status qsrch_computeNormalizedCorrelationUsingEndpoints(
+[[nodiscard]] qsrch_status qsrch_computeNormalizedCorrelationUsingEndpoints(
     uint32_t patternWidth, uint32_t patternHeight, const qstd_vector_qstd_pair32* endpoints,
     uint32_t endpointsStep, uint32_t n, uint32_t patternSum, uint32_t patternSumSq, uint32_t width,
-    int32_t height, const uint32_t* imageSums, const uint32_t* imageSumSqs,
-    uint32_t imageStatsStride, const uint32_t* innerProducts, int32_t innerProductsStride,
+    int32_t height, const uint32_t* imageSums, const uint32_t* imageSumSqs, uint32_t imageStatsStride,
+    const uint32_t* innerProducts, int32_t innerProductsStride,
     const qsrch_normalizedCorrelationParams* params, double* scores, int32_t scoresStride);
-qsrch_status qsrch_computeNormalizedCorrelationRuntimeMaskedUsingEndpoints(
-    uint32_t patternWidth, uint32_t patternHeight, const uint32_t* counts,
-    const uint32_t* patternSums, const uint32_t* patternSumSqs, uint32_t patternStatsStride,
-    uint32_t width, int32_t height, const uint32_t* imageSums, const uint32_t* imageSumSqs,
-    uint32_t imageStatsStride, const uint32_t* innerProducts, uint32_t innerProductsStride,
+[[nodiscard]] qsrch_status qsrch_computeNormalizedCorrelationRuntimeMaskedUsingEndpoints(
+    uint32_t patternWidth, uint32_t patternHeight, const uint32_t* counts, const uint32_t* patternSums,
+    const uint32_t* patternSumSqs, uint32_t patternStatsStride, uint32_t width, int32_t height,
+    const uint32_t* imageSums, const uint32_t* imageSumSqs, uint32_t imageStatsStride,
+    const uint32_t* innerProducts, uint32_t innerProductsStride,
     const qsrch_normalizedCorrelationParams* params, double* scores, uint32_t scoresStride,
     const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsStep);
 
@@ -147,6 +149,6 @@ void forEachScoreRow(const Rows& rows, int32_t width, int32_t height, const Scor
 }
 
 // The pattern mask's care count: its sum over 255.
-qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut);
+Status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut);
 
 }  // namespace qsrch

@@ -28,8 +28,8 @@ using qsrch::present;
 
 // The pattern's care count when the caller gives none: the mask's, or
 // every pixel.
-qsrch_status patternCareCount(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                              const qsrch_givenPatternStats& given, uint32_t* countOut)
+qsrch::Status patternCareCount(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                               const qsrch_givenPatternStats& given, uint32_t* countOut)
 {
     if (given.haveN != 0) {
         *countOut = given.careCount;
@@ -40,22 +40,12 @@ qsrch_status patternCareCount(const qimg_windowConst* pattern, const qimg_window
     return QSRCH_OK;
 }
 
-// floor(float(total) * fraction + 0.5) in single precision, truncated
-// toward zero; a limit below 1 (or NaN) is 0.
-uint32_t careLimitOf(uint32_t total, float fraction)
-{
-    const float limit = static_cast<float>(total) * fraction + 0.5f;
-    if (!(limit >= 1.0f)) return 0;
-    if (limit >= 4294967295.0f) return UINT32_MAX;
-    return static_cast<uint32_t>(limit);
-}
-
-qsrch_status peaksEntry(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                        const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
-                        const qstd_rect32* window, const qstd_vector_qstd_pair32* endpoints,
-                        uint32_t endpointsFlag, const qsrch_normalizedCorrelationParams* params,
-                        const qsrch_givenPatternStats& given, double peakThreshold,
-                        qstd_vector_qsrch_detectedPosePeak* peaksOut)
+qsrch::Status peaksEntry(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                         const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
+                         const qstd_rect32* window, const qstd_vector_qstd_pair32* endpoints,
+                         uint32_t endpointsFlag, const qsrch_normalizedCorrelationParams* params,
+                         const qsrch_givenPatternStats& given, double peakThreshold,
+                         qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
     return qsrch_computePeaksCommon(pattern, patternMask, image, runtimeMask, window, endpoints,
                                     endpointsFlag, params, given.havePatStats, given.n, given.sum,
@@ -70,38 +60,65 @@ qsrch_givenPatternStats patternStats(uint32_t n, uint32_t sum, double sumSq, boo
     return {1, n, sum, sumSq, careCountToo ? 1u : 0u, careCountToo ? n : 0u};
 }
 
+// The grey plane set: one plane, the pattern's own statistics or the
+// caller's, a space of the grown rectangle's positions, and the shape score
+// in the refinement.
+class GreyPlanes final : public qsrch::PeakPlaneSet {
+public:
+    GreyPlanes(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+               const qsrch_givenPatternStats* given, const qstd_vector_qstd_pair32* endpoints,
+               uint32_t endpointsFlag, const qsrch_normalizedCorrelationParams* params)
+        : PeakPlaneSet(1, false), pattern_(pattern), patternMask_(patternMask), given_(given),
+          endpoints_(endpoints), endpointsFlag_(endpointsFlag), params_(params)
+    {
+    }
+
+    qsrch::Status fillStatistics(const qsrch::NarrowedViews& views, const qstd_vector_qstd_pair32* endpoints,
+                                 const qsrch_peakPlanes* planes, uint32_t* careTotalOut) const override
+    {
+        return qsrch_computeStatsForPeaks(pattern_, patternMask_, &views.image[0], views.runtimeMaskInUse(),
+                                          endpoints, given_, planes, careTotalOut);
+    }
+
+    qsrch::Status scoreSpace(const qsrch_peakPlanes* planes, int32_t nx, int32_t ny,
+                             const qstd_vector_qstd_pair32* endpoints, double* scores,
+                             int32_t scoresStride) const override
+    {
+        return qsrch_computeSpaceForPeaks(pattern_, planes, nx, ny, endpoints, params_, scores, scoresStride);
+    }
+
+    // floor(float(total) * fraction + 0.5) in single precision, truncated
+    // toward zero; a limit below 1 (or NaN) is 0.
+    uint32_t careLimit(uint32_t careTotal, float fraction) const override
+    {
+        const float limit = static_cast<float>(careTotal) * fraction + 0.5f;
+        if (!(limit >= 1.0f)) return 0;
+        if (limit >= 4294967295.0f) return UINT32_MAX;
+        return static_cast<uint32_t>(limit);
+    }
+
+    // The endpoint list and flag are the caller's, also on the double path
+    // where the statistics ignored them.
+    qsrch::Status refine(const qsrch::NarrowedViews& views, const qstd_rect32& positions,
+                         const qsrch_peakPlanes* planes, const qstd_vector_* detected,
+                         qstd_vector_qsrch_detectedPosePeak* peaksOut) const override
+    {
+        return qsrch_refinePeaks(pattern_, patternMask_, &views.image[0], views.runtimeMaskInUse(), &positions,
+                                 endpoints_, endpointsFlag_, params_, planes, detected, peaksOut);
+    }
+
+private:
+    const qimg_windowConst* pattern_;
+    const qimg_windowConst* patternMask_;
+    const qsrch_givenPatternStats* given_;
+    const qstd_vector_qstd_pair32* endpoints_;
+    uint32_t endpointsFlag_;
+    const qsrch_normalizedCorrelationParams* params_;
+};
+
 }  // namespace
 
 namespace qsrch {
-
-qstd_rect32 grownRect(const qstd_rect32& window, int32_t imageWidth, int32_t imageHeight)
-{
-    const int64_t x0 = std::max<int64_t>(int64_t{window.x} - 1, 0);
-    const int64_t y0 = std::max<int64_t>(int64_t{window.y} - 1, 0);
-    const int64_t x1 = std::min<int64_t>(imageWidth, int64_t{window.x} + window.width + 1);
-    const int64_t y1 = std::min<int64_t>(imageHeight, int64_t{window.y} + window.height + 1);
-    return qstd_rect32{static_cast<int32_t>(x0), static_cast<int32_t>(y0),
-                       static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)};
-}
-
-bool noPeakPositions(const qimg_windowConst& pattern, const qimg_windowConst& image,
-                     const qstd_rect32& window, const qstd_rect32& grown)
-{
-    const int64_t pw = pattern.width, ph = pattern.height;
-    return image.width - pw + 1 < 1 || image.height - ph + 1 < 1 || window.width - pw + 1 < 1 ||
-           window.height - ph + 1 < 1 || grown.width - pw + 1 < 1 || grown.height - ph + 1 < 1;
-}
-
-qsrch_status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown,
-                           qimg_windowConst* out)
-{
-    *out = view;
-    const qsrch_status status =
-        qimg_windowConst_window(out, grown.x, grown.y, grown.width, grown.height, nullptr);
-    out->x = 0;
-    out->y = 0;
-    return status;
-}
 
 uint32_t roundedUnsigned(double x)
 {
@@ -113,7 +130,7 @@ uint32_t roundedUnsigned(double x)
 
 // The integer kernel where it can hold the mask's sum of squares, the double
 // one where it would refuse the mask's size.
-qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut)
+Status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut)
 {
     uint32_t sum = 0;
     qsrch_status status;
@@ -128,106 +145,6 @@ qsrch_status maskCareCount(const qimg_windowConst* mask, uint32_t* countOut)
     return status;
 }
 
-qsrch_status dilateEndpointsForPeaks(const qstd_vector_qstd_pair32* endpoints,
-                                     const qimg_windowConst& pattern,
-                                     const qimg_windowConst& image,
-                                     qstd_vector_qstd_pair32* dilated)
-{
-    const qstd_pair32* listed = nullptr;
-    uint32_t listedCount = 0;
-    qsrch_status status = qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &listed, &listedCount);
-    if (QSRCH_FAILED(status)) return status;
-    // The grown list holds a pair per image row; a shorter caller's list is
-    // read as if padded with empty runs, never past its end.
-    const size_t rows = std::max<size_t>(listedCount, static_cast<size_t>(image.height));
-    if (QSRCH_FAILED(status = qstd_vector_qstd_pair32_resize(dilated, rows))) return status;
-    std::copy(listed, listed + listedCount, dilated->begin);
-    return qsrch_dilateEndpoints(dilated, dilated, 1, pattern.height, pattern.width, image.height,
-                                 image.width);
-}
-
-PeakPlaneLayout::PeakPlaneLayout(bool doublePath, bool masked, bool endpoints, uint32_t sets,
-                                 int32_t nx_, int32_t ny_)
-    : doubles(doublePath), runtimeMasked(masked), aligned(endpoints), planeSets(sets), nx(nx_),
-      ny(ny_)
-{
-    const size_t P = sets;
-    room = aligned ? 4 * (static_cast<size_t>(nx) / 4) + 4 : static_cast<size_t>(nx);
-    if (!doubles) {
-        // Per set IP, Si, Sii; with a runtime mask the shared N and per set
-        // Sp, Spp per position, else N and per set Sp, Spp once.
-        pitch32 = 3 * P + (runtimeMasked ? 1 + 2 * P : 0);
-        pitchD = 0;
-        singles32 = runtimeMasked ? 0 : 1 + 2 * P;
-        singlesD = 0;
-    } else {
-        // Unsigned: per set Si, and the shared N with per set Sp; double: per
-        // set IP, Sii, and Spp.
-        const size_t unsignedRows = P + (runtimeMasked ? 1 + P : 0);
-        const size_t doubleRows = 2 * P + (runtimeMasked ? P : 0);
-        pitchD = std::max(unsignedRows, doubleRows);
-        pitch32 = pitchD;
-        singles32 = runtimeMasked ? 0 : 1 + P;
-        singlesD = runtimeMasked ? 0 : P;
-    }
-}
-
-namespace {
-
-// The first element of a block on a 16-byte boundary when the layout asks for it.
-template <class T>
-T* blockStart(T* begin, bool aligned)
-{
-    if (!aligned) return begin;
-    const uintptr_t misalignment = reinterpret_cast<uintptr_t>(begin) % 16;
-    return begin + (misalignment == 0 ? 0 : (16 - misalignment) / sizeof(T));
-}
-
-}  // namespace
-
-void placePeakPlanes(const PeakPlaneLayout& layout, uint32_t* block32, double* blockD,
-                     qsrch_peakPlanes* sets)
-{
-    const size_t S = layout.room, P = layout.planeSets;
-    uint32_t* base = blockStart(block32, layout.aligned);
-    uint32_t* singles = base + layout.rows32();
-    for (size_t k = 0; k < P; ++k) {
-        qsrch_peakPlanes& p = sets[k];
-        p = qsrch_peakPlanes{};
-        p.doubles = layout.doubles;
-        p.perPositionPattern = layout.runtimeMasked;
-        p.stride32 = static_cast<uint32_t>(layout.pitch32 * S);
-        p.strideD = static_cast<uint32_t>(layout.pitchD * S);
-        if (!layout.doubles) {
-            p.innerProducts = base + 3 * k * S;
-            p.imageSums = base + (3 * k + 1) * S;
-            p.imageSumSqs = base + (3 * k + 2) * S;
-            if (layout.runtimeMasked) {
-                p.counts = base + 3 * P * S;
-                p.patternSums = base + (3 * P + 1 + 2 * k) * S;
-                p.patternSumSqs = base + (3 * P + 2 + 2 * k) * S;
-            } else {
-                p.counts = singles;
-                p.patternSums = singles + 1 + 2 * k;
-                p.patternSumSqs = singles + 2 + 2 * k;
-            }
-            continue;
-        }
-        p.imageSums = base + k * S;
-        p.innerProductsD = blockD + 2 * k * S;
-        p.imageSumSqsD = blockD + (2 * k + 1) * S;
-        if (layout.runtimeMasked) {
-            p.counts = base + P * S;
-            p.patternSums = base + (P + 1 + k) * S;
-            p.patternSumSqsD = blockD + (2 * P + k) * S;
-        } else {
-            p.counts = singles;
-            p.patternSums = singles + 1 + k;
-            p.patternSumSqsD = blockD + layout.rowsD() + k;
-        }
-    }
-}
-
 }  // namespace qsrch
 
 extern "C" {
@@ -240,59 +157,16 @@ qsrch_status qsrch_computeStatsForPeaks(const qimg_windowConst* pattern,
                                         const qsrch_givenPatternStats* given,
                                         const qsrch_peakPlanes* planes, uint32_t* totalCareOut)
 {
-    CallFrame<1> frame;
+    // The grey pattern sums run over every position even with endpoints.
+    const qsrch::PlaneStatisticsInputs inputs{&pattern, patternMask, image, runtimeMask, endpoints, false};
+    QSRCH_RETURN_IF_ERROR(qsrch::computePlaneStatistics(inputs, 1, planes));
+
+    // The runtime mask decides per position which pattern pixels count;
+    // given pattern statistics cannot say that.
+    if (planes->perPositionPattern != 0)
+        return patternCareCount(pattern, patternMask, *given, totalCareOut);
+
     const bool doubles = planes->doubles != 0;
-    const bool masked = present(patternMask);
-    qstd_vector_qstd_pair32 dilated;  // lives as long as the frame that releases it
-
-    // Inner products; with endpoints only on the runs grown by one position,
-    // so that the refinement finds every neighbour of a listed position.
-    if (endpoints != nullptr) {
-        if (frame.step(qstd_vector_qstd_pair32_construct(&dilated, 0))) return frame.finish();
-        frame.release<qstd_vector_qstd_pair32_destruct>(0, &dilated);
-        if (frame.step(qsrch::dilateEndpointsForPeaks(endpoints, *pattern, *image, &dilated)))
-            return frame.finish();
-        if (frame.step(qsrch_computeInnerProductsUsingEndpoints(pattern, image, planes->innerProducts,
-                                                                planes->stride32, &dilated, 1)))
-            return frame.finish();
-    } else if (doubles) {
-        if (frame.step(qsrch_DcomputeInnerProducts(pattern, image, planes->innerProductsD,
-                                                   planes->strideD)))
-            return frame.finish();
-    } else if (frame.step(qsrch_computeInnerProducts(pattern, image, planes->innerProducts,
-                                                     planes->stride32))) {
-        return frame.finish();
-    }
-
-    // Image sums under the pattern mask, or under the whole pattern window.
-    const qimg_windowConst* sumWindow = masked ? patternMask : pattern;
-    if (doubles) {
-        frame.step(masked ? qsrch_DcomputeMaskSumISumISq(sumWindow, image, planes->imageSums,
-                                                         planes->imageSumSqsD, planes->stride32)
-                          : qsrch_DcomputeSumISumISq(sumWindow, image, planes->imageSums,
-                                                     planes->imageSumSqsD, planes->stride32));
-    } else {
-        frame.step(masked ? qsrch_computeMaskSumISumISq(sumWindow, image, planes->imageSums,
-                                                        planes->imageSumSqs, planes->stride32)
-                          : qsrch_computeSumISumISq(sumWindow, image, planes->imageSums,
-                                                    planes->imageSumSqs, planes->stride32));
-    }
-    if (qsrch::failed(frame.status)) return frame.finish();
-
-    if (planes->perPositionPattern != 0) {
-        // The runtime mask decides per position which pattern pixels count;
-        // given pattern statistics cannot say that.
-        if (frame.step(doubles ? qsrch_DcomputeMaskPatSumPatSumSq(
-                                     pattern, patternMask, runtimeMask, planes->counts,
-                                     planes->patternSums, planes->patternSumSqsD, planes->stride32)
-                               : qsrch_computeMaskPatSumPatSumSq(
-                                     pattern, patternMask, runtimeMask, planes->counts,
-                                     planes->patternSums, planes->patternSumSqs, planes->stride32)))
-            return frame.finish();
-        frame.step(patternCareCount(pattern, patternMask, *given, totalCareOut));
-        return frame.finish();
-    }
-
     if (given->havePatStats != 0) {
         *planes->counts = given->n;
         *planes->patternSums = given->sum;
@@ -301,18 +175,14 @@ qsrch_status qsrch_computeStatsForPeaks(const qimg_windowConst* pattern,
         else
             *planes->patternSumSqs = qsrch::roundedUnsigned(given->sumSq);
         *totalCareOut = given->n;
-        return frame.finish();
+        return QSRCH_OK;
     }
-    if (doubles) {
-        frame.step(qsrch_DcomputeOneSumISumISq(pattern, planes->patternSums, planes->patternSumSqsD));
-    } else {
-        frame.step(qsrch_computeOneSumISumISq(pattern, planes->patternSums, planes->patternSumSqs));
-    }
-    if (qsrch::failed(frame.status)) return frame.finish();
-    if (frame.step(patternCareCount(pattern, patternMask, *given, planes->counts)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(doubles
+                              ? qsrch_DcomputeOneSumISumISq(pattern, planes->patternSums, planes->patternSumSqsD)
+                              : qsrch_computeOneSumISumISq(pattern, planes->patternSums, planes->patternSumSqs));
+    QSRCH_RETURN_IF_ERROR(patternCareCount(pattern, patternMask, *given, planes->counts));
     *totalCareOut = *planes->counts;
-    return frame.finish();
+    return QSRCH_OK;
 }
 
 qsrch_status qsrch_computeSpaceForPeaks(const qimg_windowConst* pattern,
@@ -373,99 +243,24 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
                                       double peakThreshold,
                                       qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
-    qstd_rect32 R;
+    qstd_rect32 searchRect;
     if (window != nullptr) {
-        R = *window;
+        searchRect = *window;
     } else {
-        const qsrch_status status = qstd_rect32_init(&R, 0, 0, image->width, image->height);
-        if (QSRCH_FAILED(status)) return status;
+        QSRCH_RETURN_IF_ERROR(qstd_rect32_init(&searchRect, 0, 0, image->width, image->height));
     }
-
-    // The window grown by one position on each side: the neighbours of the
-    // window's border positions.
-    const qstd_rect32 grown = qsrch::grownRect(R, image->width, image->height);
-
-    // No candidate position: an empty answer, and nothing acquired.
-    if (qsrch::noPeakPositions(*pattern, *image, R, grown))
-        return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
-
-    CallFrame<4> frame;
-    qstd_vector32 block32;
-    if (frame.step(qstd_vector32_construct(&block32, 0))) return frame.finish();
-    frame.release<qstd_vector32_destruct>(0, &block32);
-    qstd_vectord blockD;
-    if (frame.step(qstd_vectord_construct(&blockD, 0))) return frame.finish();
-    frame.release<qstd_vectord_destruct>(1, &blockD);
-    qimg_image space;
-    if (frame.step(qimg_image_constructUnbound(&space))) return frame.finish();
-    frame.release<qimg_image_destruct>(2, &space);
-
-    qimg_windowConst imageView, maskView;
-    if (frame.step(qsrch::narrowToGrown(*image, grown, &imageView))) return frame.finish();
-    const bool runtimeMasked = present(runtimeMask);
-    if (runtimeMasked && frame.step(qsrch::narrowToGrown(*runtimeMask, grown, &maskView)))
-        return frame.finish();
-
-    const bool doubles = qsrch::tooLargeForIntegers(pattern->width, pattern->height);
-    const qstd_vector_qstd_pair32* endpointsInUse =
-        !doubles && endpoints != nullptr && endpointsFlag == 1 ? endpoints : nullptr;
-    const int32_t nx = imageView.width - pattern->width + 1;
-    const int32_t ny = imageView.height - pattern->height + 1;
-    const qsrch::PeakPlaneLayout layout(doubles, runtimeMasked, endpointsInUse != nullptr, 1, nx, ny);
-    if (frame.step(qstd_vector32_resize(&block32, layout.count32()))) return frame.finish();
-    if (layout.countD() != 0 && frame.step(qstd_vectord_resize(&blockD, layout.countD())))
-        return frame.finish();
-    qsrch_peakPlanes planes;
-    qsrch::placePeakPlanes(layout, block32.begin, blockD.begin, &planes);
-
     const qsrch_givenPatternStats given{havePatStats, patN, patSum, patSumSq, haveN, N};
-    uint32_t totalCare = 0;
-    if (frame.step(qsrch_computeStatsForPeaks(pattern, patternMask, &imageView,
-                                              runtimeMasked ? &maskView : nullptr, endpointsInUse,
-                                              &given, &planes, &totalCare)))
-        return frame.finish();
-
-    const qstd_rect32 spaceRect{0, 0, nx, ny};
-    if (frame.step(qimg_image_assignNewRect(&space, QIMG_DEPTH_64F, &spaceRect))) return frame.finish();
-    qimg_window spaceView;
-    if (frame.step(qimg_window_init(&spaceView, &space))) return frame.finish();
-    if (frame.step(qsrch_computeSpaceForPeaks(pattern, &planes, nx, ny, endpointsInUse, params,
-                                              static_cast<double*>(spaceView.firstPixel),
-                                              spaceView.rowStride)))
-        return frame.finish();
-
-    // Space pixel (i, j) is candidate position (x0 + i, y0 + j) of the
-    // caller's view; the detector reports positions, and reads the peak
-    // rectangle, in that frame. The view gets the origin too, whether or not
-    // the image service carries it over.
-    space.x = grown.x;
-    space.y = grown.y;
-    if (frame.step(qimg_window_init(&spaceView, &space))) return frame.finish();
-    spaceView.x = space.x;
-    spaceView.y = space.y;
-    qstd_vector_ detected;
-    if (frame.step(qstd_vector_qip_detectedPeak_construct(&detected, 0))) return frame.finish();
-    frame.release<qstd_vector_qip_detectedPeak_destruct>(3, &detected);
-
-    const qstd_rect32 peakRect{R.x, R.y, R.width - pattern->width + 1, R.height - pattern->height + 1};
-    const uint32_t careLimit =
-        runtimeMasked && params->minCareFraction != 0 ? careLimitOf(totalCare, params->minCareFraction)
-                                                      : 0;
-    if (careLimit != 0) {
-        frame.step(qip_detectPeaksDWithWindowWithNCareLimit(
-            qimg_window_asConst(&spaceView), &peakRect, peakThreshold, planes.counts,
-            planes.stride32, careLimit, &detected));
-    } else {
-        frame.step(qip_detectPeaksDWithWindow(qimg_window_asConst(&spaceView), &peakRect,
-                                              peakThreshold, &detected));
-    }
-    if (qsrch::failed(frame.status)) return frame.finish();
-
-    const qstd_rect32 positions{grown.x, grown.y, nx, ny};
-    frame.step(qsrch_refinePeaks(pattern, patternMask, &imageView, runtimeMasked ? &maskView : nullptr,
-                                 &positions, endpoints, endpointsFlag, params, &planes, &detected,
-                                 peaksOut));
-    return frame.finish();
+    const GreyPlanes set(pattern, patternMask, &given, endpoints, endpointsFlag, params);
+    const qsrch::PeakCall call{pattern,
+                               {image, nullptr, nullptr},
+                               present(runtimeMask) ? runtimeMask : nullptr,
+                               searchRect,
+                               endpoints,
+                               endpointsFlag,
+                               qsrch::tooLargeForIntegers(pattern->width, pattern->height),
+                               params,
+                               peakThreshold};
+    return qsrch::runPeakPipeline(set, call, peaksOut);
 }
 
 QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaks(

@@ -28,31 +28,12 @@ using qsrch::present;
 using Params = qsrch_normalizedCorrelationParams;
 
 // The pattern statistics a call works with: given by the caller, or
-// computed from the planes and the pattern mask.
+// computed by its entry from the planes and the pattern mask.
 struct PatternStats3 {
     uint32_t n;
     uint32_t sums[3];
     double sumSqs[3];
 };
-
-qsrch_status computePatternStats3(const qsrch_peaks3Inputs& in, PatternStats3* out)
-{
-    qsrch_status status = QSRCH_OK;
-    for (int k = 0; k < 3; ++k) {
-        if (in.doubles != 0) {
-            status = qsrch_DcomputeOneSumISumISq(in.pattern[k], &out->sums[k], &out->sumSqs[k]);
-        } else {
-            uint32_t sumSq = 0;
-            status = qsrch_computeOneSumISumISq(in.pattern[k], &out->sums[k], &sumSq);
-            out->sumSqs[k] = sumSq;
-        }
-        if (QSRCH_FAILED(status)) return status;
-    }
-    if (present(in.patternMask)) return qsrch::maskCareCount(in.patternMask, &out->n);
-    const qimg_windowConst& pattern0 = *in.pattern[0];
-    out->n = static_cast<uint32_t>(pattern0.width) * static_cast<uint32_t>(pattern0.height);
-    return QSRCH_OK;
-}
 
 // One field of each of the three plane sets.
 template <class T>
@@ -67,89 +48,31 @@ Three<T> eachSet(const qsrch_peakPlanes* sets, T* qsrch_peakPlanes::*field)
 }
 
 // Fills the planes from the narrowed image planes and runtime mask (null
-// when none is in use). Per plane: inner products (on the runs grown by one
-// position when endpoints are in use, so that the refinement finds every
-// neighbour of a listed position), image sums under the pattern mask or
-// the plane's own window, and with a runtime mask the care count and the
-// plane's pattern sums per position, every plane writing the same counts.
-qsrch_status computeStats3(const qsrch_peaks3Inputs& in, const qimg_windowConst* images,
-                           const qimg_windowConst* runtimeMask,
-                           const qstd_vector_qstd_pair32* endpoints, const PatternStats3& stats,
-                           const qsrch_peakPlanes* planes)
+// when none is in use), every plane writing the same care counts; without a
+// runtime mask the call's single pattern statistics follow.
+qsrch::Status computeStats3(const qsrch_peaks3Inputs& in, const qimg_windowConst* images,
+                            const qimg_windowConst* runtimeMask, const qstd_vector_qstd_pair32* endpoints,
+                            const PatternStats3& stats, const qsrch_peakPlanes* planes)
 {
-    CallFrame<1> frame;
-    qstd_vector_qstd_pair32 dilated;  // lives as long as the frame that releases it
-    if (endpoints != nullptr) {
-        if (frame.step(qstd_vector_qstd_pair32_construct(&dilated, 0))) return frame.finish();
-        frame.release<qstd_vector_qstd_pair32_destruct>(0, &dilated);
-        if (frame.step(qsrch::dilateEndpointsForPeaks(endpoints, *in.pattern[0], images[0], &dilated)))
-            return frame.finish();
-    }
-    const bool masked = present(in.patternMask);
+    const qsrch::PlaneStatisticsInputs inputs{in.pattern, in.patternMask, images, runtimeMask, endpoints, true};
+    QSRCH_RETURN_IF_ERROR(qsrch::computePlaneStatistics(inputs, 3, planes));
+    if (runtimeMask != nullptr) return QSRCH_OK;
+    *planes[0].counts = stats.n;
     for (int k = 0; k < 3; ++k) {
-        const qimg_windowConst* pattern = in.pattern[k];
-        const qimg_windowConst* image = &images[k];
-        const qsrch_peakPlanes& p = planes[k];
-        const bool doubles = p.doubles != 0;
-
-        if (endpoints != nullptr) {
-            frame.step(qsrch_computeInnerProductsUsingEndpoints(pattern, image, p.innerProducts,
-                                                                p.stride32, &dilated, 1));
-        } else {
-            frame.step(doubles ? qsrch_DcomputeInnerProducts(pattern, image, p.innerProductsD, p.strideD)
-                               : qsrch_computeInnerProducts(pattern, image, p.innerProducts, p.stride32));
-        }
-        if (qsrch::failed(frame.status)) return frame.finish();
-
-        const qimg_windowConst* sumWindow = masked ? in.patternMask : pattern;
-        if (doubles) {
-            frame.step(masked ? qsrch_DcomputeMaskSumISumISq(sumWindow, image, p.imageSums,
-                                                             p.imageSumSqsD, p.stride32)
-                              : qsrch_DcomputeSumISumISq(sumWindow, image, p.imageSums,
-                                                         p.imageSumSqsD, p.stride32));
-        } else {
-            frame.step(masked ? qsrch_computeMaskSumISumISq(sumWindow, image, p.imageSums,
-                                                            p.imageSumSqs, p.stride32)
-                              : qsrch_computeSumISumISq(sumWindow, image, p.imageSums,
-                                                        p.imageSumSqs, p.stride32));
-        }
-        if (qsrch::failed(frame.status)) return frame.finish();
-
-        if (runtimeMask == nullptr) continue;
-        if (endpoints != nullptr) {
-            frame.step(qsrch_computeMaskPatSumPatSumSqUsingEndpoints(
-                pattern, in.patternMask, runtimeMask, p.counts, p.patternSums, p.patternSumSqs,
-                p.stride32, &dilated, 1));
-        } else if (doubles) {
-            frame.step(qsrch_DcomputeMaskPatSumPatSumSq(pattern, in.patternMask, runtimeMask,
-                                                        p.counts, p.patternSums, p.patternSumSqsD,
-                                                        p.stride32));
-        } else {
-            frame.step(qsrch_computeMaskPatSumPatSumSq(pattern, in.patternMask, runtimeMask, p.counts,
-                                                       p.patternSums, p.patternSumSqs, p.stride32));
-        }
-        if (qsrch::failed(frame.status)) return frame.finish();
+        *planes[k].patternSums = stats.sums[k];
+        if (planes[k].doubles != 0)
+            *planes[k].patternSumSqsD = stats.sumSqs[k];
+        else
+            *planes[k].patternSumSqs = qsrch::roundedUnsigned(stats.sumSqs[k]);
     }
-
-    if (runtimeMask == nullptr) {
-        *planes[0].counts = stats.n;
-        for (int k = 0; k < 3; ++k) {
-            *planes[k].patternSums = stats.sums[k];
-            if (planes[k].doubles != 0)
-                *planes[k].patternSumSqsD = stats.sumSqs[k];
-            else
-                *planes[k].patternSumSqs = qsrch::roundedUnsigned(stats.sumSqs[k]);
-        }
-    }
-    return frame.finish();
+    return QSRCH_OK;
 }
 
 // Scores the planes' nx x ny positions into `scores` (row stride in
 // doubles) with the three-plane space form that fits the planes.
-qsrch_status computeSpace3(const qimg_windowConst& pattern0, const qsrch_peakPlanes* planes,
-                           int32_t nx, int32_t ny, const qstd_vector_qstd_pair32* endpoints,
-                           const Params* params, const double* weights, double* scores,
-                           int32_t scoresStride)
+qsrch::Status computeSpace3(const qimg_windowConst& pattern0, const qsrch_peakPlanes* planes, int32_t nx,
+                            int32_t ny, const qstd_vector_qstd_pair32* endpoints, const Params* params,
+                            const double* weights, double* scores, int32_t scoresStride)
 {
     const uint32_t pw = static_cast<uint32_t>(pattern0.width);
     const uint32_t ph = static_cast<uint32_t>(pattern0.height);
@@ -207,14 +130,54 @@ qsrch_status computeSpace3(const qimg_windowConst& pattern0, const qsrch_peakPla
         strideSigned, params, weights, scores, scoresStride);
 }
 
-// The care limit: the nearest integer to float(n) * fraction, the product
-// taken in single precision; 0 (or less) leaves the plain detector.
-uint32_t careLimit3(uint32_t n, float fraction)
-{
-    const float share = static_cast<float>(n) * fraction;
-    const int32_t limit = qmath_double_round(static_cast<double>(share));
-    return limit > 0 ? static_cast<uint32_t>(limit) : 0;
-}
+// The colour plane set: three planes with the call's pattern statistics,
+// a space with a pixel for every candidate position of the image, scores
+// weighted over the planes and no shape score.
+class ColourPlanes final : public qsrch::PeakPlaneSet {
+public:
+    ColourPlanes(const qsrch_peaks3Inputs& in, const PatternStats3& stats, const Params* params,
+                 const double* weights)
+        : PeakPlaneSet(3, true), in_(in), stats_(stats), params_(params), weights_(weights)
+    {
+    }
+
+    qsrch::Status fillStatistics(const qsrch::NarrowedViews& views, const qstd_vector_qstd_pair32* endpoints,
+                                 const qsrch_peakPlanes* planes, uint32_t* careTotalOut) const override
+    {
+        *careTotalOut = stats_.n;
+        return computeStats3(in_, views.image, views.runtimeMaskInUse(), endpoints, stats_, planes);
+    }
+
+    qsrch::Status scoreSpace(const qsrch_peakPlanes* planes, int32_t nx, int32_t ny,
+                             const qstd_vector_qstd_pair32* endpoints, double* scores,
+                             int32_t scoresStride) const override
+    {
+        return computeSpace3(*in_.pattern[0], planes, nx, ny, endpoints, params_, weights_, scores, scoresStride);
+    }
+
+    // The nearest integer to float(n) * fraction, the product taken in
+    // single precision; 0 (or less) leaves the plain detector.
+    uint32_t careLimit(uint32_t careTotal, float fraction) const override
+    {
+        const float share = static_cast<float>(careTotal) * fraction;
+        const int32_t limit = qmath_double_round(static_cast<double>(share));
+        return limit > 0 ? static_cast<uint32_t>(limit) : 0;
+    }
+
+    qsrch::Status refine(const qsrch::NarrowedViews&, const qstd_rect32& positions,
+                         const qsrch_peakPlanes* planes, const qstd_vector_* detected,
+                         qstd_vector_qsrch_detectedPosePeak* peaksOut) const override
+    {
+        return qsrch_refinePeaks3(&positions, in_.endpoints, in_.endpointsFlag, params_, weights_, planes,
+                                  detected, peaksOut);
+    }
+
+private:
+    const qsrch_peaks3Inputs& in_;
+    const PatternStats3& stats_;
+    const Params* params_;
+    const double* weights_;
+};
 
 // ---- Entries --------------------------------------------------------------------
 
@@ -238,13 +201,12 @@ qsrch_peaks3Inputs inputsOf(const Views3& v)
 void givePatternStats(qsrch_peaks3Inputs* in, uint32_t n, uint32_t Sp0, uint32_t Sp1, uint32_t Sp2,
                       double Spp0, double Spp1, double Spp2)
 {
-    in->patternStatsGiven = 1;
     in->n = n;
     in->patternSums[0] = Sp0, in->patternSums[1] = Sp1, in->patternSums[2] = Sp2;
     in->patternSumSqs[0] = Spp0, in->patternSumSqs[1] = Spp1, in->patternSumSqs[2] = Spp2;
 }
 
-qsrch_status wholeImage(const qimg_windowConst* image0, qstd_rect32* window)
+qsrch::Status wholeImage(const qimg_windowConst* image0, qstd_rect32* window)
 {
     return qstd_rect32_init(window, 0, 0, image0->width, image0->height);
 }
@@ -252,6 +214,27 @@ qsrch_status wholeImage(const qimg_windowConst* image0, qstd_rect32* window)
 bool integerRoute(const qimg_windowConst* pattern0)
 {
     return !qsrch::tooLargeForIntegers(pattern0->width, pattern0->height);
+}
+
+// The pattern statistics of an entry that is given none, taken before
+// anything else: each plane's sums (by the double kernel on the double
+// route) and the care count of the pattern mask, or every pixel.
+qsrch::Status givePatternsOwnStats(qsrch_peaks3Inputs* in)
+{
+    for (int k = 0; k < 3; ++k) {
+        if (in->doubles != 0) {
+            QSRCH_RETURN_IF_ERROR(
+                qsrch_DcomputeOneSumISumISq(in->pattern[k], &in->patternSums[k], &in->patternSumSqs[k]));
+        } else {
+            uint32_t sumSq = 0;
+            QSRCH_RETURN_IF_ERROR(qsrch_computeOneSumISumISq(in->pattern[k], &in->patternSums[k], &sumSq));
+            in->patternSumSqs[k] = sumSq;
+        }
+    }
+    if (present(in->patternMask)) return qsrch::maskCareCount(in->patternMask, &in->n);
+    const qimg_windowConst& pattern0 = *in->pattern[0];
+    in->n = static_cast<uint32_t>(pattern0.width) * static_cast<uint32_t>(pattern0.height);
+    return QSRCH_OK;
 }
 
 }  // namespace
@@ -276,99 +259,20 @@ qsrch_status qsrch_computePeaksCommon3(const qsrch_peaks3Inputs* inputs, double 
                                        qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
     const qsrch_peaks3Inputs& in = *inputs;
-    const qimg_windowConst& pattern0 = *in.pattern[0];
-    const qimg_windowConst& image0 = *in.image[0];
-    const qstd_rect32& R = in.window;
-    const qstd_rect32 grown = qsrch::grownRect(R, image0.width, image0.height);
-    if (qsrch::noPeakPositions(pattern0, image0, R, grown))
-        return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
-
-    PatternStats3 stats{in.n,
-                        {in.patternSums[0], in.patternSums[1], in.patternSums[2]},
-                        {in.patternSumSqs[0], in.patternSumSqs[1], in.patternSumSqs[2]}};
-    if (in.patternStatsGiven == 0) {
-        const qsrch_status status = computePatternStats3(in, &stats);
-        if (QSRCH_FAILED(status)) return status;
-    }
-
-    const bool doubles = in.doubles != 0;
-    CallFrame<4> frame;
-    qstd_vector32 block32;
-    if (frame.step(qstd_vector32_construct(&block32, 0))) return frame.finish();
-    frame.release<qstd_vector32_destruct>(0, &block32);
-    qstd_vectord blockD{};
-    if (doubles) {
-        if (frame.step(qstd_vectord_construct(&blockD, 0))) return frame.finish();
-        frame.release<qstd_vectord_destruct>(1, &blockD);
-    }
-
-    qimg_windowConst images[3], maskView;
-    for (int k = 0; k < 3; ++k)
-        if (frame.step(qsrch::narrowToGrown(*in.image[k], grown, &images[k]))) return frame.finish();
-    const bool runtimeMasked = in.runtimeMask != nullptr;
-    if (runtimeMasked) {
-        if (frame.step(qsrch::narrowToGrown(*in.runtimeMask, grown, &maskView))) return frame.finish();
-        // A mask record without pixels is still in use: it cares for nothing,
-        // which an empty view tells the kernels without their reading it.
-        if (maskView.firstPixel == nullptr) maskView.width = maskView.height = 0;
-    }
-
-    const qstd_vector_qstd_pair32* endpointsInUse =
-        !doubles && in.endpoints != nullptr && in.endpointsFlag == 1 ? in.endpoints : nullptr;
-    const int32_t nx = images[0].width - pattern0.width + 1;
-    const int32_t ny = images[0].height - pattern0.height + 1;
-    const qsrch::PeakPlaneLayout layout(doubles, runtimeMasked, endpointsInUse != nullptr, 3, nx, ny);
-    if (frame.step(qstd_vector32_resize(&block32, layout.count32()))) return frame.finish();
-    if (layout.countD() != 0 && frame.step(qstd_vectord_resize(&blockD, layout.countD())))
-        return frame.finish();
-    qsrch_peakPlanes planes[3];
-    qsrch::placePeakPlanes(layout, block32.begin, blockD.begin, planes);
-    if (frame.step(computeStats3(in, images, runtimeMasked ? &maskView : nullptr, endpointsInUse,
-                                 stats, planes)))
-        return frame.finish();
-
-    // The space has a pixel for every candidate position of the image; the
-    // grown rectangle's part is written from (x0, y0).
-    qimg_image space;
-    if (frame.step(qimg_image_construct(&space, QIMG_DEPTH_64F, image0.width - pattern0.width + 1,
-                                        image0.height - pattern0.height + 1)))
-        return frame.finish();
-    frame.release<qimg_image_destruct>(2, &space);
-    qimg_window spaceView;
-    if (frame.step(qimg_window_init(&spaceView, &space))) return frame.finish();
-    double* scores = static_cast<double*>(spaceView.firstPixel) +
-                     static_cast<ptrdiff_t>(grown.y) * spaceView.rowStride + grown.x;
-    if (frame.step(computeSpace3(pattern0, planes, nx, ny, endpointsInUse, params, weights, scores,
-                                 spaceView.rowStride)))
-        return frame.finish();
-
-    // The detector sees the computed part alone. Its view keeps the space's
-    // frame (origin (x0, y0)), so the peak rectangle and the positions it
-    // reports are the image's candidate positions, the care counts line up
-    // with the view's pixels, and no plateau reaches pixels never scored.
-    if (frame.step(qimg_window_window(&spaceView, grown.x, grown.y, nx, ny, nullptr)))
-        return frame.finish();
-    qstd_vector_ detected;
-    if (frame.step(qstd_vector_qip_detectedPeak_construct(&detected, 0))) return frame.finish();
-    frame.release<qstd_vector_qip_detectedPeak_destruct>(3, &detected);
-
-    const qstd_rect32 peakRect{R.x, R.y, R.width - pattern0.width + 1, R.height - pattern0.height + 1};
-    const uint32_t limit =
-        runtimeMasked && params->minCareFraction != 0 ? careLimit3(stats.n, params->minCareFraction) : 0;
-    if (limit != 0) {
-        frame.step(qip_detectPeaksDWithWindowWithNCareLimit(qimg_window_asConst(&spaceView), &peakRect,
-                                                            peakThreshold, planes[0].counts,
-                                                            planes[0].stride32, limit, &detected));
-    } else {
-        frame.step(qip_detectPeaksDWithWindow(qimg_window_asConst(&spaceView), &peakRect,
-                                              peakThreshold, &detected));
-    }
-    if (qsrch::failed(frame.status)) return frame.finish();
-
-    const qstd_rect32 positions{grown.x, grown.y, nx, ny};
-    frame.step(qsrch_refinePeaks3(&positions, in.endpoints, in.endpointsFlag, params, weights, planes,
-                                  &detected, peaksOut));
-    return frame.finish();
+    const PatternStats3 stats{in.n,
+                              {in.patternSums[0], in.patternSums[1], in.patternSums[2]},
+                              {in.patternSumSqs[0], in.patternSumSqs[1], in.patternSumSqs[2]}};
+    const ColourPlanes set(in, stats, params, weights);
+    const qsrch::PeakCall call{in.pattern[0],
+                               {in.image[0], in.image[1], in.image[2]},
+                               in.runtimeMask,
+                               in.window,
+                               in.endpoints,
+                               in.endpointsFlag,
+                               in.doubles != 0,
+                               params,
+                               peakThreshold};
+    return qsrch::runPeakPipeline(set, call, peaksOut);
 }
 
 QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaks3(
@@ -380,8 +284,8 @@ QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaks3(
 {
     qsrch_peaks3Inputs in =
         inputsOf({{pattern0, pattern1, pattern2}, patternMask, {image0, image1, image2}});
-    const qsrch_status status = wholeImage(image0, &in.window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &in.window));
+    QSRCH_RETURN_IF_ERROR(givePatternsOwnStats(&in));
     return qsrch_computePeaksCommon3(&in, peakThreshold, params, weights, peaksOut);
 }
 
@@ -399,8 +303,8 @@ QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaks3(
     qsrch_peaks3Inputs in =
         inputsOf({{pattern0, pattern1, pattern2}, patternMask, {image0, image1, image2}});
     in.doubles = 1;
-    const qsrch_status status = wholeImage(image0, &in.window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &in.window));
+    QSRCH_RETURN_IF_ERROR(givePatternsOwnStats(&in));
     return qsrch_computePeaksCommon3(&in, peakThreshold, params, weights, peaksOut);
 }
 
@@ -431,8 +335,7 @@ QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithP
     qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
     qstd_rect32 window;
-    const qsrch_status status = wholeImage(image0, &window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &window));
     return qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithWindow3(
         pattern0, pattern1, pattern2, patternMask, image0, image1, image2, runtimeMask, n, Sp0, Sp1,
         Sp2, Spp0, Spp1, Spp2, &window, peakThreshold, params, weights, peaksOut);
@@ -450,8 +353,7 @@ QSRCH_API qsrch_status qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithP
 {
     qsrch_peaks3Inputs in =
         inputsOf({{pattern0, pattern1, pattern2}, patternMask, {image0, image1, image2}});
-    const qsrch_status status = wholeImage(image0, &in.window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &in.window));
     in.runtimeMask = runtimeMask;
     in.endpoints = endpoints;
     in.endpointsFlag = endpointsFlag;
@@ -494,8 +396,7 @@ QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWith
 {
     using qsrch::roundedUnsigned;
     qstd_rect32 window;
-    const qsrch_status status = wholeImage(image0, &window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &window));
     if (integerRoute(pattern0))
         return qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3(
             pattern0, pattern1, pattern2, patternMask, image0, image1, image2, runtimeMask, n, Sp0,
@@ -517,8 +418,7 @@ QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWith
 {
     using qsrch::roundedUnsigned;
     qstd_rect32 window;
-    const qsrch_status status = wholeImage(image0, &window);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(wholeImage(image0, &window));
     if (integerRoute(pattern0))
         return qsrch_computeNormalizedCorrelationPeaksRuntimeMaskedWithPatStats3_usingEndpoints(
             pattern0, pattern1, pattern2, patternMask, image0, image1, image2, runtimeMask, n,

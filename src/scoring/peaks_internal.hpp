@@ -8,6 +8,8 @@
 #include <qip/qip.h>
 #include <qsrch/peaks.h>
 
+#include "frame/status.hpp"
+
 extern "C" {
 
 // The statistics of one plane of a peak call, over the nx x ny candidate
@@ -56,92 +58,82 @@ typedef struct qsrch_givenPatternStats {
 } qsrch_givenPatternStats;
 
 // The peak kernel behind the eight exported peak entries.
-qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
-                                      const qimg_windowConst* patternMask,
-                                      const qimg_windowConst* image,
-                                      const qimg_windowConst* runtimeMask,
-                                      const qstd_rect32* window,
-                                      const qstd_vector_qstd_pair32* endpoints,
-                                      uint32_t endpointsFlag,
-                                      const qsrch_normalizedCorrelationParams* params,
-                                      uint32_t havePatStats, uint32_t patN, uint32_t patSum,
-                                      double patSumSq, uint32_t haveN, uint32_t N,
-                                      double peakThreshold,
-                                      qstd_vector_qsrch_detectedPosePeak* peaksOut);
+[[nodiscard]] qsrch_status qsrch_computePeaksCommon(
+    const qimg_windowConst* pattern, const qimg_windowConst* patternMask, const qimg_windowConst* image,
+    const qimg_windowConst* runtimeMask, const qstd_rect32* window, const qstd_vector_qstd_pair32* endpoints,
+    uint32_t endpointsFlag, const qsrch_normalizedCorrelationParams* params, uint32_t havePatStats,
+    uint32_t patN, uint32_t patSum, double patSumSq, uint32_t haveN, uint32_t N, double peakThreshold,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 // Fills the planes (already laid out) from the narrowed views, and the
 // pattern's total care count. endpoints is the list in use, or NULL.
-qsrch_status qsrch_computeStatsForPeaks(const qimg_windowConst* pattern,
-                                        const qimg_windowConst* patternMask,
-                                        const qimg_windowConst* image,
-                                        const qimg_windowConst* runtimeMask,
-                                        const qstd_vector_qstd_pair32* endpoints,
-                                        const qsrch_givenPatternStats* given,
-                                        const qsrch_peakPlanes* planes, uint32_t* totalCareOut);
+[[nodiscard]] qsrch_status qsrch_computeStatsForPeaks(
+    const qimg_windowConst* pattern, const qimg_windowConst* patternMask, const qimg_windowConst* image,
+    const qimg_windowConst* runtimeMask, const qstd_vector_qstd_pair32* endpoints,
+    const qsrch_givenPatternStats* given, const qsrch_peakPlanes* planes, uint32_t* totalCareOut);
 
 // Scores the planes' nx x ny positions into `space` (row stride in doubles).
-qsrch_status qsrch_computeSpaceForPeaks(const qimg_windowConst* pattern,
-                                        const qsrch_peakPlanes* planes, int32_t nx, int32_t ny,
-                                        const qstd_vector_qstd_pair32* endpoints,
-                                        const qsrch_normalizedCorrelationParams* params,
-                                        double* space, int32_t spaceStride);
+[[nodiscard]] qsrch_status qsrch_computeSpaceForPeaks(const qimg_windowConst* pattern,
+                                                      const qsrch_peakPlanes* planes, int32_t nx, int32_t ny,
+                                                      const qstd_vector_qstd_pair32* endpoints,
+                                                      const qsrch_normalizedCorrelationParams* params,
+                                                      double* space, int32_t spaceStride);
 
 // Turns the detected peaks into pose peaks, in the detector's order.
 // positions is the planes' grid in the image's frame: (x0, y0, nx, ny).
-qsrch_status qsrch_refinePeaks(const qimg_windowConst* pattern,
-                               const qimg_windowConst* patternMask,
-                               const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
-                               const qstd_rect32* positions,
-                               const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
-                               const qsrch_normalizedCorrelationParams* params,
-                               const qsrch_peakPlanes* planes, const qstd_vector_* detected,
-                               qstd_vector_qsrch_detectedPosePeak* peaksOut);
+[[nodiscard]] qsrch_status qsrch_refinePeaks(
+    const qimg_windowConst* pattern, const qimg_windowConst* patternMask, const qimg_windowConst* image,
+    const qimg_windowConst* runtimeMask, const qstd_rect32* positions,
+    const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
+    const qsrch_normalizedCorrelationParams* params, const qsrch_peakPlanes* planes,
+    const qstd_vector_* detected, qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 // The refinement shared by one and three planes: fills one record per
 // detected peak from the detector's fields, then refines it with
 // qsrch_refineOnePeak. peaksOut keeps the records filled before a failure.
-qsrch_status qsrch_refineDetectedPeaks(const qsrch_normalizedCorrelationParams* params,
-                                       const double* weights, uint32_t planeCount,
-                                       const qsrch_peakPlanes* planes,
-                                       const qstd_rect32* positions,
-                                       const qstd_vector_qstd_pair32* endpoints,
-                                       uint32_t endpointsFlag, const qsrch_shapeViews* shape,
-                                       const qstd_vector_* detected,
-                                       qstd_vector_qsrch_detectedPosePeak* peaksOut);
+[[nodiscard]] qsrch_status qsrch_refineDetectedPeaks(
+    const qsrch_normalizedCorrelationParams* params, const double* weights, uint32_t planeCount,
+    const qsrch_peakPlanes* planes, const qstd_rect32* positions, const qstd_vector_qstd_pair32* endpoints,
+    uint32_t endpointsFlag, const qsrch_shapeViews* shape, const qstd_vector_* detected,
+    qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 // Recomputes the score of one peak record (already holding the detector's
 // position and flags), fits its sub-pixel position and fills contrast,
 // brightness and care count. planes points at planeCount sets: 1 (weights
 // unused) or 3 (scored with the weights, care counts read from the first
 // set); shape is NULL where no shape score may be tried.
-qsrch_status qsrch_refineOnePeak(const qsrch_normalizedCorrelationParams* params,
-                                 const double* weights, uint32_t planeCount,
-                                 const qsrch_peakPlanes* planes, const qstd_rect32* positions,
-                                 const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
-                                 const qsrch_shapeViews* shape, qsrch_detectedPosePeak* peak);
+[[nodiscard]] qsrch_status qsrch_refineOnePeak(const qsrch_normalizedCorrelationParams* params,
+                                               const double* weights, uint32_t planeCount,
+                                               const qsrch_peakPlanes* planes, const qstd_rect32* positions,
+                                               const qstd_vector_qstd_pair32* endpoints,
+                                               uint32_t endpointsFlag, const qsrch_shapeViews* shape,
+                                               qsrch_detectedPosePeak* peak);
 
 // The score at a plane position, and the care count there (careCountOut may
 // be NULL).
-qsrch_status qsrch_scoreAt(const qsrch_normalizedCorrelationParams* params, const double* weights,
-                           uint32_t planeCount, const qsrch_peakPlanes* planes,
-                           const qstd_pair32* pos, double* scoreOut, uint32_t* careCountOut);
+[[nodiscard]] qsrch_status qsrch_scoreAt(const qsrch_normalizedCorrelationParams* params,
+                                         const double* weights, uint32_t planeCount,
+                                         const qsrch_peakPlanes* planes, const qstd_pair32* pos,
+                                         double* scoreOut, uint32_t* careCountOut);
 
-qsrch_status qsrch_contrastBrightnessAt(const double* weights, uint32_t planeCount,
-                                        const qsrch_peakPlanes* planes, const qstd_pair32* pos,
-                                        double* contrastOut, double* brightnessOut);
+[[nodiscard]] qsrch_status qsrch_contrastBrightnessAt(const double* weights, uint32_t planeCount,
+                                                      const qsrch_peakPlanes* planes, const qstd_pair32* pos,
+                                                      double* contrastOut, double* brightnessOut);
 
 // Marks as unusable the fit neighbours (valid[9], row by row from (-1, -1))
 // of position (x, y) that lie outside the endpoint runs. Does nothing unless
 // a list is given with flag 1.
-qsrch_status qsrch_clearNeighboursOutsideEndpoints(const qstd_vector_qstd_pair32* endpoints,
-                                                   uint32_t endpointsFlag, int32_t x, int32_t y,
-                                                   uint32_t valid[9]);
+[[nodiscard]] qsrch_status qsrch_clearNeighboursOutsideEndpoints(const qstd_vector_qstd_pair32* endpoints,
+                                                                 uint32_t endpointsFlag, int32_t x, int32_t y,
+                                                                 uint32_t valid[9]);
 
 // Raises *score to the shape score of the pattern's size at the top-left of
 // the views. Masks may be NULL or without pixels.
-qsrch_status qsrch_shapeScore(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                              const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
-                              uint8_t threshold, double* score);
+[[nodiscard]] qsrch_status qsrch_shapeScore(const qimg_windowConst* pattern,
+                                            const qimg_windowConst* patternMask,
+                                            const qimg_windowConst* image,
+                                            const qimg_windowConst* runtimeMask, uint8_t threshold,
+                                            double* score);
 
 }  // extern "C"
 
@@ -159,8 +151,7 @@ bool noPeakPositions(const qimg_windowConst& pattern, const qimg_windowConst& im
                      const qstd_rect32& window, const qstd_rect32& grown);
 
 // A view narrowed to the grown rectangle, in its own frame from (0, 0).
-qsrch_status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown,
-                           qimg_windowConst* out);
+Status narrowToGrown(const qimg_windowConst& view, const qstd_rect32& grown, qimg_windowConst* out);
 
 // floor(x + 0.5) as an unsigned 32-bit value; out-of-range values saturate
 // rather than wrap.
@@ -169,10 +160,8 @@ uint32_t roundedUnsigned(double x);
 
 // Fills `dilated` (constructed, empty) with the caller's run list grown by
 // one position in every direction, a pair per row of `image` at least.
-qsrch_status dilateEndpointsForPeaks(const qstd_vector_qstd_pair32* endpoints,
-                                     const qimg_windowConst& pattern,
-                                     const qimg_windowConst& image,
-                                     qstd_vector_qstd_pair32* dilated);
+Status dilateEndpointsForPeaks(const qstd_vector_qstd_pair32* endpoints, const qimg_windowConst& pattern,
+                               const qimg_windowConst& image, qstd_vector_qstd_pair32* dilated);
 
 // Where the statistics planes of one peak call live. The planes of one
 // element type share one block and are interleaved by rows (row y of each
@@ -208,5 +197,83 @@ struct PeakPlaneLayout {
 // Points layout.planeSets plane sets into the blocks.
 void placePeakPlanes(const PeakPlaneLayout& layout, uint32_t* block32, double* blockD,
                      qsrch_peakPlanes* sets);
+
+// What one peak call works on, whatever its plane set.
+struct PeakCall {
+    const qimg_windowConst* pattern0;  // sizes are read from the first plane
+    const qimg_windowConst* image[3];  // one per plane of the set
+    const qimg_windowConst* runtimeMask;  // in use when non-null
+    qstd_rect32 window;
+    const qstd_vector_qstd_pair32* endpoints;
+    uint32_t endpointsFlag;
+    bool doubles;  // double statistics; endpoints are then not in use
+    const qsrch_normalizedCorrelationParams* params;
+    double peakThreshold;
+};
+
+// The candidate positions of one call: the grown rectangle's, in the image's
+// frame (x0, y0, nx, ny), and the endpoint list in use (or NULL).
+struct PeakGrid {
+    qstd_rect32 positions;
+    const qstd_vector_qstd_pair32* endpoints;
+};
+
+// The image views of one call narrowed to the grown rectangle, origin (0, 0).
+struct NarrowedViews {
+    qimg_windowConst image[3];
+    qimg_windowConst runtimeMask;
+    bool runtimeMasked;
+    const qimg_windowConst* runtimeMaskInUse() const { return runtimeMasked ? &runtimeMask : nullptr; }
+};
+
+// What the grey and the colour peak kernels do differently; runPeakPipeline
+// does the rest alike for both.
+class PeakPlaneSet {
+public:
+    const uint32_t planeCount;
+    // The colour space has a pixel per candidate position of the whole image;
+    // the grey one holds the grown rectangle's positions alone.
+    const bool spaceCoversImage;
+
+    PeakPlaneSet(uint32_t count, bool coversImage) : planeCount(count), spaceCoversImage(coversImage) {}
+    virtual ~PeakPlaneSet() = default;
+
+    // Fills the planes (laid out) from the narrowed views; careTotalOut is
+    // the care count the care limit is taken of.
+    virtual Status fillStatistics(const NarrowedViews& views, const qstd_vector_qstd_pair32* endpoints,
+                                  const qsrch_peakPlanes* planes, uint32_t* careTotalOut) const = 0;
+    // Scores the planes' nx x ny positions into `scores` (row stride in doubles).
+    virtual Status scoreSpace(const qsrch_peakPlanes* planes, int32_t nx, int32_t ny,
+                              const qstd_vector_qstd_pair32* endpoints, double* scores,
+                              int32_t scoresStride) const = 0;
+    // The smallest care count a reported peak may have (0: no limit).
+    virtual uint32_t careLimit(uint32_t careTotal, float fraction) const = 0;
+    // Turns the detected peaks into pose peaks; positions is the grid.
+    virtual Status refine(const NarrowedViews& views, const qstd_rect32& positions,
+                          const qsrch_peakPlanes* planes, const qstd_vector_* detected,
+                          qstd_vector_qsrch_detectedPosePeak* peaksOut) const = 0;
+};
+
+// The shared steps of a peak call: empty answer when the pattern has no
+// candidate position, working space, narrowed views, planes, space,
+// detection and refinement, with the plane set's own steps between.
+Status runPeakPipeline(const PeakPlaneSet& set, const PeakCall& call, qstd_vector_qsrch_detectedPosePeak* peaksOut);
+
+// What the statistics of every plane of a call read.
+struct PlaneStatisticsInputs {
+    const qimg_windowConst* const* pattern;  // one per plane
+    const qimg_windowConst* patternMask;     // may be NULL or without pixels
+    const qimg_windowConst* image;           // the narrowed views, one per plane
+    const qimg_windowConst* runtimeMask;     // in use when non-null
+    const qstd_vector_qstd_pair32* endpoints;  // in use when non-null
+    // With endpoints in use, the per-position pattern sums too are taken on
+    // the dilated runs alone (the colour kernel); else everywhere.
+    bool patternSumsOnRuns;
+};
+
+// Fills the inner products, image sums and per-position pattern statistics
+// of planeCount plane sets; the endpoint list is dilated once for all.
+Status computePlaneStatistics(const PlaneStatisticsInputs& in, uint32_t planeCount,
+                              const qsrch_peakPlanes* planes);
 
 }  // namespace qsrch

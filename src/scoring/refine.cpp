@@ -84,6 +84,38 @@ void clearOutsideRun(const qstd_pair32& run, int32_t x, uint32_t* left, uint32_t
     if (x < s || e <= x || s == e) *centre = 0;
 }
 
+// The scores of the fit's usable neighbours of plane position pos.
+qsrch::Status neighbourScores(const qsrch_normalizedCorrelationParams* params, const double* weights,
+                              uint32_t planeCount, const qsrch_peakPlanes* planes, const qstd_pair32& pos,
+                              const uint32_t valid[9], double values[9])
+{
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int k = fitIndex(dx, dy);
+            if ((dx == 0 && dy == 0) || valid[k] == 0) continue;
+            const qstd_pair32 neighbour{pos.first + dx, pos.second + dy};
+            QSRCH_RETURN_IF_ERROR(qsrch_scoreAt(params, weights, planeCount, planes, &neighbour, &values[k], nullptr));
+        }
+    return QSRCH_OK;
+}
+
+// Raises *score to the shape score of the placement at plane position `at`.
+qsrch::Status shapeScoreAt(const qsrch_shapeViews& shape, const qstd_pair32& at, uint8_t threshold,
+                           double* score)
+{
+    qimg_windowConst imageAt = *shape.image;
+    const int32_t pw = shape.pattern->width, ph = shape.pattern->height;
+    QSRCH_RETURN_IF_ERROR(qimg_windowConst_window(&imageAt, at.first, at.second, pw, ph, nullptr));
+    qimg_windowConst maskAt;
+    const bool runtimeMasked = shape.runtimeMask != nullptr;
+    if (runtimeMasked) {
+        maskAt = *shape.runtimeMask;
+        QSRCH_RETURN_IF_ERROR(qimg_windowConst_window(&maskAt, at.first, at.second, pw, ph, nullptr));
+    }
+    return qsrch_shapeScore(shape.pattern, shape.patternMask, &imageAt, runtimeMasked ? &maskAt : nullptr,
+                            threshold, score);
+}
+
 }  // namespace
 
 extern "C" {
@@ -138,8 +170,7 @@ qsrch_status qsrch_clearNeighboursOutsideEndpoints(const qstd_vector_qstd_pair32
     if (endpoints == nullptr || endpointsFlag != 1) return QSRCH_OK;
     const qstd_pair32* pairs = nullptr;
     uint32_t count = 0;
-    const qsrch_status status = qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &pairs, &count);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &pairs, &count));
 
     qstd_pair32 run;
     if (y - 1 < 0)
@@ -170,9 +201,8 @@ qsrch_status qsrch_shapeScore(const qimg_windowConst* pattern, const qimg_window
 {
     // H counts the cared-for pixels by image value, F the foreground ones.
     uint32_t H[256], F[256];
-    qsrch_status status = qsys_memory_fill(0, sizeof H, H);
-    if (QSRCH_FAILED(status)) return status;
-    if (QSRCH_FAILED(status = qsys_memory_fill(0, sizeof F, F))) return status;
+    QSRCH_RETURN_IF_ERROR(qsys_memory_fill(0, sizeof H, H));
+    QSRCH_RETURN_IF_ERROR(qsys_memory_fill(0, sizeof F, F));
 
     const bool patternMasked = present(patternMask), runtimeMasked = present(runtimeMask);
     uint64_t N = 0, Nf = 0;
@@ -220,45 +250,34 @@ qsrch_status qsrch_refineOnePeak(const qsrch_normalizedCorrelationParams* params
     const qstd_pair32 pos{detectedAt.first - positions->x, detectedAt.second - positions->y};
 
     double score = 0;
-    if (frame.step(qsrch_scoreAt(params, weights, planeCount, planes, &pos, &score, &peak->careCount)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qsrch_scoreAt(params, weights, planeCount, planes, &pos, &score, &peak->careCount)));
     peak->score = score;
     // No correlation to fit: the detector's position stands.
     if (score == 0.0) {
-        frame.step(qsrch_contrastBrightnessAt(weights, planeCount, planes, &pos, &peak->contrast,
-                                              &peak->brightness));
-        return frame.finish();
+        return frame.finish(qsrch_contrastBrightnessAt(weights, planeCount, planes, &pos, &peak->contrast,
+                                                       &peak->brightness));
     }
 
     qmath_peakDetectParabolicFitParams fitParams;
-    if (frame.step(qmath_peakDetectParabolicFitParams_construct(&fitParams))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_peakDetectParabolicFitParams_construct(&fitParams)));
     frame.release<qmath_peakDetectParabolicFitParams_destruct>(0, &fitParams);
     double values[9] = {};
     uint32_t valid[9] = {};
-    if (frame.step(qmath_peakDetectParabolicFitSetupArraysUsingBounds(
-            &fitParams, &detectedAt, positions, peak->flags & kEdgeFlags, values, valid)))
-        return frame.finish();
-    if (endpoints != nullptr && endpointsFlag == 1 &&
-        frame.step(qsrch_clearNeighboursOutsideEndpoints(endpoints, endpointsFlag, pos.first,
-                                                         pos.second, valid)))
-        return frame.finish();
-    for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) {
-            const int k = fitIndex(dx, dy);
-            if ((dx == 0 && dy == 0) || valid[k] == 0) continue;
-            const qstd_pair32 neighbour{pos.first + dx, pos.second + dy};
-            if (frame.step(qsrch_scoreAt(params, weights, planeCount, planes, &neighbour, &values[k],
-                                         nullptr)))
-                return frame.finish();
-        }
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_peakDetectParabolicFitSetupArraysUsingBounds(
+        &fitParams, &detectedAt, positions, peak->flags & kEdgeFlags, values, valid)));
+    if (endpoints != nullptr && endpointsFlag == 1)
+        QSRCH_RETURN_IF_ERROR(frame.track(
+            qsrch_clearNeighboursOutsideEndpoints(endpoints, endpointsFlag, pos.first, pos.second, valid)));
+    QSRCH_RETURN_IF_ERROR(frame.track(neighbourScores(params, weights, planeCount, planes, pos, valid, values)));
     values[fitIndex(0, 0)] = score;
 
     qmath_vect offset;
     qstd_pair32 step;
-    if (frame.step(qmath_vect_init(&offset, 0, 0))) return frame.finish();
-    if (frame.step(qstd_pair32_init(&step, 0, 0))) return frame.finish();
-    if (frame.step(qmath_peakDetectParabolicFit(values, valid, &fitParams, &offset, &step, nullptr)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qmath_vect_init(&offset, 0, 0)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qstd_pair32_init(&step, 0, 0)));
+    QSRCH_RETURN_IF_ERROR(
+        frame.track(qmath_peakDetectParabolicFit(values, valid, &fitParams, &offset, &step, nullptr)));
 
     // The score stays the one at the detected position.
     peak->integerPosition = qstd_pair32{detectedAt.first + step.first, detectedAt.second + step.second};
@@ -266,26 +285,11 @@ qsrch_status qsrch_refineOnePeak(const qsrch_normalizedCorrelationParams* params
     peak->pose.trans.y = detectedAt.second + offset.y;
     const qstd_pair32 moved{peak->integerPosition.first - positions->x,
                             peak->integerPosition.second - positions->y};
-    if (frame.step(qsrch_contrastBrightnessAt(weights, planeCount, planes, &moved, &peak->contrast,
-                                              &peak->brightness)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(
+        qsrch_contrastBrightnessAt(weights, planeCount, planes, &moved, &peak->contrast, &peak->brightness)));
 
     if (params->shapeScoreOptimization == 0 || shape == nullptr) return frame.finish();
-    qimg_windowConst imageAt = *shape->image;
-    const int32_t pw = shape->pattern->width, ph = shape->pattern->height;
-    if (frame.step(qimg_windowConst_window(&imageAt, moved.first, moved.second, pw, ph, nullptr)))
-        return frame.finish();
-    qimg_windowConst maskAt;
-    const bool runtimeMasked = shape->runtimeMask != nullptr;
-    if (runtimeMasked) {
-        maskAt = *shape->runtimeMask;
-        if (frame.step(qimg_windowConst_window(&maskAt, moved.first, moved.second, pw, ph, nullptr)))
-            return frame.finish();
-    }
-    frame.step(qsrch_shapeScore(shape->pattern, shape->patternMask, &imageAt,
-                                runtimeMasked ? &maskAt : nullptr, params->shapeThreshold,
-                                &peak->score));
-    return frame.finish();
+    return frame.finish(shapeScoreAt(*shape, moved, params->shapeThreshold, &peak->score));
 }
 
 qsrch_status qsrch_refineDetectedPeaks(const qsrch_normalizedCorrelationParams* params,
@@ -299,19 +303,18 @@ qsrch_status qsrch_refineDetectedPeaks(const qsrch_normalizedCorrelationParams* 
 {
     const qip_detectedPeak* found = nullptr;
     uint32_t count = 0;
-    qsrch_status status = qstd_vector_qip_detectedPeak_getBeginSizeConst(detected, &found, &count);
-    if (QSRCH_FAILED(status)) return status;
-    if (QSRCH_FAILED(status = qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, count))) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qip_detectedPeak_getBeginSizeConst(detected, &found, &count));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, count));
     if (count == 0) return QSRCH_OK;
     qsrch_detectedPosePeak* out = nullptr;
-    if (QSRCH_FAILED(status = qstd_vector_qsrch_detectedPosePeak_getBegin(peaksOut, &out))) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_getBegin(peaksOut, &out));
 
     for (uint32_t k = 0; k < count; ++k) {
         qsrch_detectedPosePeak& peak = out[k];
         const qip_detectedPeak& d = found[k];
         peak.score = d.value;
         peak.flags = d.flags;
-        if (QSRCH_FAILED(status = qmath_xformLinear_initIdentity(&peak.pose))) return status;
+        QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initIdentity(&peak.pose));
         peak.pose.trans = d.position;
         peak.contrast = 0;
         peak.brightness = 0;
@@ -320,9 +323,8 @@ qsrch_status qsrch_refineDetectedPeaks(const qsrch_normalizedCorrelationParams* 
         peak.searchLevel = 0;
         peak.searchSplit = 0;
         peak.careCount = 0;
-        status = qsrch_refineOnePeak(params, weights, planeCount, planes, positions, endpoints,
-                                     endpointsFlag, shape, &peak);
-        if (QSRCH_FAILED(status)) return status;
+        QSRCH_RETURN_IF_ERROR(qsrch_refineOnePeak(params, weights, planeCount, planes, positions, endpoints,
+                                                  endpointsFlag, shape, &peak));
     }
     return QSRCH_OK;
 }
@@ -347,15 +349,10 @@ QSRCH_API qsrch_status qsrch_computeShapeScoreOptimizationForImage(
     double* scoreInOut)
 {
     qimg_windowConst patternView, imageView, patternMaskView, runtimeMaskView;
-    qsrch_status status = qimg_windowConst_init(&patternView, pattern);
-    if (QSRCH_FAILED(status)) return status;
-    if (patternMask != nullptr &&
-        QSRCH_FAILED(status = qimg_windowConst_init(&patternMaskView, patternMask)))
-        return status;
-    if (QSRCH_FAILED(status = qimg_windowConst_init(&imageView, image))) return status;
-    if (runtimeMask != nullptr &&
-        QSRCH_FAILED(status = qimg_windowConst_init(&runtimeMaskView, runtimeMask)))
-        return status;
+    QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&patternView, pattern));
+    if (patternMask != nullptr) QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&patternMaskView, patternMask));
+    QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&imageView, image));
+    if (runtimeMask != nullptr) QSRCH_RETURN_IF_ERROR(qimg_windowConst_init(&runtimeMaskView, runtimeMask));
     return qsrch_shapeScore(&patternView, patternMask != nullptr ? &patternMaskView : nullptr,
                             &imageView, runtimeMask != nullptr ? &runtimeMaskView : nullptr,
                             shapeThreshold, scoreInOut);

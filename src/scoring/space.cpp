@@ -21,6 +21,7 @@
 #include "frame/dispatch.hpp"
 #include "kernels/grid.hpp"
 #include "scoring/internal.hpp"
+#include "frame/status.hpp"
 
 namespace {
 
@@ -302,30 +303,23 @@ QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationSpace(
     const uint32_t patternPixels =
         static_cast<uint32_t>(pattern->width) * static_cast<uint32_t>(pattern->height);
     uint32_t careCount = patternPixels;
-    qsrch_status status = QSRCH_OK;
-    if (masked && QSRCH_FAILED(status = qsrch::maskCareCount(mask, &careCount))) return status;
+    if (masked) QSRCH_RETURN_IF_ERROR(qsrch::maskCareCount(mask, &careCount));
 
     uint32_t patternSum = 0, imageSum = 0;
     if (patternPixels > static_cast<uint32_t>(qsrch::kMaxIntegerPatternPixels)) {
         double patternSumSq = 0, imageSumSq = 0, innerProduct = 0;
-        if (QSRCH_FAILED(status = qsrch_DcomputeOneSumISumISq(pattern, &patternSum, &patternSumSq)))
-            return status;
-        status = masked ? qsrch_DcomputeMaskSumISumISq(mask, image, &imageSum, &imageSumSq, 0)
-                        : qsrch_DcomputeOneSumISumISq(image, &imageSum, &imageSumSq);
-        if (QSRCH_FAILED(status)) return status;
-        if (QSRCH_FAILED(status = qsrch_DcomputeInnerProducts(pattern, image, &innerProduct, 0)))
-            return status;
+        QSRCH_RETURN_IF_ERROR(qsrch_DcomputeOneSumISumISq(pattern, &patternSum, &patternSumSq));
+        QSRCH_RETURN_IF_ERROR(masked ? qsrch_DcomputeMaskSumISumISq(mask, image, &imageSum, &imageSumSq, 0)
+                                     : qsrch_DcomputeOneSumISumISq(image, &imageSum, &imageSumSq));
+        QSRCH_RETURN_IF_ERROR(qsrch_DcomputeInnerProducts(pattern, image, &innerProduct, 0));
         return qsrch_DscoreFromStats(params, careCount, patternSum, patternSumSq, innerProduct,
                                      imageSum, imageSumSq, scoreOut);
     }
     uint32_t patternSumSq = 0, imageSumSq = 0, innerProduct = 0;
-    if (QSRCH_FAILED(status = qsrch_computeOneSumISumISq(pattern, &patternSum, &patternSumSq)))
-        return status;
-    status = masked ? qsrch_computeMaskSumISumISq(mask, image, &imageSum, &imageSumSq, 0)
-                    : qsrch_computeOneSumISumISq(image, &imageSum, &imageSumSq);
-    if (QSRCH_FAILED(status)) return status;
-    if (QSRCH_FAILED(status = qsrch_computeInnerProducts(pattern, image, &innerProduct, 0)))
-        return status;
+    QSRCH_RETURN_IF_ERROR(qsrch_computeOneSumISumISq(pattern, &patternSum, &patternSumSq));
+    QSRCH_RETURN_IF_ERROR(masked ? qsrch_computeMaskSumISumISq(mask, image, &imageSum, &imageSumSq, 0)
+                                 : qsrch_computeOneSumISumISq(image, &imageSum, &imageSumSq));
+    QSRCH_RETURN_IF_ERROR(qsrch_computeInnerProducts(pattern, image, &innerProduct, 0));
     return qsrch_scoreFromStats(params, careCount, patternSum, patternSumSq, innerProduct, imageSum,
                                 imageSumSq, scoreOut);
 }
@@ -336,12 +330,11 @@ QSRCH_API qsrch_status qsrch_DcomputeSumsRuntimeMasked(
     double* innerProducts, uint32_t* imageSums, double* imageSumSqs, uint32_t* counts,
     uint32_t* patternSums, double* patternSumSqs)
 {
-    qsrch_status status = qsrch_DcomputeInnerProducts(pattern, image, innerProducts, stride);
-    if (QSRCH_FAILED(status)) return status;
-    status = qsrch::present(patternMask)
-                 ? qsrch_DcomputeMaskSumISumISq(patternMask, image, imageSums, imageSumSqs, stride)
-                 : qsrch_DcomputeSumISumISq(pattern, image, imageSums, imageSumSqs, stride);
-    if (QSRCH_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qsrch_DcomputeInnerProducts(pattern, image, innerProducts, stride));
+    QSRCH_RETURN_IF_ERROR(
+        qsrch::present(patternMask)
+            ? qsrch_DcomputeMaskSumISumISq(patternMask, image, imageSums, imageSumSqs, stride)
+            : qsrch_DcomputeSumISumISq(pattern, image, imageSums, imageSumSqs, stride));
     return qsrch_DcomputeMaskPatSumPatSumSq(pattern, patternMask, runtimeMask, counts, patternSums,
                                             patternSumSqs, stride);
 }

@@ -12,11 +12,12 @@
 extern "C" {
 
 // The three-plane score of one placement from double statistics.
-qsrch_status qsrch_DscoreFromStats3(const qsrch_normalizedCorrelationParams* params,
-                                    const double* weights, double N, double Sp0, double Sp1,
-                                    double Sp2, double Spp0, double Spp1, double Spp2, double IP0,
-                                    double IP1, double IP2, double Si0, double Si1, double Si2,
-                                    double Sii0, double Sii1, double Sii2, double* scoreOut);
+[[nodiscard]] qsrch_status qsrch_DscoreFromStats3(const qsrch_normalizedCorrelationParams* params,
+                                                  const double* weights, double N, double Sp0, double Sp1,
+                                                  double Sp2, double Spp0, double Spp1, double Spp2,
+                                                  double IP0, double IP1, double IP2, double Si0, double Si1,
+                                                  double Si2, double Sii0, double Sii1, double Sii2,
+                                                  double* scoreOut);
 
 // Three-plane spaces over run-length position lists, integer statistics:
 // row y scores the columns start <= x < end of pair y * endpointsStep and
@@ -24,33 +25,31 @@ qsrch_status qsrch_DscoreFromStats3(const qsrch_normalizedCorrelationParams* par
 // single-plane endpoint forms, with the planes and weights of the
 // three-plane spaces; the pattern sums of squares of the one-triple form
 // are doubles, as in qsrch_computeNormalizedCorrelation3.
-qsrch_status qsrch_computeNormalizedCorrelation3UsingEndpoints(
+[[nodiscard]] qsrch_status qsrch_computeNormalizedCorrelation3UsingEndpoints(
     uint32_t patternWidth, uint32_t patternHeight, const qstd_vector_qstd_pair32* endpoints,
-    uint32_t endpointsStep, uint32_t n, uint32_t Sp0, uint32_t Sp1, uint32_t Sp2, double Spp0,
-    double Spp1, double Spp2, uint32_t width, int32_t height, const uint32_t* Si0,
-    const uint32_t* Si1, const uint32_t* Si2, const uint32_t* Sii0, const uint32_t* Sii1,
-    const uint32_t* Sii2, uint32_t imageStatsStride, const uint32_t* IP0, const uint32_t* IP1,
-    const uint32_t* IP2, int32_t innerProductsStride,
-    const qsrch_normalizedCorrelationParams* params, const double* weights, double* scores,
-    int32_t scoresStride);
-qsrch_status qsrch_computeNormalizedCorrelationRuntimeMasked3UsingEndpoints(
+    uint32_t endpointsStep, uint32_t n, uint32_t Sp0, uint32_t Sp1, uint32_t Sp2, double Spp0, double Spp1,
+    double Spp2, uint32_t width, int32_t height, const uint32_t* Si0, const uint32_t* Si1,
+    const uint32_t* Si2, const uint32_t* Sii0, const uint32_t* Sii1, const uint32_t* Sii2,
+    uint32_t imageStatsStride, const uint32_t* IP0, const uint32_t* IP1, const uint32_t* IP2,
+    int32_t innerProductsStride, const qsrch_normalizedCorrelationParams* params, const double* weights,
+    double* scores, int32_t scoresStride);
+[[nodiscard]] qsrch_status qsrch_computeNormalizedCorrelationRuntimeMasked3UsingEndpoints(
     uint32_t patternWidth, uint32_t patternHeight, const uint32_t* counts, const uint32_t* Sp0,
     const uint32_t* Sp1, const uint32_t* Sp2, const uint32_t* Spp0, const uint32_t* Spp1,
-    const uint32_t* Spp2, uint32_t patternStatsStride, uint32_t width, int32_t height,
-    const uint32_t* Si0, const uint32_t* Si1, const uint32_t* Si2, const uint32_t* Sii0,
-    const uint32_t* Sii1, const uint32_t* Sii2, uint32_t imageStatsStride, const uint32_t* IP0,
-    const uint32_t* IP1, const uint32_t* IP2, uint32_t innerProductsStride,
-    const qsrch_normalizedCorrelationParams* params, const double* weights, double* scores,
-    uint32_t scoresStride, const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsStep);
+    const uint32_t* Spp2, uint32_t patternStatsStride, uint32_t width, int32_t height, const uint32_t* Si0,
+    const uint32_t* Si1, const uint32_t* Si2, const uint32_t* Sii0, const uint32_t* Sii1,
+    const uint32_t* Sii2, uint32_t imageStatsStride, const uint32_t* IP0, const uint32_t* IP1,
+    const uint32_t* IP2, uint32_t innerProductsStride, const qsrch_normalizedCorrelationParams* params,
+    const double* weights, double* scores, uint32_t scoresStride, const qstd_vector_qstd_pair32* endpoints,
+    uint32_t endpointsStep);
 
 // What one three-plane peak call works on. The runtime mask is in use
 // whenever non-null; the window is always given. doubles picks the double
 // statistics (patterns of more than 0x10000 pixels), else the integer ones.
-// Endpoints are in use on the integer path with endpointsFlag 1. Without
-// patternStatsGiven the kernel computes each plane's sums and the care
-// count (the pattern mask's, or every pixel) itself; with it, n, Sp_k and
-// Spp_k serve every position when no runtime mask is in use, and n sets the
-// care limit when one is.
+// Endpoints are in use on the integer path with endpointsFlag 1. The pattern
+// statistics are always given (an entry given none computes them first):
+// n, Sp_k and Spp_k serve every position when no runtime mask is in use,
+// and n sets the care limit when one is.
 typedef struct qsrch_peaks3Inputs {
     const qimg_windowConst* pattern[3];
     const qimg_windowConst* patternMask;
@@ -60,26 +59,23 @@ typedef struct qsrch_peaks3Inputs {
     const qstd_vector_qstd_pair32* endpoints;
     uint32_t endpointsFlag;
     uint32_t doubles;
-    uint32_t patternStatsGiven;
     uint32_t n;
     uint32_t patternSums[3];
     double patternSumSqs[3];
 } qsrch_peaks3Inputs;
 
 // The three-plane peak kernel behind the eight exported three-plane entries.
-qsrch_status qsrch_computePeaksCommon3(const qsrch_peaks3Inputs* inputs, double peakThreshold,
-                                       const qsrch_normalizedCorrelationParams* params,
-                                       const double* weights,
-                                       qstd_vector_qsrch_detectedPosePeak* peaksOut);
+[[nodiscard]] qsrch_status qsrch_computePeaksCommon3(const qsrch_peaks3Inputs* inputs, double peakThreshold,
+                                                     const qsrch_normalizedCorrelationParams* params,
+                                                     const double* weights,
+                                                     qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 // Turns detected peaks into pose peaks scored with three plane sets and the
 // weights; no shape score. positions is the planes' grid (x0, y0, nx, ny).
-qsrch_status qsrch_refinePeaks3(const qstd_rect32* positions,
-                                const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
-                                const qsrch_normalizedCorrelationParams* params,
-                                const double* weights, const qsrch_peakPlanes* planes,
-                                const qstd_vector_* detected,
-                                qstd_vector_qsrch_detectedPosePeak* peaksOut);
+[[nodiscard]] qsrch_status qsrch_refinePeaks3(
+    const qstd_rect32* positions, const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
+    const qsrch_normalizedCorrelationParams* params, const double* weights, const qsrch_peakPlanes* planes,
+    const qstd_vector_* detected, qstd_vector_qsrch_detectedPosePeak* peaksOut);
 
 }  // extern "C"
 

@@ -67,9 +67,9 @@ struct ImagePlanes3 {
 };
 
 template <class Rows, class Patterns, class SqT>
-qsrch_status scoreSpace3(const Params& params, const double* w, const Rows& rows,
-                         const Patterns& patterns, uint32_t width, int32_t height,
-                         const ImagePlanes3<SqT>& image, const qsrch::ScorePlane& out)
+qsrch::Status scoreSpace3(const Params& params, const double* w, const Rows& rows, const Patterns& patterns,
+                          uint32_t width, int32_t height, const ImagePlanes3<SqT>& image,
+                          const qsrch::ScorePlane& out)
 {
     const auto toDouble = [](SqT v) { return static_cast<double>(v); };
     qsrch::forEachScoreRow(rows, qsrch::columnsOf(width), height, out,
@@ -128,8 +128,8 @@ struct PlaneViews {
 // and image planes; the working planes still cover every position of a
 // larger image so that the kernels stay inside them.
 template <class Route>
-qsrch_status singleScore3(const PlaneViews& v, const Params* params, const double* weights,
-                          double* scoreOut, uint32_t scoresStride)
+qsrch::Status singleScore3(const PlaneViews& v, const Params* params, const double* weights, double* scoreOut,
+                           uint32_t scoresStride)
 {
     using Wide = typename Route::Wide;
     const qimg_windowConst& pattern0 = *v.pattern[0];
@@ -137,14 +137,14 @@ qsrch_status singleScore3(const PlaneViews& v, const Params* params, const doubl
     Wide Spp[3] = {};
     qsrch_status status = QSRCH_OK;
     for (int k = 0; k < 3; ++k)
-        if (QSRCH_FAILED(status = Route::oneSums(v.pattern[k], &Sp[k], &Spp[k]))) return status;
+        QSRCH_RETURN_IF_ERROR(Route::oneSums(v.pattern[k], &Sp[k], &Spp[k]));
 
     const bool masked = qsrch::present(v.mask);
     uint32_t careCount = static_cast<uint32_t>(pattern0.width) * static_cast<uint32_t>(pattern0.height);
     if (masked) {
         uint32_t maskSum = 0;
         Wide maskSumSq = 0;
-        if (QSRCH_FAILED(status = Route::oneSums(v.mask, &maskSum, &maskSumSq))) return status;
+        QSRCH_RETURN_IF_ERROR(Route::oneSums(v.mask, &maskSum, &maskSumSq));
         careCount = maskSum / 255;
     }
 
@@ -156,26 +156,23 @@ qsrch_status singleScore3(const PlaneViews& v, const Params* params, const doubl
     typename Route::WideVector wideVector;
     uint32_t* sums = nullptr;
     Wide* wide = nullptr;
-    if (qsrch::scratchFailed(frame, 0, &sumVector, 3 * count, &sums)) return frame.finish();
-    if (qsrch::scratchFailed(frame, 1, &wideVector, 6 * count, &wide)) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(qsrch::allocateScratch(frame, 0, &sumVector, 3 * count, &sums));
+    QSRCH_RETURN_IF_ERROR(qsrch::allocateScratch(frame, 1, &wideVector, 6 * count, &wide));
     uint32_t* Si[3] = {sums, sums + count, sums + 2 * count};
     Wide* Sii[3] = {wide, wide + count, wide + 2 * count};
     Wide* IP[3] = {wide + 3 * count, wide + 4 * count, wide + 5 * count};
 
     for (int k = 0; k < 3; ++k) {
-        if (frame.step(Route::innerProducts(v.pattern[k], v.image[k], IP[k], stride)))
-            return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(Route::innerProducts(v.pattern[k], v.image[k], IP[k], stride)));
         status = masked ? Route::maskSums(v.mask, v.image[k], Si[k], Sii[k], stride)
                         : Route::sums(v.pattern[k], v.image[k], Si[k], Sii[k], stride);
-        if (frame.step(status)) return frame.finish();
+        QSRCH_RETURN_IF_ERROR(frame.track(status));
     }
-    frame.step(Route::space(static_cast<uint32_t>(pattern0.width),
-                            static_cast<uint32_t>(pattern0.height), careCount, Sp[0], Sp[1], Sp[2],
-                            static_cast<double>(Spp[0]), static_cast<double>(Spp[1]),
-                            static_cast<double>(Spp[2]), 1, 1, Si[0], Si[1], Si[2], Sii[0], Sii[1],
-                            Sii[2], stride, IP[0], IP[1], IP[2], static_cast<int32_t>(stride), params,
-                            weights, scoreOut, static_cast<int32_t>(scoresStride)));
-    return frame.finish();
+    return frame.finish(Route::space(
+        static_cast<uint32_t>(pattern0.width), static_cast<uint32_t>(pattern0.height), careCount, Sp[0],
+        Sp[1], Sp[2], static_cast<double>(Spp[0]), static_cast<double>(Spp[1]), static_cast<double>(Spp[2]),
+        1, 1, Si[0], Si[1], Si[2], Sii[0], Sii[1], Sii[2], stride, IP[0], IP[1], IP[2],
+        static_cast<int32_t>(stride), params, weights, scoreOut, static_cast<int32_t>(scoresStride)));
 }
 
 }  // namespace

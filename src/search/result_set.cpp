@@ -14,7 +14,7 @@ size_t entryBytes(int32_t count) { return static_cast<size_t>(count) * sizeof(qs
 
 namespace qsrch {
 
-qsrch_status reserveResultEntries(qsrch_resultSet* set, int32_t needed)
+Status reserveResultEntries(qsrch_resultSet* set, int32_t needed)
 {
     if (needed <= set->count) return QSRCH_OK;
     // The block holds at least count entries; only those are worth keeping.
@@ -35,20 +35,19 @@ qsrch_status qsrch_resultSet_construct(qsrch_resultSet* set)
 qsrch_status qsrch_resultSet_constructCopy(qsrch_resultSet* set, const qsrch_resultSet* source)
 {
     qsrch::CallFrame<1> frame;
-    if (frame.step(qsrch_resultSet_construct(set))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_resultSet_construct(set)));
     frame.releaseOnFailure<qsrch_resultSet_destruct>(0, set);
     if (set == source) return frame.finish();
-    if (source->count > 0 && frame.step(qsrch::reserveResultEntries(set, source->count))) return frame.finish();
+    if (source->count > 0)
+        QSRCH_RETURN_IF_ERROR(frame.track(qsrch::reserveResultEntries(set, source->count)));
     set->count = source->count;
-    frame.step(qsys_memory_copy(entryBytes(source->count), source->entries, set->entries));
-    return frame.finish();
+    return frame.finish(qsys_memory_copy(entryBytes(source->count), source->entries, set->entries));
 }
 
 qsrch_status qsrch_resultSet_assign(qsrch_resultSet* set, const qsrch_resultSet* source)
 {
     if (set == source) return QSRCH_OK;
-    qsrch_status s = qsrch::reserveResultEntries(set, source->count);
-    if (QSRCH_FAILED(s)) return s;
+    QSRCH_RETURN_IF_ERROR(qsrch::reserveResultEntries(set, source->count));
     set->count = source->count;
     return qsys_memory_copy(entryBytes(source->count), source->entries, set->entries);
 }

@@ -59,7 +59,7 @@ TEST(CallFrame, ReturnsTheStatusReadAfterCleanup)
     for (qsys_status callStatus : {QSYS_OK, QSYS_E_NO_MEMORY}) {
         qsrch::CallFrame<1> frame;
         frame.release<destroyTracked>(0, &broken);
-        frame.step(callStatus);
+        (void)frame.track(callStatus);
         EXPECT_EQ(frame.finish(), callStatus == QSYS_OK ? QSYS_E_BAD_ARGUMENT : callStatus);
     }
 }
@@ -83,7 +83,7 @@ TEST(Dispatch, FallsBackOnlyOnTheNoPathFamilyAndWhereInhibited)
     qtest::InhibitSwitch inhibit({u"qsrch_a"});
     int optimized = 0, generic = 0;
     for (const char16_t* name : {u"qsrch_a", u"qsrch_b"})
-        qsrch::dispatch(name, [&] { return ++optimized, QSYS_OK; }, [&] { return ++generic, QSYS_OK; });
+        (void)qsrch::dispatch(name, [&] { return ++optimized, QSYS_OK; }, [&] { return ++generic, QSYS_OK; });
     EXPECT_TRUE(optimized == 1 && generic == 1);
     EXPECT_EQ(inhibit.asked(), (std::vector<std::u16string>{u"qsrch_a", u"qsrch_b"}));
 }

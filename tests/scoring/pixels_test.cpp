@@ -55,9 +55,9 @@ TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
             const qtest::Stats s = qtest::singleScoreStats(pattern[0], &mask, image[0]);
             double expected = -1;
             if (large)
-                qsrch_DscoreFromStats(&params, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &expected);
+                (void)qsrch_DscoreFromStats(&params, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &expected);
             else
-                qsrch_scoreFromStats(&params, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &expected);
+                (void)qsrch_scoreFromStats(&params, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &expected);
             EXPECT_PRED2(sameOrBothNaN, single(&m, params), expected);
 
             for (const double* weights : {unit, mixed})
@@ -67,7 +67,7 @@ TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
                     for (int k = 0; k < 3; ++k)
                         t[k] = qtest::singleScoreStats(pattern[k], maskView == &m ? &mask : nullptr, image[k]);
                     double want = -1, score = -1, integerScore = -1;
-                    qsrch_DscoreFromStats3(&params, weights, t[0].N, t[0].Sp, t[1].Sp, t[2].Sp, t[0].Spp,
+                    (void)qsrch_DscoreFromStats3(&params, weights, t[0].N, t[0].Sp, t[1].Sp, t[2].Sp, t[0].Spp,
                                            t[1].Spp, t[2].Spp, t[0].IP, t[1].IP, t[2].IP, t[0].Si, t[1].Si,
                                            t[2].Si, t[0].Sii, t[1].Sii, t[2].Sii, &want);
                     qtest::InhibitSwitch inhibit;

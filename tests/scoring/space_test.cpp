@@ -161,12 +161,12 @@ double positionScore(const Form& f, const SpaceCase& c, const Params& p, const d
     const qtest::Stats& s = t[0];
     double score = kUnwritten;
     if (f.flags & kThree)
-        qsrch_DscoreFromStats3(&p, w, s.N, s.Sp, t[1].Sp, t[2].Sp, s.Spp, t[1].Spp, t[2].Spp, s.IP, t[1].IP,
+        (void)qsrch_DscoreFromStats3(&p, w, s.N, s.Sp, t[1].Sp, t[2].Sp, s.Spp, t[1].Spp, t[2].Spp, s.IP, t[1].IP,
                                t[2].IP, s.Si, t[1].Si, t[2].Si, s.Sii, t[1].Sii, t[2].Sii, &score);
     else if (f.flags & kDoubles)
-        qsrch_DscoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
+        (void)qsrch_DscoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
     else
-        qsrch_scoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
+        (void)qsrch_scoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
     return score;
 }
 

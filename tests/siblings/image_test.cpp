@@ -184,8 +184,7 @@ qsys_status makeDerivedImage(const qimg_image* source, qmath_vect* probeOut)
     frame.release<qmath_xformPtrhConst_destruct>(2, &levelFromClient);
     if (frame.step(qimg_imageConst_getImageFromClientXform(&shared, &levelFromClient))) return frame.finish();
     const qmath_vect client{10, 20};
-    frame.step(qmath_xformPtrhConst_mapPoint(&levelFromClient, &client, probeOut));
-    return frame.finish();
+    return frame.finish(qmath_xformPtrhConst_mapPoint(&levelFromClient, &client, probeOut));
 }
 
 TEST(ImageFailures, EveryAllocationOfADerivedImageFailsCleanly)

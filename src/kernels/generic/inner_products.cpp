@@ -13,6 +13,7 @@
 #include <cstddef>
 
 #include "kernels/grid.hpp"
+#include "frame/status.hpp"
 
 namespace qsrch::generic {
 
@@ -54,40 +55,41 @@ inline double exactInnerProductAt(const qimg_windowConst& pattern, const qimg_wi
     return sum;
 }
 
+// Writes productAt(x, y) for every position of the grid, row by row.
+template <class T, class ProductAt>
+void fillGrid(const PositionGrid& grid, T* out, uint32_t outStride, ProductAt productAt)
+{
+    for (int32_t y = 0; y < grid.ny; ++y) {
+        T* outRow = out + static_cast<size_t>(y) * outStride;
+        for (int32_t x = 0; x < grid.nx; ++x) outRow[x] = productAt(x, y);
+    }
+}
+
 }  // namespace
 
-qsys_status innerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* out,
-                          uint32_t outStride)
+qsrch::Status innerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* out,
+                            uint32_t outStride)
 {
-    PositionGrid grid = positionGrid(*pattern, *image);
-    if (grid.empty()) return QSYS_OK;
-    for (int32_t y = 0; y < grid.ny; ++y) {
-        uint32_t* outRow = out + static_cast<size_t>(y) * outStride;
-        for (int32_t x = 0; x < grid.nx; ++x) outRow[x] = innerProductAt(*pattern, *image, x, y);
-    }
+    fillGrid(positionGrid(*pattern, *image), out, outStride,
+             [&](int32_t x, int32_t y) { return innerProductAt(*pattern, *image, x, y); });
     return QSYS_OK;
 }
 
-qsys_status DinnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, double* out,
-                           uint32_t outStride)
+qsrch::Status DinnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, double* out,
+                             uint32_t outStride)
 {
-    PositionGrid grid = positionGrid(*pattern, *image);
-    if (grid.empty()) return QSYS_OK;
-    for (int32_t y = 0; y < grid.ny; ++y) {
-        double* outRow = out + static_cast<size_t>(y) * outStride;
-        for (int32_t x = 0; x < grid.nx; ++x) outRow[x] = exactInnerProductAt(*pattern, *image, x, y);
-    }
+    fillGrid(positionGrid(*pattern, *image), out, outStride,
+             [&](int32_t x, int32_t y) { return exactInnerProductAt(*pattern, *image, x, y); });
     return QSYS_OK;
 }
 
-qsys_status innerProductsUsingEndpoints(const qimg_windowConst* pattern, const qimg_windowConst* image,
-                                        uint32_t* out, uint32_t outStride,
-                                        const qstd_vector_qstd_pair32* endpoints, uint32_t step)
+qsrch::Status innerProductsUsingEndpoints(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                          uint32_t* out, uint32_t outStride,
+                                          const qstd_vector_qstd_pair32* endpoints, uint32_t step)
 {
     const qstd_pair32* ranges = nullptr;
     uint32_t rangeCount = 0;
-    qsys_status status = qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &ranges, &rangeCount);
-    if (QSYS_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &ranges, &rangeCount));
     PositionGrid grid = positionGrid(*pattern, *image);
     if (grid.empty()) return QSYS_OK;
     // The list's length and its ranges against nx are the caller's duty.

@@ -215,8 +215,8 @@ void slideDown(const qimg_windowConst& image, int32_t w, int32_t h, PositionGrid
 // squares, RowSqVector's elements), released through the cleanup list on
 // every exit.
 template <class Pixel, class RowSq, class RowSqVector, class OutSq>
-qsys_status runningSums(const qimg_windowConst& pattern, const qimg_windowConst& image,
-                        uint32_t* sumI, OutSq* sumISq, uint32_t outStride)
+qsrch::Status runningSums(const qimg_windowConst& pattern, const qimg_windowConst& image, uint32_t* sumI,
+                          OutSq* sumISq, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(pattern, image);
     const size_t count = (static_cast<size_t>(pattern.height) + 1) * static_cast<size_t>(grid.nx);
@@ -225,8 +225,8 @@ qsys_status runningSums(const qimg_windowConst& pattern, const qimg_windowConst&
     RowSqVector rowSqVector;
     uint32_t* rowSums = nullptr;
     RowSq* rowSqSums = nullptr;
-    if (scratchFailed(frame, 0, &rowSumVector, count, &rowSums)) return frame.finish();
-    if (scratchFailed(frame, 1, &rowSqVector, count, &rowSqSums)) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(allocateScratch(frame, 0, &rowSumVector, count, &rowSums));
+    QSRCH_RETURN_IF_ERROR(allocateScratch(frame, 1, &rowSqVector, count, &rowSqSums));
     slideDown<Pixel>(image, pattern.width, pattern.height, grid, rowSums, rowSqSums, sumI, sumISq, outStride);
     return frame.finish();
 }
@@ -234,19 +234,17 @@ qsys_status runningSums(const qimg_windowConst& pattern, const qimg_windowConst&
 // Patterns of at most 0x10000 pixels: the integer kernel writes ΣI straight
 // to the caller and ΣI² to a scratch of the output's layout, which is then
 // widened into the caller's doubles.
-qsys_status sumISumISqThroughIntegers(const qimg_windowConst* pattern,
-                                      const qimg_windowConst* image, PositionGrid grid,
-                                      uint32_t* sumI, double* sumISq, uint32_t outStride)
+qsrch::Status sumISumISqThroughIntegers(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                        PositionGrid grid, uint32_t* sumI, double* sumISq, uint32_t outStride)
 {
     CallFrame<1> frame;
     qstd_vector32 scratchVector;
     uint32_t* scratch = nullptr;
     // Room for every position even when outStride is below nx (0 for a
     // single position row).
-    if (scratchFailed(frame, 0, &scratchVector, splitScratch(grid, outStride).count, &scratch))
-        return frame.finish();
-    if (frame.step(qsrch_computeSumISumISq(pattern, image, sumI, scratch, outStride)))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(
+        allocateScratch(frame, 0, &scratchVector, splitScratch(grid, outStride).count, &scratch));
+    QSRCH_RETURN_IF_ERROR(frame.track(qsrch_computeSumISumISq(pattern, image, sumI, scratch, outStride)));
     copyPositions(grid, scratch, outStride, sumISq, outStride);
     return frame.finish();
 }
@@ -267,13 +265,12 @@ void windowTotals(const qimg_windowConst& window, uint32_t& sum, Sq& sumSq)
 
 }  // namespace
 
-qsys_status computeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image,
-                              uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
+qsrch::Status computeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
 {
     if (tooLargeForIntegers(pattern->width, pattern->height)) return QSRCH_E_PATTERN_TOO_LARGE;
     const PositionGrid grid = positionGrid(*pattern, *image);
-    const qsys_status attention = pollAttention(grid.nx, grid.ny);
-    if (failed(attention)) return attention;
+    QSRCH_RETURN_IF_ERROR(pollAttention(grid.nx, grid.ny));
     if (grid.empty()) return QSRCH_OK;
     if (windowWithoutPixels(*pattern)) {
         writeZeros(grid, sumI, sumISq, outStride);
@@ -284,16 +281,20 @@ qsys_status computeSumISumISq(const qimg_windowConst* pattern, const qimg_window
     return runningSums<uint8_t, uint32_t, qstd_vector32>(*pattern, *image, sumI, sumISq, outStride);
 }
 
-qsys_status computeSumISumISqLessThan4(const qimg_windowConst* pattern,
-                                       const qimg_windowConst* image, uint32_t* sumI,
-                                       uint32_t* sumISq, uint32_t outStride)
+qsrch::Status computeSumISumISqLessThan4(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                         uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
 {
     bandTableSums<uint8_t, uint32_t>(*pattern, *image, sumI, sumISq, outStride);
     return QSRCH_OK;
 }
 
-qsys_status DcomputeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image,
-                               uint32_t* sumI, double* sumISq, uint32_t outStride)
+// The double sums of squares over 8- or 16-bit pixels. 8-bit patterns
+// small enough for exact unsigned sums take the integer kernel; larger ones
+// keep cells and row sums of squares in wider types, window totals of
+// squares in double.
+template <class Pixel, class RowSq, class RowVector>
+qsrch::Status doubleSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* sumI,
+                               double* sumISq, uint32_t outStride)
 {
     const PositionGrid grid = positionGrid(*pattern, *image);
     if (grid.empty()) return QSRCH_OK;
@@ -301,41 +302,34 @@ qsys_status DcomputeSumISumISq(const qimg_windowConst* pattern, const qimg_windo
         writeZeros(grid, sumI, sumISq, outStride);
         return QSRCH_OK;
     }
-    if (!tooLargeForIntegers(pattern->width, pattern->height))
+    if (sizeof(Pixel) == 1 && !tooLargeForIntegers(pattern->width, pattern->height))
         return sumISumISqThroughIntegers(pattern, image, grid, sumI, sumISq, outStride);
-    // Larger patterns: cells and row sums of squares in wider types, window
-    // totals of squares in double.
     if (bandTableApplies(grid, *image)) {
-        bandTableSums<uint8_t, uint64_t>(*pattern, *image, sumI, sumISq, outStride);
+        bandTableSums<Pixel, uint64_t>(*pattern, *image, sumI, sumISq, outStride);
         return QSRCH_OK;
     }
-    return runningSums<uint8_t, uint32_t, qstd_vector32>(*pattern, *image, sumI, sumISq, outStride);
+    return runningSums<Pixel, RowSq, RowVector>(*pattern, *image, sumI, sumISq, outStride);
 }
 
-qsys_status DcomputeSumISumISq16(const qimg_windowConst* pattern, const qimg_windowConst* image,
+qsrch::Status DcomputeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image,
                                  uint32_t* sumI, double* sumISq, uint32_t outStride)
 {
-    const PositionGrid grid = positionGrid(*pattern, *image);
-    if (grid.empty()) return QSRCH_OK;
-    if (windowWithoutPixels(*pattern)) {
-        writeZeros(grid, sumI, sumISq, outStride);
-        return QSRCH_OK;
-    }
-    if (bandTableApplies(grid, *image)) {
-        bandTableSums<uint16_t, uint64_t>(*pattern, *image, sumI, sumISq, outStride);
-        return QSRCH_OK;
-    }
-    return runningSums<uint16_t, uint64_t, qstd_vector64s>(*pattern, *image, sumI, sumISq,
-                                                           outStride);
+    return doubleSumISumISq<uint8_t, uint32_t, qstd_vector32>(pattern, image, sumI, sumISq, outStride);
 }
 
-qsys_status computeOneSumISumISq(const qimg_windowConst* window, uint32_t* sumI, uint32_t* sumISq)
+qsrch::Status DcomputeSumISumISq16(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                   uint32_t* sumI, double* sumISq, uint32_t outStride)
+{
+    return doubleSumISumISq<uint16_t, uint64_t, qstd_vector64s>(pattern, image, sumI, sumISq, outStride);
+}
+
+qsrch::Status computeOneSumISumISq(const qimg_windowConst* window, uint32_t* sumI, uint32_t* sumISq)
 {
     windowTotals(*window, *sumI, *sumISq);
     return QSRCH_OK;
 }
 
-qsys_status DcomputeOneSumISumISq(const qimg_windowConst* window, uint32_t* sumI, double* sumISq)
+qsrch::Status DcomputeOneSumISumISq(const qimg_windowConst* window, uint32_t* sumI, double* sumISq)
 {
     uint64_t sumSq = 0;
     windowTotals(*window, *sumI, sumSq);

@@ -10,6 +10,7 @@
 #include "kernels/generic/window_sums.hpp"
 
 #include "kernels/grid.hpp"
+#include "frame/status.hpp"
 
 namespace qsrch::generic {
 namespace {
@@ -69,54 +70,51 @@ inline uint32_t one(uint8_t) { return 1; }
 
 }  // namespace
 
-qsys_status computeImageSumMask(const qimg_windowConst* patternMask, const qimg_windowConst* image,
-                                uint32_t* out, uint32_t outStride)
+qsrch::Status computeImageSumMask(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                                  uint32_t* out, uint32_t outStride)
 {
     imageWindowSums<uint32_t>(*patternMask, *image, out, outStride, value);
     return QSYS_OK;
 }
 
-qsys_status computeImageSumSqMask(const qimg_windowConst* patternMask,
-                                  const qimg_windowConst* image, uint32_t* out, uint32_t outStride)
+qsrch::Status computeImageSumSqMask(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                                    uint32_t* out, uint32_t outStride)
 {
     imageWindowSums<uint32_t>(*patternMask, *image, out, outStride, square);
     return QSYS_OK;
 }
 
-qsys_status DcomputeImageSumSqMask(const qimg_windowConst* patternMask,
-                                   const qimg_windowConst* image, double* out, uint32_t outStride)
+qsrch::Status DcomputeImageSumSqMask(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                                     double* out, uint32_t outStride)
 {
     imageWindowSums<double>(*patternMask, *image, out, outStride, squareAsDouble);
     return QSYS_OK;
 }
 
-qsys_status computeNCarePelsMask(const qimg_windowConst* patternMask,
-                                 const qimg_windowConst* imageMask, uint32_t* out,
-                                 uint32_t outStride)
+qsrch::Status computeNCarePelsMask(const qimg_windowConst* patternMask, const qimg_windowConst* imageMask,
+                                   uint32_t* out, uint32_t outStride)
 {
     // The pattern mask stands in for the pattern: only the count matters.
     patternWindowSums<uint32_t>(*patternMask, *patternMask, *imageMask, out, outStride, one);
     return QSYS_OK;
 }
 
-qsys_status computePatSumMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                              const qimg_windowConst* imageMask, uint32_t* out, uint32_t outStride)
+qsrch::Status computePatSumMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                const qimg_windowConst* imageMask, uint32_t* out, uint32_t outStride)
 {
     patternWindowSums<uint32_t>(*pattern, *patternMask, *imageMask, out, outStride, value);
     return QSYS_OK;
 }
 
-qsys_status computePatSumSqMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                                const qimg_windowConst* imageMask, uint32_t* out,
-                                uint32_t outStride)
+qsrch::Status computePatSumSqMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                  const qimg_windowConst* imageMask, uint32_t* out, uint32_t outStride)
 {
     patternWindowSums<uint32_t>(*pattern, *patternMask, *imageMask, out, outStride, square);
     return QSYS_OK;
 }
 
-qsys_status DcomputePatSumSqMask(const qimg_windowConst* pattern,
-                                 const qimg_windowConst* patternMask,
-                                 const qimg_windowConst* imageMask, double* out, uint32_t outStride)
+qsrch::Status DcomputePatSumSqMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                   const qimg_windowConst* imageMask, double* out, uint32_t outStride)
 {
     patternWindowSums<double>(*pattern, *patternMask, *imageMask, out, outStride, squareAsDouble);
     return QSYS_OK;

@@ -8,24 +8,23 @@
 
 #include <qimg/qimg.h>
 
+#include "frame/status.hpp"
+
 namespace qsrch::generic {
 
-qsys_status computeImageSumMask(const qimg_windowConst* patternMask, const qimg_windowConst* image,
-                                uint32_t* out, uint32_t outStride);
-qsys_status computeImageSumSqMask(const qimg_windowConst* patternMask,
-                                  const qimg_windowConst* image, uint32_t* out, uint32_t outStride);
-qsys_status DcomputeImageSumSqMask(const qimg_windowConst* patternMask,
-                                   const qimg_windowConst* image, double* out, uint32_t outStride);
-qsys_status computeNCarePelsMask(const qimg_windowConst* patternMask,
-                                 const qimg_windowConst* imageMask, uint32_t* out,
-                                 uint32_t outStride);
-qsys_status computePatSumMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                              const qimg_windowConst* imageMask, uint32_t* out, uint32_t outStride);
-qsys_status computePatSumSqMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                                const qimg_windowConst* imageMask, uint32_t* out,
-                                uint32_t outStride);
-qsys_status DcomputePatSumSqMask(const qimg_windowConst* pattern,
-                                 const qimg_windowConst* patternMask,
-                                 const qimg_windowConst* imageMask, double* out, uint32_t outStride);
+qsrch::Status computeImageSumMask(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                                  uint32_t* out, uint32_t outStride);
+qsrch::Status computeImageSumSqMask(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                                    uint32_t* out, uint32_t outStride);
+qsrch::Status DcomputeImageSumSqMask(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                                     double* out, uint32_t outStride);
+qsrch::Status computeNCarePelsMask(const qimg_windowConst* patternMask, const qimg_windowConst* imageMask,
+                                   uint32_t* out, uint32_t outStride);
+qsrch::Status computePatSumMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                const qimg_windowConst* imageMask, uint32_t* out, uint32_t outStride);
+qsrch::Status computePatSumSqMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                  const qimg_windowConst* imageMask, uint32_t* out, uint32_t outStride);
+qsrch::Status DcomputePatSumSqMask(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                   const qimg_windowConst* imageMask, double* out, uint32_t outStride);
 
 }  // namespace qsrch::generic

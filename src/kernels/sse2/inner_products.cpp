@@ -188,8 +188,8 @@ void positionRange(const PairRing& ring, const Shape& s, const uint32_t* pattern
 // Scores, for each position row r, the columns [range.first, range.second)
 // of rangeOf(r); the ranges lie within [0, nx) and the pattern has pixels.
 template <class RangeOf>
-qsys_status scoreRanges(const qimg_windowConst& pattern, const qimg_windowConst& image, uint32_t* out,
-                        uint32_t outStride, RangeOf rangeOf)
+qsrch::Status scoreRanges(const qimg_windowConst& pattern, const qimg_windowConst& image, uint32_t* out,
+                          uint32_t outStride, RangeOf rangeOf)
 {
     const PositionGrid grid = positionGrid(pattern, image);
     if (grid.empty()) return QSYS_OK;
@@ -197,7 +197,7 @@ qsys_status scoreRanges(const qimg_windowConst& pattern, const qimg_windowConst&
     const size_t patternWords = static_cast<size_t>(s.h) * s.pairs, slots = static_cast<size_t>(s.h);
     CallFrame<1> frame;
     LocalScratch<kStackWords> scratch;
-    if (scratch.failed(frame, 0, patternWords + 3 * slots + slots * s.slotWords)) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(scratch.reserve(frame, 0, patternWords + 3 * slots + slots * s.slotWords));
     uint32_t* patternPairs = scratch.data();
     int32_t* bookkeeping = reinterpret_cast<int32_t*>(patternPairs + patternWords);
     const PairRing ring{patternPairs + patternWords + 3 * slots, bookkeeping, bookkeeping + slots,
@@ -220,23 +220,22 @@ qsys_status scoreRanges(const qimg_windowConst& pattern, const qimg_windowConst&
 
 }  // namespace
 
-qsys_status innerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* out,
-                          uint32_t outStride)
+qsrch::Status innerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* out,
+                            uint32_t outStride)
 {
     if (unserved(*pattern)) return QSRCH_E_NO_OPTIMIZED_PATH;
     const qstd_pair32 all{0, positionGrid(*pattern, *image).nx};
     return scoreRanges(*pattern, *image, out, outStride, [&](int32_t) { return all; });
 }
 
-qsys_status innerProductsUsingEndpoints(const qimg_windowConst* pattern, const qimg_windowConst* image,
-                                        uint32_t* out, uint32_t outStride,
-                                        const qstd_vector_qstd_pair32* endpoints, uint32_t step)
+qsrch::Status innerProductsUsingEndpoints(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                          uint32_t* out, uint32_t outStride,
+                                          const qstd_vector_qstd_pair32* endpoints, uint32_t step)
 {
     if (unserved(*pattern)) return QSRCH_E_NO_OPTIMIZED_PATH;
     const qstd_pair32* ranges = nullptr;
     uint32_t rangeCount = 0;
-    const qsys_status status = qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &ranges, &rangeCount);
-    if (QSYS_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qstd_pair32_getBeginSizeConst(endpoints, &ranges, &rangeCount));
     const PositionGrid grid = positionGrid(*pattern, *image);
     auto rangeOf = [&](int32_t r) { return ranges[static_cast<size_t>(r) * step]; };
     for (int32_t r = 0; r < grid.ny; ++r) {
@@ -247,8 +246,8 @@ qsys_status innerProductsUsingEndpoints(const qimg_windowConst* pattern, const q
     return scoreRanges(*pattern, *image, out, outStride, rangeOf);
 }
 
-qsys_status DinnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, double* out,
-                           uint32_t outStride)
+qsrch::Status DinnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, double* out,
+                             uint32_t outStride)
 {
     if (unserved(*pattern)) return QSRCH_E_NO_OPTIMIZED_PATH;
     const PositionGrid grid = positionGrid(*pattern, *image);

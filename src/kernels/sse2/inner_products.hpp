@@ -10,20 +10,22 @@
 #include <qstd/qstd.h>
 #include <qsys/qsys.h>
 
+#include "frame/status.hpp"
+
 namespace qsrch::sse2 {
 
-qsys_status innerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* out,
-                          uint32_t outStride);
+qsrch::Status innerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* out,
+                            uint32_t outStride);
 
 // Also refuses lists whose ranges leave the position columns: outside the
 // caller's contract, they get whatever the generic path does with them.
-qsys_status innerProductsUsingEndpoints(const qimg_windowConst* pattern, const qimg_windowConst* image,
-                                        uint32_t* out, uint32_t outStride,
-                                        const qstd_vector_qstd_pair32* endpoints, uint32_t step);
+qsrch::Status innerProductsUsingEndpoints(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                          uint32_t* out, uint32_t outStride,
+                                          const qstd_vector_qstd_pair32* endpoints, uint32_t step);
 
 // The integer variant into 32-bit scratch, converted once per position.
 // The exported kernel splits larger patterns before it gets here.
-qsys_status DinnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, double* out,
-                           uint32_t outStride);
+qsrch::Status DinnerProducts(const qimg_windowConst* pattern, const qimg_windowConst* image, double* out,
+                             uint32_t outStride);
 
 }  // namespace qsrch::sse2

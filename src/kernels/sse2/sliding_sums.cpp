@@ -102,8 +102,8 @@ struct BandCells {
 
 // The 3 x 3 kernel serves the images the library makes (rows 16 bytes
 // apart) from 8 pixels wide; other 3 x 3 grids take the generic path.
-qsys_status threeByThree(const qimg_windowConst& image, PositionGrid grid, uint32_t* sumI, uint32_t* sumISq,
-                         uint32_t outStride)
+qsrch::Status threeByThree(const qimg_windowConst& image, PositionGrid grid, uint32_t* sumI, uint32_t* sumISq,
+                           uint32_t outStride)
 {
     if (image.width < 8 || image.rowStride % 16 != 0) return QSRCH_E_NO_OPTIMIZED_PATH;
     BandCells<2> cells;
@@ -139,17 +139,15 @@ void addColumns(const qimg_windowConst& image, int32_t begin, int32_t end, uint3
 
 }  // namespace
 
-qsys_status computeSumISumISqLessThan4(const qimg_windowConst* pattern, const qimg_windowConst* image,
-                                       uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
+qsrch::Status computeSumISumISqLessThan4(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                         uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
 {
     if (image->width > kMaxBandColumns) return QSRCH_E_NO_OPTIMIZED_PATH;
     const int32_t W = image->width, H = image->height;
     alignas(32) uint32_t columnSums[kMaxBandColumns];
     alignas(32) uint32_t columnSquares[kMaxBandColumns];
-    qsys_status status = qsys_memory_fill(0, W * sizeof(uint32_t), columnSums);
-    if (QSYS_FAILED(status)) return status;
-    status = qsys_memory_fill(0, W * sizeof(uint32_t), columnSquares);
-    if (QSYS_FAILED(status)) return status;
+    QSRCH_RETURN_IF_ERROR(qsys_memory_fill(0, W * sizeof(uint32_t), columnSums));
+    QSRCH_RETURN_IF_ERROR(qsys_memory_fill(0, W * sizeof(uint32_t), columnSquares));
 
     using Cells = BandCells<4>;
     Cells cells;
@@ -253,24 +251,23 @@ struct RunningRows {
     uint32_t* squaresOf(size_t slot) const { return squares + slot * nxPad; }
 };
 
-qsys_status streamingSums(const qimg_windowConst& pattern, const qimg_windowConst& image, PositionGrid grid,
-                          uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
+qsrch::Status streamingSums(const qimg_windowConst& pattern, const qimg_windowConst& image, PositionGrid grid,
+                            uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
 {
     const int32_t w = pattern.width, h = pattern.height;
     const size_t nxPad = (static_cast<size_t>(grid.nx) + 31) / 32 * 32, slots = static_cast<size_t>(h) + 1;
     CallFrame<1> frame;
     qstd_vector32 vector;
     uint32_t* block = nullptr;
-    if (scratchFailed(frame, 0, &vector, (slots * 2 + 2) * nxPad + 32, &block)) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(allocateScratch(frame, 0, &vector, (slots * 2 + 2) * nxPad + 32, &block));
     uint32_t* first = block + (32 - reinterpret_cast<uintptr_t>(block) % 32) % 32 / sizeof(uint32_t);
     const RunningRows rows{nxPad, slots, first, first + slots * nxPad, first + 2 * slots * nxPad,
                            first + (2 * slots + 1) * nxPad};
     // Row h's slot stands for the rows above the image, which leave zeros.
     const size_t rowBytes = nxPad * sizeof(uint32_t);
-    if (frame.step(qsys_memory_fill(0, 2 * rowBytes, rows.totals)) ||
-        frame.step(qsys_memory_fill(0, rowBytes, rows.sumsOf(h))) ||
-        frame.step(qsys_memory_fill(0, rowBytes, rows.squaresOf(h))))
-        return frame.finish();
+    QSRCH_RETURN_IF_ERROR(frame.track(qsys_memory_fill(0, 2 * rowBytes, rows.totals)));
+    QSRCH_RETURN_IF_ERROR(frame.track(qsys_memory_fill(0, rowBytes, rows.sumsOf(h))));
+    QSRCH_RETURN_IF_ERROR(frame.track(qsys_memory_fill(0, rowBytes, rows.squaresOf(h))));
 
     for (int32_t r = 0; r < image.height; ++r) {
         const size_t slot = static_cast<size_t>(r) % slots;
@@ -287,8 +284,8 @@ qsys_status streamingSums(const qimg_windowConst& pattern, const qimg_windowCons
 
 }  // namespace
 
-qsys_status computeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* sumI,
-                              uint32_t* sumISq, uint32_t outStride)
+qsrch::Status computeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
 {
     if (unserved(*pattern)) return QSRCH_E_NO_OPTIMIZED_PATH;
     const PositionGrid grid = positionGrid(*pattern, *image);

@@ -8,6 +8,8 @@
 #include <qimg/qimg.h>
 #include <qsys/qsys.h>
 
+#include "frame/status.hpp"
+
 namespace qsrch::sse2 {
 
 // 3 x 3 grids from five bands of rows and columns (images narrower than 8
@@ -15,12 +17,12 @@ namespace qsrch::sse2 {
 // other grids of at most 4 x 4 positions in images of at least 9 x 9 pixels
 // through qsrch_computeSumISumISqLessThan4 and its own dispatch; all others
 // by streaming running sums.
-qsys_status computeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image, uint32_t* sumI,
-                              uint32_t* sumISq, uint32_t outStride);
+qsrch::Status computeSumISumISq(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                uint32_t* sumI, uint32_t* sumISq, uint32_t outStride);
 
 // The band table of a grid of at most 4 x 4 positions in an image of at
 // least 9 x 9 pixels; refuses images wider than 4096 pixels.
-qsys_status computeSumISumISqLessThan4(const qimg_windowConst* pattern, const qimg_windowConst* image,
-                                       uint32_t* sumI, uint32_t* sumISq, uint32_t outStride);
+qsrch::Status computeSumISumISqLessThan4(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                                         uint32_t* sumI, uint32_t* sumISq, uint32_t outStride);
 
 }  // namespace qsrch::sse2

@@ -196,15 +196,15 @@ Totals patternTotalsAt(const qimg_windowConst& pattern, const qimg_windowConst* 
 
 }  // namespace
 
-qsys_status maskSumISumISq(const qimg_windowConst* patternMask, const qimg_windowConst* image, uint32_t* sumI,
-                           uint32_t* sumISq, uint32_t outStride)
+qsrch::Status maskSumISumISq(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                             uint32_t* sumI, uint32_t* sumISq, uint32_t outStride)
 {
     if (unserved(*patternMask)) return QSRCH_E_NO_OPTIMIZED_PATH;
     const PositionGrid grid = positionGrid(*patternMask, *image);
     if (grid.empty()) return QSYS_OK;
     CallFrame<1> frame;
     LocalScratch<kStackWords> scratch;
-    if (scratch.failed(frame, 0, tableWords(*patternMask, 1))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(scratch.reserve(frame, 0, tableWords(*patternMask, 1)));
     const PatternGroups t = patternGroups(*patternMask, reinterpret_cast<uint8_t*>(scratch.data()), false);
     fillGroups(t, nullptr, patternMask);
     allPositions<ImageTerms>(
@@ -216,8 +216,8 @@ qsys_status maskSumISumISq(const qimg_windowConst* patternMask, const qimg_windo
     return frame.finish();
 }
 
-qsys_status DmaskSumISumISq(const qimg_windowConst* patternMask, const qimg_windowConst* image, uint32_t* sumI,
-                            double* sumISq, uint32_t outStride)
+qsrch::Status DmaskSumISumISq(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                              uint32_t* sumI, double* sumISq, uint32_t outStride)
 {
     if (unserved(*patternMask)) return QSRCH_E_NO_OPTIMIZED_PATH;
     return throughIntegerScratch<16>(positionGrid(*patternMask, *image), outStride, sumISq, outStride,
@@ -228,9 +228,9 @@ qsys_status DmaskSumISumISq(const qimg_windowConst* patternMask, const qimg_wind
 
 // The pattern's own size gives the grid and the windows, as in the generic
 // path; the caller keeps the mask to the same size.
-qsys_status maskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                               const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP,
-                               uint32_t* sumPSq, uint32_t outStride)
+qsrch::Status maskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                 const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP,
+                                 uint32_t* sumPSq, uint32_t outStride)
 {
     if (unserved(*pattern)) return QSRCH_E_NO_OPTIMIZED_PATH;
     const PositionGrid grid = positionGrid(*pattern, *imageMask);
@@ -238,7 +238,7 @@ qsys_status maskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windo
     const qimg_windowConst* mask = present(patternMask) ? patternMask : nullptr;  // else all-care
     CallFrame<1> frame;
     LocalScratch<kStackWords> scratch;
-    if (scratch.failed(frame, 0, tableWords(*pattern, 2))) return frame.finish();
+    QSRCH_RETURN_IF_ERROR(scratch.reserve(frame, 0, tableWords(*pattern, 2)));
     const PatternGroups t = patternGroups(*pattern, reinterpret_cast<uint8_t*>(scratch.data()), true);
     fillGroups(t, pattern, mask);
     allPositions<PatternTerms>(
@@ -251,9 +251,9 @@ qsys_status maskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windo
     return frame.finish();
 }
 
-qsys_status DmaskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                                const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP,
-                                double* sumPSq, uint32_t outStride)
+qsrch::Status DmaskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                  const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP,
+                                  double* sumPSq, uint32_t outStride)
 {
     if (unserved(*pattern)) return QSRCH_E_NO_OPTIMIZED_PATH;
     return throughIntegerScratch<16>(positionGrid(*pattern, *imageMask), outStride, sumPSq, outStride,

@@ -11,20 +11,22 @@
 #include <qimg/qimg.h>
 #include <qsys/qsys.h>
 
+#include "frame/status.hpp"
+
 namespace qsrch::sse2 {
 
-qsys_status maskSumISumISq(const qimg_windowConst* patternMask, const qimg_windowConst* image, uint32_t* sumI,
-                           uint32_t* sumISq, uint32_t outStride);
-qsys_status DmaskSumISumISq(const qimg_windowConst* patternMask, const qimg_windowConst* image, uint32_t* sumI,
-                            double* sumISq, uint32_t outStride);
+qsrch::Status maskSumISumISq(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                             uint32_t* sumI, uint32_t* sumISq, uint32_t outStride);
+qsrch::Status DmaskSumISumISq(const qimg_windowConst* patternMask, const qimg_windowConst* image,
+                              uint32_t* sumI, double* sumISq, uint32_t outStride);
 
 // Without a pattern mask (null, or a record without pixels) every pattern
 // pixel is cared for.
-qsys_status maskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                               const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP,
-                               uint32_t* sumPSq, uint32_t outStride);
-qsys_status DmaskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
-                                const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP,
-                                double* sumPSq, uint32_t outStride);
+qsrch::Status maskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                 const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP,
+                                 uint32_t* sumPSq, uint32_t outStride);
+qsrch::Status DmaskPatSumPatSumSq(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                  const qimg_windowConst* imageMask, uint32_t* careCount, uint32_t* sumP,
+                                  double* sumPSq, uint32_t outStride);
 
 }  // namespace qsrch::sse2

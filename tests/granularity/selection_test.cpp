@@ -10,7 +10,7 @@
 #include <qsrch/model.h>
 #include <qsrch/run.h>
 
-#include "pyramid/pyramid_internal.hpp"
+#include "granularity/granularity_internal.hpp"
 #include "support/test_support.hpp"
 
 namespace {
