@@ -38,7 +38,7 @@ QSIB_API qsys_status qsys_memory_copyRect(size_t width, size_t height, ptrdiff_t
 #define QSYS_MEMORY_CACHE_MAX_BLOCKS 16
 #define QSYS_MEMORY_CACHE_MAX_BYTES (4u << 20)
 QSIB_API size_t qsys_memory_cachedBytes(void);
-QSIB_API void qsys_memory_releaseCache(void);
+QSIB_API_NO_STATUS void qsys_memory_releaseCache(void);
 
 /* Fault injection and accounting, for tests of failure paths. After
  * qsys_memory_failAfter(n), the allocation that follows n successful ones
@@ -54,7 +54,7 @@ QSIB_API int64_t qsys_memory_blocksInUse(void);
  * use now), over all threads: what a call holds at most, for benchmarks. */
 QSIB_API int64_t qsys_memory_bytesInUse(void);
 QSIB_API int64_t qsys_memory_peakBytesInUse(void);
-QSIB_API void qsys_memory_resetPeakBytesInUse(void);
+QSIB_API_NO_STATUS void qsys_memory_resetPeakBytesInUse(void);
 
 /* ---- Cleanup lists --------------------------------------------------------
  * One entry per acquired resource, kept in the acquiring function's frame. */
