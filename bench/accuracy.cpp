@@ -246,9 +246,13 @@ void applyVariant(Variant variant, Case* c, std::mt19937& rng)
 
 // ---- The three answers ---------------------------------------------------------
 
+enum Answer { kSearch, kSearchCertain, kExhaustive, kAnswers };
+const char* const kAnswerNames[kAnswers] = {"search", "search c1.0", "exhaustive"};
+
 struct Found {
     Point at;
     double score;
+    int32_t ix = 0, iy = 0;  // the integer position the fit started from (exhaustive only)
 };
 
 double now()
@@ -304,7 +308,9 @@ std::vector<Found> exhaustive(const Case& c, double* ms, bool* unique)
     *ms = now() - t0;
     std::vector<Found> all;
     const auto* p = static_cast<const qsrch_detectedPosePeak*>(peaks.begin);
-    for (size_t k = 0; k < peaks.size; ++k) all.push_back({{p[k].pose.trans.x, p[k].pose.trans.y}, p[k].score});
+    for (size_t k = 0; k < peaks.size; ++k)
+        all.push_back({{p[k].pose.trans.x, p[k].pose.trans.y}, p[k].score, p[k].integerPosition.first,
+                       p[k].integerPosition.second});
     qstd_vector_qsrch_detectedPosePeak_destruct(&peaks);
     std::stable_sort(all.begin(), all.end(), [](const Found& a, const Found& b) { return a.score > b.score; });
     std::vector<Found> best;
@@ -320,6 +326,41 @@ std::vector<Found> exhaustive(const Case& c, double* ms, bool* unique)
         best.push_back(f);
     }
     return best;
+}
+
+// One line per single-instance case for studies of the sub-pixel fit: the
+// case, the truth, the exhaustive best peak (fitted and integer position),
+// the searches' nearest answers, and the scores of the 7 x 7 positions around
+// the exhaustive best peak's integer position (nan outside the space).
+void writeNeighbourhood(FILE* out, const Case& c, Variant v, const std::vector<Found> (&answers)[kAnswers])
+{
+    if (c.truth.size() != 1 || answers[kExhaustive].empty()) return;
+    const Found& best = answers[kExhaustive][0];
+    std::fprintf(out, "%s %d %d %d %d %d %.6f %.6f %.6f %.6f %d %d %.9f", c.photo.c_str(), c.size.w, c.size.h,
+                 int(c.subPixel), c.rep, int(v), c.truth[0].x, c.truth[0].y, best.at.x, best.at.y, best.ix, best.iy,
+                 best.score);
+    for (int a : {kSearch, kSearchCertain}) {
+        Point nearest{NAN, NAN};
+        for (const Found& f : answers[a])
+            if (std::isnan(nearest.x) || distance(f.at, c.truth[0]) < distance(nearest, c.truth[0])) nearest = f.at;
+        std::fprintf(out, " %.9f %.9f", nearest.x, nearest.y);
+    }
+    qsrch_normalizedCorrelationParams ncp;
+    qsrch_normalizedCorrelationParams_init(&ncp);
+    const qimg_windowConst pattern = c.pattern.window();
+    for (int32_t dy = -3; dy <= 3; ++dy)
+        for (int32_t dx = -3; dx <= 3; ++dx) {
+            const int32_t x = best.ix + dx, y = best.iy + dy;
+            double score = NAN;
+            if (x >= 0 && y >= 0 && x + c.pattern.width <= c.scene.width && y + c.pattern.height <= c.scene.height) {
+                qimg_windowConst at = c.scene.window();
+                at.firstPixel = &c.scene.pixels[size_t(y) * size_t(c.scene.width) + size_t(x)];
+                at.width = c.pattern.width, at.height = c.pattern.height;
+                check(qsrch_DcomputeNormalizedCorrelationSpace(&pattern, nullptr, &at, &ncp, &score, 1), "score");
+            }
+            std::fprintf(out, " %.17g", score);
+        }
+    std::fprintf(out, "\n");
 }
 
 // ---- Tallies ---------------------------------------------------------------------
@@ -348,8 +389,6 @@ double quantile(std::vector<double> v, double q)
     return v[size_t(std::floor(q * double(v.size() - 1) + 0.5))];
 }
 
-enum Answer { kSearch, kSearchCertain, kExhaustive, kAnswers };
-const char* const kAnswerNames[kAnswers] = {"search", "search c1.0", "exhaustive"};
 
 void printTable(const char* title, const Tally (&t)[kAnswers], int cases)
 {
@@ -374,6 +413,7 @@ struct Options {
     int reps = 2;
     bool list = false;
     std::string dump;
+    std::string neighbourhoods;
 };
 
 Options parse(int argc, char** argv)
@@ -386,8 +426,9 @@ Options parse(int argc, char** argv)
         else if (a == "--reps" && hasValue) o.reps = std::max(1, std::atoi(argv[++k]));
         else if (a == "--list") o.list = true;
         else if (a == "--dump" && hasValue) o.dump = argv[++k];
+        else if (a == "--neighbourhoods" && hasValue) o.neighbourhoods = argv[++k];
         else {
-            std::fprintf(stderr, "usage: accuracy [--photos DIR] [--reps N] [--list] [--dump DIR]\n");
+            std::fprintf(stderr, "usage: accuracy [--photos DIR] [--reps N] [--list] [--dump DIR] [--neighbourhoods FILE]\n");
             std::exit(2);
         }
     }
@@ -427,6 +468,64 @@ void report(const Options& o, const Case& c, Variant v, size_t k, const std::vec
         std::fprintf(stderr, "cannot write %s\n", stem.c_str());
 }
 
+// The tallies of the whole suite, by variant and answer.
+struct Suite {
+    explicit Suite(const Options& o) : options(o) {}
+    const Options& options;
+    FILE* neighbourhoods = nullptr;
+    Tally tallies[kVariants][kAnswers];
+    int cases[kVariants] = {};
+    int dumped = 0;
+};
+
+// Every variant of one case, searched with the model trained on its pattern.
+void runVariants(Suite* suite, const Case& base, const qsrch_model& model, const uint32_t (&seeds)[kVariants])
+{
+    for (int v = 0; v < kVariants; ++v) {
+        Case c = base;
+        std::mt19937 rng(seeds[v]);
+        applyVariant(Variant(v), &c, rng);
+        std::vector<Found> answers[kAnswers];
+        double ms[kAnswers];
+        bool unique = true;
+        answers[kSearch] = search(model, c, 0.5f, &ms[kSearch]);
+        answers[kSearchCertain] = search(model, c, 1.0f, &ms[kSearchCertain]);
+        answers[kExhaustive] = exhaustive(c, &ms[kExhaustive], &unique);
+        if (suite->neighbourhoods != nullptr) writeNeighbourhood(suite->neighbourhoods, c, Variant(v), answers);
+        Tally (&tallies)[kAnswers] = suite->tallies[v];
+        ++suite->cases[v];
+        for (int a = 0; a < kAnswers; ++a) tallies[a].ms += ms[a];
+        for (size_t k = 0; k < c.truth.size(); ++k) {
+            bool exhaustiveFinds = false, hit = false, lostHere = false;
+            tallies[kExhaustive].add(answers[kExhaustive], c.truth[k], c.subPixel, false, &exhaustiveFinds);
+            exhaustiveFinds = exhaustiveFinds && unique;
+            for (int a : {kSearch, kSearchCertain}) {
+                tallies[a].add(answers[a], c.truth[k], c.subPixel, exhaustiveFinds, &hit);
+                lostHere |= exhaustiveFinds && !hit;
+            }
+            if (lostHere && suite->options.list) report(suite->options, c, Variant(v), k, answers, &suite->dumped);
+        }
+    }
+}
+
+void printTables(const Suite& suite)
+{
+    Tally clean[kAnswers];
+    int cleanCases = 0;
+    for (int v = 0; v < kVariants; ++v) {
+        printTable(kVariantNames[v], suite.tallies[v], suite.cases[v]);
+        if (v > kBlur) continue;
+        cleanCases += suite.cases[v];
+        for (int a = 0; a < kAnswers; ++a) {
+            Tally& s = clean[a];
+            const Tally& t = suite.tallies[v][a];
+            s.instances += t.instances, s.found += t.found, s.lost += t.lost, s.ms += t.ms;
+            for (int k = 0; k < 2; ++k) s.errors[k].insert(s.errors[k].end(), t.errors[k].begin(), t.errors[k].end());
+        }
+    }
+    printTable("single instance, unchanged to blur", clean, cleanCases);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -434,8 +533,11 @@ int main(int argc, char** argv)
     const Options o = parse(argc, argv);
     const auto photos = loadPhotos(o.photos);
     std::printf("%zu photographs from %s, %d repetitions\n", photos.size(), o.photos.c_str(), o.reps);
-    Tally tallies[kVariants][kAnswers];
-    int cases[kVariants] = {}, dumped = 0;
+    Suite suite(o);
+    if (!o.neighbourhoods.empty() && (suite.neighbourhoods = std::fopen(o.neighbourhoods.c_str(), "w")) == nullptr) {
+        std::fprintf(stderr, "cannot write %s\n", o.neighbourhoods.c_str());
+        return 2;
+    }
     for (size_t p = 0; p < photos.size(); ++p)
         for (size_t z = 0; z < std::size(kSizes); ++z)
             for (int sub = 0; sub < 2; ++sub)
@@ -449,46 +551,13 @@ int main(int argc, char** argv)
                     qsrch_trainParams tp;
                     qsrch_trainParams_init(&tp);
                     check(qsrch_model_train(&model, qimg_image_asConst(&patternImage), &tp), "train");
-                    for (int v = 0; v < kVariants; ++v) {
-                        Case c = base;
-                        std::mt19937 rng(seedOf(p, z, sub == 1, rep, v));
-                        applyVariant(Variant(v), &c, rng);
-                        std::vector<Found> answers[kAnswers];
-                        double ms[kAnswers];
-                        bool unique = true;
-                        answers[kSearch] = search(model, c, 0.5f, &ms[kSearch]);
-                        answers[kSearchCertain] = search(model, c, 1.0f, &ms[kSearchCertain]);
-                        answers[kExhaustive] = exhaustive(c, &ms[kExhaustive], &unique);
-                        ++cases[v];
-                        for (int a = 0; a < kAnswers; ++a) tallies[v][a].ms += ms[a];
-                        for (size_t k = 0; k < c.truth.size(); ++k) {
-                            bool exhaustiveFinds = false, hit = false, lostHere = false;
-                            tallies[v][kExhaustive].add(answers[kExhaustive], c.truth[k], c.subPixel, false,
-                                                        &exhaustiveFinds);
-                            exhaustiveFinds = exhaustiveFinds && unique;
-                            for (int a : {kSearch, kSearchCertain}) {
-                                tallies[v][a].add(answers[a], c.truth[k], c.subPixel, exhaustiveFinds, &hit);
-                                lostHere |= exhaustiveFinds && !hit;
-                            }
-                            if (lostHere && o.list) report(o, c, Variant(v), k, answers, &dumped);
-                        }
-                    }
+                    uint32_t seeds[kVariants];
+                    for (int v = 0; v < kVariants; ++v) seeds[v] = seedOf(p, z, sub == 1, rep, v);
+                    runVariants(&suite, base, model, seeds);
                     qsrch_model_destruct(&model);
                     qimg_image_destruct(&patternImage);
                 }
-    Tally clean[kAnswers];
-    int cleanCases = 0;
-    for (int v = 0; v < kVariants; ++v) {
-        printTable(kVariantNames[v], tallies[v], cases[v]);
-        if (v > kBlur) continue;
-        cleanCases += cases[v];
-        for (int a = 0; a < kAnswers; ++a) {
-            Tally& s = clean[a];
-            const Tally& t = tallies[v][a];
-            s.instances += t.instances, s.found += t.found, s.lost += t.lost, s.ms += t.ms;
-            for (int k = 0; k < 2; ++k) s.errors[k].insert(s.errors[k].end(), t.errors[k].begin(), t.errors[k].end());
-        }
-    }
-    printTable("single instance, unchanged to blur", clean, cleanCases);
+    printTables(suite);
+    if (suite.neighbourhoods != nullptr) std::fclose(suite.neighbourhoods);
     return 0;
 }
