@@ -119,7 +119,10 @@ QSIB_API qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
  * stands in when fewer than 6 are valid, they do not fix a quadric, or it
  * has no maximum). The fit runs on the logarithms of the values when those
  * it uses are positive (corners only when at least 3% of the centre), so a
- * Gaussian-shaped peak is located exactly; else on the values.
+ * Gaussian-shaped peak is located exactly; else on the values. Where the
+ * corners show the peak sharper at its top than the quadric (as correlation
+ * peaks of photographs are), the coupled offset moves outwards as far as
+ * the peak's exponent says: not at all for a quadric, most for a cone.
  * An axis with an unusable neighbour, a value that is not finite, or no
  * downward curvature keeps offset 0 and step 0. The offset is kept within
  * [-1, 1], and, when the centre is higher than every valid neighbour, within
