@@ -92,8 +92,9 @@ typedef struct qmath_peakDetectParabolicFitParams {
     double maxOffset;   /* 0.5: offsets beyond this become an integer step */
     /* How far the fitted peak of a strict maximum may lie from the integer
      * position towards -x, +x, -y and +y: 1 (construct) or, where setup
-     * finds that the neighbour on that side lies on the edge of the bounds,
-     * 0.498, so that the fitted position rounds to the maximum itself. */
+     * finds that the neighbour on that side lies on the edge of the bounds
+     * and inside the rectangle searched, 0.498, so that the fitted position
+     * rounds to the maximum itself. */
     double reach[4];
 } qmath_peakDetectParabolicFitParams;
 
@@ -101,13 +102,12 @@ QSIB_API qsys_status qmath_peakDetectParabolicFitParams_construct(
     qmath_peakDetectParabolicFitParams* params);
 QSIB_API qsys_status qmath_peakDetectParabolicFitParams_destruct(
     qmath_peakDetectParabolicFitParams* params);
-/* Marks valid[k] = 1 for the neighbours that lie inside `bounds` and are
- * not ruled out by the detector's edge flags (QIP_PEAK_AT_* bits), 0 for
- * the others; the centre is always valid. A flag rules out the whole side
- * (QIP_PEAK_AT_LEFT the three neighbours at dx = -1, and so on). Sets
- * params->reach for the position: a side whose neighbour has no position
- * beyond it inside the bounds gets 0.498. values is neither read nor
- * written. */
+/* Marks valid[k] = 1 for the neighbours that lie inside `bounds`, 0 for
+ * the others; the centre is always valid. Sets params->reach for the
+ * position: a side whose neighbour has no position beyond it inside the
+ * bounds gets 0.498, unless the detector's flags (QIP_PEAK_AT_* bits) say
+ * the peak lies on that edge of the rectangle searched, so that nobody
+ * searches around that neighbour. values is neither read nor written. */
 QSIB_API qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
     qmath_peakDetectParabolicFitParams* params, const qstd_pair32* position,
     const qstd_rect32* bounds, uint32_t flags, double values[9], uint32_t valid[9]);

@@ -118,13 +118,16 @@ private:
     HeapBlock stack_;
 };
 
-uint32_t edgeFlags(const Space& space, int32_t x, int32_t y)
+// The sides on which the peak lies on the edge of the rectangle searched:
+// its neighbour there is only context (the view's margin, or nothing), not
+// a position the caller asked about.
+uint32_t edgeFlags(int32_t x, int32_t y, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
 {
     uint32_t flags = 0;
-    if (x == 0) flags |= QIP_PEAK_AT_LEFT;
-    if (x + 1 == space.width) flags |= QIP_PEAK_AT_RIGHT;
-    if (y == 0) flags |= QIP_PEAK_AT_TOP;
-    if (y + 1 == space.height) flags |= QIP_PEAK_AT_BOTTOM;
+    if (x == x0) flags |= QIP_PEAK_AT_LEFT;
+    if (x + 1 == x1) flags |= QIP_PEAK_AT_RIGHT;
+    if (y == y0) flags |= QIP_PEAK_AT_TOP;
+    if (y + 1 == y1) flags |= QIP_PEAK_AT_BOTTOM;
     return flags;
 }
 
@@ -240,7 +243,7 @@ qsys_status detectPeaks(const qimg_windowConst* view, const qstd_rect32* rect, d
             peak.position.x = static_cast<double>(peak.integerPosition.first);
             peak.position.y = static_cast<double>(peak.integerPosition.second);
             peak.value = v;
-            peak.flags = edgeFlags(space, x, y);
+            peak.flags = edgeFlags(x, y, x0, y0, x1, y1);
             s = qstd_vector__pushBack(peaksOut, &peak);
             if (QSYS_FAILED(s)) return s;
         }

@@ -23,7 +23,10 @@
 // neighbours beyond it, so nobody can tell whether it is a peak, and a
 // caller that re-detects around the rounded fitted position would find none.
 // On such a side the fit takes the highest point of the fitted surface that
-// still rounds to the maximum itself.
+// still rounds to the maximum itself. A neighbour that the caller scored only
+// as context around the rectangle it searched (the detector flags that side)
+// is no such position: a peak searched alone, with its neighbours as margin,
+// keeps its whole fitted offset.
 #include <qip/qip.h>
 #include <qmath/qmath.h>
 
@@ -294,24 +297,19 @@ qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
     // 64-bit, so that positions near the int32 limits do not wrap.
     const int64_t left = bounds->x, right = static_cast<int64_t>(bounds->x) + bounds->width;
     const int64_t top = bounds->y, bottom = static_cast<int64_t>(bounds->y) + bounds->height;
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            const int64_t x = static_cast<int64_t>(position->first) + dx;
-            const int64_t y = static_cast<int64_t>(position->second) + dy;
-            bool usable = x >= left && x < right && y >= top && y < bottom;
-            if ((dx < 0 && (flags & QIP_PEAK_AT_LEFT)) || (dx > 0 && (flags & QIP_PEAK_AT_RIGHT)) ||
-                (dy < 0 && (flags & QIP_PEAK_AT_TOP)) || (dy > 0 && (flags & QIP_PEAK_AT_BOTTOM)))
-                usable = false;
-            valid[(dy + 1) * 3 + (dx + 1)] = (dx == 0 && dy == 0) || usable ? 1u : 0u;
-        }
-    }
-    // A neighbour two positions away inside the bounds gives the fit room to
-    // step towards it.
     const int64_t x = position->first, y = position->second;
-    params->reach[0] = x - 2 >= left ? kMaxFittedOffset : kHalfCell;
-    params->reach[1] = x + 2 < right ? kMaxFittedOffset : kHalfCell;
-    params->reach[2] = y - 2 >= top ? kMaxFittedOffset : kHalfCell;
-    params->reach[3] = y + 2 < bottom ? kMaxFittedOffset : kHalfCell;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            valid[(dy + 1) * 3 + (dx + 1)] =
+                (dx == 0 && dy == 0) || (x + dx >= left && x + dx < right && y + dy >= top && y + dy < bottom);
+    // A neighbour two positions away inside the bounds gives the fit room to
+    // step towards it; so does a side the detector flags, whose neighbour the
+    // caller only scored as context and will not search around.
+    auto reach = [](bool room, uint32_t flagged) { return room || flagged != 0 ? kMaxFittedOffset : kHalfCell; };
+    params->reach[0] = reach(x - 2 >= left, flags & QIP_PEAK_AT_LEFT);
+    params->reach[1] = reach(x + 2 < right, flags & QIP_PEAK_AT_RIGHT);
+    params->reach[2] = reach(y - 2 >= top, flags & QIP_PEAK_AT_TOP);
+    params->reach[3] = reach(y + 2 < bottom, flags & QIP_PEAK_AT_BOTTOM);
     return QSYS_OK;
 }
 

@@ -41,7 +41,8 @@ PeakKey key(const qip_detectedPeak& p)
 // decides which are maxima against their axis neighbours, and reports each
 // maximal plateau at its first position inside the rectangle that passes
 // threshold and care limit, highest first: the value raised by the parabola
-// through both neighbours of each axis that has them.
+// through both neighbours of each axis that has them. Flags mark the edges of
+// the rectangle (clipped to the view) that the peak lies on.
 std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, double threshold, const Care* care)
 {
     const int32_t w = s.width, h = s.height;
@@ -68,6 +69,11 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
     }
     std::vector<bool> reported(isMax.size(), false);
     std::vector<std::pair<double, PeakKey>> ranked;
+    // The rectangle's positions in the view, for the edge flags.
+    const int64_t x0 = std::max<int64_t>(rect.x - int64_t(s.originX), 0);
+    const int64_t y0 = std::max<int64_t>(rect.y - int64_t(s.originY), 0);
+    const int64_t x1 = std::min<int64_t>(rect.x - int64_t(s.originX) + rect.width, w);
+    const int64_t y1 = std::min<int64_t>(rect.y - int64_t(s.originY) + rect.height, h);
     for (int64_t ry = rect.y; ry < int64_t(rect.y) + rect.height; ++ry)
         for (int64_t rx = rect.x; rx < int64_t(rect.x) + rect.width; ++rx) {
             const int32_t x = int32_t(rx - s.originX), y = int32_t(ry - s.originY);
@@ -76,8 +82,8 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
             if (!(s.at(x, y) >= threshold) || !isMax[id] || reported[id]) continue;
             if (care != nullptr && care->counts[y * care->stride + x] < care->limit) continue;
             reported[id] = true;
-            const uint32_t flags = (x == 0 ? QIP_PEAK_AT_LEFT : 0) | (x == w - 1 ? QIP_PEAK_AT_RIGHT : 0) |
-                                   (y == 0 ? QIP_PEAK_AT_TOP : 0) | (y == h - 1 ? QIP_PEAK_AT_BOTTOM : 0);
+            const uint32_t flags = (x == x0 ? QIP_PEAK_AT_LEFT : 0) | (x == x1 - 1 ? QIP_PEAK_AT_RIGHT : 0) |
+                                   (y == y0 ? QIP_PEAK_AT_TOP : 0) | (y == y1 - 1 ? QIP_PEAK_AT_BOTTOM : 0);
             double height = s.at(x, y);
             for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}}) {
                 if (x - dx < 0 || y - dy < 0 || x + dx >= w || y + dy >= h) continue;
@@ -311,45 +317,48 @@ TEST(ParabolicFit, StepsTowardsAFittedPeakBeyondMaxOffset)
 
 // A ridge along a diagonal culminates beyond the cell of its strict maximum,
 // at (0.65, 0.3) or, mirrored, (-0.65, 0.3). Set up where the neighbour on
-// that side has a position beyond it inside the bounds, the fit steps there;
-// where that neighbour lies on the bounds' edge, the fitted peak stays at the
-// edge of the cell, still rounding to the maximum, at the ridge's highest
-// point along that edge.
+// that side has a position beyond it inside the bounds, or where the detector
+// flags that side as the edge of the positions searched, the fit steps there;
+// where that neighbour lies on the bounds' edge and inside the positions
+// searched, the fitted peak stays at the edge of the cell, still rounding to
+// the maximum, at the ridge's highest point along that edge.
 TEST(ParabolicFit, StrictMaximumStepsOnlyTowardsNeighboursWithRoom)
 {
     const double kHalfCell = 0.498;
     for (const double cx : {0.65, -0.65})
-        for (const int32_t x : {2, 3, 4, 5}) {  // positions 1 .. 6 in x are in bounds
-            SCOPED_TRACE(testing::Message() << "ridge top at " << cx << ", position " << x);
-            const double angle = cx > 0 ? 0.55 : 3.14159 - 0.55;
-            auto ridge = [&](double dx, double dy) {
-                const double u = std::cos(angle) * (dx - cx) + std::sin(angle) * (dy - 0.3);
-                const double v = -std::sin(angle) * (dx - cx) + std::cos(angle) * (dy - 0.3);
-                return -0.5 * (0.1 * u * u + 2 * v * v);
-            };
-            double values[9];
-            sample([&](double dx, double dy) { return std::exp(ridge(dx, dy)); }, values);
-            for (int k = 0; k < 9; ++k) ASSERT_TRUE(k == 4 || values[k] < values[4]) << "strict maximum";
-            qmath_peakDetectParabolicFitParams params;
-            ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
-            const qstd_pair32 at{x, 10};
-            const qstd_rect32 bounds{1, 0, 6, 20};
-            uint32_t valid[9];
-            ASSERT_EQ(qmath_peakDetectParabolicFitSetupArraysUsingBounds(&params, &at, &bounds, 0, values, valid),
-                      QSYS_OK);
-            qmath_vect offset;
-            qstd_pair32 step;
-            ASSERT_EQ(qmath_peakDetectParabolicFit(values, valid, &params, &offset, &step, nullptr), QSYS_OK);
-            const bool room = cx > 0 ? x + 2 < bounds.x + bounds.width : x - 2 >= bounds.x;
-            if (room) {
-                expectFit({offset, step}, cx, 0.3, cx > 0 ? 1 : -1, 1e-9);
-                continue;
+        for (const int32_t x : {2, 3, 4, 5})  // positions 1 .. 6 in x are in bounds
+            for (const uint32_t flags : {0u, cx > 0 ? QIP_PEAK_AT_RIGHT : QIP_PEAK_AT_LEFT}) {
+                SCOPED_TRACE(testing::Message() << "ridge top at " << cx << ", position " << x << ", flags " << flags);
+                const double angle = cx > 0 ? 0.55 : 3.14159 - 0.55;
+                auto ridge = [&](double dx, double dy) {
+                    const double u = std::cos(angle) * (dx - cx) + std::sin(angle) * (dy - 0.3);
+                    const double v = -std::sin(angle) * (dx - cx) + std::cos(angle) * (dy - 0.3);
+                    return -0.5 * (0.1 * u * u + 2 * v * v);
+                };
+                double values[9];
+                sample([&](double dx, double dy) { return std::exp(ridge(dx, dy)); }, values);
+                for (int k = 0; k < 9; ++k) ASSERT_TRUE(k == 4 || values[k] < values[4]) << "strict maximum";
+                qmath_peakDetectParabolicFitParams params;
+                ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
+                const qstd_pair32 at{x, 10};
+                const qstd_rect32 bounds{1, 0, 6, 20};
+                uint32_t valid[9];
+                ASSERT_EQ(qmath_peakDetectParabolicFitSetupArraysUsingBounds(&params, &at, &bounds, flags, values,
+                                                                             valid),
+                          QSYS_OK);
+                qmath_vect offset;
+                qstd_pair32 step;
+                ASSERT_EQ(qmath_peakDetectParabolicFit(values, valid, &params, &offset, &step, nullptr), QSYS_OK);
+                const bool room = cx > 0 ? x + 2 < bounds.x + bounds.width : x - 2 >= bounds.x;
+                if (room || flags != 0) {
+                    expectFit({offset, step}, cx, 0.3, cx > 0 ? 1 : -1, 1e-9);
+                    continue;
+                }
+                EXPECT_EQ(offset.x, std::copysign(kHalfCell, cx));
+                EXPECT_EQ(qmath_double_round(x + offset.x + 0.001), x);
+                EXPECT_TRUE(step.first == 0 && step.second == 0);
+                for (double dy : {-0.01, 0.01}) EXPECT_GT(ridge(offset.x, offset.y), ridge(offset.x, offset.y + dy));
             }
-            EXPECT_EQ(offset.x, std::copysign(kHalfCell, cx));
-            EXPECT_EQ(qmath_double_round(x + offset.x + 0.001), x);
-            EXPECT_TRUE(step.first == 0 && step.second == 0);
-            for (double dy : {-0.01, 0.01}) EXPECT_GT(ridge(offset.x, offset.y), ridge(offset.x, offset.y + dy));
-        }
 }
 
 // Invalid, NaN or infinite neighbours leave their axis at 0 and are never
@@ -385,9 +394,11 @@ TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
     expectFit(fit(bowl, kAllValid, 0), 0, 0, 0, 0);
 }
 
-// Neighbours are valid inside the bounds unless their side is flagged as an
-// edge (bits 1 and 32 mean nothing here); the values are left alone.
-TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndNotFlagged)
+// Neighbours are valid inside the bounds; the values are left alone. A side
+// gets the full reach when the bounds hold a position beyond its neighbour
+// or when its edge flag says the neighbour is only context (bits 1 and 32
+// mean nothing here), else half a cell.
+TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndReachesWhereItMay)
 {
     qmath_peakDetectParabolicFitParams params;
     ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
@@ -403,14 +414,20 @@ TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndNotFlagged)
         uint32_t valid[9];
         ASSERT_EQ(qmath_peakDetectParabolicFitSetupArraysUsingBounds(&params, &at, &bounds, flags, values, valid),
                   QSYS_OK);
+        auto inside = [&](int32_t x, int32_t y) {
+            return x >= bounds.x && x < bounds.x + bounds.width && y >= bounds.y && y < bounds.y + bounds.height;
+        };
         for (int k = 0; k < 9; ++k) {
-            const int dx = k % 3 - 1, dy = k / 3 - 1, x = at.first + dx, y = at.second + dy;
-            const bool flagged = (dx == -1 && (flags & 2)) || (dx == 1 && (flags & 4)) ||
-                                 (dy == -1 && (flags & 8)) || (dy == 1 && (flags & 16));
-            const bool inside = x >= bounds.x && x < bounds.x + bounds.width && y >= bounds.y &&
-                                y < bounds.y + bounds.height;
-            EXPECT_EQ(valid[k], k == 4 || (inside && !flagged) ? 1u : 0u) << "neighbour " << dx << ", " << dy;
+            const int dx = k % 3 - 1, dy = k / 3 - 1;
+            EXPECT_EQ(valid[k], k == 4 || inside(at.first + dx, at.second + dy) ? 1u : 0u)
+                << "neighbour " << dx << ", " << dy;
             EXPECT_EQ(values[k], 7.0);
+        }
+        const bool beyond[4] = {at.first - 2 >= bounds.x, at.first + 2 < bounds.x + bounds.width,
+                                at.second - 2 >= bounds.y, at.second + 2 < bounds.y + bounds.height};
+        for (int side = 0; side < 4; ++side) {
+            const bool flagged = (flags & (2u << side)) != 0;  // left, right, top, bottom
+            EXPECT_EQ(params.reach[side], beyond[side] || flagged ? 1.0 : 0.498) << "side " << side;
         }
     }
     qmath_vect offset;
