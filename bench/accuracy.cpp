@@ -25,9 +25,17 @@
 // sub-pixel places; time is per case, and the search's share of the
 // exhaustive time anchors the figures across machines and runs.
 //
-//   accuracy [--photos DIR] [--reps N] [--list] [--dump DIR]
+// A second figure says how many of the default search's losses are scenes
+// with another place, sharing no pixel with an instance, that exhaustive
+// correlation scores at the default confusion threshold or more: there the
+// search may stop at that place, as its certainty rule says.
+//
+//   accuracy [--photos DIR] [--reps N] [--list] [--dump DIR] [--neighbourhoods FILE]
+//            [--level-neighbourhoods FILE] [--start-peaks FILE]
 // --list prints every lost instance, --dump writes its pattern and scene as
-// binary PGM files.
+// binary PGM files. The other options write text tables for studies of the
+// sub-pixel fit and of the start level's peaks (see the functions that
+// write them).
 #include <png.h>
 
 #include <algorithm>
@@ -247,6 +255,9 @@ void applyVariant(Variant variant, Case* c, std::mt19937& rng)
 // ---- The three answers ---------------------------------------------------------
 
 enum Answer { kSearch, kSearchCertain, kExhaustive, kAnswers };
+// The library's default confusion threshold: the search stops at the first
+// refined candidate that reaches it.
+constexpr float kDefaultConfusion = 0.5f;
 const char* const kAnswerNames[kAnswers] = {"search", "search c1.0", "exhaustive"};
 
 struct Found {
@@ -295,8 +306,17 @@ double distance(const Point& a, const Point& b) { return std::hypot(a.x - b.x, a
 
 // The best peaks of the full score space, at least 1 pixel apart, best
 // first, as many as the case has instances; *unique is false when the last
-// of them ties with the next best peak.
-std::vector<Found> exhaustive(const Case& c, double* ms, bool* unique)
+// of them ties with the next best peak. *rival is the best score of a place
+// that shares no pixel with any instance.
+// Whether a placement at `at` shares pixels with one of the case's instances.
+bool overlapsAnInstance(const Case& c, const Point& at)
+{
+    for (const Point& t : c.truth)
+        if (std::fabs(at.x - t.x) < c.pattern.width && std::fabs(at.y - t.y) < c.pattern.height) return true;
+    return false;
+}
+
+std::vector<Found> exhaustive(const Case& c, double* ms, bool* unique, double* rival)
 {
     const qimg_windowConst pattern = c.pattern.window(), scene = c.scene.window();
     qsrch_normalizedCorrelationParams ncp;
@@ -313,6 +333,12 @@ std::vector<Found> exhaustive(const Case& c, double* ms, bool* unique)
                        p[k].integerPosition.second});
     qstd_vector_qsrch_detectedPosePeak_destruct(&peaks);
     std::stable_sort(all.begin(), all.end(), [](const Found& a, const Found& b) { return a.score > b.score; });
+    *rival = 0;
+    for (const Found& f : all)
+        if (!overlapsAnInstance(c, f.at)) {
+            *rival = f.score;
+            break;
+        }
     std::vector<Found> best;
     *unique = true;
     for (const Found& f : all) {
@@ -363,22 +389,131 @@ void writeNeighbourhood(FILE* out, const Case& c, Variant v, const std::vector<F
     std::fprintf(out, "\n");
 }
 
+// The score of pattern level `pattern` at position (x, y) of source level
+// `source`; nan where the pattern does not fit.
+double levelScore(const qsrch_normcorr_level_& pattern, const qsrch_normcorr_level_& source, int32_t x, int32_t y)
+{
+    const qimg_windowConst& p = pattern.planeWindow[0];
+    qimg_windowConst at = source.planeWindow[0];
+    if (x < 0 || y < 0 || x + p.width > at.width || y + p.height > at.height) return NAN;
+    at.firstPixel = static_cast<const uint8_t*>(at.firstPixel) + size_t(y) * size_t(at.rowStride) + size_t(x);
+    at.width = p.width, at.height = p.height;
+    qsrch_normalizedCorrelationParams ncp;
+    qsrch_normalizedCorrelationParams_init(&ncp);
+    double score = NAN;
+    check(qsrch_DcomputeNormalizedCorrelationSpace(&p, &pattern.maskWindow, &at, &ncp, &score, 1), "score");
+    return score;
+}
+
+// One line per reduced level of a single-instance case, for studies of the
+// fit on the levels the search starts and refines on: the level, the truth
+// in its pixels, the local maximum (along the axes) nearest to it and the
+// scores of the 7 x 7 positions around that maximum.
+void writeLevelNeighbourhoods(FILE* out, const Case& c, Variant v, const qsrch_model& model)
+{
+    if (c.truth.size() != 1) return;
+    const qsrch_normcorr_model& m = *model.normcorrModel;
+    const auto* patterns = static_cast<const qsrch_normcorr_level_*>(m.levels.begin);
+    const int32_t count = int32_t(m.levels.size);
+    qstd_vector_qsrch_normcorr_level_ sources;
+    check(qstd_vector_qsrch_normcorr_level__constructEmpty(&sources), "levels");
+    const qimg_windowConst scene = c.scene.window();
+    check(qsrch_normcorr_generateSrcLevels(&scene, &m.levels, count, &sources), "levels");
+    const auto* source = static_cast<const qsrch_normcorr_level_*>(sources.begin);
+    for (int32_t l = 1; l < count; ++l) {
+        const double tx = c.truth[0].x / source[l].baseFromLevel.matrix.a11;
+        const double ty = c.truth[0].y / source[l].baseFromLevel.matrix.a22;
+        auto at = [&](int32_t x, int32_t y) { return levelScore(patterns[l], source[l], x, y); };
+        int32_t bx = 0, by = 0;
+        double best = 1e300;
+        for (int32_t y = int32_t(std::lround(ty)) - 2; y <= int32_t(std::lround(ty)) + 2; ++y)
+            for (int32_t x = int32_t(std::lround(tx)) - 2; x <= int32_t(std::lround(tx)) + 2; ++x) {
+                const double s = at(x, y);
+                if (!(s > at(x - 1, y)) || !(s > at(x + 1, y)) || !(s > at(x, y - 1)) || !(s > at(x, y + 1))) continue;
+                if (std::hypot(x - tx, y - ty) < best) best = std::hypot(x - tx, y - ty), bx = x, by = y;
+            }
+        if (best > 1e299) continue;
+        std::fprintf(out, "%s %d %d %d %d %d %d %.3f %.6f %.6f %d %d", c.photo.c_str(), c.size.w, c.size.h,
+                     int(c.subPixel), c.rep, int(v), l, source[l].baseFromLevel.matrix.a11, tx, ty, bx, by);
+        for (int32_t y = by - 3; y <= by + 3; ++y)
+            for (int32_t x = bx - 3; x <= bx + 3; ++x) std::fprintf(out, " %.17g", at(x, y));
+        std::fprintf(out, "\n");
+    }
+    check(qstd_vector_qsrch_normcorr_level__destruct(&sources), "levels");
+}
+
+// One line per peak of the start level of a single-instance case, in the
+// detector's order, for studies of that order: its rank, integer and fitted
+// position in level pixels, score, the scores of the 5 x 5 positions around
+// its integer position (the fit may have stepped it from its maximum),
+// its distance from the truth in level pixels, and the best exhaustive score
+// within two level pixels of it at full resolution (what following it could
+// reach, roughly).
+void writeStartPeaks(FILE* out, const Case& c, Variant v, const qsrch_model& model)
+{
+    if (c.truth.size() != 1) return;
+    const qsrch_normcorr_model& m = *model.normcorrModel;
+    const int32_t count = int32_t(m.levels.size), l = count - 1;
+    const auto& pattern = static_cast<const qsrch_normcorr_level_*>(m.levels.begin)[l];
+    qstd_vector_qsrch_normcorr_level_ sources;
+    check(qstd_vector_qsrch_normcorr_level__constructEmpty(&sources), "levels");
+    const qimg_windowConst scene = c.scene.window(), full = c.pattern.window();
+    check(qsrch_normcorr_generateSrcLevels(&scene, &m.levels, count, &sources), "levels");
+    const auto& source = static_cast<const qsrch_normcorr_level_*>(sources.begin)[l];
+    const double scale = source.baseFromLevel.matrix.a11;
+    qsrch_normalizedCorrelationParams ncp;
+    qsrch_normalizedCorrelationParams_init(&ncp);
+    qstd_vector_qsrch_detectedPosePeak start, exhaustive;
+    check(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&start), "peaks");
+    check(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&exhaustive), "peaks");
+    check(qsrch_DcomputeNormalizedCorrelationPeaks(&pattern.planeWindow[0], &pattern.maskWindow,
+                                                   &source.planeWindow[0], 0.15, &ncp, &start), "peaks");
+    check(qsrch_DcomputeNormalizedCorrelationPeaks(&full, nullptr, &scene, 0.05, &ncp, &exhaustive), "peaks");
+    const auto* p = static_cast<const qsrch_detectedPosePeak*>(start.begin);
+    const auto* e = static_cast<const qsrch_detectedPosePeak*>(exhaustive.begin);
+    for (size_t k = 0; k < start.size && k < 40; ++k) {
+        const Point at{p[k].pose.trans.x, p[k].pose.trans.y};
+        double reach = 0;
+        for (size_t j = 0; j < exhaustive.size; ++j)
+            if (std::fabs(e[j].pose.trans.x - at.x * scale) <= 2 * scale &&
+                std::fabs(e[j].pose.trans.y - at.y * scale) <= 2 * scale)
+                reach = std::max(reach, e[j].score);
+        std::fprintf(out, "%s %d %d %d %d %d %zu %d %d %.6f %.6f %.9f", c.photo.c_str(), c.size.w, c.size.h,
+                     int(c.subPixel), c.rep, int(v), k, p[k].integerPosition.first, p[k].integerPosition.second,
+                     at.x, at.y, p[k].score);
+        for (int32_t dy = -2; dy <= 2; ++dy)
+            for (int32_t dx = -2; dx <= 2; ++dx)
+                std::fprintf(out, " %.9g",
+                             levelScore(pattern, source, p[k].integerPosition.first + dx, p[k].integerPosition.second + dy));
+        std::fprintf(out, " %.4f %.6f\n", std::hypot(at.x - c.truth[0].x / scale, at.y - c.truth[0].y / scale), reach);
+    }
+    check(qstd_vector_qsrch_detectedPosePeak_destruct(&start), "peaks");
+    check(qstd_vector_qsrch_detectedPosePeak_destruct(&exhaustive), "peaks");
+    check(qstd_vector_qsrch_normcorr_level__destruct(&sources), "levels");
+}
+
 // ---- Tallies ---------------------------------------------------------------------
 
 constexpr double kFoundWithin = 1.0;
 
 struct Tally {
     int instances = 0, found = 0, lost = 0;
+    // Instances exhaustive correlation finds in scenes where no other place
+    // scores the default confusion threshold, and those lost among them; and
+    // the lost ones whose scenes have such a place.
+    int unrivalled = 0, lostUnrivalled = 0, lostToRival = 0;
     std::vector<double> errors[2];  // integer places, sub-pixel places
     double ms = 0;
-    void add(const std::vector<Found>& answer, const Point& truth, bool subPixel, bool exhaustiveFinds, bool* hit)
+    void add(const std::vector<Found>& answer, const Point& truth, bool subPixel, bool exhaustiveFinds, bool rivalled,
+             bool* hit)
     {
         ++instances;
         double nearest = 1e300;
         for (const Found& f : answer) nearest = std::min(nearest, distance(f.at, truth));
         *hit = nearest <= kFoundWithin;
         if (*hit) ++found, errors[subPixel].push_back(nearest);
-        if (!*hit && exhaustiveFinds) ++lost;
+        if (exhaustiveFinds && !rivalled) ++unrivalled, lostUnrivalled += !*hit;
+        if (!*hit && exhaustiveFinds) ++lost, lostToRival += rivalled;
     }
 };
 
@@ -406,6 +541,13 @@ void printTable(const char* title, const Tally (&t)[kAnswers], int cases)
     }
     std::printf("  search time / exhaustive time: %.2f%% (c1.0: %.2f%%)\n", 100.0 * t[kSearch].ms / t[kExhaustive].ms,
                 100.0 * t[kSearchCertain].ms / t[kExhaustive].ms);
+    // A second figure: the first refined candidate that reaches the default
+    // confusion threshold ends the search, so a scene with another place
+    // scoring that much is confusable at the user's declared certainty.
+    const Tally& d = t[kSearch];
+    std::printf("  search, lost where another place (no pixel shared with an instance) scores %.1f or more: %d of %d;"
+                " where none does: %.1f%% found, %d lost\n", double(kDefaultConfusion), d.lostToRival, d.lost,
+                100.0 * (d.unrivalled - d.lostUnrivalled) / std::max(1, d.unrivalled), d.lostUnrivalled);
 }
 
 struct Options {
@@ -413,7 +555,7 @@ struct Options {
     int reps = 2;
     bool list = false;
     std::string dump;
-    std::string neighbourhoods;
+    std::string neighbourhoods, levelNeighbourhoods, startPeaks;
 };
 
 Options parse(int argc, char** argv)
@@ -427,8 +569,11 @@ Options parse(int argc, char** argv)
         else if (a == "--list") o.list = true;
         else if (a == "--dump" && hasValue) o.dump = argv[++k];
         else if (a == "--neighbourhoods" && hasValue) o.neighbourhoods = argv[++k];
+        else if (a == "--level-neighbourhoods" && hasValue) o.levelNeighbourhoods = argv[++k];
+        else if (a == "--start-peaks" && hasValue) o.startPeaks = argv[++k];
         else {
-            std::fprintf(stderr, "usage: accuracy [--photos DIR] [--reps N] [--list] [--dump DIR] [--neighbourhoods FILE]\n");
+            std::fprintf(stderr, "usage: accuracy [--photos DIR] [--reps N] [--list] [--dump DIR] [--neighbourhoods FILE]\n"
+                                 "                [--level-neighbourhoods FILE] [--start-peaks FILE]\n");
             std::exit(2);
         }
     }
@@ -473,6 +618,8 @@ struct Suite {
     explicit Suite(const Options& o) : options(o) {}
     const Options& options;
     FILE* neighbourhoods = nullptr;
+    FILE* levelNeighbourhoods = nullptr;
+    FILE* startPeaks = nullptr;
     Tally tallies[kVariants][kAnswers];
     int cases[kVariants] = {};
     int dumped = 0;
@@ -488,19 +635,24 @@ void runVariants(Suite* suite, const Case& base, const qsrch_model& model, const
         std::vector<Found> answers[kAnswers];
         double ms[kAnswers];
         bool unique = true;
-        answers[kSearch] = search(model, c, 0.5f, &ms[kSearch]);
+        double rival = 0;
+        answers[kSearch] = search(model, c, kDefaultConfusion, &ms[kSearch]);
         answers[kSearchCertain] = search(model, c, 1.0f, &ms[kSearchCertain]);
-        answers[kExhaustive] = exhaustive(c, &ms[kExhaustive], &unique);
+        answers[kExhaustive] = exhaustive(c, &ms[kExhaustive], &unique, &rival);
+        const bool rivalled = rival >= kDefaultConfusion;
         if (suite->neighbourhoods != nullptr) writeNeighbourhood(suite->neighbourhoods, c, Variant(v), answers);
+        if (suite->levelNeighbourhoods != nullptr)
+            writeLevelNeighbourhoods(suite->levelNeighbourhoods, c, Variant(v), model);
+        if (suite->startPeaks != nullptr) writeStartPeaks(suite->startPeaks, c, Variant(v), model);
         Tally (&tallies)[kAnswers] = suite->tallies[v];
         ++suite->cases[v];
         for (int a = 0; a < kAnswers; ++a) tallies[a].ms += ms[a];
         for (size_t k = 0; k < c.truth.size(); ++k) {
             bool exhaustiveFinds = false, hit = false, lostHere = false;
-            tallies[kExhaustive].add(answers[kExhaustive], c.truth[k], c.subPixel, false, &exhaustiveFinds);
+            tallies[kExhaustive].add(answers[kExhaustive], c.truth[k], c.subPixel, false, false, &exhaustiveFinds);
             exhaustiveFinds = exhaustiveFinds && unique;
             for (int a : {kSearch, kSearchCertain}) {
-                tallies[a].add(answers[a], c.truth[k], c.subPixel, exhaustiveFinds, &hit);
+                tallies[a].add(answers[a], c.truth[k], c.subPixel, exhaustiveFinds, rivalled, &hit);
                 lostHere |= exhaustiveFinds && !hit;
             }
             if (lostHere && suite->options.list) report(suite->options, c, Variant(v), k, answers, &suite->dumped);
@@ -520,6 +672,7 @@ void printTables(const Suite& suite)
             Tally& s = clean[a];
             const Tally& t = suite.tallies[v][a];
             s.instances += t.instances, s.found += t.found, s.lost += t.lost, s.ms += t.ms;
+            s.unrivalled += t.unrivalled, s.lostUnrivalled += t.lostUnrivalled, s.lostToRival += t.lostToRival;
             for (int k = 0; k < 2; ++k) s.errors[k].insert(s.errors[k].end(), t.errors[k].begin(), t.errors[k].end());
         }
     }
@@ -534,10 +687,13 @@ int main(int argc, char** argv)
     const auto photos = loadPhotos(o.photos);
     std::printf("%zu photographs from %s, %d repetitions\n", photos.size(), o.photos.c_str(), o.reps);
     Suite suite(o);
-    if (!o.neighbourhoods.empty() && (suite.neighbourhoods = std::fopen(o.neighbourhoods.c_str(), "w")) == nullptr) {
-        std::fprintf(stderr, "cannot write %s\n", o.neighbourhoods.c_str());
-        return 2;
-    }
+    for (auto [path, file] : {std::pair{&o.neighbourhoods, &suite.neighbourhoods},
+                              std::pair{&o.levelNeighbourhoods, &suite.levelNeighbourhoods},
+                              std::pair{&o.startPeaks, &suite.startPeaks}})
+        if (!path->empty() && (*file = std::fopen(path->c_str(), "w")) == nullptr) {
+            std::fprintf(stderr, "cannot write %s\n", path->c_str());
+            return 2;
+        }
     for (size_t p = 0; p < photos.size(); ++p)
         for (size_t z = 0; z < std::size(kSizes); ++z)
             for (int sub = 0; sub < 2; ++sub)
@@ -558,6 +714,7 @@ int main(int argc, char** argv)
                     qimg_image_destruct(&patternImage);
                 }
     printTables(suite);
-    if (suite.neighbourhoods != nullptr) std::fclose(suite.neighbourhoods);
+    for (FILE* f : {suite.neighbourhoods, suite.levelNeighbourhoods, suite.startPeaks})
+        if (f != nullptr) std::fclose(f);
     return 0;
 }
