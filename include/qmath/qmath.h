@@ -127,7 +127,9 @@ QSIB_API qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
  * downward curvature keeps offset 0 and step 0. The offset is kept within
  * [-1, 1], and, when the centre is higher than every valid neighbour, within
  * params->reach: a fitted peak beyond that is taken at the highest point of
- * the fitted surface within it. Where the offset exceeds maxOffset, stepOut
+ * the fitted surface within it; and within its own cell where the fitted
+ * surface, in logarithms, rates the neighbour it would step to more than
+ * 0.1 above that neighbour's value. Where the offset exceeds maxOffset, stepOut
  * is the step (+1 or -1) to the neighbour nearer the fitted peak, and
  * offsetOut stays the offset from the original integer position, step
  * included. reserved must be NULL. */

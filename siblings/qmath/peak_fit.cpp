@@ -43,6 +43,9 @@ constexpr double kMaxFittedOffset = 1.0;
 // Half a cell, less a margin: callers round positions with a bias of 0.001
 // towards +infinity, and x + 0.498 + 0.001 still rounds to x.
 constexpr double kHalfCell = 0.498;
+// How far (in logarithms: about 10%) a quadric may rate a neighbour above its
+// value before a strict maximum's step to it is refused.
+constexpr double kOverrated = 0.1;
 
 bool allPositive(const double* v, int count)
 {
@@ -93,13 +96,18 @@ struct Box {
     double lo[2], hi[2];
     double clamp(int axis, double v) const { return std::fmax(lo[axis], std::fmin(hi[axis], v)); }
     bool holds(const qmath_vect& v) const { return clamp(0, v.x) == v.x && clamp(1, v.y) == v.y; }
+    // The box cut to [-h, h] on each axis.
+    Box within(double h) const
+    {
+        return Box{{std::fmax(lo[0], -h), std::fmax(lo[1], -h)}, {std::fmin(hi[0], h), std::fmin(hi[1], h)}};
+    }
 };
 
 // The fitted peak of a strict maximum keeps to the reach setup found; any
 // other stays within kMaxFittedOffset.
-Box offsetBox(const double values[9], const uint32_t valid[9], const qmath_peakDetectParabolicFitParams& params)
+Box offsetBox(bool strict, const qmath_peakDetectParabolicFitParams& params)
 {
-    if (!strictMaximum(values, valid))
+    if (!strict)
         return Box{{-kMaxFittedOffset, -kMaxFittedOffset}, {kMaxFittedOffset, kMaxFittedOffset}};
     auto reach = [](double r) { return std::fmax(0.0, std::fmin(kMaxFittedOffset, r)); };
     return Box{{-reach(params.reach[0]), -reach(params.reach[2])}, {reach(params.reach[1]), reach(params.reach[3])}};
@@ -154,9 +162,39 @@ double sharpenAxis(double p, double beta)
     return std::copysign(a + (cusp - a) * a * a / (a * a + kSteadyOffset * kSteadyOffset), p);
 }
 
+// Whether the quadric rates the neighbour that its top steps to (beyond
+// half a cell) more than kOverrated above that neighbour's own value: then
+// the corners that shaped the quadric disagree with the samples around the
+// maximum, as a sharp peak's low corners do in logarithms, and the step is
+// not to be trusted.
+bool overratesNeighbour(const Quadric& q, const double f[9], const qmath_vect& top)
+{
+    const int nx = top.x > 0.5 ? 1 : (top.x < -0.5 ? -1 : 0), ny = top.y > 0.5 ? 1 : (top.y < -0.5 ? -1 : 0);
+    if (nx == 0 && ny == 0) return false;
+    return f[kCentre] + q.at(nx, ny) - f[(ny + 1) * 3 + nx + 1] > kOverrated;
+}
+
+// The top of the quadric whose cross curvature comes from the corners f
+// (values or logarithms) and its other terms from the axes, moved outwards
+// for a sharp peak (see sharpenAxis); false when it has no maximum. A strict
+// maximum fitted in logarithms stays in its cell where the quadric overrates
+// the neighbour it would step to.
+bool coupledTop(const double f[9], double gx, double gy, double hxx, double hyy, bool guardStep, const Box& box,
+                qmath_vect* topOut)
+{
+    const Quadric q{gx, gy, hxx, (f[8] - f[6] - f[2] + f[0]) / 4, hyy};
+    qmath_vect top;
+    if (!quadricMaximum(q, &top)) return false;
+    const double beta = peakBeta(f, hxx, hyy);
+    top = qmath_vect{sharpenAxis(top.x, beta), sharpenAxis(top.y, beta)};
+    const Box limits = guardStep && overratesNeighbour(q, f, top) ? box.within(kHalfCell) : box;
+    *topOut = limits.holds(top) ? top : maximumInBox(q, limits);
+    return true;
+}
+
 // The default fit (see the file comment). An axis without both neighbours,
 // with a value that is not finite, or without downward curvature stays 0.
-qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9], const Box& box)
+qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9], bool strict, const Box& box)
 {
     const double* v = values;
     const bool xUsable = valid[3] != 0 && valid[5] != 0 && allFinite(v + 3, 3);
@@ -187,12 +225,8 @@ qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9], cons
     }
     double all[9];
     for (int k = 0; k < 9; ++k) all[k] = f(k);
-    const Quadric q{gx, gy, hxx, (all[8] - all[6] - all[2] + all[0]) / 4, hyy};
     qmath_vect coupled;
-    if (!quadricMaximum(q, &coupled)) return offset;
-    const double beta = peakBeta(all, hxx, hyy);
-    coupled = qmath_vect{sharpenAxis(coupled.x, beta), sharpenAxis(coupled.y, beta)};
-    return box.holds(coupled) ? coupled : maximumInBox(q, box);
+    return coupledTop(all, gx, gy, hxx, hyy, strict && logDomain, box, &coupled) ? coupled : offset;
 }
 
 // Solves the n x n system a x = b in place by Gaussian elimination with
@@ -320,10 +354,11 @@ qsys_status qmath_peakDetectParabolicFit(const double values[9], const uint32_t 
     if (values == nullptr || valid == nullptr || params == nullptr || offsetOut == nullptr ||
         stepOut == nullptr || reserved != nullptr)
         return QSYS_E_BAD_ARGUMENT;
-    const Box box = offsetBox(values, valid, *params);
+    const bool strict = strictMaximum(values, valid);
+    const Box box = offsetBox(strict, *params);
     qmath_vect fitted{0.0, 0.0};
     if (params->separable != 0 || !fitQuadric(values, valid, box, &fitted))
-        fitted = fitRowAndColumn(values, valid, box);
+        fitted = fitRowAndColumn(values, valid, strict, box);
     settleAxis(fitted.x, params->maxOffset, &offsetOut->x, &stepOut->first);
     settleAxis(fitted.y, params->maxOffset, &offsetOut->y, &stepOut->second);
     return QSYS_OK;

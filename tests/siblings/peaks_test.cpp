@@ -361,6 +361,20 @@ TEST(ParabolicFit, StrictMaximumStepsOnlyTowardsNeighboursWithRoom)
             }
 }
 
+// A sharp peak whose corners fall far below its axes (scores of an 8 x 8
+// pattern on a reduced photograph, its match at the centre): in logarithms
+// the corners make a diagonal ridge whose quadric culminates a cell away,
+// at a neighbour it rates at 0.99 where the sample is 0.81. The maximum
+// keeps its cell.
+TEST(ParabolicFit, StrictMaximumKeepsItsCellWhereTheQuadricOverratesTheNeighbour)
+{
+    const double values[9] = {0.8110, 0.6382, 0.2759, 0.7687, 0.9626, 0.7872, 0.1388, 0.3993, 0.6638};
+    const FitResult r = fit(values, kAllValid);
+    EXPECT_LE(std::fabs(r.offset.x), 0.498);
+    EXPECT_LE(std::fabs(r.offset.y), 0.498);
+    EXPECT_TRUE(r.step.first == 0 && r.step.second == 0);
+}
+
 // Invalid, NaN or infinite neighbours leave their axis at 0 and are never
 // read; a flat or bowl-shaped neighbourhood is not fitted.
 TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
