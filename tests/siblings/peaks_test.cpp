@@ -40,9 +40,8 @@ PeakKey key(const qip_detectedPeak& p)
 // Labels every plateau of the view (equal values connected along the axes),
 // decides which are maxima against their axis neighbours, and reports each
 // maximal plateau at its first position inside the rectangle that passes
-// threshold and care limit, highest first: the value raised by the parabola
-// through both neighbours of each axis that has them. Flags mark the edges of
-// the rectangle (clipped to the view) that the peak lies on.
+// threshold and care limit, in row-major order. Flags mark the edges of the
+// rectangle (clipped to the view) that the peak lies on.
 std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, double threshold, const Care* care)
 {
     const int32_t w = s.width, h = s.height;
@@ -68,7 +67,7 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
         isMax.push_back(maximal);
     }
     std::vector<bool> reported(isMax.size(), false);
-    std::vector<std::pair<double, PeakKey>> ranked;
+    std::vector<PeakKey> peaks;
     // The rectangle's positions in the view, for the edge flags.
     const int64_t x0 = std::max<int64_t>(rect.x - int64_t(s.originX), 0);
     const int64_t y0 = std::max<int64_t>(rect.y - int64_t(s.originY), 0);
@@ -84,21 +83,41 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
             reported[id] = true;
             const uint32_t flags = (x == x0 ? QIP_PEAK_AT_LEFT : 0) | (x == x1 - 1 ? QIP_PEAK_AT_RIGHT : 0) |
                                    (y == y0 ? QIP_PEAK_AT_TOP : 0) | (y == y1 - 1 ? QIP_PEAK_AT_BOTTOM : 0);
-            double height = s.at(x, y);
-            for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}}) {
-                if (x - dx < 0 || y - dy < 0 || x + dx >= w || y + dy >= h) continue;
-                const double a = s.at(x - dx, y - dy), c = s.at(x + dx, y + dy), bend = 2 * s.at(x, y) - a - c;
-                if (bend > 0) height += (c - a) * (c - a) / (8 * bend);
-            }
-            ranked.emplace_back(height, PeakKey{int32_t(rx), int32_t(ry), double(rx), double(ry), s.at(x, y), flags});
+            peaks.push_back(PeakKey{int32_t(rx), int32_t(ry), double(rx), double(ry), s.at(x, y), flags});
         }
-    // The scan's row-major order among equal heights and values.
-    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first > b.first : std::get<4>(a.second) > std::get<4>(b.second);
-    });
-    std::vector<PeakKey> peaks;
-    for (const auto& r : ranked) peaks.push_back(r.second);
     return peaks;
+}
+
+// How high a peak at view position (x, y) rises between grid positions: with
+// its whole 3 x 3 neighbourhood and a quadric through it that has a maximum,
+// the quadric's highest point in the cell, found by sampling the cell
+// densely; else its value raised by the parabola of each axis that has both
+// neighbours and bends downwards.
+double heightBetweenPositions(SpaceImage& s, int32_t x, int32_t y)
+{
+    const double c = s.at(x, y);
+    if (x > 0 && y > 0 && x + 1 < s.width && y + 1 < s.height) {
+        auto v = [&](int dx, int dy) { return s.at(x + dx, y + dy); };
+        const double gx = (v(1, 0) - v(-1, 0)) / 2, gy = (v(0, 1) - v(0, -1)) / 2;
+        const double hxx = v(-1, 0) - 2 * c + v(1, 0), hyy = v(0, -1) - 2 * c + v(0, 1);
+        const double hxy = (v(1, 1) - v(-1, 1) - v(1, -1) + v(-1, -1)) / 4;
+        if (hxx < 0 && hxx * hyy - hxy * hxy > 0) {
+            double best = c;
+            for (int i = 0; i <= 80; ++i)
+                for (int j = 0; j <= 80; ++j) {
+                    const double px = i / 80.0 - 0.5, py = j / 80.0 - 0.5;
+                    best = std::max(best, c + gx * px + gy * py + (hxx * px * px + 2 * hxy * px * py + hyy * py * py) / 2);
+                }
+            return best;
+        }
+    }
+    double height = c;
+    for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}}) {
+        if (x - dx < 0 || y - dy < 0 || x + dx >= s.width || y + dy >= s.height) continue;
+        const double a = s.at(x - dx, y - dy), b = s.at(x + dx, y + dy), bend = 2 * c - a - b;
+        if (bend > 0) height += (b - a) * (b - a) / (8 * bend);
+    }
+    return height;
 }
 
 // Runs the detector on a vector that already holds a stale element, so that
@@ -140,7 +159,18 @@ TEST(PeakDetector, AgreesWithPlateauLabellingOnRandomSpaces)
         care.counts.resize(size_t(care.stride) * h);
         for (auto& c : care.counts) c = uint32_t(pick(0, 5));
         const Care* useCare = seed % 2 == 0 ? &care : nullptr;
-        ASSERT_EQ(detect(s, rect, threshold, useCare), bruteForcePeaks(s, rect, threshold, useCare));
+        // The same peaks, highest between grid positions first.
+        std::vector<PeakKey> got = detect(s, rect, threshold, useCare);
+        for (size_t k = 1; k < got.size(); ++k) {
+            auto height = [&](const PeakKey& p) {
+                return heightBetweenPositions(s, std::get<0>(p) - s.originX, std::get<1>(p) - s.originY);
+            };
+            ASSERT_GE(height(got[k - 1]), height(got[k]) - 1e-3) << "peak " << k;
+        }
+        std::sort(got.begin(), got.end(), [](const PeakKey& a, const PeakKey& b) {
+            return std::tie(std::get<1>(a), std::get<0>(a)) < std::tie(std::get<1>(b), std::get<0>(b));
+        });
+        ASSERT_EQ(got, bruteForcePeaks(s, rect, threshold, useCare));
     }
 }
 
