@@ -442,6 +442,19 @@ void writeLevelNeighbourhoods(FILE* out, const Case& c, Variant v, const qsrch_m
     check(qstd_vector_qsrch_normcorr_level__destruct(&sources), "levels");
 }
 
+// The best exhaustive score within two level pixels of a start-level peak
+// at `at`, at full resolution.
+double reachOf(const Point& at, double scale, const qstd_vector_qsrch_detectedPosePeak& exhaustive)
+{
+    const auto* e = static_cast<const qsrch_detectedPosePeak*>(exhaustive.begin);
+    double reach = 0;
+    for (size_t j = 0; j < exhaustive.size; ++j)
+        if (std::fabs(e[j].pose.trans.x - at.x * scale) <= 2 * scale &&
+            std::fabs(e[j].pose.trans.y - at.y * scale) <= 2 * scale)
+            reach = std::max(reach, e[j].score);
+    return reach;
+}
+
 // One line per peak of the start level of a single-instance case, in the
 // detector's order, for studies of that order: its rank, integer and fitted
 // position in level pixels, score, the scores of the 5 x 5 positions around
@@ -470,22 +483,16 @@ void writeStartPeaks(FILE* out, const Case& c, Variant v, const qsrch_model& mod
                                                    &source.planeWindow[0], 0.15, &ncp, &start), "peaks");
     check(qsrch_DcomputeNormalizedCorrelationPeaks(&full, nullptr, &scene, 0.05, &ncp, &exhaustive), "peaks");
     const auto* p = static_cast<const qsrch_detectedPosePeak*>(start.begin);
-    const auto* e = static_cast<const qsrch_detectedPosePeak*>(exhaustive.begin);
     for (size_t k = 0; k < start.size && k < 40; ++k) {
         const Point at{p[k].pose.trans.x, p[k].pose.trans.y};
-        double reach = 0;
-        for (size_t j = 0; j < exhaustive.size; ++j)
-            if (std::fabs(e[j].pose.trans.x - at.x * scale) <= 2 * scale &&
-                std::fabs(e[j].pose.trans.y - at.y * scale) <= 2 * scale)
-                reach = std::max(reach, e[j].score);
+        const qstd_pair32 i = p[k].integerPosition;
         std::fprintf(out, "%s %d %d %d %d %d %zu %d %d %.6f %.6f %.9f", c.photo.c_str(), c.size.w, c.size.h,
-                     int(c.subPixel), c.rep, int(v), k, p[k].integerPosition.first, p[k].integerPosition.second,
-                     at.x, at.y, p[k].score);
+                     int(c.subPixel), c.rep, int(v), k, i.first, i.second, at.x, at.y, p[k].score);
         for (int32_t dy = -2; dy <= 2; ++dy)
             for (int32_t dx = -2; dx <= 2; ++dx)
-                std::fprintf(out, " %.9g",
-                             levelScore(pattern, source, p[k].integerPosition.first + dx, p[k].integerPosition.second + dy));
-        std::fprintf(out, " %.4f %.6f\n", std::hypot(at.x - c.truth[0].x / scale, at.y - c.truth[0].y / scale), reach);
+                std::fprintf(out, " %.9g", levelScore(pattern, source, i.first + dx, i.second + dy));
+        std::fprintf(out, " %.4f %.6f\n", std::hypot(at.x - c.truth[0].x / scale, at.y - c.truth[0].y / scale),
+                     reachOf(at, scale, exhaustive));
     }
     check(qstd_vector_qsrch_detectedPosePeak_destruct(&start), "peaks");
     check(qstd_vector_qsrch_detectedPosePeak_destruct(&exhaustive), "peaks");
