@@ -152,7 +152,9 @@ bool quadricRiseInCell(const double v[9], double* riseOut)
     const double hxx = v[3] - 2 * v[4] + v[5], hyy = v[1] - 2 * v[4] + v[7], hxy = (v[8] - v[6] - v[2] + v[0]) / 4;
     const double det = hxx * hyy - hxy * hxy;
     if (!(hxx < 0) || !(det > 0)) return false;
-    auto rise = [&](double x, double y) { return gx * x + gy * y + 0.5 * (hxx * x * x + 2 * hxy * x * y + hyy * y * y); };
+    auto rise = [&](double x, double y) {
+        return gx * x + gy * y + 0.5 * (hxx * x * x + 2 * hxy * x * y + hyy * y * y);
+    };
     auto within = [](double t) { return t < -0.5 ? -0.5 : (t > 0.5 ? 0.5 : t); };
     const double x = -(hyy * gx - hxy * gy) / det, y = -(hxx * gy - hxy * gx) / det;
     if (std::fabs(x) <= 0.5 && std::fabs(y) <= 0.5) {

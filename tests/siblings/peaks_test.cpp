@@ -106,7 +106,8 @@ double heightBetweenPositions(SpaceImage& s, int32_t x, int32_t y)
             for (int i = 0; i <= 80; ++i)
                 for (int j = 0; j <= 80; ++j) {
                     const double px = i / 80.0 - 0.5, py = j / 80.0 - 0.5;
-                    best = std::max(best, c + gx * px + gy * py + (hxx * px * px + 2 * hxy * px * py + hyy * py * py) / 2);
+                    const double bend = hxx * px * px + 2 * hxy * px * py + hyy * py * py;
+                    best = std::max(best, c + gx * px + gy * py + bend / 2);
                 }
             return best;
         }
