@@ -25,10 +25,19 @@
 // sub-pixel places; time is per case, and the search's share of the
 // exhaustive time anchors the figures across machines and runs.
 //
+// A second figure says how many of the default search's losses are scenes
+// with another place, sharing no pixel with an instance, that exhaustive
+// correlation scores at the default confusion threshold or more: there the
+// search may stop at that place, as its certainty rule says.
+//
 //   accuracy [--photos DIR] [--reps N] [--list] [--dump DIR] [--results FILE]
+//            [--neighbourhoods FILE] [--level-neighbourhoods FILE] [--start-peaks FILE]
 // --list prints every lost instance, --dump writes its pattern and scene as
 // binary PGM files, --results writes every answer of every case to FILE at
-// full precision, so two builds can be compared for identical results.
+// full precision, so two builds can be compared for identical results. The
+// other options write text tables for studies of the
+// sub-pixel fit and of the start level's peaks (see the functions that
+// write them).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -218,9 +227,16 @@ void applyVariant(Variant variant, Case* c, std::mt19937& rng)
 
 // ---- The three answers ---------------------------------------------------------
 
+enum Answer { kSearch, kSearchCertain, kExhaustive, kAnswers };
+// The library's default confusion threshold: the search stops at the first
+// refined candidate that reaches it.
+constexpr float kDefaultConfusion = 0.5f;
+const char* const kAnswerNames[kAnswers] = {"search", "search c1.0", "exhaustive"};
+
 struct Found {
     Point at;
     double score;
+    int32_t ix = 0, iy = 0;  // the integer position the fit started from (exhaustive only)
 };
 
 double now()
@@ -263,8 +279,17 @@ double distance(const Point& a, const Point& b) { return std::hypot(a.x - b.x, a
 
 // The best peaks of the full score space, at least 1 pixel apart, best
 // first, as many as the case has instances; *unique is false when the last
-// of them ties with the next best peak.
-std::vector<Found> exhaustive(const Case& c, double* ms, bool* unique)
+// of them ties with the next best peak. *rival is the best score of a place
+// that shares no pixel with any instance.
+// Whether a placement at `at` shares pixels with one of the case's instances.
+bool overlapsAnInstance(const Case& c, const Point& at)
+{
+    for (const Point& t : c.truth)
+        if (std::fabs(at.x - t.x) < c.pattern.width && std::fabs(at.y - t.y) < c.pattern.height) return true;
+    return false;
+}
+
+std::vector<Found> exhaustive(const Case& c, double* ms, bool* unique, double* rival)
 {
     const qimg_windowConst pattern = c.pattern.window(), scene = c.scene.window();
     qsrch_normalizedCorrelationParams ncp;
@@ -276,9 +301,17 @@ std::vector<Found> exhaustive(const Case& c, double* ms, bool* unique)
     *ms = now() - t0;
     std::vector<Found> all;
     const auto* p = static_cast<const qsrch_detectedPosePeak*>(peaks.begin);
-    for (size_t k = 0; k < peaks.size; ++k) all.push_back({{p[k].pose.trans.x, p[k].pose.trans.y}, p[k].score});
+    for (size_t k = 0; k < peaks.size; ++k)
+        all.push_back({{p[k].pose.trans.x, p[k].pose.trans.y}, p[k].score, p[k].integerPosition.first,
+                       p[k].integerPosition.second});
     qstd_vector_qsrch_detectedPosePeak_destruct(&peaks);
     std::stable_sort(all.begin(), all.end(), [](const Found& a, const Found& b) { return a.score > b.score; });
+    *rival = 0;
+    for (const Found& f : all)
+        if (!overlapsAnInstance(c, f.at)) {
+            *rival = f.score;
+            break;
+        }
     std::vector<Found> best;
     *unique = true;
     for (const Found& f : all) {
@@ -294,22 +327,173 @@ std::vector<Found> exhaustive(const Case& c, double* ms, bool* unique)
     return best;
 }
 
+// One line per single-instance case for studies of the sub-pixel fit: the
+// case, the truth, the exhaustive best peak (fitted and integer position),
+// the searches' nearest answers, and the scores of the 7 x 7 positions around
+// the exhaustive best peak's integer position (nan outside the space).
+void writeNeighbourhood(FILE* out, const Case& c, Variant v, const std::vector<Found> (&answers)[kAnswers])
+{
+    if (c.truth.size() != 1 || answers[kExhaustive].empty()) return;
+    const Found& best = answers[kExhaustive][0];
+    std::fprintf(out, "%s %d %d %d %d %d %.6f %.6f %.6f %.6f %d %d %.9f", c.photo.c_str(), c.size.w, c.size.h,
+                 int(c.subPixel), c.rep, int(v), c.truth[0].x, c.truth[0].y, best.at.x, best.at.y, best.ix, best.iy,
+                 best.score);
+    for (int a : {kSearch, kSearchCertain}) {
+        Point nearest{NAN, NAN};
+        for (const Found& f : answers[a])
+            if (std::isnan(nearest.x) || distance(f.at, c.truth[0]) < distance(nearest, c.truth[0])) nearest = f.at;
+        std::fprintf(out, " %.9f %.9f", nearest.x, nearest.y);
+    }
+    qsrch_normalizedCorrelationParams ncp;
+    qsrch_normalizedCorrelationParams_init(&ncp);
+    const qimg_windowConst pattern = c.pattern.window();
+    for (int32_t dy = -3; dy <= 3; ++dy)
+        for (int32_t dx = -3; dx <= 3; ++dx) {
+            const int32_t x = best.ix + dx, y = best.iy + dy;
+            double score = NAN;
+            if (x >= 0 && y >= 0 && x + c.pattern.width <= c.scene.width && y + c.pattern.height <= c.scene.height) {
+                qimg_windowConst at = c.scene.window();
+                at.firstPixel = &c.scene.pixels[size_t(y) * size_t(c.scene.width) + size_t(x)];
+                at.width = c.pattern.width, at.height = c.pattern.height;
+                check(qsrch_DcomputeNormalizedCorrelationSpace(&pattern, nullptr, &at, &ncp, &score, 1), "score");
+            }
+            std::fprintf(out, " %.17g", score);
+        }
+    std::fprintf(out, "\n");
+}
+
+// The score of pattern level `pattern` at position (x, y) of source level
+// `source`; nan where the pattern does not fit.
+double levelScore(const qsrch_normcorr_level_& pattern, const qsrch_normcorr_level_& source, int32_t x, int32_t y)
+{
+    const qimg_windowConst& p = pattern.planeWindow[0];
+    qimg_windowConst at = source.planeWindow[0];
+    if (x < 0 || y < 0 || x + p.width > at.width || y + p.height > at.height) return NAN;
+    at.firstPixel = static_cast<const uint8_t*>(at.firstPixel) + size_t(y) * size_t(at.rowStride) + size_t(x);
+    at.width = p.width, at.height = p.height;
+    qsrch_normalizedCorrelationParams ncp;
+    qsrch_normalizedCorrelationParams_init(&ncp);
+    double score = NAN;
+    check(qsrch_DcomputeNormalizedCorrelationSpace(&p, &pattern.maskWindow, &at, &ncp, &score, 1), "score");
+    return score;
+}
+
+// One line per reduced level of a single-instance case, for studies of the
+// fit on the levels the search starts and refines on: the level, the truth
+// in its pixels, the local maximum (along the axes) nearest to it and the
+// scores of the 7 x 7 positions around that maximum.
+void writeLevelNeighbourhoods(FILE* out, const Case& c, Variant v, const qsrch_model& model)
+{
+    if (c.truth.size() != 1) return;
+    const qsrch_normcorr_model& m = *model.normcorrModel;
+    const auto* patterns = static_cast<const qsrch_normcorr_level_*>(m.levels.begin);
+    const int32_t count = int32_t(m.levels.size);
+    qstd_vector_qsrch_normcorr_level_ sources;
+    check(qstd_vector_qsrch_normcorr_level__constructEmpty(&sources), "levels");
+    const qimg_windowConst scene = c.scene.window();
+    check(qsrch_normcorr_generateSrcLevels(&scene, &m.levels, count, &sources), "levels");
+    const auto* source = static_cast<const qsrch_normcorr_level_*>(sources.begin);
+    for (int32_t l = 1; l < count; ++l) {
+        const double tx = c.truth[0].x / source[l].baseFromLevel.matrix.a11;
+        const double ty = c.truth[0].y / source[l].baseFromLevel.matrix.a22;
+        auto at = [&](int32_t x, int32_t y) { return levelScore(patterns[l], source[l], x, y); };
+        int32_t bx = 0, by = 0;
+        double best = 1e300;
+        for (int32_t y = int32_t(std::lround(ty)) - 2; y <= int32_t(std::lround(ty)) + 2; ++y)
+            for (int32_t x = int32_t(std::lround(tx)) - 2; x <= int32_t(std::lround(tx)) + 2; ++x) {
+                const double s = at(x, y);
+                if (!(s > at(x - 1, y)) || !(s > at(x + 1, y)) || !(s > at(x, y - 1)) || !(s > at(x, y + 1))) continue;
+                if (std::hypot(x - tx, y - ty) < best) best = std::hypot(x - tx, y - ty), bx = x, by = y;
+            }
+        if (best > 1e299) continue;
+        std::fprintf(out, "%s %d %d %d %d %d %d %.3f %.6f %.6f %d %d", c.photo.c_str(), c.size.w, c.size.h,
+                     int(c.subPixel), c.rep, int(v), l, source[l].baseFromLevel.matrix.a11, tx, ty, bx, by);
+        for (int32_t y = by - 3; y <= by + 3; ++y)
+            for (int32_t x = bx - 3; x <= bx + 3; ++x) std::fprintf(out, " %.17g", at(x, y));
+        std::fprintf(out, "\n");
+    }
+    check(qstd_vector_qsrch_normcorr_level__destruct(&sources), "levels");
+}
+
+// The best exhaustive score within two level pixels of a start-level peak
+// at `at`, at full resolution.
+double reachOf(const Point& at, double scale, const qstd_vector_qsrch_detectedPosePeak& exhaustive)
+{
+    const auto* e = static_cast<const qsrch_detectedPosePeak*>(exhaustive.begin);
+    double reach = 0;
+    for (size_t j = 0; j < exhaustive.size; ++j)
+        if (std::fabs(e[j].pose.trans.x - at.x * scale) <= 2 * scale &&
+            std::fabs(e[j].pose.trans.y - at.y * scale) <= 2 * scale)
+            reach = std::max(reach, e[j].score);
+    return reach;
+}
+
+// One line per peak of the start level of a single-instance case, in the
+// detector's order, for studies of that order: its rank, integer and fitted
+// position in level pixels, score, the scores of the 5 x 5 positions around
+// its integer position (the fit may have stepped it from its maximum),
+// its distance from the truth in level pixels, and the best exhaustive score
+// within two level pixels of it at full resolution (what following it could
+// reach, roughly).
+void writeStartPeaks(FILE* out, const Case& c, Variant v, const qsrch_model& model)
+{
+    if (c.truth.size() != 1) return;
+    const qsrch_normcorr_model& m = *model.normcorrModel;
+    const int32_t count = int32_t(m.levels.size), l = count - 1;
+    const auto& pattern = static_cast<const qsrch_normcorr_level_*>(m.levels.begin)[l];
+    qstd_vector_qsrch_normcorr_level_ sources;
+    check(qstd_vector_qsrch_normcorr_level__constructEmpty(&sources), "levels");
+    const qimg_windowConst scene = c.scene.window(), full = c.pattern.window();
+    check(qsrch_normcorr_generateSrcLevels(&scene, &m.levels, count, &sources), "levels");
+    const auto& source = static_cast<const qsrch_normcorr_level_*>(sources.begin)[l];
+    const double scale = source.baseFromLevel.matrix.a11;
+    qsrch_normalizedCorrelationParams ncp;
+    qsrch_normalizedCorrelationParams_init(&ncp);
+    qstd_vector_qsrch_detectedPosePeak start, exhaustive;
+    check(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&start), "peaks");
+    check(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&exhaustive), "peaks");
+    check(qsrch_DcomputeNormalizedCorrelationPeaks(&pattern.planeWindow[0], &pattern.maskWindow,
+                                                   &source.planeWindow[0], 0.15, &ncp, &start), "peaks");
+    check(qsrch_DcomputeNormalizedCorrelationPeaks(&full, nullptr, &scene, 0.05, &ncp, &exhaustive), "peaks");
+    const auto* p = static_cast<const qsrch_detectedPosePeak*>(start.begin);
+    for (size_t k = 0; k < start.size && k < 40; ++k) {
+        const Point at{p[k].pose.trans.x, p[k].pose.trans.y};
+        const qstd_pair32 i = p[k].integerPosition;
+        std::fprintf(out, "%s %d %d %d %d %d %zu %d %d %.6f %.6f %.9f", c.photo.c_str(), c.size.w, c.size.h,
+                     int(c.subPixel), c.rep, int(v), k, i.first, i.second, at.x, at.y, p[k].score);
+        for (int32_t dy = -2; dy <= 2; ++dy)
+            for (int32_t dx = -2; dx <= 2; ++dx)
+                std::fprintf(out, " %.9g", levelScore(pattern, source, i.first + dx, i.second + dy));
+        std::fprintf(out, " %.4f %.6f\n", std::hypot(at.x - c.truth[0].x / scale, at.y - c.truth[0].y / scale),
+                     reachOf(at, scale, exhaustive));
+    }
+    check(qstd_vector_qsrch_detectedPosePeak_destruct(&start), "peaks");
+    check(qstd_vector_qsrch_detectedPosePeak_destruct(&exhaustive), "peaks");
+    check(qstd_vector_qsrch_normcorr_level__destruct(&sources), "levels");
+}
+
 // ---- Tallies ---------------------------------------------------------------------
 
 constexpr double kFoundWithin = 1.0;
 
 struct Tally {
     int instances = 0, found = 0, lost = 0;
+    // Instances exhaustive correlation finds in scenes where no other place
+    // scores the default confusion threshold, and those lost among them; and
+    // the lost ones whose scenes have such a place.
+    int unrivalled = 0, lostUnrivalled = 0, lostToRival = 0;
     std::vector<double> errors[2];  // integer places, sub-pixel places
     double ms = 0;
-    void add(const std::vector<Found>& answer, const Point& truth, bool subPixel, bool exhaustiveFinds, bool* hit)
+    void add(const std::vector<Found>& answer, const Point& truth, bool subPixel, bool exhaustiveFinds, bool rivalled,
+             bool* hit)
     {
         ++instances;
         double nearest = 1e300;
         for (const Found& f : answer) nearest = std::min(nearest, distance(f.at, truth));
         *hit = nearest <= kFoundWithin;
         if (*hit) ++found, errors[subPixel].push_back(nearest);
-        if (!*hit && exhaustiveFinds) ++lost;
+        if (exhaustiveFinds && !rivalled) ++unrivalled, lostUnrivalled += !*hit;
+        if (!*hit && exhaustiveFinds) ++lost, lostToRival += rivalled;
     }
 };
 
@@ -320,8 +504,6 @@ double quantile(std::vector<double> v, double q)
     return v[size_t(std::floor(q * double(v.size() - 1) + 0.5))];
 }
 
-enum Answer { kSearch, kSearchCertain, kExhaustive, kAnswers };
-const char* const kAnswerNames[kAnswers] = {"search", "search c1.0", "exhaustive"};
 
 void printTable(const char* title, const Tally (&t)[kAnswers], int cases)
 {
@@ -339,13 +521,21 @@ void printTable(const char* title, const Tally (&t)[kAnswers], int cases)
     }
     std::printf("  search time / exhaustive time: %.2f%% (c1.0: %.2f%%)\n", 100.0 * t[kSearch].ms / t[kExhaustive].ms,
                 100.0 * t[kSearchCertain].ms / t[kExhaustive].ms);
+    // A second figure: the first refined candidate that reaches the default
+    // confusion threshold ends the search, so a scene with another place
+    // scoring that much is confusable at the user's declared certainty.
+    const Tally& d = t[kSearch];
+    std::printf("  search, lost where another place (no pixel shared with an instance) scores %.1f or more: %d of %d;"
+                " where none does: %.1f%% found, %d lost\n", double(kDefaultConfusion), d.lostToRival, d.lost,
+                100.0 * (d.unrivalled - d.lostUnrivalled) / std::max(1, d.unrivalled), d.lostUnrivalled);
 }
 
 struct Options {
     std::string photos = QSRCH_ACCURACY_PHOTOS;
     int reps = 2;
     bool list = false;
-    std::string dump, results;
+    std::string dump;
+    std::string results, neighbourhoods, levelNeighbourhoods, startPeaks;
 };
 
 Options parse(int argc, char** argv)
@@ -359,9 +549,12 @@ Options parse(int argc, char** argv)
         else if (a == "--list") o.list = true;
         else if (a == "--dump" && hasValue) o.dump = argv[++k];
         else if (a == "--results" && hasValue) o.results = argv[++k];
+        else if (a == "--neighbourhoods" && hasValue) o.neighbourhoods = argv[++k];
+        else if (a == "--level-neighbourhoods" && hasValue) o.levelNeighbourhoods = argv[++k];
+        else if (a == "--start-peaks" && hasValue) o.startPeaks = argv[++k];
         else {
-            std::fprintf(stderr,
-                         "usage: accuracy [--photos DIR] [--reps N] [--list] [--dump DIR] [--results FILE]\n");
+            std::fprintf(stderr, "usage: accuracy [--photos DIR] [--reps N] [--list] [--dump DIR] [--results FILE]\n"
+                                 "                [--neighbourhoods FILE] [--level-neighbourhoods FILE] [--start-peaks FILE]\n");
             std::exit(2);
         }
     }
@@ -396,6 +589,74 @@ void writeAnswers(FILE* f, const Case& c, Variant v, const std::vector<Found> (&
     }
 }
 
+// The tallies of the whole suite, by variant and answer.
+struct Suite {
+    explicit Suite(const Options& o) : options(o) {}
+    const Options& options;
+    FILE* results = nullptr;
+    FILE* neighbourhoods = nullptr;
+    FILE* levelNeighbourhoods = nullptr;
+    FILE* startPeaks = nullptr;
+    Tally tallies[kVariants][kAnswers];
+    int cases[kVariants] = {};
+    int dumped = 0;
+};
+
+// Every variant of one case, searched with the model trained on its pattern.
+void runVariants(Suite* suite, const Case& base, const qsrch_model& model, const uint32_t (&seeds)[kVariants])
+{
+    for (int v = 0; v < kVariants; ++v) {
+        Case c = base;
+        std::mt19937 rng(seeds[v]);
+        applyVariant(Variant(v), &c, rng);
+        std::vector<Found> answers[kAnswers];
+        double ms[kAnswers];
+        bool unique = true;
+        double rival = 0;
+        answers[kSearch] = search(model, c, kDefaultConfusion, &ms[kSearch]);
+        answers[kSearchCertain] = search(model, c, 1.0f, &ms[kSearchCertain]);
+        answers[kExhaustive] = exhaustive(c, &ms[kExhaustive], &unique, &rival);
+        const bool rivalled = rival >= kDefaultConfusion;
+        if (suite->results != nullptr) writeAnswers(suite->results, c, Variant(v), answers);
+        if (suite->neighbourhoods != nullptr) writeNeighbourhood(suite->neighbourhoods, c, Variant(v), answers);
+        if (suite->levelNeighbourhoods != nullptr)
+            writeLevelNeighbourhoods(suite->levelNeighbourhoods, c, Variant(v), model);
+        if (suite->startPeaks != nullptr) writeStartPeaks(suite->startPeaks, c, Variant(v), model);
+        Tally (&tallies)[kAnswers] = suite->tallies[v];
+        ++suite->cases[v];
+        for (int a = 0; a < kAnswers; ++a) tallies[a].ms += ms[a];
+        for (size_t k = 0; k < c.truth.size(); ++k) {
+            bool exhaustiveFinds = false, hit = false, lostHere = false;
+            tallies[kExhaustive].add(answers[kExhaustive], c.truth[k], c.subPixel, false, false, &exhaustiveFinds);
+            exhaustiveFinds = exhaustiveFinds && unique;
+            for (int a : {kSearch, kSearchCertain}) {
+                tallies[a].add(answers[a], c.truth[k], c.subPixel, exhaustiveFinds, rivalled, &hit);
+                lostHere |= exhaustiveFinds && !hit;
+            }
+            if (lostHere && suite->options.list) report(suite->options, c, Variant(v), k, answers, &suite->dumped);
+        }
+    }
+}
+
+void printTables(const Suite& suite)
+{
+    Tally clean[kAnswers];
+    int cleanCases = 0;
+    for (int v = 0; v < kVariants; ++v) {
+        printTable(kVariantNames[v], suite.tallies[v], suite.cases[v]);
+        if (v > kBlur) continue;
+        cleanCases += suite.cases[v];
+        for (int a = 0; a < kAnswers; ++a) {
+            Tally& s = clean[a];
+            const Tally& t = suite.tallies[v][a];
+            s.instances += t.instances, s.found += t.found, s.lost += t.lost, s.ms += t.ms;
+            s.unrivalled += t.unrivalled, s.lostUnrivalled += t.lostUnrivalled, s.lostToRival += t.lostToRival;
+            for (int k = 0; k < 2; ++k) s.errors[k].insert(s.errors[k].end(), t.errors[k].begin(), t.errors[k].end());
+        }
+    }
+    printTable("single instance, unchanged to blur", clean, cleanCases);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -403,13 +664,14 @@ int main(int argc, char** argv)
     const Options o = parse(argc, argv);
     const auto photos = bench::loadPhotos(o.photos);
     std::printf("%zu photographs from %s, %d repetitions\n", photos.size(), o.photos.c_str(), o.reps);
-    FILE* resultsFile = nullptr;
-    if (!o.results.empty() && (resultsFile = std::fopen(o.results.c_str(), "w")) == nullptr) {
-        std::fprintf(stderr, "cannot write %s\n", o.results.c_str());
-        return 2;
-    }
-    Tally tallies[kVariants][kAnswers];
-    int cases[kVariants] = {}, dumped = 0;
+    Suite suite(o);
+    for (auto [path, file] : {std::pair{&o.results, &suite.results}, std::pair{&o.neighbourhoods, &suite.neighbourhoods},
+                              std::pair{&o.levelNeighbourhoods, &suite.levelNeighbourhoods},
+                              std::pair{&o.startPeaks, &suite.startPeaks}})
+        if (!path->empty() && (*file = std::fopen(path->c_str(), "w")) == nullptr) {
+            std::fprintf(stderr, "cannot write %s\n", path->c_str());
+            return 2;
+        }
     for (size_t p = 0; p < photos.size(); ++p)
         for (size_t z = 0; z < std::size(kSizes); ++z)
             for (int sub = 0; sub < 2; ++sub)
@@ -423,47 +685,15 @@ int main(int argc, char** argv)
                     qsrch_trainParams tp;
                     qsrch_trainParams_init(&tp);
                     check(qsrch_model_train(&model, qimg_image_asConst(&patternImage), &tp), "train");
-                    for (int v = 0; v < kVariants; ++v) {
-                        Case c = base;
-                        std::mt19937 rng(seedOf(p, z, sub == 1, rep, v));
-                        applyVariant(Variant(v), &c, rng);
-                        std::vector<Found> answers[kAnswers];
-                        double ms[kAnswers];
-                        bool unique = true;
-                        answers[kSearch] = search(model, c, 0.5f, &ms[kSearch]);
-                        answers[kSearchCertain] = search(model, c, 1.0f, &ms[kSearchCertain]);
-                        answers[kExhaustive] = exhaustive(c, &ms[kExhaustive], &unique);
-                        ++cases[v];
-                        if (resultsFile != nullptr) writeAnswers(resultsFile, c, Variant(v), answers);
-                        for (int a = 0; a < kAnswers; ++a) tallies[v][a].ms += ms[a];
-                        for (size_t k = 0; k < c.truth.size(); ++k) {
-                            bool exhaustiveFinds = false, hit = false, lostHere = false;
-                            tallies[v][kExhaustive].add(answers[kExhaustive], c.truth[k], c.subPixel, false,
-                                                        &exhaustiveFinds);
-                            exhaustiveFinds = exhaustiveFinds && unique;
-                            for (int a : {kSearch, kSearchCertain}) {
-                                tallies[v][a].add(answers[a], c.truth[k], c.subPixel, exhaustiveFinds, &hit);
-                                lostHere |= exhaustiveFinds && !hit;
-                            }
-                            if (lostHere && o.list) report(o, c, Variant(v), k, answers, &dumped);
-                        }
-                    }
+                    uint32_t seeds[kVariants];
+                    for (int v = 0; v < kVariants; ++v) seeds[v] = seedOf(p, z, sub == 1, rep, v);
+                    runVariants(&suite, base, model, seeds);
                     qsrch_model_destruct(&model);
                     qimg_image_destruct(&patternImage);
                 }
-    Tally clean[kAnswers];
-    int cleanCases = 0;
-    for (int v = 0; v < kVariants; ++v) {
-        printTable(kVariantNames[v], tallies[v], cases[v]);
-        if (v > kBlur) continue;
-        cleanCases += cases[v];
-        for (int a = 0; a < kAnswers; ++a) {
-            Tally& s = clean[a];
-            const Tally& t = tallies[v][a];
-            s.instances += t.instances, s.found += t.found, s.lost += t.lost, s.ms += t.ms;
-            for (int k = 0; k < 2; ++k) s.errors[k].insert(s.errors[k].end(), t.errors[k].begin(), t.errors[k].end());
-        }
-    }
-    printTable("single instance, unchanged to blur", clean, cleanCases);
-    return resultsFile != nullptr && std::fclose(resultsFile) != 0 ? 2 : 0;
+    printTables(suite);
+    bool written = true;
+    for (FILE* f : {suite.results, suite.neighbourhoods, suite.levelNeighbourhoods, suite.startPeaks})
+        if (f != nullptr) written = std::fclose(f) == 0 && written;
+    return written ? 0 : 2;
 }

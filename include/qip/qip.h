@@ -106,8 +106,10 @@ typedef struct qip_detectedPeak {
     uint32_t flags;              /* QIP_PEAK_* bits */
 } qip_detectedPeak;
 
-/* A flag bit is set when the peak's neighbour on that side lies outside the
- * view (the space holds no value there), so a fit leaves that side out. */
+/* A flag bit is set when the peak lies on that edge of the rectangle
+ * searched: its neighbour on that side is not a position the caller asked
+ * about (it lies in the view's margin around the rectangle, or outside the
+ * view), so the caller will not look for a peak there. */
 #define QIP_PEAK_AT_LEFT   0x02u
 #define QIP_PEAK_AT_RIGHT  0x04u
 #define QIP_PEAK_AT_TOP    0x08u

@@ -92,8 +92,9 @@ typedef struct qmath_peakDetectParabolicFitParams {
     double maxOffset;   /* 0.5: offsets beyond this become an integer step */
     /* How far the fitted peak of a strict maximum may lie from the integer
      * position towards -x, +x, -y and +y: 1 (construct) or, where setup
-     * finds that the neighbour on that side lies on the edge of the bounds,
-     * 0.498, so that the fitted position rounds to the maximum itself. */
+     * finds that the neighbour on that side lies on the edge of the bounds
+     * and inside the rectangle searched, 0.498, so that the fitted position
+     * rounds to the maximum itself. */
     double reach[4];
 } qmath_peakDetectParabolicFitParams;
 
@@ -101,13 +102,12 @@ QSIB_API qsys_status qmath_peakDetectParabolicFitParams_construct(
     qmath_peakDetectParabolicFitParams* params);
 QSIB_API qsys_status qmath_peakDetectParabolicFitParams_destruct(
     qmath_peakDetectParabolicFitParams* params);
-/* Marks valid[k] = 1 for the neighbours that lie inside `bounds` and are
- * not ruled out by the detector's edge flags (QIP_PEAK_AT_* bits), 0 for
- * the others; the centre is always valid. A flag rules out the whole side
- * (QIP_PEAK_AT_LEFT the three neighbours at dx = -1, and so on). Sets
- * params->reach for the position: a side whose neighbour has no position
- * beyond it inside the bounds gets 0.498. values is neither read nor
- * written. */
+/* Marks valid[k] = 1 for the neighbours that lie inside `bounds`, 0 for
+ * the others; the centre is always valid. Sets params->reach for the
+ * position: a side whose neighbour has no position beyond it inside the
+ * bounds gets 0.498, unless the detector's flags (QIP_PEAK_AT_* bits) say
+ * the peak lies on that edge of the rectangle searched, so that nobody
+ * searches around that neighbour. values is neither read nor written. */
 QSIB_API qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
     qmath_peakDetectParabolicFitParams* params, const qstd_pair32* position,
     const qstd_rect32* bounds, uint32_t flags, double values[9], uint32_t valid[9]);
@@ -119,12 +119,17 @@ QSIB_API qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
  * stands in when fewer than 6 are valid, they do not fix a quadric, or it
  * has no maximum). The fit runs on the logarithms of the values when those
  * it uses are positive (corners only when at least 3% of the centre), so a
- * Gaussian-shaped peak is located exactly; else on the values.
+ * Gaussian-shaped peak is located exactly; else on the values. Where the
+ * corners show the peak sharper at its top than the quadric (as correlation
+ * peaks of photographs are), the coupled offset moves outwards as far as
+ * the peak's exponent says: not at all for a quadric, most for a cone.
  * An axis with an unusable neighbour, a value that is not finite, or no
  * downward curvature keeps offset 0 and step 0. The offset is kept within
  * [-1, 1], and, when the centre is higher than every valid neighbour, within
  * params->reach: a fitted peak beyond that is taken at the highest point of
- * the fitted surface within it. Where the offset exceeds maxOffset, stepOut
+ * the fitted surface within it; and within its own cell where the fitted
+ * surface, in logarithms, rates the neighbour it would step to more than
+ * 0.1 above that neighbour's value. Where the offset exceeds maxOffset, stepOut
  * is the step (+1 or -1) to the neighbour nearer the fitted peak, and
  * offsetOut stays the offset from the original integer position, step
  * included. reserved must be NULL. */

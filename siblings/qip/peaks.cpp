@@ -14,14 +14,18 @@
 // higher one; a search that follows each peak in a small neighbourhood on
 // finer levels then loses the match whenever it went the wrong way.
 //
-// The peaks are ordered by their height between grid positions: the value
-// raised by the parabola through each axis's two neighbours. A match that
-// falls half way between positions of a coarse space is sampled below its
-// top, and would otherwise be ranked behind lesser peaks that happen to sit
-// on the grid.
+// The peaks are ordered by their height between grid positions: the highest
+// point within the peak's cell of the quadric through its 3 x 3
+// neighbourhood (the corners give the cross curvature, so a peak whose top
+// lies towards a diagonal is not underrated), or, on the edge of the space,
+// the value raised by the parabola of each axis that has both neighbours. A
+// match that falls half way between positions of a coarse space is sampled
+// below its top, and would otherwise be ranked behind lesser peaks that
+// happen to sit on the grid.
 #include "qip/internal.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -118,13 +122,16 @@ private:
     HeapBlock stack_;
 };
 
-uint32_t edgeFlags(const Space& space, int32_t x, int32_t y)
+// The sides on which the peak lies on the edge of the rectangle searched:
+// its neighbour there is only context (the view's margin, or nothing), not
+// a position the caller asked about.
+uint32_t edgeFlags(int32_t x, int32_t y, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
 {
     uint32_t flags = 0;
-    if (x == 0) flags |= QIP_PEAK_AT_LEFT;
-    if (x + 1 == space.width) flags |= QIP_PEAK_AT_RIGHT;
-    if (y == 0) flags |= QIP_PEAK_AT_TOP;
-    if (y + 1 == space.height) flags |= QIP_PEAK_AT_BOTTOM;
+    if (x == x0) flags |= QIP_PEAK_AT_LEFT;
+    if (x + 1 == x1) flags |= QIP_PEAK_AT_RIGHT;
+    if (y == y0) flags |= QIP_PEAK_AT_TOP;
+    if (y + 1 == y1) flags |= QIP_PEAK_AT_BOTTOM;
     return flags;
 }
 
@@ -136,17 +143,50 @@ double parabolaRise(double a, double b, double c)
     return bend > 0 ? (c - a) * (c - a) / (8 * bend) : 0.0;
 }
 
-// The peak's value raised by the parabola of each axis that has both
-// neighbours in the space.
+// What the quadric through the 3 x 3 values v (row by row) rises above the
+// centre within the centre's cell: slopes and curvatures from the axes,
+// cross curvature from the corners. False unless it has a maximum.
+bool quadricRiseInCell(const double v[9], double* riseOut)
+{
+    const double gx = (v[5] - v[3]) / 2, gy = (v[7] - v[1]) / 2;
+    const double hxx = v[3] - 2 * v[4] + v[5], hyy = v[1] - 2 * v[4] + v[7], hxy = (v[8] - v[6] - v[2] + v[0]) / 4;
+    const double det = hxx * hyy - hxy * hxy;
+    if (!(hxx < 0) || !(det > 0)) return false;
+    auto rise = [&](double x, double y) {
+        return gx * x + gy * y + 0.5 * (hxx * x * x + 2 * hxy * x * y + hyy * y * y);
+    };
+    auto within = [](double t) { return t < -0.5 ? -0.5 : (t > 0.5 ? 0.5 : t); };
+    const double x = -(hyy * gx - hxy * gy) / det, y = -(hxx * gy - hxy * gx) / det;
+    if (std::fabs(x) <= 0.5 && std::fabs(y) <= 0.5) {
+        *riseOut = rise(x, y);
+        return std::isfinite(*riseOut);
+    }
+    // Outside the cell the highest point of the cell lies on its edge.
+    double best = 0;
+    for (const double e : {-0.5, 0.5}) {
+        best = std::fmax(best, rise(e, within(-(gy + hxy * e) / hyy)));
+        best = std::fmax(best, rise(within(-(gx + hxy * e) / hxx), e));
+    }
+    *riseOut = best;
+    return std::isfinite(best);
+}
+
+// The peak's height within its cell: its value raised by the quadric through
+// its 3 x 3 neighbourhood, or, without all of it, by the parabola of each
+// axis that has both neighbours in the space.
 double heightOf(const Space& space, const qimg_windowConst& view, const qip_detectedPeak& peak)
 {
     const int32_t x = peak.integerPosition.first - view.x, y = peak.integerPosition.second - view.y;
-    double height = peak.value;
-    if (x > 0 && x + 1 < space.width)
-        height += parabolaRise(space.at(x - 1, y), peak.value, space.at(x + 1, y));
-    if (y > 0 && y + 1 < space.height)
-        height += parabolaRise(space.at(x, y - 1), peak.value, space.at(x, y + 1));
-    return height;
+    const bool hasX = x > 0 && x + 1 < space.width, hasY = y > 0 && y + 1 < space.height;
+    double rise = 0;
+    if (hasX && hasY) {
+        double v[9];
+        for (int k = 0; k < 9; ++k) v[k] = space.at(x + k % 3 - 1, y + k / 3 - 1);
+        if (quadricRiseInCell(v, &rise)) return peak.value + rise;
+    }
+    if (hasX) rise += parabolaRise(space.at(x - 1, y), peak.value, space.at(x + 1, y));
+    if (hasY) rise += parabolaRise(space.at(x, y - 1), peak.value, space.at(x, y + 1));
+    return peak.value + rise;
 }
 
 // Highest first, so that the search follows the likeliest peak first and
@@ -177,6 +217,83 @@ qsys_status orderByHeight(const Space& space, const qimg_windowConst& view, qstd
     return QSYS_OK;
 }
 
+// The rectangle's positions in view pixels, clipped to the view: x0 <= x < x1
+// and y0 <= y < y1.
+struct Positions {
+    int32_t x0, y0, x1, y1;
+    bool empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+// 64-bit, so that no corner overflows.
+Positions clipToView(const qstd_rect32& rect, const qimg_windowConst& view)
+{
+    auto clip = [](int64_t v, int64_t hi) { return static_cast<int32_t>(v < 0 ? 0 : (v > hi ? hi : v)); };
+    const int64_t rx = static_cast<int64_t>(rect.x) - view.x, ry = static_cast<int64_t>(rect.y) - view.y;
+    return Positions{clip(rx, view.width), clip(ry, view.height),
+                     clip(rx + (rect.width > 0 ? rect.width : 0), view.width),
+                     clip(ry + (rect.height > 0 ? rect.height : 0), view.height)};
+}
+
+// What the scan needs besides the space: the care limit, when there is one.
+struct Care {
+    const uint32_t* counts;
+    uint32_t stride, limit;
+    bool passes(int32_t x, int32_t y) const
+    {
+        return counts == nullptr || counts[static_cast<size_t>(y) * stride + x] >= limit;
+    }
+};
+
+// Whether the value at (x, y), which passed threshold and care, is a peak:
+// no axis neighbour higher, and when one is equal, its plateau decided once
+// at the first member the scan meets.
+qsys_status isPeakAt(const Space& space, Plateaus* plateaus, int32_t x, int32_t y, bool* isPeakOut)
+{
+    *isPeakOut = false;
+    const double v = space.at(x, y);
+    // A NaN neighbour fails both tests and so does not count.
+    bool higher = false, equal = false;
+    auto compare = [&](int32_t nx, int32_t ny) {
+        if (nx < 0 || ny < 0 || nx >= space.width || ny >= space.height) return;
+        const double n = space.at(nx, ny);
+        higher |= n > v;
+        equal |= n == v;
+    };
+    for (int k = 0; k < 4; ++k) compare(x + kNeighbourDx[k], y + kNeighbourDy[k]);
+    if (higher) return QSYS_OK;
+    if (!equal) {
+        *isPeakOut = true;
+        return QSYS_OK;
+    }
+    if (plateaus->seen(x, y)) return QSYS_OK;
+    return plateaus->flood(x, y, isPeakOut);
+}
+
+// One row-major pass over the positions, appending each peak.
+qsys_status scanPositions(const Space& space, const qimg_windowConst& view, const Positions& at, double threshold,
+                          const Care& care, qstd_vector_* peaksOut)
+{
+    Plateaus plateaus(space);
+    for (int32_t y = at.y0; y < at.y1; ++y)
+        for (int32_t x = at.x0; x < at.x1; ++x) {
+            if (!(space.at(x, y) >= threshold) || !care.passes(x, y)) continue;  // also drops NaN
+            bool isPeak = false;
+            qsys_status s = isPeakAt(space, &plateaus, x, y, &isPeak);
+            if (QSYS_FAILED(s)) return s;
+            if (!isPeak) continue;
+            qip_detectedPeak peak;
+            peak.integerPosition.first = x + view.x;
+            peak.integerPosition.second = y + view.y;
+            peak.position.x = static_cast<double>(peak.integerPosition.first);
+            peak.position.y = static_cast<double>(peak.integerPosition.second);
+            peak.value = space.at(x, y);
+            peak.flags = edgeFlags(x, y, at.x0, at.y0, at.x1, at.y1);
+            s = qstd_vector__pushBack(peaksOut, &peak);
+            if (QSYS_FAILED(s)) return s;
+        }
+    return QSYS_OK;
+}
+
 qsys_status detectPeaks(const qimg_windowConst* view, const qstd_rect32* rect, double threshold,
                         const uint32_t* careCounts, uint32_t careCountsStride, uint32_t careLimit,
                         bool limited, qstd_vector_* peaksOut)
@@ -193,58 +310,12 @@ qsys_status detectPeaks(const qimg_windowConst* view, const qstd_rect32* rect, d
 
     const Space space{static_cast<const double*>(view->firstPixel), view->rowStride, view->width,
                       view->height};
-    // The rectangle in view pixels, clipped; 64-bit so that no corner overflows.
-    auto clip = [](int64_t v, int64_t hi) { return v < 0 ? 0 : (v > hi ? hi : v); };
-    const int64_t rx = static_cast<int64_t>(rect->x) - view->x;
-    const int64_t ry = static_cast<int64_t>(rect->y) - view->y;
-    const int32_t x0 = static_cast<int32_t>(clip(rx, space.width));
-    const int32_t y0 = static_cast<int32_t>(clip(ry, space.height));
-    const int32_t x1 = static_cast<int32_t>(clip(rx + (rect->width > 0 ? rect->width : 0), space.width));
-    const int32_t y1 = static_cast<int32_t>(clip(ry + (rect->height > 0 ? rect->height : 0), space.height));
-    if (x0 >= x1 || y0 >= y1) return QSYS_OK;
-    if (limited && y1 - y0 > 1 && careCountsStride < static_cast<uint32_t>(x1)) return QSYS_E_BAD_ARGUMENT;
-
-    Plateaus plateaus(space);
-    for (int32_t y = y0; y < y1; ++y) {
-        const double* row = space.firstPixel + y * space.rowStride;
-        const double* above = y > 0 ? row - space.rowStride : nullptr;
-        const double* below = y + 1 < space.height ? row + space.rowStride : nullptr;
-        const uint32_t* careRow = limited ? careCounts + static_cast<size_t>(y) * careCountsStride : nullptr;
-        for (int32_t x = x0; x < x1; ++x) {
-            const double v = row[x];
-            if (!(v >= threshold)) continue;  // also drops NaN
-            if (limited && careRow[x] < careLimit) continue;
-            const bool hasLeft = x > 0, hasRight = x + 1 < space.width;
-            // A NaN neighbour fails both tests and so does not count.
-            bool higher = false, equal = false;
-            auto compare = [&](double n) {
-                higher |= n > v;
-                equal |= n == v;
-            };
-            if (hasLeft) compare(row[x - 1]);
-            if (hasRight) compare(row[x + 1]);
-            if (above != nullptr) compare(above[x]);
-            if (below != nullptr) compare(below[x]);
-            if (higher) continue;
-            if (equal) {
-                // The first member the scan meets decides the whole plateau.
-                if (plateaus.seen(x, y)) continue;
-                bool isPeak = false;
-                s = plateaus.flood(x, y, &isPeak);
-                if (QSYS_FAILED(s)) return s;
-                if (!isPeak) continue;
-            }
-            qip_detectedPeak peak;
-            peak.integerPosition.first = x + view->x;
-            peak.integerPosition.second = y + view->y;
-            peak.position.x = static_cast<double>(peak.integerPosition.first);
-            peak.position.y = static_cast<double>(peak.integerPosition.second);
-            peak.value = v;
-            peak.flags = edgeFlags(space, x, y);
-            s = qstd_vector__pushBack(peaksOut, &peak);
-            if (QSYS_FAILED(s)) return s;
-        }
-    }
+    const Positions at = clipToView(*rect, *view);
+    if (at.empty()) return QSYS_OK;
+    if (limited && at.y1 - at.y0 > 1 && careCountsStride < static_cast<uint32_t>(at.x1)) return QSYS_E_BAD_ARGUMENT;
+    const Care care{limited ? careCounts : nullptr, careCountsStride, careLimit};
+    s = scanPositions(space, *view, at, threshold, care, peaksOut);
+    if (QSYS_FAILED(s)) return s;
     return orderByHeight(space, *view, peaksOut);
 }
 

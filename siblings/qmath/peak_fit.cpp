@@ -13,6 +13,8 @@
 // ridge culminates, not where the centre row happens to peak. A corner far
 // below the centre (under kCornerShare of it) says little about the top of
 // the peak and would dominate in logarithms, so the axes then stay apart.
+// The coupled top is then moved outwards as far as the corners show the
+// peak to be sharper than a quadric (see sharpenAxis).
 //
 // A centre higher than every valid neighbour is the peak's position on the
 // integer grid. Its fitted peak may still lie beyond the cell, where a ridge
@@ -21,7 +23,10 @@
 // neighbours beyond it, so nobody can tell whether it is a peak, and a
 // caller that re-detects around the rounded fitted position would find none.
 // On such a side the fit takes the highest point of the fitted surface that
-// still rounds to the maximum itself.
+// still rounds to the maximum itself. A neighbour that the caller scored only
+// as context around the rectangle it searched (the detector flags that side)
+// is no such position: a peak searched alone, with its neighbours as margin,
+// keeps its whole fitted offset.
 #include <qip/qip.h>
 #include <qmath/qmath.h>
 
@@ -38,6 +43,9 @@ constexpr double kMaxFittedOffset = 1.0;
 // Half a cell, less a margin: callers round positions with a bias of 0.001
 // towards +infinity, and x + 0.498 + 0.001 still rounds to x.
 constexpr double kHalfCell = 0.498;
+// How far (in logarithms: about 10%) a quadric may rate a neighbour above its
+// value before a strict maximum's step to it is refused.
+constexpr double kOverrated = 0.1;
 
 bool allPositive(const double* v, int count)
 {
@@ -88,13 +96,18 @@ struct Box {
     double lo[2], hi[2];
     double clamp(int axis, double v) const { return std::fmax(lo[axis], std::fmin(hi[axis], v)); }
     bool holds(const qmath_vect& v) const { return clamp(0, v.x) == v.x && clamp(1, v.y) == v.y; }
+    // The box cut to [-h, h] on each axis.
+    Box within(double h) const
+    {
+        return Box{{std::fmax(lo[0], -h), std::fmax(lo[1], -h)}, {std::fmin(hi[0], h), std::fmin(hi[1], h)}};
+    }
 };
 
 // The fitted peak of a strict maximum keeps to the reach setup found; any
 // other stays within kMaxFittedOffset.
-Box offsetBox(const double values[9], const uint32_t valid[9], const qmath_peakDetectParabolicFitParams& params)
+Box offsetBox(bool strict, const qmath_peakDetectParabolicFitParams& params)
 {
-    if (!strictMaximum(values, valid))
+    if (!strict)
         return Box{{-kMaxFittedOffset, -kMaxFittedOffset}, {kMaxFittedOffset, kMaxFittedOffset}};
     auto reach = [](double r) { return std::fmax(0.0, std::fmin(kMaxFittedOffset, r)); };
     return Box{{-reach(params.reach[0]), -reach(params.reach[2])}, {reach(params.reach[1]), reach(params.reach[3])}};
@@ -119,9 +132,69 @@ qmath_vect maximumInBox(const Quadric& q, const Box& box)
     return best;
 }
 
+// Sharp peaks. Correlation peaks of photographs are not quadrics at their
+// top: the autocorrelation of natural images falls off almost linearly
+// with distance at pixel scale (a cusp), and a quadric through the samples
+// of a cusp puts its top too near the sampled maximum (by up to a third at
+// a quarter cell). Modelled as A - D |d|^g, the peak's exponent shows in the
+// corners: they fall by 2^(g/2) times the axes' fall, so
+// kappa = (corner sum - 4 centre) / (2 (hxx + hyy)) = 2^(g/2 - 1), which is
+// 1 for a quadric and 1/sqrt(2) for a cone. With beta = 2^g - 1 = 4 kappa^2 - 1
+// (the fall two cells out over the fall one cell out, less one), the
+// three samples of an axis give the top at 2p / (1 + 2p - (beta - 1)(p - 1/2))
+// where p is the quadric's offset (exact for the cone's beta 1, the quadric
+// itself for beta 3). Offsets within the noise of a match's own asymmetry
+// (about kSteadyOffset) are moved less, so that exact copies at integer
+// places stay put.
+constexpr double kSteadyOffset = 0.05;
+
+double peakBeta(const double f[9], double hxx, double hyy)
+{
+    const double kappa = (f[0] + f[2] + f[6] + f[8] - 4 * f[kCentre]) / (2 * (hxx + hyy));
+    return std::isfinite(kappa) ? std::fmax(1.0, std::fmin(3.0, 4 * kappa * kappa - 1)) : 3.0;
+}
+
+double sharpenAxis(double p, double beta)
+{
+    const double a = std::fabs(p);
+    if (!(a < 0.5) || beta >= 3.0) return p;  // beyond half a cell the model has no say
+    const double cusp = 2 * a / (1 + 2 * a - (beta - 1) * (a - 0.5));
+    return std::copysign(a + (cusp - a) * a * a / (a * a + kSteadyOffset * kSteadyOffset), p);
+}
+
+// Whether the quadric rates the neighbour that its top steps to (beyond
+// half a cell) more than kOverrated above that neighbour's own value: then
+// the corners that shaped the quadric disagree with the samples around the
+// maximum, as a sharp peak's low corners do in logarithms, and the step is
+// not to be trusted.
+bool overratesNeighbour(const Quadric& q, const double f[9], const qmath_vect& top)
+{
+    const int nx = top.x > 0.5 ? 1 : (top.x < -0.5 ? -1 : 0), ny = top.y > 0.5 ? 1 : (top.y < -0.5 ? -1 : 0);
+    if (nx == 0 && ny == 0) return false;
+    return f[kCentre] + q.at(nx, ny) - f[(ny + 1) * 3 + nx + 1] > kOverrated;
+}
+
+// The top of the quadric whose cross curvature comes from the corners f
+// (values or logarithms) and its other terms from the axes, moved outwards
+// for a sharp peak (see sharpenAxis); false when it has no maximum. A strict
+// maximum fitted in logarithms stays in its cell where the quadric overrates
+// the neighbour it would step to.
+bool coupledTop(const double f[9], double gx, double gy, double hxx, double hyy, bool guardStep, const Box& box,
+                qmath_vect* topOut)
+{
+    const Quadric q{gx, gy, hxx, (f[8] - f[6] - f[2] + f[0]) / 4, hyy};
+    qmath_vect top;
+    if (!quadricMaximum(q, &top)) return false;
+    const double beta = peakBeta(f, hxx, hyy);
+    top = qmath_vect{sharpenAxis(top.x, beta), sharpenAxis(top.y, beta)};
+    const Box limits = guardStep && overratesNeighbour(q, f, top) ? box.within(kHalfCell) : box;
+    *topOut = limits.holds(top) ? top : maximumInBox(q, limits);
+    return true;
+}
+
 // The default fit (see the file comment). An axis without both neighbours,
 // with a value that is not finite, or without downward curvature stays 0.
-qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9], const Box& box)
+qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9], bool strict, const Box& box)
 {
     const double* v = values;
     const bool xUsable = valid[3] != 0 && valid[5] != 0 && allFinite(v + 3, 3);
@@ -150,10 +223,10 @@ qmath_vect fitRowAndColumn(const double values[9], const uint32_t valid[9], cons
         if (valid[k] == 0 || !std::isfinite(v[k])) return offset;
         if (logDomain && !(v[k] >= kCornerShare * v[kCentre])) return offset;
     }
-    const Quadric q{gx, gy, hxx, (f(8) - f(6) - f(2) + f(0)) / 4, hyy};
+    double all[9];
+    for (int k = 0; k < 9; ++k) all[k] = f(k);
     qmath_vect coupled;
-    if (!quadricMaximum(q, &coupled)) return offset;
-    return box.holds(coupled) ? coupled : maximumInBox(q, box);
+    return coupledTop(all, gx, gy, hxx, hyy, strict && logDomain, box, &coupled) ? coupled : offset;
 }
 
 // Solves the n x n system a x = b in place by Gaussian elimination with
@@ -258,24 +331,19 @@ qsys_status qmath_peakDetectParabolicFitSetupArraysUsingBounds(
     // 64-bit, so that positions near the int32 limits do not wrap.
     const int64_t left = bounds->x, right = static_cast<int64_t>(bounds->x) + bounds->width;
     const int64_t top = bounds->y, bottom = static_cast<int64_t>(bounds->y) + bounds->height;
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            const int64_t x = static_cast<int64_t>(position->first) + dx;
-            const int64_t y = static_cast<int64_t>(position->second) + dy;
-            bool usable = x >= left && x < right && y >= top && y < bottom;
-            if ((dx < 0 && (flags & QIP_PEAK_AT_LEFT)) || (dx > 0 && (flags & QIP_PEAK_AT_RIGHT)) ||
-                (dy < 0 && (flags & QIP_PEAK_AT_TOP)) || (dy > 0 && (flags & QIP_PEAK_AT_BOTTOM)))
-                usable = false;
-            valid[(dy + 1) * 3 + (dx + 1)] = (dx == 0 && dy == 0) || usable ? 1u : 0u;
-        }
-    }
-    // A neighbour two positions away inside the bounds gives the fit room to
-    // step towards it.
     const int64_t x = position->first, y = position->second;
-    params->reach[0] = x - 2 >= left ? kMaxFittedOffset : kHalfCell;
-    params->reach[1] = x + 2 < right ? kMaxFittedOffset : kHalfCell;
-    params->reach[2] = y - 2 >= top ? kMaxFittedOffset : kHalfCell;
-    params->reach[3] = y + 2 < bottom ? kMaxFittedOffset : kHalfCell;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            valid[(dy + 1) * 3 + (dx + 1)] =
+                (dx == 0 && dy == 0) || (x + dx >= left && x + dx < right && y + dy >= top && y + dy < bottom);
+    // A neighbour two positions away inside the bounds gives the fit room to
+    // step towards it; so does a side the detector flags, whose neighbour the
+    // caller only scored as context and will not search around.
+    auto reach = [](bool room, uint32_t flagged) { return room || flagged != 0 ? kMaxFittedOffset : kHalfCell; };
+    params->reach[0] = reach(x - 2 >= left, flags & QIP_PEAK_AT_LEFT);
+    params->reach[1] = reach(x + 2 < right, flags & QIP_PEAK_AT_RIGHT);
+    params->reach[2] = reach(y - 2 >= top, flags & QIP_PEAK_AT_TOP);
+    params->reach[3] = reach(y + 2 < bottom, flags & QIP_PEAK_AT_BOTTOM);
     return QSYS_OK;
 }
 
@@ -286,10 +354,11 @@ qsys_status qmath_peakDetectParabolicFit(const double values[9], const uint32_t 
     if (values == nullptr || valid == nullptr || params == nullptr || offsetOut == nullptr ||
         stepOut == nullptr || reserved != nullptr)
         return QSYS_E_BAD_ARGUMENT;
-    const Box box = offsetBox(values, valid, *params);
+    const bool strict = strictMaximum(values, valid);
+    const Box box = offsetBox(strict, *params);
     qmath_vect fitted{0.0, 0.0};
     if (params->separable != 0 || !fitQuadric(values, valid, box, &fitted))
-        fitted = fitRowAndColumn(values, valid, box);
+        fitted = fitRowAndColumn(values, valid, strict, box);
     settleAxis(fitted.x, params->maxOffset, &offsetOut->x, &stepOut->first);
     settleAxis(fitted.y, params->maxOffset, &offsetOut->y, &stepOut->second);
     return QSYS_OK;

@@ -29,6 +29,10 @@ const struct PhotoCase {
      "from the match", "coffee-16x16", 9.143, 14.358, 1.0f},
     {"the match sat half way between start-level positions, sampled below its top and ranked behind a lesser "
      "peak, which reached the confusion threshold first", "camera-32x32", 19.0, 46.0, 0.5f},
+    {"the match's top lay towards a diagonal between start-level positions, where the axes alone underrate it; "
+     "a lesser peak ranked first and reached the confusion threshold", "coffee-32x32", 24.019, 15.891, 0.5f},
+    {"likewise, a start-level peak whose corners showed it higher than its axes ranked behind a lesser one a few "
+     "positions away", "retina-16x16", 17.305, 21.623, 0.5f},
 };
 
 }  // namespace

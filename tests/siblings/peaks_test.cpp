@@ -40,8 +40,8 @@ PeakKey key(const qip_detectedPeak& p)
 // Labels every plateau of the view (equal values connected along the axes),
 // decides which are maxima against their axis neighbours, and reports each
 // maximal plateau at its first position inside the rectangle that passes
-// threshold and care limit, highest first: the value raised by the parabola
-// through both neighbours of each axis that has them.
+// threshold and care limit, in row-major order. Flags mark the edges of the
+// rectangle (clipped to the view) that the peak lies on.
 std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, double threshold, const Care* care)
 {
     const int32_t w = s.width, h = s.height;
@@ -67,7 +67,12 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
         isMax.push_back(maximal);
     }
     std::vector<bool> reported(isMax.size(), false);
-    std::vector<std::pair<double, PeakKey>> ranked;
+    std::vector<PeakKey> peaks;
+    // The rectangle's positions in the view, for the edge flags.
+    const int64_t x0 = std::max<int64_t>(rect.x - int64_t(s.originX), 0);
+    const int64_t y0 = std::max<int64_t>(rect.y - int64_t(s.originY), 0);
+    const int64_t x1 = std::min<int64_t>(rect.x - int64_t(s.originX) + rect.width, w);
+    const int64_t y1 = std::min<int64_t>(rect.y - int64_t(s.originY) + rect.height, h);
     for (int64_t ry = rect.y; ry < int64_t(rect.y) + rect.height; ++ry)
         for (int64_t rx = rect.x; rx < int64_t(rect.x) + rect.width; ++rx) {
             const int32_t x = int32_t(rx - s.originX), y = int32_t(ry - s.originY);
@@ -76,23 +81,44 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
             if (!(s.at(x, y) >= threshold) || !isMax[id] || reported[id]) continue;
             if (care != nullptr && care->counts[y * care->stride + x] < care->limit) continue;
             reported[id] = true;
-            const uint32_t flags = (x == 0 ? QIP_PEAK_AT_LEFT : 0) | (x == w - 1 ? QIP_PEAK_AT_RIGHT : 0) |
-                                   (y == 0 ? QIP_PEAK_AT_TOP : 0) | (y == h - 1 ? QIP_PEAK_AT_BOTTOM : 0);
-            double height = s.at(x, y);
-            for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}}) {
-                if (x - dx < 0 || y - dy < 0 || x + dx >= w || y + dy >= h) continue;
-                const double a = s.at(x - dx, y - dy), c = s.at(x + dx, y + dy), bend = 2 * s.at(x, y) - a - c;
-                if (bend > 0) height += (c - a) * (c - a) / (8 * bend);
-            }
-            ranked.emplace_back(height, PeakKey{int32_t(rx), int32_t(ry), double(rx), double(ry), s.at(x, y), flags});
+            const uint32_t flags = (x == x0 ? QIP_PEAK_AT_LEFT : 0) | (x == x1 - 1 ? QIP_PEAK_AT_RIGHT : 0) |
+                                   (y == y0 ? QIP_PEAK_AT_TOP : 0) | (y == y1 - 1 ? QIP_PEAK_AT_BOTTOM : 0);
+            peaks.push_back(PeakKey{int32_t(rx), int32_t(ry), double(rx), double(ry), s.at(x, y), flags});
         }
-    // The scan's row-major order among equal heights and values.
-    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first > b.first : std::get<4>(a.second) > std::get<4>(b.second);
-    });
-    std::vector<PeakKey> peaks;
-    for (const auto& r : ranked) peaks.push_back(r.second);
     return peaks;
+}
+
+// How high a peak at view position (x, y) rises between grid positions: with
+// its whole 3 x 3 neighbourhood and a quadric through it that has a maximum,
+// the quadric's highest point in the cell, found by sampling the cell
+// densely; else its value raised by the parabola of each axis that has both
+// neighbours and bends downwards.
+double heightBetweenPositions(SpaceImage& s, int32_t x, int32_t y)
+{
+    const double c = s.at(x, y);
+    if (x > 0 && y > 0 && x + 1 < s.width && y + 1 < s.height) {
+        auto v = [&](int dx, int dy) { return s.at(x + dx, y + dy); };
+        const double gx = (v(1, 0) - v(-1, 0)) / 2, gy = (v(0, 1) - v(0, -1)) / 2;
+        const double hxx = v(-1, 0) - 2 * c + v(1, 0), hyy = v(0, -1) - 2 * c + v(0, 1);
+        const double hxy = (v(1, 1) - v(-1, 1) - v(1, -1) + v(-1, -1)) / 4;
+        if (hxx < 0 && hxx * hyy - hxy * hxy > 0) {
+            double best = c;
+            for (int i = 0; i <= 80; ++i)
+                for (int j = 0; j <= 80; ++j) {
+                    const double px = i / 80.0 - 0.5, py = j / 80.0 - 0.5;
+                    const double bend = hxx * px * px + 2 * hxy * px * py + hyy * py * py;
+                    best = std::max(best, c + gx * px + gy * py + bend / 2);
+                }
+            return best;
+        }
+    }
+    double height = c;
+    for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}}) {
+        if (x - dx < 0 || y - dy < 0 || x + dx >= s.width || y + dy >= s.height) continue;
+        const double a = s.at(x - dx, y - dy), b = s.at(x + dx, y + dy), bend = 2 * c - a - b;
+        if (bend > 0) height += (b - a) * (b - a) / (8 * bend);
+    }
+    return height;
 }
 
 // Runs the detector on a vector that already holds a stale element, so that
@@ -134,7 +160,18 @@ TEST(PeakDetector, AgreesWithPlateauLabellingOnRandomSpaces)
         care.counts.resize(size_t(care.stride) * h);
         for (auto& c : care.counts) c = uint32_t(pick(0, 5));
         const Care* useCare = seed % 2 == 0 ? &care : nullptr;
-        ASSERT_EQ(detect(s, rect, threshold, useCare), bruteForcePeaks(s, rect, threshold, useCare));
+        // The same peaks, highest between grid positions first.
+        std::vector<PeakKey> got = detect(s, rect, threshold, useCare);
+        for (size_t k = 1; k < got.size(); ++k) {
+            auto height = [&](const PeakKey& p) {
+                return heightBetweenPositions(s, std::get<0>(p) - s.originX, std::get<1>(p) - s.originY);
+            };
+            ASSERT_GE(height(got[k - 1]), height(got[k]) - 1e-3) << "peak " << k;
+        }
+        std::sort(got.begin(), got.end(), [](const PeakKey& a, const PeakKey& b) {
+            return std::tie(std::get<1>(a), std::get<0>(a)) < std::tie(std::get<1>(b), std::get<0>(b));
+        });
+        ASSERT_EQ(got, bruteForcePeaks(s, rect, threshold, useCare));
     }
 }
 
@@ -223,6 +260,32 @@ TEST(ParabolicFit, ExactPeaksAreLocatedExactly)
     }
 }
 
+// Correlation peaks of photographs are cusps at their top (logarithms fall
+// with distance, not with its square). Cones in logarithms, elongated along
+// any direction and centred anywhere within half a cell, are located about
+// three times closer than by the quadric through the same samples.
+TEST(ParabolicFit, ConesAreLocatedCloserThanByTheirQuadric)
+{
+    double sum = 0, worst = 0;
+    constexpr int kCones = 300;
+    for (uint32_t seed = 1; seed <= kCones; ++seed) {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<double> centre(-0.45, 0.45), slope(0.3, 1), angle(0, 3.14159);
+        const double cx = centre(rng), cy = centre(rng), ka = slope(rng), kb = slope(rng), a = angle(rng);
+        double values[9];
+        sample([&](double x, double y) {
+            const double u = std::cos(a) * (x - cx) + std::sin(a) * (y - cy);
+            const double v = -std::sin(a) * (x - cx) + std::cos(a) * (y - cy);
+            return 0.95 * std::exp(-std::sqrt(ka * u * u + kb * v * v));
+        }, values);
+        const FitResult r = fit(values, kAllValid);
+        const double error = std::hypot(r.offset.x - cx, r.offset.y - cy);
+        sum += error, worst = std::max(worst, error);
+    }
+    EXPECT_LT(sum / kCones, 0.04);  // the quadric alone: 0.08
+    EXPECT_LT(worst, 0.2);
+}
+
 // A continuous texture of Gaussian blobs; the pattern is sampled on the
 // integer grid, the image shifted by a sub-pixel amount, and the squared
 // correlation at the 3 x 3 integer shifts around the true one is fitted.
@@ -285,45 +348,62 @@ TEST(ParabolicFit, StepsTowardsAFittedPeakBeyondMaxOffset)
 
 // A ridge along a diagonal culminates beyond the cell of its strict maximum,
 // at (0.65, 0.3) or, mirrored, (-0.65, 0.3). Set up where the neighbour on
-// that side has a position beyond it inside the bounds, the fit steps there;
-// where that neighbour lies on the bounds' edge, the fitted peak stays at the
-// edge of the cell, still rounding to the maximum, at the ridge's highest
-// point along that edge.
+// that side has a position beyond it inside the bounds, or where the detector
+// flags that side as the edge of the positions searched, the fit steps there;
+// where that neighbour lies on the bounds' edge and inside the positions
+// searched, the fitted peak stays at the edge of the cell, still rounding to
+// the maximum, at the ridge's highest point along that edge.
 TEST(ParabolicFit, StrictMaximumStepsOnlyTowardsNeighboursWithRoom)
 {
     const double kHalfCell = 0.498;
     for (const double cx : {0.65, -0.65})
-        for (const int32_t x : {2, 3, 4, 5}) {  // positions 1 .. 6 in x are in bounds
-            SCOPED_TRACE(testing::Message() << "ridge top at " << cx << ", position " << x);
-            const double angle = cx > 0 ? 0.55 : 3.14159 - 0.55;
-            auto ridge = [&](double dx, double dy) {
-                const double u = std::cos(angle) * (dx - cx) + std::sin(angle) * (dy - 0.3);
-                const double v = -std::sin(angle) * (dx - cx) + std::cos(angle) * (dy - 0.3);
-                return -0.5 * (0.1 * u * u + 2 * v * v);
-            };
-            double values[9];
-            sample([&](double dx, double dy) { return std::exp(ridge(dx, dy)); }, values);
-            for (int k = 0; k < 9; ++k) ASSERT_TRUE(k == 4 || values[k] < values[4]) << "strict maximum";
-            qmath_peakDetectParabolicFitParams params;
-            ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
-            const qstd_pair32 at{x, 10};
-            const qstd_rect32 bounds{1, 0, 6, 20};
-            uint32_t valid[9];
-            ASSERT_EQ(qmath_peakDetectParabolicFitSetupArraysUsingBounds(&params, &at, &bounds, 0, values, valid),
-                      QSYS_OK);
-            qmath_vect offset;
-            qstd_pair32 step;
-            ASSERT_EQ(qmath_peakDetectParabolicFit(values, valid, &params, &offset, &step, nullptr), QSYS_OK);
-            const bool room = cx > 0 ? x + 2 < bounds.x + bounds.width : x - 2 >= bounds.x;
-            if (room) {
-                expectFit({offset, step}, cx, 0.3, cx > 0 ? 1 : -1, 1e-9);
-                continue;
+        for (const int32_t x : {2, 3, 4, 5})  // positions 1 .. 6 in x are in bounds
+            for (const uint32_t flags : {0u, cx > 0 ? QIP_PEAK_AT_RIGHT : QIP_PEAK_AT_LEFT}) {
+                SCOPED_TRACE(testing::Message() << "ridge top at " << cx << ", position " << x << ", flags " << flags);
+                const double angle = cx > 0 ? 0.55 : 3.14159 - 0.55;
+                auto ridge = [&](double dx, double dy) {
+                    const double u = std::cos(angle) * (dx - cx) + std::sin(angle) * (dy - 0.3);
+                    const double v = -std::sin(angle) * (dx - cx) + std::cos(angle) * (dy - 0.3);
+                    return -0.5 * (0.1 * u * u + 2 * v * v);
+                };
+                double values[9];
+                sample([&](double dx, double dy) { return std::exp(ridge(dx, dy)); }, values);
+                for (int k = 0; k < 9; ++k) ASSERT_TRUE(k == 4 || values[k] < values[4]) << "strict maximum";
+                qmath_peakDetectParabolicFitParams params;
+                ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
+                const qstd_pair32 at{x, 10};
+                const qstd_rect32 bounds{1, 0, 6, 20};
+                uint32_t valid[9];
+                ASSERT_EQ(qmath_peakDetectParabolicFitSetupArraysUsingBounds(&params, &at, &bounds, flags, values,
+                                                                             valid),
+                          QSYS_OK);
+                qmath_vect offset;
+                qstd_pair32 step;
+                ASSERT_EQ(qmath_peakDetectParabolicFit(values, valid, &params, &offset, &step, nullptr), QSYS_OK);
+                const bool room = cx > 0 ? x + 2 < bounds.x + bounds.width : x - 2 >= bounds.x;
+                if (room || flags != 0) {
+                    expectFit({offset, step}, cx, 0.3, cx > 0 ? 1 : -1, 1e-9);
+                    continue;
+                }
+                EXPECT_EQ(offset.x, std::copysign(kHalfCell, cx));
+                EXPECT_EQ(qmath_double_round(x + offset.x + 0.001), x);
+                EXPECT_TRUE(step.first == 0 && step.second == 0);
+                for (double dy : {-0.01, 0.01}) EXPECT_GT(ridge(offset.x, offset.y), ridge(offset.x, offset.y + dy));
             }
-            EXPECT_EQ(offset.x, std::copysign(kHalfCell, cx));
-            EXPECT_EQ(qmath_double_round(x + offset.x + 0.001), x);
-            EXPECT_TRUE(step.first == 0 && step.second == 0);
-            for (double dy : {-0.01, 0.01}) EXPECT_GT(ridge(offset.x, offset.y), ridge(offset.x, offset.y + dy));
-        }
+}
+
+// A sharp peak whose corners fall far below its axes (scores of an 8 x 8
+// pattern on a reduced photograph, its match at the centre): in logarithms
+// the corners make a diagonal ridge whose quadric culminates a cell away,
+// at a neighbour it rates at 0.99 where the sample is 0.81. The maximum
+// keeps its cell.
+TEST(ParabolicFit, StrictMaximumKeepsItsCellWhereTheQuadricOverratesTheNeighbour)
+{
+    const double values[9] = {0.8110, 0.6382, 0.2759, 0.7687, 0.9626, 0.7872, 0.1388, 0.3993, 0.6638};
+    const FitResult r = fit(values, kAllValid);
+    EXPECT_LE(std::fabs(r.offset.x), 0.498);
+    EXPECT_LE(std::fabs(r.offset.y), 0.498);
+    EXPECT_TRUE(r.step.first == 0 && r.step.second == 0);
 }
 
 // Invalid, NaN or infinite neighbours leave their axis at 0 and are never
@@ -359,9 +439,11 @@ TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
     expectFit(fit(bowl, kAllValid, 0), 0, 0, 0, 0);
 }
 
-// Neighbours are valid inside the bounds unless their side is flagged as an
-// edge (bits 1 and 32 mean nothing here); the values are left alone.
-TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndNotFlagged)
+// Neighbours are valid inside the bounds; the values are left alone. A side
+// gets the full reach when the bounds hold a position beyond its neighbour
+// or when its edge flag says the neighbour is only context (bits 1 and 32
+// mean nothing here), else half a cell.
+TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndReachesWhereItMay)
 {
     qmath_peakDetectParabolicFitParams params;
     ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
@@ -377,14 +459,20 @@ TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndNotFlagged)
         uint32_t valid[9];
         ASSERT_EQ(qmath_peakDetectParabolicFitSetupArraysUsingBounds(&params, &at, &bounds, flags, values, valid),
                   QSYS_OK);
+        auto inside = [&](int32_t x, int32_t y) {
+            return x >= bounds.x && x < bounds.x + bounds.width && y >= bounds.y && y < bounds.y + bounds.height;
+        };
         for (int k = 0; k < 9; ++k) {
-            const int dx = k % 3 - 1, dy = k / 3 - 1, x = at.first + dx, y = at.second + dy;
-            const bool flagged = (dx == -1 && (flags & 2)) || (dx == 1 && (flags & 4)) ||
-                                 (dy == -1 && (flags & 8)) || (dy == 1 && (flags & 16));
-            const bool inside = x >= bounds.x && x < bounds.x + bounds.width && y >= bounds.y &&
-                                y < bounds.y + bounds.height;
-            EXPECT_EQ(valid[k], k == 4 || (inside && !flagged) ? 1u : 0u) << "neighbour " << dx << ", " << dy;
+            const int dx = k % 3 - 1, dy = k / 3 - 1;
+            EXPECT_EQ(valid[k], k == 4 || inside(at.first + dx, at.second + dy) ? 1u : 0u)
+                << "neighbour " << dx << ", " << dy;
             EXPECT_EQ(values[k], 7.0);
+        }
+        const bool beyond[4] = {at.first - 2 >= bounds.x, at.first + 2 < bounds.x + bounds.width,
+                                at.second - 2 >= bounds.y, at.second + 2 < bounds.y + bounds.height};
+        for (int side = 0; side < 4; ++side) {
+            const bool flagged = (flags & (2u << side)) != 0;  // left, right, top, bottom
+            EXPECT_EQ(params.reach[side], beyond[side] || flagged ? 1.0 : 0.498) << "side " << side;
         }
     }
     qmath_vect offset;
