@@ -477,15 +477,15 @@ TEST(Search, EveryEntryPointFindsTheSameResultsOnTheSamePixels)
 
 // With limitLevelsToRegion the search starts on the coarsest level whose
 // granularity times 3 stays below the region's extent (granularities
-// 1, 2, 4, 8 here): a start that moves changes the work done (polls), a start that
-// stays repeats it poll for poll.
+// 1, 2, 4, 8 here): a start that moves changes the work done (polls), a
+// start that stays repeats it poll for poll.
 TEST(Search, LimitLevelsToRegionStartsWhereThreeTimesTheGranularityFits)
 {
     std::mt19937 rng(41);
     const Texture pattern = randomTexture(rng, kPatW, kPatH);
-    const Image8 scene = render(rng, pattern, {{60.4, 40.2}});
     Model model;
     train(model, pattern, 8.0f);
+    const Image8 scene = render(rng, pattern, {{60.4, 40.2}});
     auto polls = [&](double extent, uint32_t limit) {
         qsrch_normcorr_runParams params = runParams(1, 1.0f);
         params.searchRegion = qstd_rectD{56, 36, extent, extent};
