@@ -501,6 +501,24 @@ TEST(Search, LimitLevelsToRegionStartsWhereThreeTimesTheGranularityFits)
         SCOPED_TRACE(extent);
         EXPECT_EQ(polls(extent, 1) == polls(extent, 0), start == 3);
     }
+    // A view 10 rows taller than the pattern keeps its own smaller row range:
+    // granularity 4 already covers it.
+    OwnedImage image(scene);
+    qimg_windowConst shallow;
+    ASSERT_EQ(qimg_windowConst_init(&shallow, image.cget()), QSRCH_OK);
+    ASSERT_EQ(qimg_windowConst_window(&shallow, 0, 0, kSceneW, kPatH + 10, nullptr), QSRCH_OK);
+    const qmath_xformLinear identity = qtest::identity();
+    int shallowPolls[2] = {};
+    for (uint32_t limit : {0u, 1u}) {
+        qsrch_normcorr_runParams params = runParams(1, 1.0f);
+        params.searchRegion = qstd_rectD{56, 0, 25, 25};
+        params.limitLevelsToRegion = limit;
+        qtest::AttentionCounter attention;
+        Results results;
+        ASSERT_EQ(qsrch_normcorr_runWindow(model.get(), &shallow, &identity, &params, results.get()), QSRCH_OK);
+        shallowPolls[limit] = attention.polls();
+    }
+    EXPECT_NE(shallowPolls[0], shallowPolls[1]);
 }
 
 TEST(Search, AllocationFailuresLeakNothing)
