@@ -108,6 +108,15 @@ TEST(Params, DefaultsAndConversions)
     uint32_t equal = 0;
     qsrch_normcorr_runParams_compareEqual(&m, &defaults, &equal);
     EXPECT_TRUE(equal && m.contrastMin == 0);  // everything else as initialised
+    std::memset(&m, 0xFF, sizeof m);
+    ASSERT_EQ(qsrch_normcorr_runParams_init(&m), QSRCH_OK);
+    EXPECT_TRUE(m.acceptThreshold == 0.3f && m.confusionThreshold == 0.5f && m.numToFind == 1 &&
+                m.overlapFraction == 1.0f && m.searchRegion.width == 0 && m.searchRegionXform.matrix.a11 == 1.0);
+    EXPECT_EQ(m.adaptiveLevelThresholds + m.singlePositionScoring + m.limitLevelsToRegion + m.absoluteCorrelation +
+                  m.shapeScoreOptimization,
+              0u);
+    EXPECT_TRUE(m.shapeThreshold == 128 && m.contrastMin == 0 && std::isinf(m.contrastMax) && m.brightnessMin == 0 &&
+                std::isinf(m.brightnessMax) && m.planeWeights[0] == 1.0 && m.planeWeights[2] == 1.0);
 }
 
 // Algorithm and plane weights take no part, NaN equals any value, and every

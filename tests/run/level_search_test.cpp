@@ -109,7 +109,10 @@ TEST(ResultRecord, VectorsInitialiseNewElementsAndCopyPlainData)
     EXPECT_EQ(std::memcmp(copied, first, sizeof(qsrch_normcorr_result)), 0);
     const qmath_xformLinear id = qtest::identity();
     const qsrch_normcorr_result* grown = first + 1;
-    for (const qsrch_normcorr_result* r : {copied + 1, copied + 2, grown})
+    qsrch_normcorr_result fresh;
+    std::memset(&fresh, 0x5A, sizeof fresh);
+    ASSERT_EQ(qsrch_normcorr_result_init(&fresh), QSRCH_OK);
+    for (const qsrch_normcorr_result* r : {copied + 1, copied + 2, grown, const_cast<const qsrch_normcorr_result*>(&fresh)})
         EXPECT_TRUE(std::memcmp(&r->pose, &id, sizeof id) == 0 && r->accepted == 0 && r->score == 0 &&
                     r->flags == 0 && r->contrast == 0 && r->brightness == (r == grown ? 2.0 : 0.0));
     EXPECT_EQ(qstd_vector_qsrch_normcorr_result_destruct(&copy), QSRCH_OK);
@@ -303,6 +306,7 @@ TEST_F(PlantedScene, RefinementReachesTheTruePlaceAndKeepsOnlyTruePeaks)
     Image8 bordered = qtest::gridTexture(rng, 120, 90);
     qtest::paste(bordered, pattern_, 0, 10);
     qtest::paste(bordered, pattern_, 120 - kPw, 90 - kPh);
+    qtest::paste(bordered, pattern_, 42, 2);
     Levels borderSources;
     build(borderSources, model_, bordered.window());
     const struct {
@@ -321,6 +325,9 @@ TEST_F(PlantedScene, RefinementReachesTheTruePlaceAndKeepsOnlyTruePeaks)
         {"left border, outside", &borderSources, -0.4, 9.7, 0, 1, 0, 10, 0.5, true},
         {"bottom right border", &borderSources, 79.8, 58.3, 0, 1, 80, 58, 0.5, true},
         {"bottom right border, outside", &borderSources, 80.4, 57.6, 0, 1, 80, 58, 0.5, true},
+        // At or above the top row the neighbourhood is centred on row 1, so row 2 is scored.
+        {"top, outside, true place at row 2", &borderSources, 42, -0.4, 0, 1, 42, 2, 0.5, true},
+        {"top, far outside, true place at row 2", &borderSources, 42, -1.3, 0, 1, 42, 2, 0.5, true},
         {"contrast limit, not final", &sources_, kFirstX, kFirstY, 1.5, 0, kFirstX, kFirstY, 0.5, true},
         {"contrast limit, final", &sources_, kFirstX, kFirstY, 1.5, 1, kFirstX, kFirstY, 0.5, false},
     };

@@ -435,6 +435,92 @@ TEST(Search, ChecksComeInTheirOrderAndPlanesAreSearched)
     EXPECT_TRUE(results[0].pose.trans.x == 0.0 && results[0].pose.matrix.a11 == 1.0);
 }
 
+// Views of whole images with the identity, a mask that cares everywhere,
+// three planes of which a grey model reads one, and source levels the
+// caller built: every entry point finds the same results.
+TEST(Search, EveryEntryPointFindsTheSameResultsOnTheSamePixels)
+{
+    std::mt19937 rng(37);
+    const Texture pattern = randomTexture(rng, kPatW, kPatH);
+    Image8 care(kSceneW, kSceneH);
+    care.fill(255);
+    Model model;
+    train(model, pattern, 4.0f);
+    OwnedImage image(render(rng, pattern, {{41.3, 27.8}, {96.2, 60.4, 8}})), mask(care);
+    const qsrch_normcorr_runParams params = runParams(2);
+    const qmath_xformLinear identity = qtest::identity();
+    qimg_windowConst view, maskView;
+    ASSERT_EQ(qimg_windowConst_init(&view, image.cget()), QSRCH_OK);
+    ASSERT_EQ(qimg_windowConst_init(&maskView, mask.cget()), QSRCH_OK);
+    qtest::Levels sources;
+    ASSERT_EQ(qsrch_normcorr_generateSrcLevels(&view, &model->levels, int32_t(qtest::levelCount(*model)), sources.get()),
+              QSRCH_OK);
+    Results plain, masked, window, maskWindow, window3, internal;
+    ASSERT_EQ(qsrch_normcorr_run(model.get(), image.cget(), &params, plain.get()), QSRCH_OK);
+    ASSERT_EQ(plain.size(), 2u);
+    ASSERT_EQ(qsrch_normcorr_runMask(model.get(), image.cget(), mask.cget(), &params, masked.get()), QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_runWindow(model.get(), &view, &identity, &params, window.get()), QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_runMaskWindow(model.get(), &view, &maskView, &identity, &params, maskWindow.get()),
+              QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_runWindow3(model.get(), &view, &view, &view, &identity, &params, window3.get()),
+              QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_runInternalLevels(model.get(), sources.get(), &params, &identity, internal.get()),
+              QSRCH_OK);
+    for (const Results* r : {&masked, &window, &maskWindow, &window3, &internal}) {
+        ASSERT_EQ(r->size(), plain.size());
+        for (size_t i = 0; i < plain.size(); ++i)
+            EXPECT_TRUE((*r)[i].pose.trans.x == plain[i].pose.trans.x && (*r)[i].pose.trans.y == plain[i].pose.trans.y &&
+                        (*r)[i].score == plain[i].score)
+                << "entry " << (r - &masked) << ", result " << i;
+    }
+}
+
+// With limitLevelsToRegion the search starts on the coarsest level whose
+// granularity times 3 stays below the region's extent (granularities
+// 1, 2, 4, 8 here): a start that moves changes the work done (polls), a
+// start that stays repeats it poll for poll.
+TEST(Search, LimitLevelsToRegionStartsWhereThreeTimesTheGranularityFits)
+{
+    std::mt19937 rng(41);
+    const Texture pattern = randomTexture(rng, kPatW, kPatH);
+    Model model;
+    train(model, pattern, 8.0f);
+    const Image8 scene = render(rng, pattern, {{60.4, 40.2}});
+    auto polls = [&](double extent, uint32_t limit) {
+        qsrch_normcorr_runParams params = runParams(1, 1.0f);
+        params.searchRegion = qstd_rectD{56, 36, extent, extent};
+        params.limitLevelsToRegion = limit;
+        qtest::AttentionCounter attention;
+        Results results;
+        EXPECT_EQ(run(model, scene, params, results), QSRCH_OK);
+        return attention.polls();
+    };
+    // Region extent: start level with the limit (3 without it).
+    for (const auto& [extent, start] :
+         {std::pair{25.0, 3}, std::pair{13.0, 3}, std::pair{12.0, 2}, std::pair{9.0, 2}}) {
+        SCOPED_TRACE(extent);
+        EXPECT_EQ(polls(extent, 1) == polls(extent, 0), start == 3);
+    }
+    // A view 10 rows taller than the pattern keeps its own smaller row range:
+    // granularity 4 already covers it.
+    OwnedImage image(scene);
+    qimg_windowConst shallow;
+    ASSERT_EQ(qimg_windowConst_init(&shallow, image.cget()), QSRCH_OK);
+    ASSERT_EQ(qimg_windowConst_window(&shallow, 0, 0, kSceneW, kPatH + 10, nullptr), QSRCH_OK);
+    const qmath_xformLinear identity = qtest::identity();
+    int shallowPolls[2] = {};
+    for (uint32_t limit : {0u, 1u}) {
+        qsrch_normcorr_runParams params = runParams(1, 1.0f);
+        params.searchRegion = qstd_rectD{56, 0, 25, 25};
+        params.limitLevelsToRegion = limit;
+        qtest::AttentionCounter attention;
+        Results results;
+        ASSERT_EQ(qsrch_normcorr_runWindow(model.get(), &shallow, &identity, &params, results.get()), QSRCH_OK);
+        shallowPolls[limit] = attention.polls();
+    }
+    EXPECT_NE(shallowPolls[0], shallowPolls[1]);
+}
+
 TEST(Search, AllocationFailuresLeakNothing)
 {
     std::mt19937 rng(31);

@@ -97,50 +97,44 @@ TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
     }
 }
 
-// The runtime-masked planes are those of the kernels called one by one; an
-// attention refusal comes back unchanged and scratch is always released.
-TEST(SumsRuntimeMasked, PlanesEqualTheKernelsOwn)
+// The runtime-masked planes against brute force: inner products and image
+// sums over the pixels the pattern mask cares for (the pattern is zero
+// elsewhere, as training leaves it), counts and pattern sums where the
+// runtime mask cares too. Without a mask, or with one without pixels, every
+// pattern pixel counts. An attention refusal comes back unchanged.
+TEST(SumsRuntimeMasked, MatchBruteForce)
 {
-    uint32_t seed = 0;
-    for (const auto& [w, h, nx, ny] : std::vector<std::array<int32_t, 4>>{
-             {1, 1, 1, 1}, {3, 5, 7, 5}, {9, 2, 8, 1}, {4, 4, 9, 5}, {7, 9, 16, 1}, {2, 8, 31, 5},
-             {260, 256, 3, 2}}) {
-        std::mt19937 rng(++seed);
-        const uint32_t stride = uint32_t(nx) + 3;
-        Image8 pattern(w, h, w + 2), patternMask(w, h), image(w + nx - 1, h + ny - 1, w + nx + 4),
-            runtimeMask(w + nx - 1, h + ny - 1);
-        pattern.randomize(rng), patternMask.randomMask(rng, 0.6);
-        image.randomize(rng), runtimeMask.randomMask(rng, 0.8);
-        const qimg_windowConst p = pattern.window(), i = image.window(), rm = runtimeMask.window();
-        qimg_windowConst pm = patternMask.window(), unbound = pm;
-        unbound.firstPixel = nullptr;
-        for (const qimg_windowConst* mask : {&pm, static_cast<qimg_windowConst*>(nullptr), &unbound}) {
-            SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " over " + std::to_string(nx) + "x" +
-                         std::to_string(ny) + (mask == &pm ? ", masked" : ", no mask"));
-            // Inner products, image and pattern sums of squares; image sums, counts, pattern sums.
-            std::vector<double> got[3], want[3];
-            std::vector<uint32_t> gotU[3], wantU[3];
-            for (int k = 0; k < 3; ++k) {
-                got[k] = want[k] = std::vector<double>(size_t(ny) * stride, -7.5);
-                gotU[k] = wantU[k] = std::vector<uint32_t>(size_t(ny) * stride, 0xA5A5A5A5);
-            }
+    using qtest::Stat;
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+        const int w = seed == 40 ? 260 : pick(1, 17), h = seed == 40 ? 256 : pick(1, 9);
+        qtest::KernelCase c(rng, w, h, w + pick(0, 30), h + pick(0, 5), 0.6, 0.8, pick(0, 3));
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                if (c.patternMask.at(x, y) == 0) c.pattern.at(x, y) = 0;
+        const qimg_windowConst* const masks[] = {&c.pm, nullptr, &c.absentMask};
+        for (const qimg_windowConst* mask : masks) {
+            SCOPED_TRACE(c.describe() + (mask == &c.pm ? ", masked" : ", no mask"));
+            qtest::Outputs o(c);
+            std::vector<double> d[2] = {o.d, o.d};
             auto run = [&] {
-                return qsrch_DcomputeSumsRuntimeMasked(&p, mask, &i, &rm, stride, got[0].data(),
-                                                       gotU[0].data(), got[1].data(), gotU[1].data(),
-                                                       gotU[2].data(), got[2].data());
+                return qsrch_DcomputeSumsRuntimeMasked(&c.p, mask, &c.i, &c.im, c.outStride, o.d.data(),
+                                                       o.u[0].data(), d[0].data(), o.u[1].data(), o.u[2].data(),
+                                                       d[1].data());
             };
             ASSERT_EQ(run(), QSRCH_OK);
-            ASSERT_EQ(qsrch_DcomputeInnerProducts(&p, &i, want[0].data(), stride), QSRCH_OK);
-            ASSERT_EQ(mask == &pm ? qsrch_DcomputeMaskSumISumISq(mask, &i, wantU[0].data(), want[1].data(), stride)
-                                  : qsrch_DcomputeSumISumISq(&p, &i, wantU[0].data(), want[1].data(), stride),
-                      QSRCH_OK);
-            ASSERT_EQ(qsrch_DcomputeMaskPatSumPatSumSq(&p, mask, &rm, wantU[1].data(), wantU[2].data(),
-                                                       want[2].data(), stride),
-                      QSRCH_OK);
-            for (int k = 0; k < 3; ++k) EXPECT_TRUE(got[k] == want[k] && gotU[k] == wantU[k]) << "plane " << k;
-            if (w * h > 0x10000) qtest::expectAllocationFailuresClean(run);
+            const auto& ref = c.reference(mask == &c.pm ? qtest::kImageMask | qtest::kPatternMask : unsigned{qtest::kImageMask});
+            const std::pair<Stat, const std::vector<double>*> doubles[] = {
+                {qtest::kIp, &o.d}, {qtest::kSumII, &d[0]}, {qtest::kSumPP, &d[1]}};
+            for (const auto& [stat, plane] : doubles)
+                qtest::expectOutput(*plane, c.outStride, c.nx, c.ny, [&](int64_t x, int64_t y) { return ref[y * c.nx + x][stat]; });
+            const Stat integers[] = {qtest::kSumI, qtest::kCount, qtest::kSumP};
+            for (int k = 0; k < 3; ++k)
+                qtest::expectOutput(o.u[k], c.outStride, c.nx, c.ny,
+                                    [&](int64_t x, int64_t y) { return ref[y * c.nx + x][integers[k]]; });
             qtest::AttentionCounter attention(QSYS_STATUS(0x80001234u));
-            EXPECT_EQ(run(), nx * ny > 31 ? QSYS_STATUS(0x80001234u) : QSRCH_OK);
+            EXPECT_EQ(run(), c.nx * c.ny > 31 ? QSYS_STATUS(0x80001234u) : QSRCH_OK);
         }
     }
 }

@@ -106,6 +106,20 @@ TEST(ScoreFromStats, IntegerTermsStayExactNearThe32BitLimit)
     }
 }
 
+// A positive covariance over a zero variance (statistics no placement has,
+// but a caller may pass) scores 0 in every correlation mode, in both forms;
+// covariance mode divides by the pattern's deviation only.
+TEST(ScoreFromStats, PositiveCovarianceOverZeroVarianceScoresZero)
+{
+    const qtest::Stats flatPattern{4, 4, 4, 0, 5, 3}, flatImage{4, 2, 5, 8, 16, 10};
+    for (const auto& mode : qtest::allModes())
+        for (const bool fromDoubles : {true, false}) {
+            SCOPED_TRACE(std::string(mode.name) + (fromDoubles ? ", doubles" : ", integers"));
+            EXPECT_EQ(score(mode.params, flatPattern, fromDoubles), 0.0);
+            EXPECT_EQ(score(mode.params, flatImage, fromDoubles), mode.params.covarianceScore ? 1.5 : 0.0);
+        }
+}
+
 // The weighted score in long double from exact integer statistics.
 long double referenceScore3(const Stats3& s, const double* w, const Params& params)
 {

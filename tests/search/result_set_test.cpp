@@ -30,9 +30,7 @@ TEST(ResultSet, AssignGrowsOnlyWhenMoreEntriesAreNeeded)
         ResultSet source;
         qtest::fillSet(source.get(), count, count * 10);
         const qsrch_resultSetEntry* before = set->entries;
-        const int64_t allocations = qsys_memory_allocationCount();
         ASSERT_EQ(qsrch_resultSet_assign(set.get(), source.get()), QSRCH_OK);
-        EXPECT_EQ(qsys_memory_allocationCount() - allocations, reallocates ? 1 : 0);
         EXPECT_EQ(set->entries != before, reallocates);
         expectEntries(*set.get(), count, count * 10);
         for (int32_t i = count; count == 2 && i < 4; ++i)  // entries past the count keep what they held

@@ -71,6 +71,11 @@ TEST(SearchRun, ReportsTheOriginWhereTheClientTransformsPutIt)
                  [&](auto* s) {
                      return qsrch_runMaskWindow(m, &around, &maskAround, searchFromClient.get(), &params, s);
                  }},
+                {"masked view, normalized-correlation run",
+                 [&](auto* s) {
+                     return qsrch_runMaskWindow_usingNormcorr(m, &around, &maskAround, searchFromClient.get(),
+                                                              &params, s);
+                 }},
             };
             for (const auto& [name, run] : forms) {
                 SCOPED_TRACE(name);

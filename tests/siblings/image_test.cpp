@@ -200,3 +200,43 @@ TEST(ImageFailures, EveryAllocationOfADerivedImageFailsCleanly)
 }
 
 }  // namespace
+
+namespace {
+
+// Narrowing a view at (3, 2) of a 16-bit image: each axis clipped to the view
+// on its own, a rectangle outside leaving an empty extent at the nearest
+// edge; the pixel pointer moves by whole pixels, mutable and read-only alike.
+TEST(View, NarrowingClipsEachAxisToTheViewAndMovesThePixelPointer)
+{
+    qimg_image image;
+    ASSERT_EQ(qimg_image_construct(&image, QIMG_DEPTH_16U, 20, 16), QSYS_OK);
+    const std::array<int32_t, 9> cases[] = {
+        // x, y, width, height -> x, y, width, height, clipped
+        {0, 0, 10, 8, 0, 0, 10, 8, 0},    {2, 1, 4, 3, 2, 1, 4, 3, 0},   {-3, -2, 6, 5, 0, 0, 3, 3, 1},
+        {7, 5, 6, 6, 7, 5, 3, 3, 1},      {12, -4, 3, 2, 10, 0, 0, 0, 1}, {-5, 9, 20, 1, 0, 8, 10, 0, 1},
+        {0, 0, 0, 0, 0, 0, 0, 0, 0},      {-1, 0, 1, 8, 0, 0, 0, 8, 1}};
+    for (const auto& [x, y, w, h, wantX, wantY, wantW, wantH, wantClipped] : cases)
+        for (const bool constant : {false, true}) {
+            SCOPED_TRACE(testing::Message() << x << ", " << y << ", " << w << ", " << h << (constant ? " const" : ""));
+            qimg_window view;
+            ASSERT_EQ(qimg_window_init(&view, &image), QSYS_OK);
+            ASSERT_EQ(qimg_window_window(&view, 3, 2, 10, 8, nullptr), QSYS_OK);
+            int32_t clipped = -1;
+            ASSERT_EQ(constant ? qimg_windowConst_window(reinterpret_cast<qimg_windowConst*>(&view), x, y, w, h,
+                                                         &clipped)
+                               : qimg_window_window(&view, x, y, w, h, &clipped),
+                      QSYS_OK);
+            EXPECT_EQ(std::tuple(view.x, view.y, view.width, view.height, clipped),
+                      std::tuple(3 + wantX, 2 + wantY, wantW, wantH, wantClipped));
+            EXPECT_EQ(view.firstPixel,
+                      static_cast<uint16_t*>(image.firstPixel) + (2 + wantY) * image.rowStride + 3 + wantX);
+        }
+    qimg_windowConst view;
+    ASSERT_EQ(qimg_windowConst_init(&view, qimg_image_asConst(&image)), QSYS_OK);
+    const qstd_rect32 rect{4, 5, 30, -1};
+    EXPECT_EQ(qimg_windowConst_windowRect(&view, &rect, nullptr), QIMG_E_BAD_SIZE);
+    EXPECT_TRUE(view.width == 20 && view.height == 16 && view.firstPixel == image.firstPixel);
+    qimg_image_destruct(&image);
+}
+
+}  // namespace
