@@ -392,6 +392,29 @@ TEST(ParabolicFit, StrictMaximumStepsOnlyTowardsNeighboursWithRoom)
             }
 }
 
+// Each axis keeps to its own reach: a strict maximum on a diagonal ridge,
+// held to its row, still moves along the row towards the ridge.
+TEST(ParabolicFit, EachAxisKeepsToItsOwnReach)
+{
+    const double angle = 3.14159 - 0.8;
+    auto ridge = [&](double dx, double dy) {
+        const double u = std::cos(angle) * (dx - 0.4) + std::sin(angle) * (dy - 0.1);
+        const double v = -std::sin(angle) * (dx - 0.4) + std::cos(angle) * (dy - 0.1);
+        return std::exp(-0.5 * (0.1 * u * u + 2 * v * v));
+    };
+    double values[9];
+    sample(ridge, values);
+    for (int k = 0; k < 9; ++k) ASSERT_TRUE(k == 4 || values[k] < values[4]) << "strict maximum";
+    qmath_peakDetectParabolicFitParams params;
+    ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
+    params.reach[2] = params.reach[3] = 0.0;
+    qmath_vect offset;
+    qstd_pair32 step;
+    ASSERT_EQ(qmath_peakDetectParabolicFit(values, kAllValid, &params, &offset, &step, nullptr), QSYS_OK);
+    EXPECT_EQ(offset.y, 0.0);
+    EXPECT_GT(offset.x, 0.3);
+}
+
 // A sharp peak whose corners fall far below its axes (scores of an 8 x 8
 // pattern on a reduced photograph, its match at the centre): in logarithms
 // the corners make a diagonal ridge whose quadric culminates a cell away,
