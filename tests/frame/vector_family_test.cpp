@@ -1,6 +1,5 @@
-// Typed vector families: the pose peak family (plain records) and a family
-// whose element table is made from typed operations, as the library's
-// records with element operations make theirs.
+// Typed vector families: the pose peak family (plain records, copied as
+// bytes) and a family whose element table is made from typed operations.
 #include "support/test_support.hpp"
 
 #include <cstring>
@@ -8,8 +7,6 @@
 
 #include "frame/vector_family.hpp"
 
-// A record with element operations, given its family the way a library
-// record is: declared, then defined with a table built from typed functions.
 typedef struct vectorProbe {
     int32_t value;
     int32_t copies;  // constructCopy generations behind this element
@@ -28,12 +25,7 @@ struct ProbeCalls {
 
 constexpr qsrch_status kCopyFailure = QSYS_STATUS(0x8000BEEFu);
 
-qsrch_status probeConstruct(vectorProbe* p)
-{
-    ++probe.construct;
-    *p = vectorProbe{-1, 0};
-    return QSRCH_OK;
-}
+qsrch_status probeConstruct(vectorProbe* p) { return ++probe.construct, *p = vectorProbe{-1, 0}, QSRCH_OK; }
 qsrch_status probeCopy(vectorProbe* p, const vectorProbe* source)
 {
     ++probe.copy;
@@ -44,15 +36,9 @@ qsrch_status probeCopy(vectorProbe* p, const vectorProbe* source)
 }
 qsrch_status probeAssign(vectorProbe* p, const vectorProbe* source)
 {
-    ++probe.assign;
-    p->value = source->value;
-    return QSRCH_OK;
+    return ++probe.assign, p->value = source->value, QSRCH_OK;
 }
-qsrch_status probeDestruct(vectorProbe*)
-{
-    ++probe.destruct;
-    return QSRCH_OK;
-}
+qsrch_status probeDestruct(vectorProbe*) { return ++probe.destruct, QSRCH_OK; }
 
 constexpr const qstd_vector_vtable* kProbeTable =
     &qsrch::elementTable<vectorProbe, &probeConstruct, &probeCopy, &probeAssign, &probeDestruct>;
@@ -71,17 +57,6 @@ namespace {
 
 using Peaks = std::vector<qsrch_detectedPosePeak>;
 
-// Pose peaks filled with random bytes, padding included.
-Peaks randomPeaks(size_t count, uint32_t seed)
-{
-    Peaks peaks(count);
-    std::mt19937 rng(seed);
-    auto* bytes = reinterpret_cast<unsigned char*>(peaks.data());
-    for (size_t k = 0; k < count * sizeof(qsrch_detectedPosePeak); ++k)
-        bytes[k] = static_cast<unsigned char>(rng());
-    return peaks;
-}
-
 bool sameBytes(const qstd_vector_qsrch_detectedPosePeak* v, const Peaks& expected)
 {
     const qsrch_detectedPosePeak* first = nullptr;
@@ -91,62 +66,43 @@ bool sameBytes(const qstd_vector_qsrch_detectedPosePeak* v, const Peaks& expecte
            (size == 0 || std::memcmp(first, expected.data(), size * sizeof(*first)) == 0);
 }
 
-// Plain records: no element table, so every copy is bytes, padding included.
-TEST(PosePeakVector, CopiesAreBytewise)
-{
-    Peaks peaks = randomPeaks(5, 7);
-    qstd_vector_qsrch_detectedPosePeak v, copy;
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructFromBlock(&v, peaks.data(), 5), QSRCH_OK);
-    EXPECT_EQ(v.vtable, nullptr);
-    EXPECT_TRUE(sameBytes(&v, peaks));
-
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructCopy(&copy, &v), QSRCH_OK);
-    EXPECT_TRUE(sameBytes(&copy, peaks));
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_append(&v, &v), QSRCH_OK);
-
-    Peaks twice = peaks;
-    twice.insert(twice.end(), peaks.begin(), peaks.end());
-    EXPECT_TRUE(sameBytes(&v, twice));
-    EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_destruct(&v), QSRCH_OK);
-    EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_destruct(&copy), QSRCH_OK);
-}
-
-TEST(PosePeakVector, NewNewCloneAndDeleteOwnTheirRecords)
+// Peaks of random bytes, padding included: every copy is bytewise. new on a
+// held vector holds a fresh empty one, newClone onto itself changes nothing,
+// newClone from NULL deletes.
+TEST(PosePeakVector, CopiesAreBytewiseAndNewCloneDeleteOwnTheirRecords)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
-    Peaks peaks = randomPeaks(3, 11);
-    qstd_vector_qsrch_detectedPosePeak* vp = nullptr;
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_new(&vp), QSRCH_OK);
-    ASSERT_NE(vp, nullptr);
-    EXPECT_EQ(vp->size, 0u);
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_insert(vp, 0, peaks.data(), 3), QSRCH_OK);
-
-    // new on a held vector releases it and holds a fresh empty one.
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_new(&vp), QSRCH_OK);
-    ASSERT_NE(vp, nullptr);
-    EXPECT_EQ(vp->size, 0u);
-    EXPECT_EQ(qsys_memory_blocksInUse(), blocks + 1);
-
-    qstd_vector_qsrch_detectedPosePeak source;
+    Peaks peaks(3);
+    std::mt19937 rng(7);
+    for (size_t k = 0; k < sizeof(qsrch_detectedPosePeak) * 3; ++k)
+        reinterpret_cast<uint8_t*>(peaks.data())[k] = uint8_t(rng());
+    qstd_vector_qsrch_detectedPosePeak source, copy, *vp = nullptr;
     ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructFromBlock(&source, peaks.data(), 3), QSRCH_OK);
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source), QSRCH_OK);
-    EXPECT_TRUE(sameBytes(vp, peaks));
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, vp), QSRCH_OK);  // onto itself: unchanged
-    EXPECT_TRUE(sameBytes(vp, peaks));
+    EXPECT_TRUE(source.vtable == nullptr && sameBytes(&source, peaks));
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructCopy(&copy, &source), QSRCH_OK);
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_append(&copy, &copy), QSRCH_OK);
+    Peaks twice = peaks;
+    twice.insert(twice.end(), peaks.begin(), peaks.end());
+    EXPECT_TRUE(sameBytes(&copy, twice));
+    EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_destruct(&copy), QSRCH_OK);
 
-    // A NULL source deletes: the vector and its elements are gone.
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_new(&vp), QSRCH_OK);
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_insert(vp, 0, peaks.data(), 3), QSRCH_OK);
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_new(&vp), QSRCH_OK);
+    ASSERT_TRUE(vp != nullptr && vp->size == 0u);
+    EXPECT_EQ(qsys_memory_blocksInUse(), blocks + 2);
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source), QSRCH_OK);
+    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, vp), QSRCH_OK);
+    EXPECT_TRUE(sameBytes(vp, peaks));
     ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, nullptr), QSRCH_OK);
     EXPECT_EQ(vp, nullptr);
     EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_delete(&vp), QSRCH_OK);
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks + 1);  // only the source
 
     qtest::expectAllocationFailuresClean([&]() -> qsys_status {
-        qsys_status s = qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source);
-        if (s != QSRCH_OK) {
-            EXPECT_EQ(vp, nullptr);
-            return s;
-        }
-        EXPECT_TRUE(sameBytes(vp, peaks));
+        const qsys_status s = qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source);
+        EXPECT_TRUE(s != QSRCH_OK ? vp == nullptr : sameBytes(vp, peaks));
+        if (s != QSRCH_OK) return s;
         return qstd_vector_qsrch_detectedPosePeak_delete(&vp);
     });
     EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_destruct(&source), QSRCH_OK);
@@ -158,30 +114,24 @@ TEST(TypedElementTable, FamilyCallsTheRecordsOwnOperations)
     probe = {};
     qstd_vector_vectorProbe v;
     ASSERT_EQ(qstd_vector_vectorProbe_construct(&v, 3), QSRCH_OK);
-    EXPECT_EQ(probe.construct, 3);
     vectorProbe* first = nullptr;
     ASSERT_EQ(qstd_vector_vectorProbe_getBegin(&v, &first), QSRCH_OK);
     for (int k = 0; k < 3; ++k) first[k].value = 10 + k;
-
     qstd_vector_vectorProbe* clone = nullptr;
     ASSERT_EQ(qstd_vector_vectorProbe_newClone(&clone, &v), QSRCH_OK);
-    EXPECT_EQ(probe.copy, 3);
     const vectorProbe* copied = nullptr;
     ASSERT_EQ(qstd_vector_vectorProbe_getElementConst(clone, 2, &copied), QSRCH_OK);
-    EXPECT_EQ(copied->value, 12);
-    EXPECT_EQ(copied->copies, 1);
+    EXPECT_TRUE(copied->value == 12 && copied->copies == 1);
     ASSERT_EQ(qstd_vector_vectorProbe_assign(clone, &v), QSRCH_OK);
-    EXPECT_EQ(probe.assign, 3);
+    EXPECT_TRUE(probe.construct == 3 && probe.copy == 3 && probe.assign == 3);
 
     // A failing copy inside newClone: the failure comes back, nothing is held.
     const int64_t blocks = qsys_memory_blocksInUse();
     probe.failCopyIn = 1;
     qstd_vector_vectorProbe* failed = nullptr;
     EXPECT_EQ(qstd_vector_vectorProbe_newClone(&failed, &v), kCopyFailure);
-    EXPECT_EQ(failed, nullptr);
-    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+    EXPECT_TRUE(failed == nullptr && qsys_memory_blocksInUse() == blocks);
     probe.failCopyIn = -1;
-
     ASSERT_EQ(qstd_vector_vectorProbe_delete(&clone), QSRCH_OK);
     ASSERT_EQ(qstd_vector_vectorProbe_destruct(&v), QSRCH_OK);
     EXPECT_EQ(probe.destruct, probe.construct + probe.copy - 1);  // the failed copy built nothing
