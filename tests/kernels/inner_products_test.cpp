@@ -19,7 +19,7 @@ const std::vector<Kernel> kKernels = {
      [](const KernelCase& c, Outputs& o) {
          return qsrch_DcomputeInnerProducts(&c.p, &c.i, o.d.data(), c.outStride);
      }},
-    // Step 0: the one range (0, nx) for every row.
+    // Step 0: the one range for every row.
     {"computeInnerProductsUsingEndpoints", u"qsrch_innerProductsUsingEndpoints", kIntegerLimit | kAlwaysPolls,
      {kIp},
      [](const KernelCase& c, Outputs& o) {
@@ -44,7 +44,7 @@ TEST_P(InnerProducts, EndpointFormWritesOnlyListedColumns)
             const int a = pick(0, c.nx), b = pick(0, c.nx);
             ranges.push_back(r % 3 == 1 ? qstd_pair32{0, 0} : qstd_pair32{std::min(a, b), std::max(a, b)});
         }
-        SCOPED_TRACE("seed " + std::to_string(seed) + ", step " + std::to_string(step) + ", " + c.describe());
+        SCOPED_TRACE(testing::Message() << "seed " << seed << ", " << c.describe());
         const PairList list(ranges);
         Outputs o(c);
         ASSERT_EQ(qsrch_computeInnerProductsUsingEndpoints(&c.p, &c.i, o.u[0].data(), c.outStride, list.get(),
@@ -57,31 +57,20 @@ TEST_P(InnerProducts, EndpointFormWritesOnlyListedColumns)
     }
 }
 
-// Tall patterns over wide images: the optimized path takes the position
-// columns in strips, whose seams must not show.
+// Tall patterns over wide images: the seams of the optimized path's column strips must not show.
 TEST_P(InnerProducts, TallPatternsOverWideImages)
 {
-    for (const auto& [w, h, W] : std::vector<std::array<int, 3>>{{2, 2000, 90}, {3, 1500, 200}}) {
-        std::mt19937 rng(w);
-        const KernelCase c(rng, w, h, W, h + 2, 1, 1, 5);
-        for (const Kernel& k : kKernels) {
-            SCOPED_TRACE(k.name + ", " + c.describe());
-            k.expectExact(c);
-        }
-    }
+    std::mt19937 rng(3);
+    const KernelCase c(rng, 3, 1500, 200, 1502, 1, 1, 5);
+    for (const Kernel& k : kKernels) k.expectExact(c);
 }
 
-// Forbidding "qsrch_innerProducts" turns only the integer form to its
-// generic path: the double form still takes its variant, seen in the
-// scratch it allocates (a dense 32-bit plane beyond 16 positions, pair rows
-// beyond 4096 words), which the generic loops never do.
+// Forbidding "qsrch_innerProducts" turns only the integer form generic: the
+// double form's variant still shows in its scratch, which generic loops never take.
 TEST(InnerProductsSwitch, ForbiddingTheIntegerKernelLeavesTheDoubleOne)
 {
     if (genericOnlyRun) GTEST_SKIP() << "this run forbids every optimized path";
-    struct Shape {
-        int w, h, W, H;
-        int64_t integerAllocations, doubleAllocations;
-    };
+    struct Shape { int w, h, W, H; int64_t integerAllocations, doubleAllocations; };
     for (const Shape s : {Shape{5, 3, 6, 4, 0, 0}, {5, 3, 14, 12, 0, 1}, {8, 8, 600, 12, 1, 2}}) {
         std::mt19937 rng(s.W);
         const KernelCase c(rng, s.w, s.h, s.W, s.H, 1, 1, 2);
@@ -99,8 +88,7 @@ TEST(InnerProductsSwitch, ForbiddingTheIntegerKernelLeavesTheDoubleOne)
     }
 }
 
-// Dilates one pair per image row for a 3 x 3 pattern over an image of nx + 2
-// columns, into a destination pre-filled with garbage.
+// Dilates one pair per image row for a 3 x 3 pattern into a destination of garbage.
 std::string dilate(const std::vector<qstd_pair32>& rows, int32_t nx, uint32_t step = 1)
 {
     const PairList source(rows);
@@ -115,10 +103,9 @@ std::string dilate(const std::vector<qstd_pair32>& rows, int32_t nx, uint32_t st
 
 TEST(DilateEndpoints, Examples)
 {
-    // Six position rows in eight image rows; the last two are cleared.
+    // Six position rows in eight image rows; the last two are cleared; neighbours' ranges are not widened.
     EXPECT_EQ(dilate(std::vector<qstd_pair32>(8, {4, 5}), 10), "(3,6)(3,6)(3,6)(3,6)(3,6)(3,6)(0,0)(0,0)");
     EXPECT_EQ(dilate({{0, 10}, {0, 10}, {0, 10}}, 10), "(0,10)(0,0)(0,0)");
-    // Neighbours' ranges are taken as they are, without widening.
     EXPECT_EQ(dilate({{1, 2}, {5, 9}, {6, 7}, {2, 3}, {0, 0}, {0, 0}}, 10), "(0,9)(1,10)(2,9)(1,7)(0,0)(0,0)");
     // Empty rows grow to the first column, except with no columns at all.
     EXPECT_EQ(dilate(std::vector<qstd_pair32>(5, {0, 0}), 10), "(0,1)(0,1)(0,1)(0,0)(0,0)");
@@ -127,8 +114,8 @@ TEST(DilateEndpoints, Examples)
     EXPECT_EQ(dilate({{2, 5}, {1, 1}, {3, 3}}, 10, 0), "(2,5)(7,9)(7,9)");  // step 0 copies the single pair
 }
 
-// The four neighbours of a listed position are listed afterwards, ranges
-// stay inside the grid, and a list dilated into itself gives the same.
+// The four neighbours of a listed position are listed afterwards, inside
+// the grid, and a list dilated into itself gives the same.
 TEST(DilateEndpoints, ListsEveryNeighbourOnRandomLists)
 {
     for (unsigned seed = 1; seed <= 50; ++seed) {
@@ -145,9 +132,9 @@ TEST(DilateEndpoints, ListsEveryNeighbourOnRandomLists)
         ASSERT_EQ(qsrch_dilateEndpoints(source.get(), grown.get(), 1, 3, 3, ny + 2, nx + 2), QSRCH_OK);
         ASSERT_EQ(qsrch_dilateEndpoints(inPlace.get(), inPlace.get(), 1, 3, 3, ny + 2, nx + 2), QSRCH_OK);
         const std::vector<qstd_pair32> g = grown.pairs(), same = inPlace.pairs();
-        for (int32_t r = 0; r < ny + 2; ++r)
+        for (int32_t r = 0; r < ny + 2; ++r) {
             EXPECT_TRUE(same[r].first == g[r].first && same[r].second == g[r].second) << "row " << r;
-        for (int32_t r = 0; r < ny; ++r) {
+            if (r >= ny) continue;
             EXPECT_TRUE(g[r].first >= 0 && g[r].second <= nx) << "row " << r;
             for (int32_t x = 0; x < nx; ++x)
                 for (const auto& d : {std::array{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}}) {

@@ -1,7 +1,5 @@
-// Masked sliding sums against the brute force on both paths: the image sums
-// under the pattern mask, and the care count with the pattern sums over both
-// masks, given a pattern mask, none (null) or a mask record without pixels;
-// and the scratch of the double forms' variants.
+// Masked sliding sums against the brute force on both paths, with a pattern
+// mask, none or one without pixels; the scratch of the double forms' variants.
 #include "kernels/internal.hpp"
 #include "support/test_support.hpp"
 
@@ -37,7 +35,7 @@ std::vector<Kernel> allKernels()
                                return qsrch_DcomputeMaskPatSumPatSumSq(&c.p, maskOf(c), &c.im, o.u[0].data(),
                                                                        o.u[1].data(), o.d.data(), c.outStride);
                            }});
-        // The endpoint list does not narrow the positions: one empty range for all.
+        // One empty range for all rows: the list does not narrow the positions.
         kernels.push_back({"computeMaskPatSumPatSumSqUsingEndpoints" + how[mask],
                            u"qsrch_computeMaskPatSumPatSumSqUsingEndpoints", flags | kIntegerLimit | kAlwaysPolls,
                            {kCount, kSumP, kSumPP}, [=](const KernelCase& c, Outputs& o) {
@@ -55,9 +53,8 @@ const std::vector<Kernel> kKernels = allKernels();
 
 QTEST_KERNEL_PROPERTIES(MaskedSums, kKernels)
 
-// The double forms' variants write the plane that becomes double as 32-bit
-// values to scratch and convert it: up to 16 positions on the stack, more in
-// a vector (the generic paths allocate nothing here).
+// The double forms' variants convert a 32-bit plane from scratch: up to 16
+// positions on the stack, more in a vector (generic paths allocate nothing).
 TEST(DoubleForms, VariantScratchOnTheStackUpToSixteenPositions)
 {
     if (genericOnlyRun) GTEST_SKIP() << "this run forbids every optimized path";

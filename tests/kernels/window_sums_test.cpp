@@ -39,14 +39,11 @@ const std::vector<Kernel> kKernels = {
 
 QTEST_KERNEL_PROPERTIES(WindowSums, kKernels)
 
-// Masks of 0x10000 pixels or more, with rows narrower than that, are scored
-// as half-height windows, recursively: one scratch block and two more polls
-// per split.
+// Masks of 0x10000 pixels or more, with narrower rows, split into halves
+// recursively: one scratch block and two more polls per split.
 TEST_P(WindowSums, DImageSumSqSplitsLargeMasksInHalves)
 {
-    struct Split {
-        int w, h, splits;
-    };
+    struct Split { int w, h, splits; };
     for (const Split s : {Split{300, 300, 1}, {256, 256, 1}, {255, 257, 0}, {1, 65536, 1}, {200, 1000, 3},
                           {65536, 1, 0}}) {
         std::mt19937 rng(3);
