@@ -1,6 +1,5 @@
-// Shared by the peak and refinement suites: owned pose peak vectors, the
-// sixteen peak entries (eight grey, eight three-plane) behind one call, and
-// comparison of peak lists.
+// Shared by the peak and refinement suites: the sixteen peak entries behind
+// one call, and comparison of peak lists.
 #pragma once
 
 #include <array>
@@ -49,8 +48,7 @@ inline PeakViews viewsOf(const Planes& pattern, const qimg_windowConst* mask, co
             {image[0].window(), image[1].window(), image[2].window()}};
 }
 
-// What the entries take besides the views; each uses its own. The integer
-// three-plane entries take the sums of squares as given, cast to integers.
+// What the entries take besides the views; integer three-plane entries cast the sums of squares.
 struct PeakInputs {
     const qimg_windowConst* runtimeMask = nullptr;
     const qstd_rect32* window = nullptr;
@@ -63,10 +61,7 @@ struct PeakInputs {
     double weights[3] = {1, 1, 1};
 };
 
-// What an entry takes.
-enum Takes : unsigned {
-    kThreePlanes = 1, kWindow = 2, kRuntime = 4, kEndpoints = 8, kPatStats = 16, kDoubles = 32
-};
+enum Takes : unsigned { kThreePlanes = 1, kWindow = 2, kRuntime = 4, kEndpoints = 8, kPatStats = 16, kDoubles = 32 };
 
 using PeakCall = std::function<qsrch_status(qstd_vector_qsrch_detectedPosePeak*)>;
 
@@ -178,8 +173,7 @@ inline std::vector<qsrch_detectedPosePeak> runEntry(const PeakEntry& e, const Pe
     return out.items();
 }
 
-// Every field exactly, or (three planes against grey) the doubles up to the
-// rounding of differently grouped sums.
+// Every field exactly, or (three planes against grey) the doubles up to rounding.
 inline ::testing::AssertionResult samePeaks(const std::vector<qsrch_detectedPosePeak>& a,
                                             const std::vector<qsrch_detectedPosePeak>& b, bool exact = true)
 {
@@ -200,16 +194,13 @@ inline ::testing::AssertionResult samePeaks(const std::vector<qsrch_detectedPose
             same &= exact ? dp[i] == dq[i] : std::fabs(dp[i] - dq[i]) <= 1e-9 * std::max(1.0, std::fabs(dq[i]));
         if (!same)
             return ::testing::AssertionFailure() << "peak " << k << " at (" << p.integerPosition.first << ", "
-                                                 << p.integerPosition.second << ") score " << p.score << " vs ("
-                                                 << q.integerPosition.first << ", " << q.integerPosition.second
-                                                 << ") score " << q.score;
+                                                 << p.integerPosition.second << ") score " << p.score;
     }
     return ::testing::AssertionSuccess();
 }
 
-// Every allocation of a peak call may fail: the call returns the failure and
-// releases everything it acquired. Unfailed, the call must find peaks, so
-// that the sweep reaches the refinement.
+// Every allocation of a peak call may fail and is released; unfailed, the
+// call must find peaks, so that the sweep reaches the refinement.
 inline void expectPeakAllocationFailuresClean(const PeakCall& call)
 {
     expectAllocationFailuresClean([&] {

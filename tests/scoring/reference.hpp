@@ -1,6 +1,5 @@
 // Brute-force placement statistics and reference scores for the scoring
-// suites: sums with 64-bit accumulators, r^2 from mean-centred pixels in
-// long double; statistics planes with slack, run lists and smooth scenes.
+// suites: 64-bit sums, r^2 from mean-centred pixels in long double.
 #pragma once
 
 #include <cmath>
@@ -54,9 +53,8 @@ struct Placement {
     }
 };
 
-// What the single score of equal-sized pattern and image is defined on:
-// pattern sums and inner product over every pixel, image sums over the
-// mask's pixels, the care count the mask's sum over 255 (rounded down).
+// The single score's statistics: pattern sums and inner product over every
+// pixel, image sums over the mask's, the care count the mask's sum over 255.
 inline Stats singleScoreStats(const Image8& pattern, const Image8* mask, const Image8& image)
 {
     Stats s = Placement{&pattern, &image}.stats();
@@ -119,8 +117,7 @@ struct Plane {
     T at(int32_t x, int32_t y) const { return v[size_t(y) * stride + x]; }
 };
 
-// Three planes of one size, each with its own garbage in the row slack;
-// grey forms read plane 0.
+// Three planes of one size, each with its own garbage in the row slack.
 struct Planes {
     std::vector<Image8> p;
     Planes(int32_t w, int32_t h, int32_t extraStride = 3)
@@ -141,35 +138,12 @@ struct Planes {
 
 using Runs = PairList;
 
-// Every position row of an H-row image listed whole: (0, nx) for the ny
-// position rows, (0, 0) for the rest.
+// The ny position rows of an H-row image listed whole, the rest empty.
 inline std::vector<qstd_pair32> fullRuns(int32_t nx, int32_t ny, int32_t imageHeight)
 {
     std::vector<qstd_pair32> pairs(size_t(imageHeight), qstd_pair32{0, 0});
     for (int32_t r = 0; r < ny; ++r) pairs[size_t(r)] = {0, nx};
     return pairs;
 }
-
-// A smooth texture of random sinusoids with values in [-1, 1], to be
-// sampled anywhere (sub-pixel places too).
-struct SmoothScene {
-    struct Wave { double fx, fy, phase, amplitude; } waves[5];
-    double amplitudes = 0;
-    explicit SmoothScene(std::mt19937& rng, double shortest = 9, double spread = 25)
-    {
-        std::uniform_real_distribution<double> u(0, 1);
-        for (Wave& k : waves) {
-            const double angle = 2 * M_PI * u(rng), frequency = 2 * M_PI / (shortest + spread * u(rng));
-            k = {frequency * std::cos(angle), frequency * std::sin(angle), 2 * M_PI * u(rng), 0.4 + u(rng)};
-            amplitudes += k.amplitude;
-        }
-    }
-    double operator()(double x, double y) const
-    {
-        double s = 0;
-        for (const Wave& k : waves) s += k.amplitude * std::sin(k.fx * x + k.fy * y + k.phase);
-        return s / amplitudes;
-    }
-};
 
 }  // namespace qtest

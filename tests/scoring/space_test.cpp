@@ -17,9 +17,8 @@ constexpr double kUnwritten = -12345.5;
 constexpr uint32_t kGarbage = 0xDEADBEEF;
 
 // Every statistics plane of three pattern planes over three image planes,
-// each plane at its own stride with garbage in the slack, the pattern and
-// its inverse planted; `masked` adds a runtime mask shared by the planes.
-// Grey forms read plane 0.
+// at strides of their own with garbage in the slack, the pattern and its
+// inverse planted; `masked` adds a runtime mask. Grey forms read plane 0.
 struct SpaceCase {
     int32_t nx, ny;
     std::vector<Stats3> stats;  // per position
@@ -36,14 +35,13 @@ struct SpaceCase {
         std::vector<Image8> pattern(3, Image8(w, h)), image(3, Image8(nx + w - 1, ny + h - 1));
         Image8 care(nx + w - 1, ny + h - 1);
         care.randomMask(rng, 0.8);
-        const int32_t x0 = int32_t(rng() % nx), y0 = int32_t(rng() % ny), x1 = int32_t(rng() % nx),
-                      y1 = int32_t(rng() % ny);
+        const int32_t x0 = int32_t(rng() % nx), y0 = int32_t(rng() % ny), x1 = int32_t(rng() % nx);
         for (int k = 0; k < 3; ++k) {
             pattern[k].randomize(rng);
             image[k].randomize(rng);
             for (int32_t y = 0; y < h; ++y)
                 for (int32_t x = 0; x < w; ++x) {
-                    image[k].at(x1 + x, y1 + y) = uint8_t(255 - pattern[k].at(x, y));
+                    image[k].at(x1 + x, y0 + y) = uint8_t(255 - pattern[k].at(x, y));
                     image[k].at(x0 + x, y0 + y) = pattern[k].at(x, y);
                 }
             whole[k] = qtest::Placement{&pattern[k], &pattern[k]}.stats();
@@ -88,8 +86,7 @@ struct Form {
     qsrch_status (*run)(const SpaceCase&, const Params&, const Call&);
 };
 
-// The argument groups: plane 0 or all three planes of a statistic, the
-// pattern's own sums, per-position pattern planes, image planes, output.
+// Argument groups: one or three planes, the pattern's sums, per-position pattern planes, image planes, output.
 #define QT_FORM(call) [](const SpaceCase& c, const Params& p, const Call& k) { return call; }
 #define QT_G(P) c.P[0].v.data()
 #define QT_T(P) c.P[0].v.data(), c.P[1].v.data(), c.P[2].v.data()
@@ -144,8 +141,7 @@ const Form kForms[] = {
 #undef QT_IMAGE
 #undef QT_OUT
 
-// The name a grey form offers to the inhibit query; small patterns have at
-// most 256 pixels.
+// The name a grey form offers to the inhibit query.
 std::u16string switchName(unsigned flags, bool small)
 {
     return std::u16string(u"qsrch_") + (flags & kDoubles ? u"D" : u"") + u"normalizedCorrelation" +
@@ -170,8 +166,7 @@ double positionScore(const Form& f, const SpaceCase& c, const Params& p, const d
     return score;
 }
 
-// Runs a form over rows listed by `pairs` (full rows by default) into a
-// plane with slack, which must stay unwritten.
+// Runs a form over rows listed by `pairs` (full rows by default); the slack stays unwritten.
 Plane<double> runSpace(const Form& f, const SpaceCase& c, const Params& p, const double* weights,
                        std::vector<qstd_pair32> pairs = {}, uint32_t pw = 3, uint32_t ph = 3)
 {
@@ -188,8 +183,7 @@ Plane<double> runSpace(const Form& f, const SpaceCase& c, const Params& p, const
 const double kWeights[][3] = {{1, 1, 1}, {0.299, 0.587, 0.114}, {2, 0, 0.5}, {0.25, 3, 1.5}};
 
 // Endpoint forms score only the runs of their rows (empty, reversed and
-// out-of-range runs too) and write 0 elsewhere; rows past the end of the
-// list score nothing. Three-plane forms run with several weights.
+// out-of-range runs too) and write 0 elsewhere, past the list's end too.
 TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
 {
     std::mt19937 rng(11);
@@ -204,9 +198,8 @@ TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
                 for (const auto& mode : qtest::allModes())
                     for (const auto& weights : kWeights) {
                         if (!(f.flags & kThree) && &weights != &kWeights[0]) continue;
-                        SCOPED_TRACE(std::string(f.name) + ", " + mode.name + ", " + std::to_string(nx) + "x" +
-                                     std::to_string(ny) + ", pattern " + std::to_string(w) + "x" +
-                                     std::to_string(h) + ", weight " + std::to_string(weights[1]));
+                        SCOPED_TRACE(testing::Message() << f.name << ", " << mode.name << ", " << nx << "x" << ny
+                                                        << ", weight " << weights[1]);
                         const SpaceCase& c = f.flags & kMasked ? masked : plain;
                         const Plane<double> scores = runSpace(f, c, mode.params, weights,
                                                               f.flags & kRuns ? runs : std::vector<qstd_pair32>{});
@@ -225,19 +218,15 @@ TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
 }
 
 // Grey size names come from the signed 32-bit product of the pattern's
-// sides; an empty space (a side below 1, or a width too large for a signed
-// count) writes nothing; inhibition changes no score.
+// sides; an empty space writes nothing; inhibition changes no score.
 TEST(CorrelationSpace, EmptySpacesAndInhibitNames)
 {
     std::mt19937 rng(9);
     const SpaceCase c(rng, 3, 3, 17, 3, true);
     const qtest::Runs rows(std::vector<qstd_pair32>(3, {0, 17}));
-    const struct {
-        uint32_t w, h;
-        bool small;
-    } sizes[] = {{16, 16, true},          {16, 17, false},          {256, 1, true},
-                 {1, 257, false},         {0x10000, 0x10000, true}, {0x10000, 0x10001, false},
-                 {0x8000, 0x10000, true}, {0xFFFFFFFFu, 0xFFFFFFFFu, true}};
+    const struct { uint32_t w, h; bool small; } sizes[] = {
+        {16, 16, true}, {16, 17, false}, {0x10000, 0x10000, true}, {0x10000, 0x10001, false},
+        {0x8000, 0x10000, true}, {0xFFFFFFFFu, 0xFFFFFFFFu, true}};
     const Params absolute = qtest::scoreParams(1, 0, 0);
     for (const Form& f : kForms) {
         SCOPED_TRACE(f.name);
@@ -250,7 +239,7 @@ TEST(CorrelationSpace, EmptySpacesAndInhibitNames)
                 << width << "x" << height;
         }
         for (const auto& s : sizes) {
-            SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h));
+            SCOPED_TRACE(testing::Message() << s.w << "x" << s.h);
             const Plane<double> free = runSpace(f, c, absolute, kWeights[1], {}, s.w, s.h);
             qtest::InhibitSwitch inhibit;
             EXPECT_EQ(free.v, runSpace(f, c, absolute, kWeights[1], {}, s.w, s.h).v);
