@@ -1,21 +1,13 @@
 // Granularity selection by trial searches of the pattern's own image.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
 #include <functional>
-#include <random>
-#include <vector>
-
-#include <qsrch/model.h>
-#include <qsrch/run.h>
 
 #include "granularity/granularity_internal.hpp"
-#include "support/test_support.hpp"
+#include "run/run_support.hpp"
 
 namespace {
 
 using qtest::Image8;
+using qtest::OwnedImage;
 
 // Detail at every scale from 2 to 32 pixels, stronger at the larger ones,
 // like a photographed surface.
@@ -45,6 +37,14 @@ Image8 natural(std::mt19937& rng, int32_t w, int32_t h)
 }
 
 const qimg_windowConst kNoMask{};
+
+qsrch_normcorr_trainParams byTrial()
+{
+    qsrch_normcorr_trainParams p;
+    qsrch_normcorr_trainParams_init(&p);
+    p.autoSelectGranularity = p.autoSelectByTrial = 1;
+    return p;
+}
 
 qsrch_status select(const qimg_windowConst& pattern, uint32_t shape, float* coarse, int32_t* fine,
                     float trialThreshold = 0.25f, const qimg_windowConst& mask = kNoMask)
@@ -131,66 +131,39 @@ TEST(Granularity, ChosenGranularityFindsATextureAtEverySamplingPhase)
     std::mt19937 rng(17);
     const Image8 image = natural(rng, 360, 300);
     const qimg_windowConst pattern = image.window(150, 110, 100, 100);
-    qsrch_normcorr_trainParams params;
-    qsrch_normcorr_trainParams_init(&params);
-    params.autoSelectGranularity = params.autoSelectByTrial = 1;
-    qmath_xformLinear identity;
-    qmath_xformLinear_initIdentity(&identity);
-    qsrch_normcorr_model model;
-    ASSERT_EQ(qsrch_normcorr_model_construct(&model), QSRCH_OK);
-    ASSERT_EQ(qsrch_normcorr_model_trainWindow(&model, &pattern, &identity, &params), QSRCH_OK);
+    const qsrch_normcorr_trainParams params = byTrial();
+    const qmath_xformLinear identity = qtest::identity();
+    qtest::Model model;
+    ASSERT_EQ(qsrch_normcorr_model_trainWindow(model.get(), &pattern, &identity, &params), QSRCH_OK);
     float coarse = 0, movedCoarse = 0;
     int32_t fine = 0;
     ASSERT_EQ(select(pattern, 0, &coarse, &fine), QSRCH_OK);
-    EXPECT_EQ(model.trainParams.coarseGranularity, coarse);
-    EXPECT_EQ(model.trainParams.fineGranularity, 1);
+    EXPECT_TRUE(model->trainParams.coarseGranularity == coarse && model->trainParams.fineGranularity == 1);
     EXPECT_GE(coarse, 4.0f);
-    // A view moved to origin (0, 0), as the top-level model trains, is still
-    // sought at its own place.
+    // A view moved to origin (0, 0), as the top-level model trains, is still sought at its own place.
     qimg_windowConst moved = pattern;
     moved.x = moved.y = 0;
     EXPECT_EQ(select(moved, 0, &movedCoarse, &fine), QSRCH_OK);
     EXPECT_EQ(movedCoarse, coarse);
-
-    qsrch_normcorr_runParams run;
-    qsrch_normcorr_runParams_init(&run);
-    qstd_vector_qsrch_normcorr_result results;
-    ASSERT_EQ(qstd_vector_qsrch_normcorr_result_construct(&results, 0), QSRCH_OK);
+    const qsrch_normcorr_runParams run = qtest::runParams();
     for (int32_t i = 0; i < coarse; ++i)
         for (int32_t j = 0; j < coarse; ++j) {
             SCOPED_TRACE(testing::Message() << "phase " << i << ", " << j);
             const qimg_windowConst view = image.window(i, j, 360 - i, 300 - j);
-            ASSERT_EQ(qsrch_normcorr_runWindow(&model, &view, &identity, &run, &results), QSRCH_OK);
-            const auto* best = static_cast<const qsrch_normcorr_result*>(results.begin);
-            ASSERT_GE(results.size, 1u);
+            qtest::Results results;
+            ASSERT_EQ(qsrch_normcorr_runWindow(model.get(), &view, &identity, &run, results.get()), QSRCH_OK);
+            ASSERT_GE(results.size(), 1u);
             // Poses place the pattern relative to where it was trained.
-            EXPECT_NEAR(best->pose.trans.x, 0.0, 0.05);
-            EXPECT_NEAR(best->pose.trans.y, 0.0, 0.05);
-            EXPECT_GT(best->score, 0.999f);
+            EXPECT_NEAR(results[0].pose.trans.x, 0.0, 0.05);
+            EXPECT_NEAR(results[0].pose.trans.y, 0.0, 0.05);
+            EXPECT_GT(results[0].score, 0.999f);
         }
-    qstd_vector_qsrch_normcorr_result_destruct(&results);
-    qsrch_normcorr_model_destruct(&model);
 }
-
-// A qimg image holding a copy of a test image's pixels.
-struct OwnedImage {
-    explicit OwnedImage(const Image8& from)
-    {
-        qimg_image_construct(&image, QIMG_DEPTH_8U, from.width(), from.height());
-        for (int32_t y = 0; y < from.height(); ++y)
-            for (int32_t x = 0; x < from.width(); ++x)
-                static_cast<uint8_t*>(image.firstPixel)[y * image.rowStride + x] = from.at(x, y);
-    }
-    ~OwnedImage() { qimg_image_destruct(&image); }
-    const qimg_imageConst* get() const { return qimg_image_asConst(&image); }
-    qimg_image image;
-};
 
 TEST(Granularity, PatternFillingItsImageIsSoughtInAnEnlargedImage)
 {
-    // Narrowed for the sampling phases, the image itself would soon be too
-    // small to hold the pattern; every form must still settle on a
-    // granularity, and training by trial takes plane 0's.
+    // Narrowed for the sampling phases, the image would soon be too small to
+    // hold the pattern; every form still settles, training takes plane 0's.
     std::mt19937 rng(23);
     const Image8 p0 = natural(rng, 100, 80), p1 = natural(rng, 100, 80), p2 = natural(rng, 100, 80);
     Image8 mask(100, 80);
@@ -199,19 +172,13 @@ TEST(Granularity, PatternFillingItsImageIsSoughtInAnEnlargedImage)
     const qimg_windowConst v0 = p0.window(), v1 = p1.window(), v2 = p2.window(), m = mask.window();
     using Select = std::function<qsrch_status(float*, int32_t*)>;
     const Select forms[] = {
-        [&](float* c, int32_t* f) {
-            return qsrch_normcorr_computeGranularitiesWindow(&v0, 0.25f, 0, 128, c, f);
-        },
+        [&](float* c, int32_t* f) { return qsrch_normcorr_computeGranularitiesWindow(&v0, 0.25f, 0, 128, c, f); },
         [&](float* c, int32_t* f) { return select(v0, 0, c, f, 0.25f, m); },
         [&](float* c, int32_t* f) {
-            return qsrch_normcorr_computeGranularitiesMask(i0.get(), nullptr, 0.25f, 0, 128, c, f);
+            return qsrch_normcorr_computeGranularitiesMask(i0.cget(), maskImage.cget(), 0.25f, 0, 128, c, f);
         },
         [&](float* c, int32_t* f) {
-            return qsrch_normcorr_computeGranularitiesMask(i0.get(), maskImage.get(), 0.25f, 0, 128, c, f);
-        },
-        [&](float* c, int32_t* f) {
-            return qsrch_normcorr_computeGranularitiesMask3(i0.get(), i1.get(), i2.get(), nullptr, 0.25f, 0, 128,
-                                                            c, f);
+            return qsrch_normcorr_computeGranularitiesMask3(i0.cget(), i1.cget(), i2.cget(), nullptr, 0.25f, 0, 128, c, f);
         },
         [&](float* c, int32_t* f) {
             return qsrch_normcorr_computeGranularitiesMaskWindow3(&v0, &v1, &v2, &m, 0.25f, 0, 128, c, f);
@@ -227,14 +194,10 @@ TEST(Granularity, PatternFillingItsImageIsSoughtInAnEnlargedImage)
         EXPECT_EQ(fine, 1);
         if (grey == 0) grey = coarse;
     }
-    qsrch_normcorr_trainParams params;
-    qsrch_normcorr_trainParams_init(&params);
-    params.autoSelectGranularity = params.autoSelectByTrial = 1;
-    qsrch_normcorr_model model;
-    ASSERT_EQ(qsrch_normcorr_model_construct(&model), QSRCH_OK);
-    EXPECT_EQ(qsrch_normcorr_model_train3(&model, i0.get(), i1.get(), i2.get(), &params), QSRCH_OK);
-    EXPECT_EQ(model.trainParams.coarseGranularity, grey);
-    qsrch_normcorr_model_destruct(&model);
+    const qsrch_normcorr_trainParams params = byTrial();
+    qtest::Model model;
+    EXPECT_EQ(qsrch_normcorr_model_train3(model.get(), i0.cget(), i1.cget(), i2.cget(), &params), QSRCH_OK);
+    EXPECT_EQ(model->trainParams.coarseGranularity, grey);
     EXPECT_EQ(qsrch_normcorr_computeGranularitiesMaskWindow(&v0, nullptr, 0.25f, 0, 128, &grey, nullptr),
               QSYS_E_BAD_ARGUMENT);
 }
@@ -242,9 +205,8 @@ TEST(Granularity, PatternFillingItsImageIsSoughtInAnEnlargedImage)
 TEST(Granularity, ResourceFailuresLeakNothing)
 {
     // A failed allocation inside a grey training only rejects that
-    // granularity; elsewhere, and in any three-plane step, it ends the
-    // selection. Either way nothing stays allocated. Every seventh allocation
-    // is failed in turn, which reaches every site.
+    // granularity; elsewhere, and in a three-plane step, it ends the
+    // selection; nothing stays allocated. Every seventh reaches every site.
     std::mt19937 rng(29);
     const Image8 image = natural(rng, 60, 50);
     const qimg_windowConst even = image.window(10, 10, 32, 32), odd = image.window(5, 5, 21, 21);

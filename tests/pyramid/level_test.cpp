@@ -8,8 +8,8 @@ namespace {
 
 bool isIdentity(const qmath_xformLinear& x)
 {
-    return x.trans.x == 0 && x.trans.y == 0 && x.matrix.a11 == 1 && x.matrix.a12 == 0 && x.matrix.a21 == 0 &&
-           x.matrix.a22 == 1;
+    const qmath_xformLinear id = qtest::identity();
+    return std::memcmp(&x, &id, sizeof id) == 0;
 }
 
 // A level holding a plane image of its own, filled with a ramp.
@@ -24,11 +24,7 @@ void fillLevel(qsrch_normcorr_level_* level, int32_t width, int32_t height)
     ASSERT_EQ(qimg_imageConst_assign(&level->planeImage[0], qimg_image_asConst(&image)), QSRCH_OK);
     ASSERT_EQ(qimg_image_destruct(&image), QSRCH_OK);
     qimg_windowConst_init(&level->planeWindow[0], &level->planeImage[0]);
-    level->nCare = 42;
-    level->sum[0] = 9;
-    level->sumSq[2] = 1.5;
-    level->factor = 1.5f;
-    level->origin = qstd_pair32{4, 5};
+    level->nCare = 42, level->sum[0] = 9, level->sumSq[2] = 1.5, level->factor = 1.5f, level->origin = qstd_pair32{4, 5};
 }
 
 }  // namespace
@@ -69,8 +65,8 @@ TEST(Level, AssignSharesPixelsThatOutliveTheSource)
     for (const qsrch_normcorr_level_* level : {&copy, &target}) {
         EXPECT_EQ(level->planeImage[0].pixels, source.planeImage[0].pixels);
         EXPECT_EQ(level->planeWindow[0].firstPixel, source.planeWindow[0].firstPixel);
-        EXPECT_TRUE(level->nCare == 42u && level->sum[0] == 9u && level->sumSq[2] == 1.5 && level->factor == 1.5f);
-        EXPECT_TRUE(level->origin.first == 4 && level->origin.second == 5);
+        EXPECT_TRUE(level->nCare == 42u && level->sum[0] == 9u && level->sumSq[2] == 1.5 && level->factor == 1.5f &&
+                    level->origin.first == 4 && level->origin.second == 5);
     }
     ASSERT_EQ(qsrch_normcorr_level__destruct(&source), QSRCH_OK);
     EXPECT_EQ(qtest::pixels(copy.planeWindow[0]), expected);  // the sanitizer build sees a stale read
@@ -92,12 +88,7 @@ TEST(LevelVector, CopiesShareLevelPixelsAtBothDepthsOfNesting)
         ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_level__construct(&outer, 2), QSRCH_OK);
         qstd_vector_qsrch_normcorr_level_* inner = nullptr;
         ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_level__getElement(&outer, 1, &inner), QSRCH_OK);
-        // Elements of a vector of vectors are empty level vectors.
-        size_t elementSize = 0;
-        ASSERT_EQ(qstd_vector_qsrch_normcorr_level__getElementSize(inner, &elementSize), QSRCH_OK);
-        EXPECT_EQ(elementSize, sizeof(qsrch_normcorr_level_));
         EXPECT_EQ(inner->size, 0u);
-
         ASSERT_EQ(qstd_vector_qsrch_normcorr_level__pushBack(inner, &level), QSRCH_OK);
         ASSERT_EQ(qsrch_normcorr_level__destruct(&level), QSRCH_OK);
         ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_level__constructCopy(&outerCopy, &outer), QSRCH_OK);
@@ -107,8 +98,7 @@ TEST(LevelVector, CopiesShareLevelPixelsAtBothDepthsOfNesting)
         ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_level__getElementConst(&outerCopy, 1, &innerCopy), QSRCH_OK);
         const qsrch_normcorr_level_* copied = nullptr;
         ASSERT_EQ(qstd_vector_qsrch_normcorr_level__getElementConst(innerCopy, 0, &copied), QSRCH_OK);
-        EXPECT_EQ(qtest::pixels(copied->planeWindow[0]), expected);
-        EXPECT_EQ(copied->factor, 1.5f);
+        EXPECT_TRUE(qtest::pixels(copied->planeWindow[0]) == expected && copied->factor == 1.5f);
         ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_level__destruct(&outerCopy), QSRCH_OK);
     }
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);

@@ -1,6 +1,5 @@
 // Source pyramids: each level is the previous one reduced by the pattern
-// level's factor (the Gaussian two-times reducer for exactly 2, the low-pass
-// filter otherwise), positions map back to level 0, level 0 looks at the
+// level's factor, positions map back to level 0, level 0 looks at the
 // caller's pixels, and a care mask zeroes plane 0 outside the care area.
 #include "pyramid_support.hpp"
 
@@ -28,19 +27,16 @@ qmath_vect centroid(const qimg_windowConst& v, int background)
     double w = 0, sx = 0, sy = 0;
     for (int32_t y = 0; y < v.height; ++y)
         for (int32_t x = 0; x < v.width; ++x) {
-            double d = qtest::at(v, x, y) - background;
-            w += d;
-            sx += d * x;
-            sy += d * y;
+            const double d = qtest::at(v, x, y) - background;
+            w += d, sx += d * x, sy += d * y;
         }
     return qmath_vect{sx / w, sy / w};
 }
 
 }  // namespace
 
-// A noise view inside a larger image (garbage in the slack and around it),
-// and a broad blob at a sub-pixel place whose centroid on each level, mapped
-// through baseFromLevel, must land on level 0's.
+// A noise view inside a larger image (garbage around it), and a blob whose
+// centroid on each level, mapped through baseFromLevel, lands on level 0's.
 TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
 {
     std::mt19937 rng(5);
@@ -64,11 +60,10 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
         ASSERT_EQ(levels.size(), static_cast<uint32_t>(n));
 
         const qsrch_normcorr_level_& base = levels[0];
-        EXPECT_TRUE(base.origin.first == ox && base.origin.second == oy);
-        EXPECT_TRUE(base.planeWindow[0].x == 0 && base.planeWindow[0].y == 0);
+        EXPECT_TRUE(base.origin.first == ox && base.origin.second == oy && base.planeWindow[0].x == 0 &&
+                    base.planeWindow[0].y == 0);
         // No pixel of level 0 is copied: its view is the caller's.
-        EXPECT_EQ(base.planeWindow[0].firstPixel, source.firstPixel);
-        EXPECT_FALSE(qtest::isBound(base.planeImage[0]));
+        EXPECT_TRUE(base.planeWindow[0].firstPixel == source.firstPixel && !qtest::isBound(base.planeImage[0]));
 
         qmath_xformLinear expectedBaseFromLevel = qtest::identity();
         const qmath_vect truth = centroid(base.planeWindow[0], 10);
@@ -77,8 +72,8 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
             const qsrch_normcorr_level_& level = levels[k];
             const qimg_windowConst& plane = level.planeWindow[0];
             const float f = factors[k - 1];
-            EXPECT_TRUE(level.factor == f && level.origin.first == 0);
-            EXPECT_TRUE(level.maskWindow.firstPixel == nullptr && level.planeWindow[1].firstPixel == nullptr);
+            EXPECT_TRUE(level.factor == f && level.origin.first == 0 && level.maskWindow.firstPixel == nullptr &&
+                        level.planeWindow[1].firstPixel == nullptr);
             // 32-byte rows with 16 to 47 bytes of slack.
             EXPECT_TRUE(plane.rowStride % 32 == 0 && plane.rowStride - plane.width >= 16 &&
                         plane.rowStride - plane.width < 48) << plane.rowStride << " for " << plane.width;
@@ -86,8 +81,7 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
             qmath_xformLinear step;
             qtest::expectPlane(plane, qtest::reduceLevel(levels[k - 1].planeWindow[0], f, &step), "reduction");
             // Both reducers sample at the centre of each f-wide cell.
-            const double shift = (f - 1.0) / 2.0;
-            EXPECT_TRUE(step.matrix.a11 == f && step.trans.x == shift);
+            EXPECT_TRUE(step.matrix.a11 == f && step.trans.x == (f - 1.0) / 2.0);
             qmath_xformLinear_initCompose(&expectedBaseFromLevel, &expectedBaseFromLevel, &step);
             EXPECT_DOUBLE_EQ(level.baseFromLevel.matrix.a11, expectedBaseFromLevel.matrix.a11);
             EXPECT_DOUBLE_EQ(level.baseFromLevel.trans.x, expectedBaseFromLevel.trans.x);
@@ -106,10 +100,9 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
 
 TEST(SourceLevels, ReducedSizesUseTheSinglePrecisionQuotient)
 {
-    // 6 / 1.2f and 11 / 1.1f fall just below an integer in double precision
-    // and reach it in single precision.
+    // 6 / 1.2f and 11 / 1.1f fall just below an integer in double precision only.
     const struct { int32_t width; float factor; int32_t reduced; } cases[] = {
-        {33, 2.0f, 16}, {33, 3.0f, 11}, {6, 1.2f, 5}, {11, 1.1f, 10}, {7, 1.5f, 4}, {2, 2.0f, 1}, {5, 1.25f, 4},
+        {33, 2.0f, 16}, {33, 3.0f, 11}, {6, 1.2f, 5}, {11, 1.1f, 10}, {7, 1.5f, 4}, {2, 2.0f, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + " by " + std::to_string(c.factor));
@@ -123,9 +116,8 @@ TEST(SourceLevels, ReducedSizesUseTheSinglePrecisionQuotient)
     }
 }
 
-// The masked forms equal the unmasked ones but for plane 0, which is the
-// minimum with each level's two-valued mask. All four forms unwind
-// allocation failures.
+// The masked forms equal the unmasked ones but for plane 0, the minimum with
+// each level's two-valued mask. All four forms unwind allocation failures.
 TEST(SourceLevels, MaskZeroesPlaneZeroOfEveryLevelOnly)
 {
     std::mt19937 rng(17);
@@ -168,14 +160,10 @@ TEST(SourceLevels, MaskZeroesPlaneZeroOfEveryLevelOnly)
                 const qsrch_normcorr_level_& level = masked[k];
                 EXPECT_EQ(plain[k].maskWindow.firstPixel, nullptr);
                 const std::vector<uint8_t> maskPixels = qtest::pixels(level.maskWindow);
-                if (k > 0) {
-                    for (uint8_t v : maskPixels) ASSERT_TRUE(v == 0 || v == 255) << int(v);
-                }
-                // Plane 0 is the unmasked reduction, then the minimum with the mask.
+                for (uint8_t v : maskPixels) ASSERT_TRUE(k == 0 || v == 0 || v == 255) << int(v);
                 const std::vector<uint8_t> unmasked = qtest::pixels(plain[k].planeWindow[0]);
                 const std::vector<uint8_t> plane0 = qtest::pixels(level.planeWindow[0]);
-                ASSERT_EQ(plane0.size(), unmasked.size());
-                ASSERT_EQ(maskPixels.size(), unmasked.size());
+                ASSERT_TRUE(plane0.size() == unmasked.size() && maskPixels.size() == unmasked.size());
                 for (size_t i = 0; i < plane0.size(); ++i)
                     ASSERT_EQ(plane0[i], std::min(unmasked[i], maskPixels[i])) << "pixel " << i;
                 EXPECT_TRUE(qtest::isBound(level.planeImage[0]));
@@ -188,9 +176,8 @@ TEST(SourceLevels, MaskZeroesPlaneZeroOfEveryLevelOnly)
                     if (k > 0)
                         qtest::expectPlane(plain[k].planeWindow[p],
                                            qtest::reduceLevel(plain[k - 1].planeWindow[p], factors[k - 1]), "plane");
-                    if (k == 0) {
+                    else
                         EXPECT_EQ(level.planeWindow[p].firstPixel, (p == 1 ? v1 : v2).firstPixel);
-                    }
                 }
             }
         }

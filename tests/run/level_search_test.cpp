@@ -1,8 +1,5 @@
-// The level operations of the coarse-to-fine search: the level threshold,
-// the contrast and brightness filter, and the coarse search and refinement
-// on pyramids of a trained pattern planted in a smooth textured scene. The
-// result record's vector family is checked here too.
-#include <cstring>
+// The level operations of the coarse-to-fine search: level threshold,
+// contrast and brightness filter, coarse search and refinement.
 #include <limits>
 
 #include "run/run_support.hpp"
@@ -48,11 +45,6 @@ qsrch_detectedPosePeak candidateAt(double x, double y)
     return c;
 }
 
-qstd_rect32 levelRect(const qsrch_normcorr_level_& level)
-{
-    return qstd_rect32{0, 0, level.planeWindow[0].width, level.planeWindow[0].height};
-}
-
 // The index of the best-scoring peak near (x, y) (base coordinates when a
 // level is given), or -1.
 int nearest(const Peaks& peaks, double x, double y, double tolerance, const qsrch_normcorr_level_* level = nullptr)
@@ -69,14 +61,13 @@ int nearest(const Peaks& peaks, double x, double y, double tolerance, const qsrc
 qsrch_status refine(const qsrch_detectedPosePeak& candidate, const Model& model, const Levels& sources,
                     int32_t level, const qsrch_normcorr_runParams& params, uint32_t isFinal, Peaks& out)
 {
-    const qstd_rect32 rect = levelRect(sources[level]);
+    const qstd_rect32 rect{0, 0, sources[level].planeWindow[0].width, sources[level].planeWindow[0].height};
     return qsrch_normcorr_refineAtLevel(&candidate, &rect, &qtest::level(*model, level), &sources[level], 0.0,
                                         &params, isFinal, out.get());
 }
 
-// Follows the coarse peak nearest (x, y) from level 2 down to level 0 with
-// threshold 0, keeping the first peak on each level; the place and score
-// reached must be the planted ones.
+// Follows the coarse peak nearest (x, y) down to level 0, keeping the first
+// peak on each level, to the planted place and score.
 void expectDescentTo(const Model& model, const Levels& sources, const Peaks& coarse, double x, double y,
                      double tolerance)
 {
@@ -94,39 +85,13 @@ void expectDescentTo(const Model& model, const Levels& sources, const Peaks& coa
     EXPECT_GT(candidate.score, 0.99);
 }
 
-// New elements are initialised (identity pose, zeros), copies are bytes.
-TEST(ResultRecord, VectorsInitialiseNewElementsAndCopyPlainData)
-{
-    qstd_vector_qsrch_normcorr_result v, copy;
-    ASSERT_EQ(qstd_vector_qsrch_normcorr_result_construct(&v, 2), QSRCH_OK);
-    auto* first = static_cast<qsrch_normcorr_result*>(v.begin);
-    first[0].score = 0.75f, first[0].accepted = 1, first[0].pose.trans.x = 3.5, first[1].brightness = 2.0;
-    ASSERT_EQ(qstd_vector_qsrch_normcorr_result_constructCopy(&copy, &v), QSRCH_OK);
-    std::memset(static_cast<qsrch_normcorr_result*>(copy.begin) + 1, 0x5A, sizeof(qsrch_normcorr_result));
-    ASSERT_EQ(qstd_vector_qsrch_normcorr_result_resize(&copy, 1), QSRCH_OK);
-    ASSERT_EQ(qstd_vector_qsrch_normcorr_result_resize(&copy, 3), QSRCH_OK);
-    const auto* copied = static_cast<const qsrch_normcorr_result*>(copy.begin);
-    EXPECT_EQ(std::memcmp(copied, first, sizeof(qsrch_normcorr_result)), 0);
-    const qmath_xformLinear id = qtest::identity();
-    const qsrch_normcorr_result* grown = first + 1;
-    qsrch_normcorr_result fresh;
-    std::memset(&fresh, 0x5A, sizeof fresh);
-    ASSERT_EQ(qsrch_normcorr_result_init(&fresh), QSRCH_OK);
-    for (const qsrch_normcorr_result* r : {copied + 1, copied + 2, grown, const_cast<const qsrch_normcorr_result*>(&fresh)})
-        EXPECT_TRUE(std::memcmp(&r->pose, &id, sizeof id) == 0 && r->accepted == 0 && r->score == 0 &&
-                    r->flags == 0 && r->contrast == 0 && r->brightness == (r == grown ? 2.0 : 0.0));
-    EXPECT_EQ(qstd_vector_qsrch_normcorr_result_destruct(&copy), QSRCH_OK);
-    EXPECT_EQ(qstd_vector_qsrch_normcorr_result_destruct(&v), QSRCH_OK);
-}
-
 // Half the threshold at the coarse granularity, all of it at the fine one,
 // linear in the logarithm in between; 0.75 of that with the shape score.
 TEST(LevelThreshold, HalfAtCoarseAllAtFineLinearInLogGranularity)
 {
     const std::array<float, 5> cases[] = {  // g, coarse, fine, threshold, wanted without the shape score
-        {4, 4, 1, 0.6f, 0.3f}, {2, 4, 1, 0.6f, 0.45f}, {1, 4, 1, 0.6f, 0.6f}, {2, 8, 1, 0.6f, 0.5f},
-        {8, 8, 2, 0.9f, 0.45f}, {4, 8, 2, 0.9f, 0.675f}, {3, 3, 1, 0.8f, 0.4f}, {1, 1, 1, 0.7f, 0.7f},
-        {4, 4, 4, 0.5f, 0.5f}, {8, 4, 1, 0.6f, 0.15f}};
+        {4, 4, 1, 0.6f, 0.3f}, {2, 4, 1, 0.6f, 0.45f}, {1, 4, 1, 0.6f, 0.6f}, {4, 8, 2, 0.9f, 0.675f},
+        {3, 3, 1, 0.8f, 0.4f}, {4, 4, 4, 0.5f, 0.5f}, {8, 4, 1, 0.6f, 0.15f}};
     for (const auto& [g, coarse, fine, t, want] : cases) {
         SCOPED_TRACE(testing::Message() << "g " << g << " coarse " << coarse << " fine " << fine);
         EXPECT_FLOAT_EQ(qsrch_normcorr_levelThreshold(g, coarse, int32_t(fine), 0, t), want);
@@ -163,8 +128,6 @@ TEST(FilterContrastBrightness, KeepsInRangeInOrderAndDefaultsTouchNothing)
     }
 }
 
-// ---- Coarse search and refinement on a planted pattern -------------------------
-
 constexpr int32_t kPw = 40, kPh = 32;
 constexpr double kFirstX = 64, kFirstY = 48, kSecondX = 132, kSecondY = 100;
 
@@ -197,7 +160,6 @@ protected:
                                                 (sources != nullptr ? sources : &sources_)->get(), &params, &id,
                                                 level, 1 << level, out.get());
     }
-    // The level-2 peaks, in base coordinates, lie in [x0, x1] x [y0, y1].
     static void expectAllInside(const Peaks& peaks, const Levels& sources, double x0, double y0, double x1,
                                 double y1)
     {
@@ -212,10 +174,8 @@ protected:
     Levels sources_;
 };
 
-// Both planted places come out of the coarsest level ahead of every other
-// peak (all at least half the accept threshold), and refinement follows
-// them down to the true place; the pasted copy's surroundings differ from
-// the pattern's, which pulls its sub-pixel fit by a little.
+// Both planted places lead the coarsest level's peaks (all at least half the
+// accept threshold), and refinement follows them down to the true place.
 TEST_F(PlantedScene, CoarseLevelFindsBothPlantedPlacesAndRefinementFollowsThem)
 {
     Peaks peaks;
@@ -232,8 +192,8 @@ TEST_F(PlantedScene, CoarseLevelFindsBothPlantedPlacesAndRefinementFollowsThem)
     expectDescentTo(model_, sources_, peaks, kSecondX, kSecondY, 0.15);
 }
 
-// Granularity 2 between coarse 4 and fine 1: three quarters of the accept
-// threshold instead of half of it, and with the shape allowance 0.75 of that.
+// Granularity 2 between coarse 4 and fine 1: 3/4 of the accept threshold,
+// not half, and 0.75 of that with the shape allowance.
 TEST_F(PlantedScene, AdaptiveThresholdFollowsTheLevelsGranularity)
 {
     qsrch_normcorr_runParams params = runParams(1, 0.5f, 1.0f, 0.0f);
@@ -259,9 +219,8 @@ TEST_F(PlantedScene, AdaptiveThresholdFollowsTheLevelsGranularity)
         }
 }
 
-// A region keeps only its own place; an infinite extent means no region.
-// The region is in client coordinates of the searched image: it holds where
-// the model's client origin lands, and the view's place in its image counts.
+// A region keeps only its own place; an infinite extent means no region. It
+// holds the model's client origin, in the searched image's client frame.
 TEST_F(PlantedScene, SearchRegionKeepsOnlyItsOwnPlaceInTheClientFrame)
 {
     qsrch_normcorr_runParams params = runParams();
@@ -284,24 +243,13 @@ TEST_F(PlantedScene, SearchRegionKeepsOnlyItsOwnPlaceInTheClientFrame)
     expectAllInside(shiftedPeaks, offsetSources, kFirstX - 24, kFirstY - 16, kFirstX - 8, kFirstY);
 }
 
-// Single candidates refined at level 0. A fractional offset beyond a quarter
-// pixel adds a position on its side, so the true place two positions away is
-// reached. At offset 0.2 only three positions are searched; the last tops the
-// region only because the better one beyond was not scored, so re-detection
-// with all its neighbours drops it. Candidates at the level's border are
-// kept. Only the final level applies the contrast limits (the copy has
-// contrast 1).
+// Single candidates refined at level 0. An offset beyond a quarter pixel
+// adds a position on its side, so the true place two away is reached; at
+// 0.2 the last of three positions tops the region only because the better
+// one beyond was not scored, and re-detection drops it. Border candidates
+// are kept; only the final level applies the contrast limits.
 TEST_F(PlantedScene, RefinementReachesTheTruePlaceAndKeepsOnlyTruePeaks)
 {
-    const qimg_windowConst patternView = qtest::level(*model_, 0).planeWindow[0];
-    const qimg_windowConst region = scene_.window(int32_t(kFirstX) - 3, int32_t(kFirstY) - 1, kPw + 2, kPh + 2);
-    qsrch_normalizedCorrelationParams raw;
-    qsrch_normalizedCorrelationParams_init(&raw);
-    Peaks inRegion;
-    ASSERT_EQ(qsrch_DcomputeNormalizedCorrelationPeaks(&patternView, nullptr, &region, 0.0, &raw, inRegion.get()),
-              QSRCH_OK);
-    ASSERT_GE(nearest(inRegion, 2, 1, 0.5), 0) << "the region's border position must look like a peak";
-
     std::mt19937 rng(9);
     Image8 bordered = qtest::gridTexture(rng, 120, 90);
     qtest::paste(bordered, pattern_, 0, 10);
@@ -318,15 +266,11 @@ TEST_F(PlantedScene, RefinementReachesTheTruePlaceAndKeepsOnlyTruePeaks)
         bool found;
     } cases[] = {
         {"offset -1.7", &sources_, kFirstX - 1.7, kFirstY, 0, 1, kFirstX, kFirstY, 0.05, true},
-        {"offset +1.7", &sources_, kFirstX + 1.7, kFirstY, 0, 1, kFirstX, kFirstY, 0.05, true},
         {"border peak that is no peak", &sources_, kFirstX - 1.8, kFirstY, 0, 1, kFirstX - 1, kFirstY, 0.6, false},
         {"nor the true one", &sources_, kFirstX - 1.8, kFirstY, 0, 1, kFirstX, kFirstY, 0.6, false},
         {"left border", &borderSources, 0.2, 10.1, 0, 1, 0, 10, 0.5, true},
-        {"left border, outside", &borderSources, -0.4, 9.7, 0, 1, 0, 10, 0.5, true},
-        {"bottom right border", &borderSources, 79.8, 58.3, 0, 1, 80, 58, 0.5, true},
         {"bottom right border, outside", &borderSources, 80.4, 57.6, 0, 1, 80, 58, 0.5, true},
         // At or above the top row the neighbourhood is centred on row 1, so row 2 is scored.
-        {"top, outside, true place at row 2", &borderSources, 42, -0.4, 0, 1, 42, 2, 0.5, true},
         {"top, far outside, true place at row 2", &borderSources, 42, -1.3, 0, 1, 42, 2, 0.5, true},
         {"contrast limit, not final", &sources_, kFirstX, kFirstY, 1.5, 0, kFirstX, kFirstY, 0.5, true},
         {"contrast limit, final", &sources_, kFirstX, kFirstY, 1.5, 1, kFirstX, kFirstY, 0.5, false},

@@ -1,9 +1,8 @@
-// One trained model shared by concurrent searches, and searches stopped part
-// way by the attention handler. A search reads the model and writes only its
-// own results and scratch, so threads running the same model over the same
-// scenes must give exactly what one thread gives; a stop at any poll must
-// come back unchanged and leave nothing allocated.
+// A search reads its model and writes only its own results and scratch:
+// threads sharing a model give exactly what one thread gives, and a stop at
+// any poll comes back unchanged and leaves nothing allocated.
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "run/run_support.hpp"
@@ -20,8 +19,7 @@ struct Outcome {
     int polls = 0;
 };
 
-// A search into a results vector of its own; the attention handler is the
-// calling thread's, so each thread counts its own polls.
+// The attention handler is the calling thread's: each thread counts its own polls.
 Outcome search(const qsrch_normcorr_model* model, const qimg_imageConst* scene)
 {
     const qsrch_normcorr_runParams params = qtest::runParams(2, 1.0f, 0.5f);
@@ -37,16 +35,15 @@ Outcome search(const qsrch_normcorr_model* model, const qimg_imageConst* scene)
 // Bit for bit the same status, poll count and results.
 bool identical(const Outcome& a, const Outcome& b)
 {
-    if (a.status != b.status || a.polls != b.polls || a.results.size() != b.results.size()) return false;
-    for (size_t i = 0; i < a.results.size(); ++i) {
+    bool same = a.status == b.status && a.polls == b.polls && a.results.size() == b.results.size();
+    for (size_t i = 0; same && i < a.results.size(); ++i) {
         const qsrch_normcorr_result &x = a.results[i], &y = b.results[i];
-        if (x.accepted != y.accepted || x.flags != y.flags || !qtest::sameXform(x.pose, y.pose) ||
-            std::memcmp(&x.score, &y.score, sizeof x.score) != 0 ||
-            std::memcmp(&x.contrast, &y.contrast, sizeof x.contrast) != 0 ||
-            std::memcmp(&x.brightness, &y.brightness, sizeof x.brightness) != 0)
-            return false;
+        same = x.accepted == y.accepted && x.flags == y.flags && qtest::sameXform(x.pose, y.pose) &&
+               std::memcmp(&x.score, &y.score, sizeof x.score) == 0 &&
+               std::memcmp(&x.contrast, &y.contrast, sizeof x.contrast) == 0 &&
+               std::memcmp(&x.brightness, &y.brightness, sizeof x.brightness) == 0;
     }
-    return true;
+    return same;
 }
 
 // Scene A holds the pattern at (37, 29); scene B two copies elsewhere.
@@ -107,8 +104,7 @@ public:
 private:
     static qsys_status handle(void* self)
     {
-        auto* s = static_cast<StopAtPoll*>(self);
-        return ++s->polls_ == s->n_ ? QSYS_E_ABORTED : QSYS_OK;
+        return ++static_cast<StopAtPoll*>(self)->polls_ == static_cast<StopAtPoll*>(self)->n_ ? QSYS_E_ABORTED : QSYS_OK;
     }
     int n_, polls_ = 0;
 };
@@ -131,12 +127,10 @@ TEST(Threads, AttentionStopsASearchAtAnyPollAndLeaksNothing)
                                                        results.get())
                               : qsrch_normcorr_run(model.get(), scene.cget(), &params, results.get());
             };
-            int polls = 0;
-            {
-                qtest::AttentionCounter counter;
-                ASSERT_EQ(runOnce(), QSRCH_OK);
-                polls = counter.polls();
-            }
+            auto counter = std::make_unique<qtest::AttentionCounter>();
+            ASSERT_EQ(runOnce(), QSRCH_OK);
+            const int polls = counter->polls();
+            counter.reset();
             ASSERT_GT(polls, 1);
             for (int n = 1; n <= polls; ++n) {
                 const int64_t before = qsys_memory_blocksInUse();
