@@ -65,7 +65,6 @@ const HostileCase kHostileCases[] = {
     // zeros where the data ends, into whole-image coefficient buffers.
     {"progressive16384", "arith-progressive-16384x16384.jpg", {}, "more than --max-pixels"},
     {"progressive16384Raised", "arith-progressive-16384x16384.jpg", {"--max-pixels", kRaised}, "too few bytes"},
-    {"progressive65500", "arith-progressive-65500x65500.jpg", {}, "more than --max-pixels"},
     {"progressive65500Raised", "arith-progressive-65500x65500.jpg", {"--max-pixels", kRaised},
      "more than --max-pixels"},
     // Headers of a few bytes whose pixels would be allocated before the missing data shows.
@@ -83,19 +82,30 @@ INSTANTIATE_TEST_SUITE_P(Cli, HostileFiles, testing::ValuesIn(kHostileCases),
 
 // ---- Pipes and standard input -----------------------------------------------------
 
-struct Format {
-    const char* name;
-    void (*write)(const std::string& path, const Picture& p);
-    bool colour;
-};
+// Grey pixels in n channels: replicated, or with an alpha of 200 as the second of two.
+Picture channels(const Picture& grey, int32_t n)
+{
+    Picture p(grey.width, grey.height, n);
+    for (size_t i = 0; i < grey.px.size(); ++i)
+        for (int32_t c = 0; c < n; ++c) p.px[n * i + c] = n == 2 && c == 1 ? 200 : grey.px[i];
+    return p;
+}
 
-const Format kFormats[] = {
-    {"pgm", [](const std::string& path, const Picture& p) { writePnm(path, p); }, false},
-    {"ppm", [](const std::string& path, const Picture& p) { writePnm(path, p); }, true},
-    {"png", [](const std::string& path, const Picture& p) { writePng(path, p, PNG_FORMAT_RGB); }, true},
-    {"interlaced.png", [](const std::string& path, const Picture& p) { writeInterlacedPng(path, p); }, true},
-    {"jpg", [](const std::string& path, const Picture& p) { writeJpeg(path, p); }, false},
-    {"progressive.jpg", [](const std::string& path, const Picture& p) { writeJpeg(path, p, true); }, true},
+using Path = const std::string&;
+const struct Format {
+    const char* name;
+    void (*write)(Path path, const Picture& p);
+} kFormats[] = {
+    {"pgm", [](Path f, const Picture& p) { writePnm(f, p, "# comment\n# another\n"); }},
+    {"ppm", [](Path f, const Picture& p) { writePnm(f, channels(p, 3)); }},
+    {"grey.png", [](Path f, const Picture& p) { writePng(f, p, PNG_FORMAT_GRAY); }},
+    {"png", [](Path f, const Picture& p) { writePng(f, channels(p, 3), PNG_FORMAT_RGB); }},
+    {"alpha.png", [](Path f, const Picture& p) { writePng(f, channels(p, 2), PNG_FORMAT_GA); }},
+    {"palette.png", [](Path f, const Picture& p) { writePng(f, p, PNG_FORMAT_RGB_COLORMAP); }},
+    {"interlaced.png", [](Path f, const Picture& p) { writeInterlacedPng(f, channels(p, 3)); }},
+    {"jpg", [](Path f, const Picture& p) { writeJpeg(f, p); }},
+    {"rgb.jpg", [](Path f, const Picture& p) { writeJpeg(f, channels(p, 3)); }},
+    {"progressive.jpg", [](Path f, const Picture& p) { writeJpeg(f, channels(p, 3), true); }},
 };
 
 // Where the table of one scene puts its first result.
@@ -107,31 +117,30 @@ std::pair<double, double> firstPlace(const std::string& table)
     return {x, y};
 }
 
-Picture inColour(const Picture& grey)
-{
-    Picture rgb(grey.width, grey.height, 3);
-    for (size_t i = 0; i < grey.px.size(); ++i)
-        rgb.px[3 * i] = grey.px[i], rgb.px[3 * i + 1] = uint8_t(255 - grey.px[i]), rgb.px[3 * i + 2] = 90;
-    return rgb;
-}
-
-// Every format, as scene and as pattern, through a pipe named "-" (and the
-// scene through "/dev/stdin"): the same answer as from the file. The scene
-// is larger than a pipe's buffer.
+// Every format, as scene and as pattern, from a file and through a pipe named
+// "-" (the scene also through "/dev/stdin"): the grey answer of a PGM file,
+// exactly where the format is lossless. The scene outgrows a pipe's buffer.
 TEST(CliPipes, EveryFormatReadsAsFromAFile)
 {
     ScratchDir dir;
     const Picture part = texturePicture(2, 32, 28);
     Picture scene = texturePicture(1, 400, 300);
     plant(scene, part, 211, 143);
+    writePnm(dir / "part.pgm", part);
+    writePnm(dir / "scene.pgm", scene);
+    const ToolRun reference = runTool(dir, {"find", "--num", "2", dir / "part.pgm", dir / "scene.pgm"});
+    ASSERT_EQ(reference.status, 0) << reference.err;
     for (const Format& f : kFormats) {
         SCOPED_TRACE(f.name);
         const std::string scenePath = dir / (std::string("scene.") + f.name);
         const std::string partPath = dir / (std::string("part.") + f.name);
-        f.write(scenePath, f.colour ? inColour(scene) : scene);
-        f.write(partPath, f.colour ? inColour(part) : part);
+        f.write(scenePath, scene);
+        f.write(partPath, part);
         const ToolRun fromFile = runTool(dir, {"find", "--num", "2", partPath, scenePath});
         ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+        if (std::string(f.name).find("jpg") == npos) {
+            EXPECT_EQ(fromFile.out, reference.out);
+        }
         EXPECT_NEAR(firstPlace(fromFile.out).first, 211, 0.25) << fromFile.out;
         EXPECT_NEAR(firstPlace(fromFile.out).second, 143, 0.25) << fromFile.out;
         RunOptions piped;
@@ -139,13 +148,11 @@ TEST(CliPipes, EveryFormatReadsAsFromAFile)
         for (const char* stdinName : {"-", "/dev/stdin"}) {
             piped.stdinBytes = slurp(scenePath);
             const ToolRun sceneRun = runTool(dir, {"find", "--num", "2", partPath, stdinName}, piped);
-            EXPECT_EQ(sceneRun.err, "");
-            EXPECT_EQ(sceneRun.out, fromFile.out);
+            EXPECT_EQ(sceneRun.err + sceneRun.out, fromFile.out);
         }
         piped.stdinBytes = slurp(partPath);
         const ToolRun partRun = runTool(dir, {"find", "--num", "2", "-", scenePath}, piped);
-        EXPECT_EQ(partRun.err, "");
-        EXPECT_EQ(partRun.out, fromFile.out);
+        EXPECT_EQ(partRun.err + partRun.out, fromFile.out);
     }
 }
 

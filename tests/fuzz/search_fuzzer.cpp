@@ -1,13 +1,8 @@
-// Training and searching with everything drawn from the input: pattern and
-// scene sizes, their pixels (texture, the input's own bytes, flat areas, a
-// planted copy of the pattern), care masks, granularities, search regions
-// and run parameters, grey or three planes, through the normalized-
-// correlation interface or the top-level one, and now and then an
-// allocation that fails. Whatever the input: every status is 0 or a named
-// failure, a search that succeeds reports scores in [0, 1] at finite
-// places, accepted exactly when the score reaches the accept threshold (but
-// for the lone score of a scene of the pattern's size, which carries no
-// verdict), and every heap block of the q* libraries is given back.
+// Training and searching with everything drawn from the input (sizes,
+// pixels, masks, granularities, regions, run parameters, grey or colour,
+// either interface, a failing allocation): every status is 0 or named,
+// scores lie in [0, 1] at finite places, accepted follows the threshold,
+// and every heap block is given back.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>

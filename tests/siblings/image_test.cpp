@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/call_frame.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -161,47 +160,6 @@ TEST(Image, TransformsRoundTripBetweenClientAndImage)
     qmath_xformPtrhConst_destruct(&h);
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
-
-// A derived image as a pyramid step would make one: a new image, the source's
-// client transform composed with a scale, a shared handle and its inverse.
-qsys_status makeDerivedImage(const qimg_image* source, qmath_vect* probeOut)
-{
-    qsrch::CallFrame<3> frame;
-    qimg_image level;
-    qimg_imageConst shared;
-    qmath_xformPtrhConst levelFromClient;
-    if (frame.step(qimg_image_construct(&level, QIMG_DEPTH_8U, source->width / 2, source->height / 2)))
-        return frame.finish();
-    frame.release<qimg_image_destruct>(0, &level);
-    qmath_xformLinear sourceFromLevel, clientFromSource, clientFromLevel;
-    qmath_xformLinear_initScaleShift(&sourceFromLevel, 2, 2, 0.5, 0.5);
-    if (frame.step(qimg_image_getLinearClientFromImageXform(source, &clientFromSource))) return frame.finish();
-    qmath_xformLinear_initCompose(&clientFromLevel, &clientFromSource, &sourceFromLevel);
-    if (frame.step(qimg_image_setLinearClientFromImageXform(&level, &clientFromLevel))) return frame.finish();
-    qimg_imageConst_constructCopy(&shared, qimg_image_asConst(&level));
-    frame.release<qimg_imageConst_destruct>(1, &shared);
-    qmath_xformPtrhConst_construct(&levelFromClient);
-    frame.release<qmath_xformPtrhConst_destruct>(2, &levelFromClient);
-    if (frame.step(qimg_imageConst_getImageFromClientXform(&shared, &levelFromClient))) return frame.finish();
-    const qmath_vect client{10, 20};
-    return frame.finish(qmath_xformPtrhConst_mapPoint(&levelFromClient, &client, probeOut));
-}
-
-TEST(ImageFailures, EveryAllocationOfADerivedImageFailsCleanly)
-{
-    qimg_image source;
-    ASSERT_EQ(qimg_image_construct(&source, QIMG_DEPTH_8U, 33, 17), QSYS_OK);
-    const qmath_xformLinear clientFromSource{{4, -1}, {3, 0, 0, 3}};
-    ASSERT_EQ(qimg_image_setLinearClientFromImageXform(&source, &clientFromSource), QSYS_OK);
-    qmath_vect probe{};
-    qtest::expectAllocationFailuresClean([&] { return makeDerivedImage(&source, &probe); });
-    EXPECT_TRUE(std::hypot(probe.x - 0.75, probe.y - 3.25) < 1e-12);  // (10, 20) = 3 (2 p + 0.5) + (4, -1)
-    qimg_image_destruct(&source);
-}
-
-}  // namespace
-
-namespace {
 
 // Narrowing a view at (3, 2) of a 16-bit image: each axis clipped to the view
 // on its own, a rectangle outside leaving an empty extent at the nearest

@@ -37,11 +37,9 @@ PeakKey key(const qip_detectedPeak& p)
     return {p.integerPosition.first, p.integerPosition.second, p.position.x, p.position.y, p.value, p.flags};
 }
 
-// Labels every plateau of the view (equal values connected along the axes),
-// decides which are maxima against their axis neighbours, and reports each
-// maximal plateau at its first position inside the rectangle that passes
-// threshold and care limit, in row-major order. Flags mark the edges of the
-// rectangle (clipped to the view) that the peak lies on.
+// Each maximal plateau (equal values joined along the axes) at its first
+// position in the rectangle passing threshold and care, row-major, with the
+// edge flags of the rectangle clipped to the view.
 std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, double threshold, const Care* care)
 {
     const int32_t w = s.width, h = s.height;
@@ -88,11 +86,8 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
     return peaks;
 }
 
-// How high a peak at view position (x, y) rises between grid positions: with
-// its whole 3 x 3 neighbourhood and a quadric through it that has a maximum,
-// the quadric's highest point in the cell, found by sampling the cell
-// densely; else its value raised by the parabola of each axis that has both
-// neighbours and bends downwards.
+// How high a peak rises between grid positions: the top of its 3 x 3
+// quadric within the cell, sampled densely, else each axis's parabola.
 double heightBetweenPositions(SpaceImage& s, int32_t x, int32_t y)
 {
     const double c = s.at(x, y);
@@ -260,10 +255,8 @@ TEST(ParabolicFit, ExactPeaksAreLocatedExactly)
     }
 }
 
-// Correlation peaks of photographs are cusps at their top (logarithms fall
-// with distance, not with its square). Cones in logarithms, elongated along
-// any direction and centred anywhere within half a cell, are located about
-// three times closer than by the quadric through the same samples.
+// Correlation peaks of photographs are cusps: cones in logarithms are located
+// about twice as close as by the quadric through the same samples.
 TEST(ParabolicFit, ConesAreLocatedCloserThanByTheirQuadric)
 {
     double sum = 0, worst = 0;
@@ -286,48 +279,6 @@ TEST(ParabolicFit, ConesAreLocatedCloserThanByTheirQuadric)
     EXPECT_LT(worst, 0.2);
 }
 
-// A continuous texture of Gaussian blobs; the pattern is sampled on the
-// integer grid, the image shifted by a sub-pixel amount, and the squared
-// correlation at the 3 x 3 integer shifts around the true one is fitted.
-TEST(ParabolicFit, SampledCorrelationPeaksOfSmoothTextures)
-{
-    double worst = 0;
-    for (uint32_t seed = 1; seed <= 30; ++seed) {
-        std::mt19937 rng(seed);
-        std::uniform_real_distribution<double> u(0, 1);
-        const double blur = 1 + u(rng);
-        constexpr int n = 21;
-        SCOPED_TRACE(testing::Message() << "seed " << seed << " blur " << blur);
-        std::vector<std::array<double, 3>> blobs(140);
-        for (auto& b : blobs) b = {-5 + (n + 10) * u(rng), -5 + (n + 10) * u(rng), 255 * u(rng)};
-        auto texture = [&](double x, double y) {
-            double v = 0;
-            for (const auto& [bx, by, a] : blobs)
-                v += a * std::exp(-((x - bx) * (x - bx) + (y - by) * (y - by)) / (2 * blur * blur));
-            return v;
-        };
-        const double sx = u(rng) - 0.5, sy = u(rng) - 0.5;
-        double values[9];
-        sample([&](double dx, double dy) {
-            double sp = 0, si = 0, spp = 0, sii = 0, spi = 0;
-            for (int y = 0; y < n; ++y)
-                for (int x = 0; x < n; ++x) {
-                    const double p = texture(x, y), i = texture(x + dx - sx, y + dy - sy);
-                    sp += p, si += i, spp += p * p, sii += i * i, spi += p * i;
-                }
-            const double cov = n * n * spi - sp * si;
-            return cov * cov / ((n * n * spp - sp * sp) * (n * n * sii - si * si));
-        }, values);
-        for (uint32_t separable : {1u, 0u}) {
-            const FitResult r = fit(values, kAllValid, separable);
-            worst = std::max({worst, std::fabs(r.offset.x - sx), std::fabs(r.offset.y - sy)});
-            EXPECT_NEAR(r.offset.x, sx, 0.1) << "separable " << separable;
-            EXPECT_NEAR(r.offset.y, sy, 0.1) << "separable " << separable;
-        }
-    }
-    RecordProperty("worstError", std::to_string(worst));
-}
-
 // Beyond maxOffset the integer position steps towards the fitted peak, which
 // is taken at the neighbour when it lies beyond it.
 TEST(ParabolicFit, StepsTowardsAFittedPeakBeyondMaxOffset)
@@ -346,13 +297,9 @@ TEST(ParabolicFit, StepsTowardsAFittedPeakBeyondMaxOffset)
     }
 }
 
-// A ridge along a diagonal culminates beyond the cell of its strict maximum,
-// at (0.65, 0.3) or, mirrored, (-0.65, 0.3). Set up where the neighbour on
-// that side has a position beyond it inside the bounds, or where the detector
-// flags that side as the edge of the positions searched, the fit steps there;
-// where that neighbour lies on the bounds' edge and inside the positions
-// searched, the fitted peak stays at the edge of the cell, still rounding to
-// the maximum, at the ridge's highest point along that edge.
+// A diagonal ridge culminating at (+-0.65, 0.3), beyond its strict maximum's
+// cell: the fit steps there only with room beyond or an edge flag, else it
+// stays at the cell's edge, on the ridge's top along that edge.
 TEST(ParabolicFit, StrictMaximumStepsOnlyTowardsNeighboursWithRoom)
 {
     const double kHalfCell = 0.498;
@@ -415,11 +362,8 @@ TEST(ParabolicFit, EachAxisKeepsToItsOwnReach)
     EXPECT_GT(offset.x, 0.3);
 }
 
-// A sharp peak whose corners fall far below its axes (scores of an 8 x 8
-// pattern on a reduced photograph, its match at the centre): in logarithms
-// the corners make a diagonal ridge whose quadric culminates a cell away,
-// at a neighbour it rates at 0.99 where the sample is 0.81. The maximum
-// keeps its cell.
+// Scores of an 8 x 8 pattern on a photograph: the quadric of their logarithms
+// rates a neighbour 0.99 where it is 0.81; the maximum keeps its cell.
 TEST(ParabolicFit, StrictMaximumKeepsItsCellWhereTheQuadricOverratesTheNeighbour)
 {
     const double values[9] = {0.8110, 0.6382, 0.2759, 0.7687, 0.9626, 0.7872, 0.1388, 0.3993, 0.6638};
@@ -462,10 +406,8 @@ TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
     expectFit(fit(bowl, kAllValid, 0), 0, 0, 0, 0);
 }
 
-// Neighbours are valid inside the bounds; the values are left alone. A side
-// gets the full reach when the bounds hold a position beyond its neighbour
-// or when its edge flag says the neighbour is only context (bits 1 and 32
-// mean nothing here), else half a cell.
+// Neighbours inside the bounds are valid; a side reaches a full cell with a
+// position beyond its neighbour or its edge flag (bits 1, 32 ignored).
 TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndReachesWhereItMay)
 {
     qmath_peakDetectParabolicFitParams params;

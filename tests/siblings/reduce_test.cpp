@@ -1,7 +1,5 @@
-// The two pyramid reducers: the halving binomial and the general-factor low
-// pass. Sizes, borders, independence from pixels outside the source, and
-// above all the reported transforms: a ramp and a sub-pixel blob must land
-// where the transform says.
+// The pyramid reducers, halving binomial and general low pass: sizes,
+// borders, pixels outside the source, and the transforms they report.
 #include <cmath>
 #include <cstring>
 
@@ -79,12 +77,8 @@ Reduced reduce(const Reducer& r, int32_t w, int32_t h, const Content& content,
     return out;
 }
 
-// The halving reducer on both paths (its SSE2 rows and the generic loops)
-// against the 2-D binomial (1 3 3 1) renormalised over the pixels that
-// exist, computed directly: widths on both sides of the 16-pixel vector
-// blocks, random and all-255 pixels, garbage around the view; nothing
-// around the destination view is written; the transform scales by two
-// about the centre of each 2 x 2 block.
+// Both paths against the binomial (1 3 3 1) renormalised over existing
+// pixels, widths around the 16-pixel blocks, garbage around both views.
 class Gauss2 : public qtest::BothPaths {};
 INSTANTIATE_TEST_SUITE_P(Paths, Gauss2, testing::Values(qtest::Path::optimized, qtest::Path::generic),
                          qtest::pathName);
@@ -196,10 +190,8 @@ TEST(Reducers, SizesAndExactConstants)
                 }
 }
 
-// An integer ramp over the source: away from the border the reduced value
-// at (x, y) is the ramp at the source position that the reported transform
-// gives for (x, y), up to the final rounding. The source's own transform is
-// a general linear map, so the order of composition counts too.
+// Away from the border a reduced ramp is the ramp where the reported
+// transform (composed with a general linear one) maps each pixel.
 TEST(Reducers, RampReducesToTheRampAtTheReportedPosition)
 {
     const qmath_xformLinear clientFromSource = {{4.0, -2.5}, {0.8, 0.3, -0.2, 1.1}};
@@ -226,33 +218,6 @@ TEST(Reducers, RampReducesToTheRampAtTheReportedPosition)
             }
         EXPECT_GE(checked, 16);
     }
-}
-
-// A smooth blob at a sub-pixel place: its centroid on the reduced grid,
-// mapped back through the reported transform, is where it was planted.
-TEST(Reducers, SubPixelBlobKeepsItsCentroid)
-{
-    std::mt19937 rng(17);
-    std::uniform_real_distribution<double> offset(-2.0, 2.0);
-    for (const Reducer& r : kReducers)
-        for (int trial = 0; trial < 6; ++trial) {
-            const double sigma = 1.5 * std::max(r.fx, r.fy) + 1.0;
-            const int32_t size = int32_t(std::ceil(10.0 * sigma)) + 7;
-            const double cx = size / 2.0 + offset(rng), cy = size / 2.0 + offset(rng);
-            SCOPED_TRACE(testing::Message() << r.name << " blob at " << cx << "," << cy);
-            const Reduced out = reduce(r, size, size, [&](int32_t x, int32_t y) {
-                const double d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-                return uint8_t(std::lround(250.0 * std::exp(-d2 / (2.0 * sigma * sigma))));
-            }, kIdentity);
-            double mass = 0, mx = 0, my = 0;
-            for (int32_t y = 0; y < out.height; ++y)
-                for (int32_t x = 0; x < out.width; ++x) {
-                    const qmath_vect p = mapPoint(out.clientFromReduced, x, y);
-                    mass += out.at(x, y), mx += out.at(x, y) * p.x, my += out.at(x, y) * p.y;
-                }
-            EXPECT_NEAR(mx / mass, cx, 0.05);
-            EXPECT_NEAR(my / mass, cy, 0.05);
-        }
 }
 
 // Refused calls leave the destination as it was.

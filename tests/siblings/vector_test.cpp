@@ -263,22 +263,6 @@ TEST(Vector, OperationsCallElementOperationsExactlyAndFailuresChangeNothing)
     }
 }
 
-TEST(Vector, PlainElementsAreZeroFilledAndCopiedBytewise)
-{
-    qstd_vector_ v, copy;
-    const Item garbage{0xDEADBEEF, 0x12345678, ~0ull}, zero{};
-    ASSERT_EQ(qstd_vector__constructFillWithVtable(&v, 6, sizeof(Item), &garbage, nullptr), QSYS_OK);
-    ASSERT_EQ(qstd_vector__resize(&v, 2), QSYS_OK);
-    ASSERT_EQ(qstd_vector__resize(&v, 5), QSYS_OK);  // in the old bytes: must be zeroed again
-    ASSERT_EQ(qstd_vector__resizeUninit(&v, 6), QSYS_OK);
-    for (size_t k = 0; k < 6; ++k)
-        EXPECT_EQ(std::memcmp(&items(v)[k], k < 2 ? &garbage : &zero, sizeof(Item)), 0) << k;
-    ASSERT_EQ(qstd_vector__constructCopy(&copy, &v), QSYS_OK);
-    EXPECT_TRUE(std::memcmp(copy.begin, v.begin, 6 * sizeof(Item)) == 0 && copy.vtable == nullptr);
-    qstd_vector__destruct(&copy);
-    qstd_vector__destruct(&v);
-}
-
 // A failing destruct ends every element (and erase removes its range) and
 // reports the failure; the vector may be destructed again.
 TEST(Vector, DestructDestroysEveryElementWhenOneFails)
