@@ -42,10 +42,9 @@ TEST(SearchModel, SurroundNeedsTwoPixelsOnEverySide)
     EXPECT_FALSE(qsrch::surroundFits(qstd_rect32{INT32_MIN, 0, 4, 10}, qstd_rect32{INT32_MIN + 2, 2, 1, 1}));
 }
 
-// The band changes level 1 of a textured pattern with room around it (as
-// the inner training shows), yet the top-level window forms never ask for
-// it, and a whole image has nothing around it: level 1 is the ordinary
-// reduction, and the kept parameters say so.
+// Level 1 is reduced with the surrounding band only where a handle's image
+// has two pixels to spare on every side: never for the window forms, nor for
+// a whole image; the kept parameters say whether it was.
 TEST(SearchModel, SurroundBandIsUsedOnlyWhereTheImageHasIt)
 {
     std::mt19937 rng(21);
@@ -53,33 +52,44 @@ TEST(SearchModel, SurroundBandIsUsedOnlyWhereTheImageHasIt)
     Image8 maskPixels(60, 50, 64), patternOnly(33, 27);
     maskPixels.fill(255);
     qtest::paste(patternOnly, image, 10, 8, 33, 27, 0, 0);
-    OwnedImage whole(patternOnly);
-    const qimg_windowConst view = image.window(10, 8, 33, 27), maskView = maskPixels.window(10, 8, 33, 27);
+    OwnedImage whole(patternOnly), handle(image);
     const qmath_xformLinear id = qtest::identity();
-    qtest::Model ordinary, band;
-    const qsrch_normcorr_trainParams ordinaryParams = qtest::trainParams(0, 4.0f),
-                                     bandParams = qtest::trainParams(0, 4.0f, 1, 1);
-    ASSERT_EQ(qsrch_normcorr_model_trainWindow(ordinary.get(), &view, &id, &ordinaryParams), QSRCH_OK);
-    ASSERT_EQ(qsrch_normcorr_model_trainWindow(band.get(), &view, &id, &bandParams), QSRCH_OK);
-    ASSERT_FALSE(samePixels(level1(*band), level1(*ordinary)));
-
     Xform identity;
     Xform::scaleShift(identity, 1, 1, 0, 0);
     const qsrch_trainParams asked = qtest::fixedTrainParams(4, 1);
-    const std::pair<const char*, std::function<qsrch_status(qsrch_model*)>> trainings[] = {
-        {"window", [&](auto* m) { return qsrch_model_trainWindow(m, &view, identity.get(), &asked); }},
-        {"masked window",
-         [&](auto* m) { return qsrch_model_trainMaskWindow(m, &view, &maskView, identity.get(), &asked); }},
-        {"whole image", [&](auto* m) { return qsrch_model_train(m, whole.cget(), &asked); }},
+    auto rect = [&](int32_t x) {
+        return [&, x](qsrch_model* m) {
+            const qstd_rect32 r{x, 8, 33, 27};
+            qimg_imageConst part;
+            EXPECT_EQ(qimg_imageConst_constructRect(&part, handle.cget(), &r, nullptr), QSRCH_OK);
+            const qsrch_status s = qsrch_model_train(m, &part, &asked);
+            return qimg_imageConst_destruct(&part), s;
+        };
     };
-    for (const auto& [name, train] : trainings) {
+    const qimg_windowConst view = image.window(10, 8, 33, 27), maskView = maskPixels.window(10, 8, 33, 27);
+    const std::tuple<const char*, int32_t, bool, std::function<qsrch_status(qsrch_model*)>> trainings[] = {
+        {"window", 10, false, [&](auto* m) { return qsrch_model_trainWindow(m, &view, identity.get(), &asked); }},
+        {"masked window", 10, false,
+         [&](auto* m) { return qsrch_model_trainMaskWindow(m, &view, &maskView, identity.get(), &asked); }},
+        {"whole image", 10, false, [&](auto* m) { return qsrch_model_train(m, whole.cget(), &asked); }},
+        {"rectangle with room", 2, true, rect(2)},
+        {"rectangle a pixel short", 1, false, rect(1)},
+    };
+    for (const auto& [name, x, band, train] : trainings) {
         SCOPED_TRACE(name);
+        const qimg_windowConst at = image.window(x, 8, 33, 27);
+        qtest::Model ordinary, banded;
+        const qsrch_normcorr_trainParams plain = qtest::trainParams(0, 4.0f),
+                                         withBand = qtest::trainParams(0, 4.0f, 1, 1);
+        ASSERT_EQ(qsrch_normcorr_model_trainWindow(ordinary.get(), &at, &id, &plain), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_model_trainWindow(banded.get(), &at, &id, &withBand), QSRCH_OK);
+        ASSERT_EQ(samePixels(level1(*banded), level1(*ordinary)), x < 2);  // no room, no band
         SearchModel model;
         ASSERT_EQ(train(model.get()), QSRCH_OK);
-        EXPECT_TRUE(samePixels(level1(*model->normcorrModel), level1(*ordinary)));
+        EXPECT_TRUE(samePixels(level1(*model->normcorrModel), level1(band ? *banded : *ordinary)));
         qsrch_trainParams kept;
         ASSERT_EQ(qsrch_model_getTrainParams(model.get(), &kept), QSRCH_OK);
-        EXPECT_EQ(kept.useSurround, 0u);
+        EXPECT_EQ(kept.useSurround, uint32_t(band));
     }
 }
 
