@@ -1,8 +1,7 @@
 // Training builds the pattern pyramid with the granularities asked for (or
 // chosen from the pattern size), masks every level with a two-valued mask,
 // and keeps per level the care count, sums and sums of squares over the
-// cared-for pixels. Every level is compared with the reducers applied to
-// the level before it, and every statistic with a brute-force sum.
+// cared-for pixels, each checked against the reducers and brute-force sums.
 #include "model_support.hpp"
 
 #include <cmath>
@@ -26,16 +25,8 @@ struct TrainCase {
     int planes;
     bool masked;
     bool window;
-    uint32_t byTrial;
     std::vector<float> granularities;  // expected, level 0 first
 };
-
-void PrintTo(const TrainCase& c, std::ostream* os)
-{
-    *os << c.w << "x" << c.h << (c.autoSelect ? " automatic" : " coarse " + std::to_string(c.coarse))
-        << " planes " << c.planes << (c.masked ? " masked" : "") << (c.window ? " view" : " image")
-        << (c.byTrial ? " by trial" : "");
-}
 
 // The pattern and mask, either as views into larger images with garbage in
 // the row slack (placed at different origins) or as whole images.
@@ -98,8 +89,7 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
     const TrainCase& c = GetParam();
     std::mt19937 rng(static_cast<uint32_t>(c.w * 131 + c.h));
     const Pattern p = makePattern(c, rng);
-    qsrch_normcorr_trainParams params = qtest::trainParams(c.autoSelect, c.coarse);
-    params.autoSelectByTrial = c.byTrial;
+    const qsrch_normcorr_trainParams params = qtest::trainParams(c.autoSelect, c.coarse);
     const size_t n = c.granularities.size();
 
     // Unmasked: level 0 is the pattern, level k the reduction of level k - 1;
@@ -167,17 +157,17 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
 // 2, 2.5, 3 and 12.
 INSTANTIATE_TEST_SUITE_P(
     Cases, TrainLevels,
-    ::testing::Values(TrainCase{40, 33, 0, 4.0f, 1, false, false, 0, {1, 2, 4}},
-                      TrainCase{40, 33, 0, 3.0f, 1, true, true, 0, {1, 2, 3}},
-                      TrainCase{33, 17, 0, 1.5f, 3, true, true, 0, {1, 1.5f}},
-                      TrainCase{64, 61, 0, 6.0f, 3, false, false, 0, {1, 2, 4, 6}},
-                      TrainCase{31, 9, 0, 1.0f, 1, true, true, 0, {1}},
-                      TrainCase{8, 9, 1, 4.0f, 1, true, false, 0, {1}},
-                      TrainCase{12, 17, 1, 4.0f, 1, false, true, 0, {1, 1.5f}},
-                      TrainCase{16, 16, 1, 4.0f, 3, true, true, 0, {1, 2}},
-                      TrainCase{20, 20, 1, 4.0f, 3, false, true, 0, {1, 2, 2.5f}},
-                      TrainCase{24, 31, 1, 4.0f, 3, true, false, 0, {1, 2, 3}},
-                      TrainCase{97, 100, 1, 4.0f, 1, true, true, 0, {1, 2, 4, 8, 12}}));
+    ::testing::Values(TrainCase{40, 33, 0, 4.0f, 1, false, false, {1, 2, 4}},
+                      TrainCase{40, 33, 0, 3.0f, 1, true, true, {1, 2, 3}},
+                      TrainCase{33, 17, 0, 1.5f, 3, true, true, {1, 1.5f}},
+                      TrainCase{64, 61, 0, 6.0f, 3, false, false, {1, 2, 4, 6}},
+                      TrainCase{31, 9, 0, 1.0f, 1, true, true, {1}},
+                      TrainCase{8, 9, 1, 4.0f, 1, true, false, {1}},
+                      TrainCase{12, 17, 1, 4.0f, 1, false, true, {1, 1.5f}},
+                      TrainCase{16, 16, 1, 4.0f, 3, true, true, {1, 2}},
+                      TrainCase{20, 20, 1, 4.0f, 3, false, true, {1, 2, 2.5f}},
+                      TrainCase{24, 31, 1, 4.0f, 3, true, false, {1, 2, 3}},
+                      TrainCase{97, 100, 1, 4.0f, 1, true, true, {1, 2, 4, 8, 12}}));
 
 TEST(DefaultCoarseGranularity, FollowsThePatternSize)
 {
