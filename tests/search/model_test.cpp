@@ -213,8 +213,8 @@ TEST(SearchModel, CopiesShareTrainingPixels)
     const void* const sharedLevel = level1(*source.normcorrModel).firstPixel;
     ASSERT_EQ(qsrch_model_destruct(&source), QSRCH_OK);  // the copies keep the pixels alive
 
-    for (const qsrch_model* m : {static_cast<const qsrch_model*>(&copy), assigned.operator->(), &filled[0], &filled[1]}) {
-        SCOPED_TRACE(m == &copy ? "copy" : m == assigned.operator->() ? "assigned" : "vector element");
+    for (const qsrch_model* m : std::initializer_list<const qsrch_model*>{&copy, assigned.get(), filled, filled + 1}) {
+        SCOPED_TRACE(m == &copy ? "copy" : m == assigned.get() ? "assigned" : "vector element");
         EXPECT_EQ(m->trainImage.firstPixel, sharedPixels);
         EXPECT_EQ(level1(*m->normcorrModel).firstPixel, sharedLevel);
         EXPECT_TRUE(m->origin.x == origin.x && m->origin.y == origin.y);
