@@ -1,6 +1,4 @@
-// The model record: lifecycle on the heap and in place, copies that share
-// pixels, transform setters, the getters' trained check, untraining, and the
-// vector families of models.
+// The model record: lifecycle, shared copies, transforms, getters, vectors.
 #include "model_support.hpp"
 
 #include <cmath>
@@ -10,8 +8,7 @@ namespace {
 
 using qtest::Model;
 
-// A model trained from a textured pattern with a mask, through the image
-// form, whose image maps to the client's frame by scale 2 and shift (10, 20).
+// Masked texture through the image form; client = 2 * image + (10, 20).
 void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
 {
     std::mt19937 rng(seed);
@@ -23,9 +20,7 @@ void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
     ASSERT_EQ(qsrch_normcorr_model_trainMask(model, image.cget(), mask.cget(), &params), QSRCH_OK);
 }
 
-// Getters refuse an untrained model and leave their output alone; a trained
-// one hands out shares of its pixels that map back to the client's frame,
-// and the parameters it trained with.
+// Untrained: refused, outputs untouched; trained: shares in the client's frame.
 TEST(ModelLifecycle, GettersNeedATrainedModel)
 {
     Model model;
@@ -60,9 +55,7 @@ TEST(ModelLifecycle, GettersNeedATrainedModel)
     EXPECT_EQ(params.coarseGranularity, 2.25f);  // chosen for a smaller side of 19
 }
 
-// Copies, assignments and vector elements (also in vectors of vectors)
-// share the training pixels, which outlive the source; new elements are
-// untrained; assigning an untrained model untrains, as untraining does.
+// Copies, assignments and vector elements share pixels outliving the source.
 TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -109,8 +102,7 @@ TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
 
-// new on a held model releases it first; delete of NULL is fine; failures of
-// new and copy leak nothing.
+// new on a held model releases it first; delete of NULL is fine.
 TEST(ModelLifecycle, NewCopyAndDeleteLeakNothing)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -138,8 +130,7 @@ TEST(ModelLifecycle, NewCopyAndDeleteLeakNothing)
     });
 }
 
-// Setting one transform makes the other its inverse; a singular one is kept
-// and refused.
+// Setting one transform makes the other its inverse; a singular one is refused.
 TEST(ModelLifecycle, TransformSettersKeepTheOtherTransformTheInverse)
 {
     Model model;

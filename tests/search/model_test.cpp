@@ -1,5 +1,4 @@
-// The top-level model: where the surrounding band may be read, the checks of
-// training and queries, copies that share pixels, and clean failures.
+// The top-level model: the surrounding band, checks, shared copies, failures.
 #include <functional>
 #include <string>
 
@@ -7,11 +6,7 @@
 
 namespace {
 
-using qtest::Image8;
-using qtest::OwnedImage;
-using qtest::ResultSet;
-using qtest::SearchModel;
-using qtest::Xform;
+using qtest::Image8, qtest::OwnedImage, qtest::ResultSet, qtest::SearchModel, qtest::Xform;
 
 bool samePixels(const qimg_windowConst& a, const qimg_windowConst& b)
 {
@@ -42,9 +37,7 @@ TEST(SearchModel, SurroundNeedsTwoPixelsOnEverySide)
     EXPECT_FALSE(qsrch::surroundFits(qstd_rect32{INT32_MIN, 0, 4, 10}, qstd_rect32{INT32_MIN + 2, 2, 1, 1}));
 }
 
-// Level 1 is reduced with the surrounding band only where a handle's image
-// has two pixels to spare on every side: never for the window forms, nor for
-// a whole image; the kept parameters say whether it was.
+// The band only where a handle's image has two pixels to spare on every side.
 TEST(SearchModel, SurroundBandIsUsedOnlyWhereTheImageHasIt)
 {
     std::mt19937 rng(21);
@@ -93,8 +86,7 @@ TEST(SearchModel, SurroundBandIsUsedOnlyWhereTheImageHasIt)
     }
 }
 
-// Queries refuse an untrained model; an unbound image is refused before the
-// model is touched; every later refusal leaves the model untrained.
+// An unbound image keeps the model; every later refusal untrains it.
 TEST(SearchModel, TrainingAndQueryChecks)
 {
     std::mt19937 rng(22);
@@ -105,6 +97,7 @@ TEST(SearchModel, TrainingAndQueryChecks)
     SearchModel model;
     const qmath_vect origin{-3.5, 8};
     ASSERT_EQ(qsrch_model_setOrigin(model.get(), &origin), QSRCH_OK);
+    const qsrch_runParams run = qtest::topRunParams();
 
     auto expectState = [&](const char* when, bool trained, bool withMask = false) {
         SCOPED_TRACE(when);
@@ -116,6 +109,7 @@ TEST(SearchModel, TrainingAndQueryChecks)
         qimg_imageConst trainMask;
         qimg_imageConst_constructUnbound(&trainMask);
         qsrch_trainParams params;
+        qmath_vect kept;
         EXPECT_EQ(qsrch_model_getSize(model.get(), &size), refused);
         EXPECT_EQ(qsrch_model_getMinSearchImageSize(model.get(), 2, &minimum),
                   trained ? QSRCH_E_BAD_ALGORITHM : QSRCH_E_NOT_TRAINED);
@@ -128,11 +122,9 @@ TEST(SearchModel, TrainingAndQueryChecks)
             EXPECT_EQ(qtest::isBound(trainMask), withMask);
         }
         qimg_imageConst_destruct(&trainMask);
-        qmath_vect kept;
         EXPECT_EQ(qsrch_model_getOrigin(model.get(), &kept), QSRCH_OK);
         EXPECT_TRUE(kept.x == origin.x && kept.y == origin.y);
         ResultSet set;
-        const qsrch_runParams run = qtest::topRunParams();
         EXPECT_EQ(qsrch_run(model.get(), image.cget(), &run, set.get()), refused);
     };
 
@@ -169,9 +161,7 @@ TEST(SearchModel, TrainingAndQueryChecks)
     }
 }
 
-// Copies and assignments share the training pixels and the inner model's
-// levels, keep origin and parameters, and search alike, also once the
-// source is gone; vectors of models copy through the same operations.
+// Copies share pixels and levels, keep origin and parameters, search alike.
 TEST(SearchModel, CopiesShareTrainingPixels)
 {
     std::mt19937 rng(23);
@@ -231,9 +221,7 @@ TEST(SearchModel, CopiesShareTrainingPixels)
     EXPECT_EQ(qsrch_model_destruct(&copy), QSRCH_OK);
 }
 
-// Every allocation of construction, training (image and window forms, with
-// a non-linear transform and a mask) and copying may fail: the failure
-// comes back, the model is left untrained and nothing stays allocated.
+// A failed allocation leaves the model untrained and nothing allocated.
 TEST(SearchModel, AllocationFailuresLeakNothing)
 {
     std::mt19937 rng(24);

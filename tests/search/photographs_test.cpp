@@ -1,6 +1,5 @@
-// Crops of the photographs of bench/photos (origins and licences in its
-// SOURCES.md) where the search at default parameters once lost the match that
-// exhaustive correlation finds as its unique best place.
+// Crops of bench/photos (see its SOURCES.md) where the search once lost the
+// unique best place of exhaustive correlation.
 #include <cmath>
 #include <string>
 

@@ -1,6 +1,4 @@
-// Top-level runs: reported points follow the training and searched images'
-// client transforms, linear or not, for every run form; the checks come in
-// their order; result sets grow only when more entries are found.
+// Top-level runs: points in client coordinates, check order, result growth.
 #include <functional>
 #include <string>
 
@@ -8,14 +6,9 @@
 
 namespace {
 
-using qtest::Image8;
-using qtest::OwnedImage;
-using qtest::ResultSet;
-using qtest::SearchModel;
-using qtest::Xform;
+using qtest::Image8, qtest::OwnedImage, qtest::ResultSet, qtest::SearchModel, qtest::Xform;
 
-// Client transforms of an image: two linear ones and a radial one; fromClient
-// receives the inverse the image derives.
+// Two linear client transforms and a radial one, with their inverses.
 void setClient(OwnedImage& image, int kind, Xform& client, Xform& fromClient)
 {
     if (kind == 0) Xform::scaleShift(client, 0.5, 0.75, 10.0, -4.0);
@@ -25,9 +18,7 @@ void setClient(OwnedImage& image, int kind, Xform& client, Xform& fromClient)
     ASSERT_EQ(qimg_imageConst_getImageFromClientXform(image.cget(), fromClient.get()), QSRCH_OK);
 }
 
-// A 48 x 40 pattern from a view at (x0, y0) of a 120 x 100 image with its
-// own client transform, planted at (u, v) of a 180 x 140 image with
-// another: every run form reports the origin where the transforms put it.
+// A pattern planted in another image: every run form maps the origin through both.
 TEST(SearchRun, ReportsTheOriginWhereTheClientTransformsPutIt)
 {
     const int32_t w = 48, h = 40;
@@ -102,9 +93,7 @@ struct Trained {
     }
 };
 
-// Image forms test the image, then the parameters, then the model; view
-// forms the parameters, then the model; a view smaller than the pattern
-// fails in the search. An unbound mask is no mask.
+// Image, then parameters, then model; an unbound mask is no mask.
 TEST(SearchRun, ChecksComeInTheirOrder)
 {
     std::mt19937 rng(11);
@@ -153,8 +142,7 @@ TEST(SearchRun, ChecksComeInTheirOrder)
     EXPECT_TRUE(std::hypot(plain->entries[0].point.x - 30, plain->entries[0].point.y - 20) < 0.1);
 }
 
-// Five planted copies: a set of 10 entries takes 3 results in place (the
-// rest of its array untouched), then needs a new array for 5.
+// A set of 10 takes 3 results in place, then needs a new array for 5.
 TEST(SearchRun, ResultSetGrowsOnlyWhenMoreEntriesAreFound)
 {
     std::mt19937 rng(12);
@@ -184,8 +172,6 @@ TEST(SearchRun, ResultSetGrowsOnlyWhenMoreEntriesAreFound)
     }
 }
 
-// Every allocation of a run may fail: the failure comes back and nothing
-// stays allocated.
 TEST(SearchRun, AllocationFailuresLeakNothing)
 {
     std::mt19937 rng(13);

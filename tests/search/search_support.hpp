@@ -56,8 +56,7 @@ private:
     qmath_xformPtrhConst h_;
 };
 
-// Random values smoothed once by a 3 x 3 box: enough structure for the
-// coarse levels, sharp enough for sub-pixel refinement.
+// Noise smoothed by a 3 x 3 box: seen by coarse levels, sharp for sub-pixel fits.
 inline Image8 smoothTexture(std::mt19937& rng, int32_t w, int32_t h)
 {
     Image8 noise(w, h), smooth(w, h);
