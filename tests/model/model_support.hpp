@@ -1,6 +1,5 @@
-// Shared by the model suites: an owned model, owned qimg images filled from
-// test images, textured patterns and blob masks, and level access; pixel
-// access and the reduction reference come from support/levels.hpp.
+// Shared by the model suites: owned models and images, textured patterns,
+// blob masks and level access.
 #pragma once
 
 #include <cstdint>
@@ -52,8 +51,7 @@ inline bool sameXform(const qmath_xformLinear& a, const qmath_xformLinear& b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Untrained, with the default parameters and identity transforms, holding no
-// level and no mask.
+// Untrained: default parameters, identity transforms, no level, no mask.
 inline void expectUntrained(const qsrch_normcorr_model& m)
 {
     EXPECT_FALSE(trained(m));
@@ -87,8 +85,7 @@ private:
     qimg_image image_;
 };
 
-// A texture with detail at every scale: random values, so no level of a
-// reasonably sized pattern is uniform.
+// Random values: no level of a reasonably sized pattern is uniform.
 inline Image8 texture(std::mt19937& rng, int32_t w, int32_t h, int32_t stride = -1)
 {
     Image8 image(w, h, stride);
@@ -96,18 +93,15 @@ inline Image8 texture(std::mt19937& rng, int32_t w, int32_t h, int32_t stride = 
     return image;
 }
 
-// A care area that survives reduction: an ellipse filling most of the
-// pattern, care values from 128 up (not only 255) inside and don't-care
-// values below 128 (not only 0) outside.
+// An ellipse that survives reduction: care values 128..255 inside, 0..127 out.
 inline Image8 blobMask(std::mt19937& rng, int32_t w, int32_t h, int32_t stride = -1)
 {
     Image8 mask(w, h, stride);
     std::uniform_int_distribution<int> care(128, 255), dontCare(0, 127);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
-            double dx = (x + 0.5) / w - 0.5, dy = (y + 0.5) / h - 0.5;
-            bool inside = dx * dx + dy * dy < 0.2;
-            mask.at(x, y) = static_cast<uint8_t>(inside ? care(rng) : dontCare(rng));
+            const double dx = (x + 0.5) / w - 0.5, dy = (y + 0.5) / h - 0.5;
+            mask.at(x, y) = static_cast<uint8_t>(dx * dx + dy * dy < 0.2 ? care(rng) : dontCare(rng));
         }
     return mask;
 }
@@ -117,9 +111,7 @@ inline qsrch_normcorr_trainParams trainParams(uint32_t autoSelect, float coarse,
 {
     qsrch_normcorr_trainParams p;
     qsrch_normcorr_trainParams_init(&p);
-    p.autoSelectGranularity = autoSelect;
-    p.coarseGranularity = coarse;
-    p.fineGranularity = fine;
+    p.autoSelectGranularity = autoSelect, p.coarseGranularity = coarse, p.fineGranularity = fine;
     p.useSurround = useSurround;
     return p;
 }

@@ -1,6 +1,4 @@
-// The model record: lifecycle on the heap and in place, copies that share
-// pixels, transform setters, the getters' trained check, untraining, and the
-// vector families of models.
+// The model record: lifecycle, shared copies, transforms, getters, vectors.
 #include "model_support.hpp"
 
 #include <cmath>
@@ -10,8 +8,7 @@ namespace {
 
 using qtest::Model;
 
-// A model trained from a textured pattern with a mask, through the image
-// form, whose image maps to the client's frame by scale 2 and shift (10, 20).
+// Masked texture through the image form; client = 2 * image + (10, 20).
 void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
 {
     std::mt19937 rng(seed);
@@ -23,9 +20,7 @@ void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
     ASSERT_EQ(qsrch_normcorr_model_trainMask(model, image.cget(), mask.cget(), &params), QSRCH_OK);
 }
 
-// Getters refuse an untrained model and leave their output alone; a trained
-// one hands out shares of its pixels that map back to the client's frame,
-// and the parameters it trained with.
+// Untrained: refused, outputs untouched; trained: shares in the client's frame.
 TEST(ModelLifecycle, GettersNeedATrainedModel)
 {
     Model model;
@@ -60,8 +55,7 @@ TEST(ModelLifecycle, GettersNeedATrainedModel)
     EXPECT_EQ(params.coarseGranularity, 2.25f);  // chosen for a smaller side of 19
 }
 
-// Copies and assignments share the training pixels, which outlive the
-// source; assigning an untrained model untrains, as untraining does.
+// Copies, assignments and vector elements share pixels outliving the source.
 TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -74,21 +68,32 @@ TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
         trainTextured(assigned.get(), 2);
         ASSERT_EQ(qsrch_normcorr_model_assign(assigned.get(), source->get()), QSRCH_OK);
         ASSERT_EQ(qsrch_normcorr_model_assign(assigned.get(), assigned.get()), QSRCH_OK);
+        qstd_vector_qsrch_normcorr_model models;
+        qstd_vector_vector_qsrch_normcorr_model outer;
+        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_construct(&models, 1), QSRCH_OK);
+        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, source->get()), QSRCH_OK);
+        ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_model_constructFill(&outer, 2, &models), QSRCH_OK);
+        const auto* elements = static_cast<const qsrch_normcorr_model*>(models.begin);
+        qtest::expectUntrained(elements[0]);
+        const auto* inner = static_cast<const qstd_vector_qsrch_normcorr_model*>(outer.begin) + 1;
         const uint32_t levels = qtest::levelCount(**source), sum0 = qtest::level(**source, 0).sum[0];
         const void* image = (*source)->trainImage.firstPixel;
         const void* level0 = qtest::level(**source, 0).planeWindow[0].firstPixel;
         delete source;
-        for (Model* m : {&copy, &assigned}) {
-            ASSERT_TRUE(qtest::trained(**m));
-            EXPECT_TRUE((*m)->trainImage.firstPixel == image && qtest::isBound((*m)->trainMask));
-            ASSERT_EQ(qtest::levelCount(**m), levels);
-            const qsrch_normcorr_level_& L = qtest::level(**m, 0);
+        for (const qsrch_normcorr_model* m : {&*copy, &*assigned, &elements[1],
+                                              static_cast<const qsrch_normcorr_model*>(inner->begin) + 1}) {
+            ASSERT_TRUE(qtest::trained(*m));
+            EXPECT_TRUE(m->trainImage.firstPixel == image && qtest::isBound(m->trainMask));
+            ASSERT_EQ(qtest::levelCount(*m), levels);
+            const qsrch_normcorr_level_& L = qtest::level(*m, 0);
             EXPECT_EQ(L.planeWindow[0].firstPixel, level0);
             uint32_t sum = 0;  // still readable: the copies hold shares of the pixels
             double sumSq = 0;
             ASSERT_EQ(qsrch_DcomputeOneSumISumISq(&L.planeWindow[0], &sum, &sumSq), QSRCH_OK);
             EXPECT_EQ(sum, sum0);
         }
+        EXPECT_EQ(qstd_vector_vector_qsrch_normcorr_model_destruct(&outer), QSRCH_OK);
+        EXPECT_EQ(qstd_vector_qsrch_normcorr_model_destruct(&models), QSRCH_OK);
         ASSERT_EQ(qsrch_normcorr_model_assign(copy.get(), empty.get()), QSRCH_OK);
         qtest::expectUntrained(*copy);
         ASSERT_EQ(qsrch_normcorr_model_untrain(assigned.get()), QSRCH_OK);
@@ -98,65 +103,18 @@ TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
 }
 
 // new on a held model releases it first; delete of NULL is fine.
-TEST(ModelLifecycle, NewReplacesAndDeleteReleases)
+TEST(ModelLifecycle, NewCopyAndDeleteLeakNothing)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
     qsrch_normcorr_model* model = nullptr;
     EXPECT_EQ(qsrch_normcorr_model_delete(&model), QSRCH_OK);
-    ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);
-    ASSERT_NE(model, nullptr);
-    qtest::expectUntrained(*model);
-    trainTextured(model);
-    ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);
-    qtest::expectUntrained(*model);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);
+        qtest::expectUntrained(*model);
+        trainTextured(model);
+    }
     EXPECT_EQ(qsrch_normcorr_model_delete(&model), QSRCH_OK);
     EXPECT_TRUE(model == nullptr && qsys_memory_blocksInUse() == blocks);
-}
-
-// Setting one transform makes the other its inverse; a singular one is kept
-// and refused.
-TEST(ModelLifecycle, TransformSettersKeepTheOtherTransformTheInverse)
-{
-    Model model;
-    qmath_xformLinear shift, singular;
-    qmath_xformLinear_initScaleShift(&shift, 1, 1, 5, 7);
-    qmath_xformLinear_initScaleShift(&singular, 0, 1, 3, 3);
-    ASSERT_EQ(qsrch_normcorr_model_setClientFromPatXform(model.get(), &shift), QSRCH_OK);
-    EXPECT_TRUE(model->patFromClient.trans.x == -5.0 && model->patFromClient.trans.y == -7.0);
-    ASSERT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &shift), QSRCH_OK);
-    EXPECT_TRUE(model->clientFromPat.trans.x == -5.0 && model->clientFromPat.trans.y == -7.0);
-    EXPECT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &singular), QMATH_E_SINGULAR);
-    EXPECT_TRUE(qtest::sameXform(model->patFromClient, singular));
-}
-
-// New elements are untrained models; copies share their pixels, also
-// inside vectors of vectors.
-TEST(ModelVectors, ElementsAreCopiedThroughTheModelOperations)
-{
-    const int64_t blocks = qsys_memory_blocksInUse();
-    {
-        Model trained;
-        trainTextured(trained.get());
-        qstd_vector_qsrch_normcorr_model models;
-        qstd_vector_vector_qsrch_normcorr_model outer;
-        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_construct(&models, 1), QSRCH_OK);
-        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, trained.get()), QSRCH_OK);
-        ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_model_constructFill(&outer, 2, &models), QSRCH_OK);
-        const auto* first = static_cast<const qsrch_normcorr_model*>(models.begin);
-        qtest::expectUntrained(first[0]);
-        const auto* inner = static_cast<const qstd_vector_qsrch_normcorr_model*>(outer.begin) + 1;
-        const auto* copied = static_cast<const qsrch_normcorr_model*>(inner->begin) + 1;
-        EXPECT_EQ(first[1].trainImage.firstPixel, trained->trainImage.firstPixel);
-        EXPECT_EQ(qtest::level(*copied, 1).planeWindow[0].firstPixel,
-                  qtest::level(*trained, 1).planeWindow[0].firstPixel);
-        EXPECT_EQ(qstd_vector_vector_qsrch_normcorr_model_destruct(&outer), QSRCH_OK);
-        EXPECT_EQ(qstd_vector_qsrch_normcorr_model_destruct(&models), QSRCH_OK);
-    }
-    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
-}
-
-TEST(ModelLifecycle, NewAndCopyFailuresLeakNothing)
-{
     qtest::expectAllocationFailuresClean([] {
         qsrch_normcorr_model* m = nullptr;
         const qsrch_status s = qsrch_normcorr_model_new(&m);
@@ -170,6 +128,21 @@ TEST(ModelLifecycle, NewAndCopyFailuresLeakNothing)
         const qsrch_status s = qsrch_normcorr_model_constructCopy(&copy, trained.get());
         return QSRCH_FAILED(s) ? s : qsrch_normcorr_model_destruct(&copy);
     });
+}
+
+// Setting one transform makes the other its inverse; a singular one is refused.
+TEST(ModelLifecycle, TransformSettersKeepTheOtherTransformTheInverse)
+{
+    Model model;
+    qmath_xformLinear shift, singular;
+    qmath_xformLinear_initScaleShift(&shift, 1, 1, 5, 7);
+    qmath_xformLinear_initScaleShift(&singular, 0, 1, 3, 3);
+    ASSERT_EQ(qsrch_normcorr_model_setClientFromPatXform(model.get(), &shift), QSRCH_OK);
+    EXPECT_TRUE(model->patFromClient.trans.x == -5.0 && model->patFromClient.trans.y == -7.0);
+    ASSERT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &shift), QSRCH_OK);
+    EXPECT_TRUE(model->clientFromPat.trans.x == -5.0 && model->clientFromPat.trans.y == -7.0);
+    EXPECT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &singular), QMATH_E_SINGULAR);
+    EXPECT_TRUE(qtest::sameXform(model->patFromClient, singular));
 }
 
 }  // namespace

@@ -1,8 +1,4 @@
-// Training builds the pattern pyramid with the granularities asked for (or
-// chosen from the pattern size), masks every level with a two-valued mask,
-// and keeps per level the care count, sums and sums of squares over the
-// cared-for pixels. Every level is compared with the reducers applied to
-// the level before it, and every statistic with a brute-force sum.
+// Training's pyramid, masks and statistics against the reducers and brute force.
 #include "model_support.hpp"
 
 #include <cmath>
@@ -10,14 +6,8 @@
 
 namespace {
 
-using qtest::at;
-using qtest::expectPlane;
-using qtest::Plane;
-using qtest::planeOf;
-using qtest::reduceLevel;
-using qtest::Image8;
-using qtest::level;
-using qtest::Model;
+using qtest::at, qtest::expectPlane, qtest::Plane, qtest::planeOf;
+using qtest::reduceLevel, qtest::Image8, qtest::level, qtest::Model;
 
 struct TrainCase {
     int32_t w, h;
@@ -26,19 +16,10 @@ struct TrainCase {
     int planes;
     bool masked;
     bool window;
-    uint32_t byTrial;
     std::vector<float> granularities;  // expected, level 0 first
 };
 
-void PrintTo(const TrainCase& c, std::ostream* os)
-{
-    *os << c.w << "x" << c.h << (c.autoSelect ? " automatic" : " coarse " + std::to_string(c.coarse))
-        << " planes " << c.planes << (c.masked ? " masked" : "") << (c.window ? " view" : " image")
-        << (c.byTrial ? " by trial" : "");
-}
-
-// The pattern and mask, either as views into larger images with garbage in
-// the row slack (placed at different origins) or as whole images.
+// Views into larger images with slack at other origins, or whole images.
 struct Pattern {
     std::vector<Image8> planes;
     Image8 mask{0, 0};
@@ -98,8 +79,7 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
     const TrainCase& c = GetParam();
     std::mt19937 rng(static_cast<uint32_t>(c.w * 131 + c.h));
     const Pattern p = makePattern(c, rng);
-    qsrch_normcorr_trainParams params = qtest::trainParams(c.autoSelect, c.coarse);
-    params.autoSelectByTrial = c.byTrial;
+    const qsrch_normcorr_trainParams params = qtest::trainParams(c.autoSelect, c.coarse);
     const size_t n = c.granularities.size();
 
     // Unmasked: level 0 is the pattern, level k the reduction of level k - 1;
@@ -162,22 +142,20 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
     expectPlane(maskCopy, planeOf(p.maskView), "trainMask");
 }
 
-// Given granularities that are not powers of two end in a factor other
-// than 2; sizes whose smaller side is 8, 12, 16, 20, 24, 97 choose 1, 1.5,
-// 2, 2.5, 3 and 12.
+// Odd given granularities end in another factor; smaller sides 8..97 choose 1..12.
 INSTANTIATE_TEST_SUITE_P(
     Cases, TrainLevels,
-    ::testing::Values(TrainCase{40, 33, 0, 4.0f, 1, false, false, 0, {1, 2, 4}},
-                      TrainCase{40, 33, 0, 3.0f, 1, true, true, 0, {1, 2, 3}},
-                      TrainCase{33, 17, 0, 1.5f, 3, true, true, 0, {1, 1.5f}},
-                      TrainCase{64, 61, 0, 6.0f, 3, false, false, 0, {1, 2, 4, 6}},
-                      TrainCase{31, 9, 0, 1.0f, 1, true, true, 0, {1}},
-                      TrainCase{8, 9, 1, 4.0f, 1, true, false, 0, {1}},
-                      TrainCase{12, 17, 1, 4.0f, 1, false, true, 0, {1, 1.5f}},
-                      TrainCase{16, 16, 1, 4.0f, 3, true, true, 0, {1, 2}},
-                      TrainCase{20, 20, 1, 4.0f, 3, false, true, 0, {1, 2, 2.5f}},
-                      TrainCase{24, 31, 1, 4.0f, 3, true, false, 0, {1, 2, 3}},
-                      TrainCase{97, 100, 1, 4.0f, 1, true, true, 0, {1, 2, 4, 8, 12}}));
+    ::testing::Values(TrainCase{40, 33, 0, 4.0f, 1, false, false, {1, 2, 4}},
+                      TrainCase{40, 33, 0, 3.0f, 1, true, true, {1, 2, 3}},
+                      TrainCase{33, 17, 0, 1.5f, 3, true, true, {1, 1.5f}},
+                      TrainCase{64, 61, 0, 6.0f, 3, false, false, {1, 2, 4, 6}},
+                      TrainCase{31, 9, 0, 1.0f, 1, true, true, {1}},
+                      TrainCase{8, 9, 1, 4.0f, 1, true, false, {1}},
+                      TrainCase{12, 17, 1, 4.0f, 1, false, true, {1, 1.5f}},
+                      TrainCase{16, 16, 1, 4.0f, 3, true, true, {1, 2}},
+                      TrainCase{20, 20, 1, 4.0f, 3, false, true, {1, 2, 2.5f}},
+                      TrainCase{24, 31, 1, 4.0f, 3, true, false, {1, 2, 3}},
+                      TrainCase{97, 100, 1, 4.0f, 1, true, true, {1, 2, 4, 8, 12}}));
 
 TEST(DefaultCoarseGranularity, FollowsThePatternSize)
 {
@@ -186,9 +164,7 @@ TEST(DefaultCoarseGranularity, FollowsThePatternSize)
     for (auto [m, g] : cases) EXPECT_EQ(qsrch_normcorr_defaultCoarseGranularity(m), g) << m;
 }
 
-// With the band requested and two pixels of image on every side, level 1 is
-// reduced from the pattern grown by two pixels; with less room, or without
-// the request, from the pattern alone.
+// Level 1 from the pattern grown by two pixels, if asked and there is room.
 TEST(TrainSurround, FirstLevelIsReducedWithTheSurroundingBand)
 {
     std::mt19937 rng(7);
@@ -224,8 +200,7 @@ TEST(TrainSurround, FirstLevelIsReducedWithTheSurroundingBand)
     }
 }
 
-// A level without variance cannot be correlated: with the granularity
-// chosen automatically training stops one level finer, otherwise it fails.
+// A uniform level: automatic granularity stops finer, a given one fails.
 TEST(TrainUniform, CoarserUniformLevelLowersAutomaticGranularityOnly)
 {
     std::mt19937 rng(11);

@@ -1,5 +1,4 @@
-// Result sets: the array grows to exactly what is needed and only then,
-// fewer entries only lower the count, and copies hold their own entries.
+// Result sets grow only when more entries are needed; copies own their entries.
 #include <string>
 
 #include "search/search_support.hpp"
@@ -16,8 +15,7 @@ void expectEntries(const qsrch_resultSet& set, int32_t count, int first)
     for (int32_t i = 0; i < count; ++i) EXPECT_TRUE(qtest::sameEntry(set.entries[i], want->entries[i])) << i;
 }
 
-// The capacity is not recorded: only a count above the set's own count
-// reallocates, even where an earlier, larger array would have had room.
+// Only a count above the set's own reallocates: the capacity is not recorded.
 TEST(ResultSet, AssignGrowsOnlyWhenMoreEntriesAreNeeded)
 {
     ResultSet set, original;
@@ -42,8 +40,6 @@ TEST(ResultSet, AssignGrowsOnlyWhenMoreEntriesAreNeeded)
     expectEntries(*set.get(), 5, 50);
 }
 
-// Copies hold their own entries; a failed growth leaves the set as it was
-// and a failed copy holds nothing.
 TEST(ResultSet, CopiesHoldTheirOwnEntriesAndFailuresLeaveSetsAsTheyWere)
 {
     for (int32_t count : {0, 1, 7}) {

@@ -1,6 +1,4 @@
-// Top-level runs: reported points follow the training and searched images'
-// client transforms, linear or not, for every run form; the checks come in
-// their order; result sets grow only when more entries are found.
+// Top-level runs: points in client coordinates, check order, result growth.
 #include <functional>
 #include <string>
 
@@ -8,14 +6,9 @@
 
 namespace {
 
-using qtest::Image8;
-using qtest::OwnedImage;
-using qtest::ResultSet;
-using qtest::SearchModel;
-using qtest::Xform;
+using qtest::Image8, qtest::OwnedImage, qtest::ResultSet, qtest::SearchModel, qtest::Xform;
 
-// Client transforms of an image: two linear ones and a radial one; fromClient
-// receives the inverse the image derives.
+// Two linear client transforms and a radial one, with their inverses.
 void setClient(OwnedImage& image, int kind, Xform& client, Xform& fromClient)
 {
     if (kind == 0) Xform::scaleShift(client, 0.5, 0.75, 10.0, -4.0);
@@ -25,16 +18,13 @@ void setClient(OwnedImage& image, int kind, Xform& client, Xform& fromClient)
     ASSERT_EQ(qimg_imageConst_getImageFromClientXform(image.cget(), fromClient.get()), QSRCH_OK);
 }
 
-// A 48 x 40 pattern from a view at (x0, y0) of a 120 x 100 image with its
-// own client transform, planted at (u, v) of a 180 x 140 image with
-// another: every run form reports the origin where the transforms put it.
+// A pattern planted in another image: every run form maps the origin through both.
 TEST(SearchRun, ReportsTheOriginWhereTheClientTransformsPutIt)
 {
     const int32_t w = 48, h = 40;
     for (auto [trainKind, searchKind] : {std::pair{0, 1}, std::pair{0, 2}, std::pair{2, 0}, std::pair{1, 2}})
         for (unsigned seed = 1; seed <= 6; ++seed) {
-            SCOPED_TRACE("transforms " + std::to_string(trainKind) + ", " + std::to_string(searchKind) + ", seed " +
-                         std::to_string(seed));
+            SCOPED_TRACE(std::to_string(trainKind) + std::to_string(searchKind) + " seed " + std::to_string(seed));
             std::mt19937 rng(seed);
             auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
             const Image8 trainPixels = qtest::smoothTexture(rng, 120, 100);
@@ -47,9 +37,7 @@ TEST(SearchRun, ReportsTheOriginWhereTheClientTransformsPutIt)
             Xform trainClient, searchClient, trainFromClient, searchFromClient;
             setClient(trainImage, trainKind, trainClient, trainFromClient);
             setClient(searchImage, searchKind, searchClient, searchFromClient);
-            // A short pyramid: the test is about where points are reported,
-            // not about how coarse a level still sees this texture.
-            SearchModel model;
+            SearchModel model;  // a short pyramid: only where points land matters
             const qimg_windowConst pattern = qtest::viewOf(trainImage.cget(), x0, y0, w, h);
             const qsrch_trainParams trainParams = qtest::fixedTrainParams(2);
             ASSERT_EQ(qsrch_model_trainWindow(model.get(), &pattern, trainFromClient.get(), &trainParams), QSRCH_OK);
@@ -84,15 +72,12 @@ TEST(SearchRun, ReportsTheOriginWhereTheClientTransformsPutIt)
                 ASSERT_EQ(set->count, 1);
                 const qsrch_resultSetEntry& e = set->entries[0];
                 EXPECT_TRUE(e.accepted == 1 && e.score > 0.95f) << e.score;
-                EXPECT_NEAR(e.point.x, want.x, 0.1);
-                EXPECT_NEAR(e.point.y, want.y, 0.1);
+                EXPECT_LT(std::hypot(e.point.x - want.x, e.point.y - want.y), 0.1) << e.point.x << ", " << e.point.y;
             }
         }
 }
 
-// A 24 x 20 pattern cut at (30, 20) of a texture, trained through the
-// window form with an identity transform; its origin is the pattern's
-// corner, so runs report where instances start.
+// A 24 x 20 pattern cut at (30, 20) of a texture, its origin at its corner.
 struct Trained {
     Image8 pixels;
     SearchModel model;
@@ -108,9 +93,7 @@ struct Trained {
     }
 };
 
-// Image forms test the image, then the parameters, then the model; view
-// forms the parameters, then the model; a view smaller than the pattern
-// fails in the search. An unbound mask is no mask.
+// Image, then parameters, then model; an unbound mask is no mask.
 TEST(SearchRun, ChecksComeInTheirOrder)
 {
     std::mt19937 rng(11);
@@ -159,8 +142,7 @@ TEST(SearchRun, ChecksComeInTheirOrder)
     EXPECT_TRUE(std::hypot(plain->entries[0].point.x - 30, plain->entries[0].point.y - 20) < 0.1);
 }
 
-// Five planted copies: a set of 10 entries takes 3 results in place (the
-// rest of its array untouched), then needs a new array for 5.
+// A set of 10 takes 3 results in place, then needs a new array for 5.
 TEST(SearchRun, ResultSetGrowsOnlyWhenMoreEntriesAreFound)
 {
     std::mt19937 rng(12);
@@ -190,8 +172,6 @@ TEST(SearchRun, ResultSetGrowsOnlyWhenMoreEntriesAreFound)
     }
 }
 
-// Every allocation of a run may fail: the failure comes back and nothing
-// stays allocated.
 TEST(SearchRun, AllocationFailuresLeakNothing)
 {
     std::mt19937 rng(13);

@@ -1,6 +1,5 @@
-// Shared by the top-level search suites: owned models, result sets and
-// transform handles, textured scenes, parameter records and result sets the
-// test fills itself.
+// Shared by the top-level search suites: owned records, textured scenes,
+// parameter records and result sets the test fills itself.
 #pragma once
 
 #include <cstdint>
@@ -11,31 +10,22 @@
 
 namespace qtest {
 
-class SearchModel {
+// A record of the library's, owned by the test.
+template <class T, auto construct, auto destruct>
+class Owned {
 public:
-    SearchModel() { EXPECT_EQ(qsrch_model_construct(&m_), QSRCH_OK); }
-    ~SearchModel() { EXPECT_EQ(qsrch_model_destruct(&m_), QSRCH_OK); }
-    SearchModel(const SearchModel&) = delete;
-    SearchModel& operator=(const SearchModel&) = delete;
-    qsrch_model* get() { return &m_; }
-    const qsrch_model* operator->() const { return &m_; }
+    Owned() { construct(&r_); }
+    ~Owned() { EXPECT_EQ(destruct(&r_), QSRCH_OK); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    T* get() { return &r_; }
+    T* operator->() { return &r_; }
 
 private:
-    qsrch_model m_;
+    T r_;
 };
-
-class ResultSet {
-public:
-    ResultSet() { qsrch_resultSet_construct(&s_); }
-    ~ResultSet() { EXPECT_EQ(qsrch_resultSet_destruct(&s_), QSRCH_OK); }
-    ResultSet(const ResultSet&) = delete;
-    ResultSet& operator=(const ResultSet&) = delete;
-    qsrch_resultSet* get() { return &s_; }
-    qsrch_resultSet* operator->() { return &s_; }
-
-private:
-    qsrch_resultSet s_;
-};
+using SearchModel = Owned<qsrch_model, qsrch_model_construct, qsrch_model_destruct>;
+using ResultSet = Owned<qsrch_resultSet, qsrch_resultSet_construct, qsrch_resultSet_destruct>;
 
 // A general transform handle owned by the test.
 class Xform {
@@ -66,8 +56,7 @@ private:
     qmath_xformPtrhConst h_;
 };
 
-// Random values smoothed once by a 3 x 3 box: enough structure for the
-// coarse levels, sharp enough for sub-pixel refinement.
+// Noise smoothed by a 3 x 3 box: seen by coarse levels, sharp for sub-pixel fits.
 inline Image8 smoothTexture(std::mt19937& rng, int32_t w, int32_t h)
 {
     Image8 noise(w, h), smooth(w, h);

@@ -1,5 +1,4 @@
-// Shared by the pyramid and model suites: pixel access through level views,
-// and the reference for one pyramid step, the reducers applied directly.
+// Pixel access through level views and one pyramid step by the reducers.
 #pragma once
 
 #include <cstdint>
@@ -55,8 +54,7 @@ inline Plane planeOf(const qimg_windowConst& v)
 
 inline std::vector<uint8_t> pixels(const qimg_windowConst& v) { return planeOf(v).px; }
 
-// One pyramid step: the Gaussian two-times reducer for a factor of exactly 2,
-// the low-pass filter otherwise, with the transform the reducer reports.
+// The Gaussian two-times reducer for a factor of 2, the low-pass filter else.
 inline Plane reduceLevel(const qimg_windowConst& from, float factor, qmath_xformLinear* reducedToFrom = nullptr)
 {
     qimg_image out;

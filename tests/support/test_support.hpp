@@ -1,7 +1,5 @@
-// Test helpers shared by the suites: images with garbage in the row slack, an
-// attention-poll counter, an inhibit switch, an allocation-failure sweep, and
-// for the statistics kernels a brute-force reference, seeded random cases,
-// sentinel-checked outputs and the properties every kernel shares.
+// Helpers shared by the suites, and the brute-force reference and shared
+// properties of the statistics kernels.
 #pragma once
 
 #include <algorithm>
@@ -21,18 +19,14 @@
 
 namespace qtest {
 
-// An image of 8- or 16-bit pixels owned by the test: rowStride >= width; the
-// elements past the width and one guard element after the last row hold a
-// non-zero `slack`, so a kernel that reads past the width shows it.
+// 8- or 16-bit pixels; the row slack and one guard element hold `slack`.
 template <class Pixel>
 class Image {
 public:
     static constexpr int kMax = std::numeric_limits<Pixel>::max();
     Image(int32_t width = 0, int32_t height = 0, int32_t rowStride = -1, Pixel slack = Pixel(0xBEA5))
         : width_(width), height_(height), stride_(rowStride < 0 ? width : rowStride),
-          pixels_(static_cast<size_t>(stride_) * std::max(height, 0) + 1, slack)
-    {
-    }
+          pixels_(static_cast<size_t>(stride_) * std::max(height, 0) + 1, slack) {}
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     int32_t stride() const { return stride_; }
@@ -46,7 +40,6 @@ public:
         std::uniform_int_distribution<int> d(lo, hi);
         set([&] { return static_cast<Pixel>(d(rng)); });
     }
-    // About `careShare` of the pixels cared for, with care values 1..255.
     template <class Rng>
     void randomMask(Rng& rng, double careShare = 0.6)
     {
@@ -95,10 +88,7 @@ inline Image8 readTestPgm(const std::string& name)
 // Counts attention polls on this thread while alive; answers `answer`.
 class AttentionCounter {
 public:
-    explicit AttentionCounter(qsys_status answer = QSYS_OK) : answer_(answer)
-    {
-        qsys_attention_setHandler(&AttentionCounter::handle, this);
-    }
+    explicit AttentionCounter(qsys_status a = QSYS_OK) : answer_(a) { qsys_attention_setHandler(&handle, this); }
     ~AttentionCounter() { qsys_attention_setHandler(nullptr, nullptr); }
     AttentionCounter(const AttentionCounter&) = delete;
     int polls() const { return polls_; }
@@ -114,11 +104,8 @@ private:
     int polls_ = 0;
 };
 
-// Installs an inhibit query while alive and records the names it is asked.
-// It forbids the optimized paths named (every one when no names are given,
-// none with recordOnly) and whatever the query it replaced forbids, so a run
-// with every optimized path switched off stays so; the replaced query comes
-// back afterwards. Switches nest, the latest innermost.
+// Forbids the optimized paths named (all when none, none with recordOnly) on
+// top of what the replaced query forbids, recording the names asked; nests.
 class InhibitSwitch {
 public:
     struct RecordOnly {};
@@ -159,12 +146,9 @@ private:
     InhibitSwitch* outer_;
 };
 
-// Set by the test programs' main when the whole run forbids every optimized
-// path (QSRCH_TEST_GENERIC_ONLY in the environment).
+// Set by main when QSRCH_TEST_GENERIC_ONLY forbids every optimized path.
 inline bool genericOnlyRun = false;
 
-// Tests of the statistics kernels run once with the optimized paths and once
-// with every one of them forbidden.
 enum class Path { optimized, generic };
 
 class BothPaths : public testing::TestWithParam<Path> {
@@ -173,7 +157,6 @@ protected:
     {
         if (GetParam() == Path::generic) generic_ = std::make_unique<InhibitSwitch>();
     }
-    void TearDown() override { generic_.reset(); }
 
 private:
     std::unique_ptr<InhibitSwitch> generic_;
@@ -184,9 +167,7 @@ inline std::string pathName(const testing::TestParamInfo<Path>& info)
     return info.param == Path::optimized ? "optimized" : "generic";
 }
 
-// Runs `call` once to count its allocations, then once more for each of them
-// with that allocation failing: every such run must return QSYS_E_NO_MEMORY
-// and leave no block allocated. `call` sets up and tears down its own records.
+// Fails each allocation of `call` in turn: QSYS_E_NO_MEMORY, no block left.
 inline void expectAllocationFailuresClean(const std::function<qsys_status()>& call)
 {
     const int64_t before = qsys_memory_allocationCount(), blocks = qsys_memory_blocksInUse();
@@ -204,11 +185,9 @@ inline void expectAllocationFailuresClean(const std::function<qsys_status()>& ca
 
 // ---- Statistics kernels --------------------------------------------------------------
 
-// Marks output elements a kernel must not touch; exact as uint32_t and double.
 constexpr uint32_t kSentinel = 0xDEADBEEFu;
 
-// Elements at positions (x < nx, y < ny) equal want(x, y), all others keep
-// the sentinel. Reports the first few differences.
+// Positions (x < nx, y < ny) hold want(x, y), all others the sentinel.
 template <class T, class Want>
 void expectOutput(const std::vector<T>& out, uint32_t outStride, int64_t nx, int64_t ny, Want want)
 {
@@ -228,10 +207,8 @@ Pixel pel(const qimg_windowConst& v, int64_t x, int64_t y)
     return static_cast<const Pixel*>(v.firstPixel)[y * v.rowStride + x];
 }
 
-// What one position sums, with 64-bit accumulators: over the pattern pixels
-// the pattern mask cares for (all without a mask), the image's ΣI, ΣI² and
-// the inner product; where the image care mask cares too (everywhere
-// without one), the care count and the pattern's ΣP and ΣP².
+// One position's sums over the cared-for pattern pixels; count, ΣP and ΣP²
+// only where the image care mask cares too.
 enum Stat { kSumI, kSumII, kIp, kCount, kSumP, kSumPP };
 using WindowStats = std::array<uint64_t, 6>;
 
@@ -251,7 +228,6 @@ WindowStats bruteStats(const qimg_windowConst& pattern, const qimg_windowConst* 
     return s;
 }
 
-// How a kernel is called and what its reference is.
 enum KernelFlags : unsigned {
     kIntegerLimit = 1,  // refuses patterns of more than 0x10000 pixels
     kPatternMask = 2,   // only pixels the pattern mask cares for count
@@ -262,19 +238,17 @@ enum KernelFlags : unsigned {
     kRowSq32 = 64,      // row sums of squares in 32 bits: exact for rows of up to 66051 pixels
 };
 
-// A pattern (w x h) with its mask over an image (W x H) with its care mask
-// and a 16-bit twin, all views into larger images whose rows carry slack.
+// A pattern with its mask over an image with its care mask and 16-bit twin,
+// all views into larger images with slack.
 struct KernelCase {
     int w, h, W, H, nx, ny;
     uint32_t outStride;
     Image8 pattern, patternMask, image, imageMask;
     Image16 image16;
-    // size: the pattern's size without pixels; absentMask: a mask record
-    // without pixels, which stands for no mask.
+    // size: the pattern's size without pixels; absentMask: no pixels, no mask.
     qimg_windowConst p, size{}, pm, absentMask, i, im, i16;
     mutable std::map<unsigned, std::vector<WindowStats>> references;
 
-    // Pixels are drawn from [lo, 255] (16-bit: [257 lo, 65535]).
     KernelCase(std::mt19937& rng, int w_, int h_, int W_, int H_, double patternCare, double imageCare,
                int extraStride, int lo = 0)
         : w(w_), h(h_), W(W_), H(H_), nx(W - w + 1), ny(H - h + 1), outStride(std::max(nx, 1) + extraStride)
@@ -295,7 +269,6 @@ struct KernelCase {
         return "pattern " + std::to_string(w) + "x" + std::to_string(h) + ", image " + std::to_string(W) + "x" +
                std::to_string(H) + ", outStride " + std::to_string(outStride);
     }
-    // Brute-force statistics of every position, as the kernel's flags ask.
     const std::vector<WindowStats>& reference(unsigned flags) const
     {
         const unsigned key = flags & (kPatternMask | kImageMask | kSixteenBit);
@@ -311,8 +284,7 @@ struct KernelCase {
     }
 };
 
-// Up to three integer output planes and a double one, sentinel-filled, with
-// a spare row past the positions.
+// Sentinel-filled output planes with a spare row.
 struct Outputs {
     std::vector<uint32_t> u[3];
     std::vector<double> d;
@@ -336,8 +308,6 @@ struct Kernel {
     std::vector<Stat> outputs;  // held by u[0], u[1], ... (the last one by d with kDoubleLast)
     std::function<qsys_status(const KernelCase&, Outputs&)> run;
 
-    // Every position holds the brute-force statistic (integer planes modulo
-    // 2^32), every other element the sentinel.
     void expectExact(const KernelCase& c, const Outputs& o) const
     {
         const std::vector<WindowStats>& ref = c.reference(flags);
@@ -359,11 +329,8 @@ struct Kernel {
     }
 };
 
-// A seeded random case: the awkward widths, height 1, grids of few positions
-// (which some kernels serve another way) and rows of many (which vector
-// kernels take in blocks), now and then a pattern larger than the image, one
-// without pixels (all sums 0) or saturated pixels; masks that care for
-// nothing or everything.
+// Awkward widths, height 1, few positions and long rows, patterns larger than
+// the image or empty, saturated pixels, masks caring for nothing or all.
 inline void expectExactOnRandomCases(const std::vector<Kernel>& kernels)
 {
     const int widths[] = {1, 7, 8, 9, 15, 16, 17, 31};
@@ -385,11 +352,8 @@ inline void expectExactOnRandomCases(const std::vector<Kernel>& kernels)
     }
 }
 
-// Around 0x10000 pattern pixels, 33 positions: the integer limit refuses
-// more without polling or writing; everything accepted stays exact, also
-// where the double forms split the pattern (several times for 200 x 1000),
-// where 32-bit partial sums would wrap (saturated pixels, long rows) and for
-// a one-column pattern of 60000 rows.
+// Around 0x10000 pattern pixels: the integer limit refuses more untouched;
+// the rest stays exact where sums split or 32-bit partial sums would wrap.
 inline void expectSizeRuleAndLargePatterns(const std::vector<Kernel>& kernels)
 {
     const std::array<int, 3> shapes[] = {{256, 256, 255}, {65536, 1, 255}, {65537, 1, 200}, {1, 65537, 200},
@@ -414,9 +378,8 @@ inline void expectSizeRuleAndLargePatterns(const std::vector<Kernel>& kernels)
     }
 }
 
-// Polls only over more than 31 positions (unless always), and a negative
-// answer comes back unchanged before anything is written. Every call asks
-// the inhibit query for the kernel's name once.
+// Polls over more than 31 positions (or always); a stop comes back before
+// any write; each call asks the inhibit query once for its name.
 inline void expectPollRuleAndInhibitNames(const std::vector<Kernel>& kernels)
 {
     const qsys_status stop = QSYS_STATUS(0x8ABC0123u);
@@ -440,8 +403,6 @@ inline void expectPollRuleAndInhibitNames(const std::vector<Kernel>& kernels)
     }
 }
 
-// Scratch (running sums, half-height splits, made masks) is released
-// whichever allocation fails.
 inline void expectAllocationFailuresReleaseScratch(const std::vector<Kernel>& kernels)
 {
     std::mt19937 rng(5);
@@ -457,8 +418,7 @@ inline void expectAllocationFailuresReleaseScratch(const std::vector<Kernel>& ke
 
 }  // namespace qtest
 
-// The properties every statistics kernel shares, as tests of `suite` run
-// over both paths; further TEST_P(suite, ...) run over both too.
+// The shared kernel properties as tests of `suite` over both paths.
 #define QTEST_KERNEL_PROPERTIES(suite, kernels)                                                            \
     class suite : public qtest::BothPaths {};                                                              \
     INSTANTIATE_TEST_SUITE_P(Paths, suite, testing::Values(qtest::Path::optimized, qtest::Path::generic),  \
