@@ -55,15 +55,8 @@
 
 namespace {
 
+using bench::check;
 using bench::Grey;
-
-void check(qsrch_status s, const char* what)
-{
-    if (QSRCH_FAILED(s)) {
-        std::fprintf(stderr, "%s failed: %s\n", what, qsrch_statusName(s));
-        std::exit(2);
-    }
-}
 
 bool writePgm(const std::string& path, const Grey& g)
 {

@@ -14,9 +14,19 @@
 #include <utility>
 #include <vector>
 
-#include <qimg/qimg.h>
+#include <qsrch/qsrch.h>
 
 namespace bench {
+
+// Ends the program on a failed call: a measurement without it means nothing.
+inline void check(qsrch_status s, const char* what)
+{
+    if (QSRCH_FAILED(s)) {
+        std::fprintf(stderr, "%s failed: %s\n", what, qsrch_statusName(s));
+        std::exit(2);
+    }
+}
+
 
 // A dense grey plane: row stride = width.
 struct Grey {
