@@ -16,49 +16,47 @@ using Peak = qsrch_detectedPosePeak;
 
 struct Reference {
     std::vector<Peak> list;
-    int32_t numToFind;
+    size_t numToFind;
     float confusion, overlap;
     double pw, ph;
 
-    int lowest() const
+    size_t lowest() const
     {
-        int at = 0;
-        for (size_t i = 1; i < list.size(); ++i) at = list[i].score < list[at].score ? int(i) : at;
+        size_t at = 0;
+        for (size_t i = 1; i < list.size(); ++i) at = list[i].score < list[at].score ? i : at;
         return at;
     }
     void insert(const Peak& c)
     {
-        const size_t want = size_t(numToFind);
-        if (c.score == 0 || (list.size() >= want && c.score <= list[lowest()].score)) return;
+        if (c.score == 0 || (list.size() >= numToFind && c.score <= list[lowest()].score)) return;
         int match = -1;
         double best = 0;
         for (size_t i = 0; i < list.size(); ++i) {
             const double dx = std::fabs(list[i].pose.trans.x - c.pose.trans.x);
             const double dy = std::fabs(list[i].pose.trans.y - c.pose.trans.y);
-            const double w = std::max(0.0, pw - dx), h = std::max(0.0, ph - dy);
-            const bool near = (dx <= 1 && dy <= 1) ||
-                              (overlap < 1.0f && w * h > double(float(float(pw) * overlap * float(ph))));
+            const double area = std::max(0.0, pw - dx) * std::max(0.0, ph - dy);
+            const double limit = double(float(float(pw) * overlap * float(ph)));
+            const bool near = (dx <= 1 && dy <= 1) || (overlap < 1 && area > limit);
             if (near && (match < 0 || dx * dx + dy * dy < best)) match = int(i), best = dx * dx + dy * dy;
         }
-        if (match >= 0) {
-            if (list[match].score < c.score) list[match] = c;
-        } else if (list.size() < want) {
+        if (match >= 0)
+            list[match] = list[match].score < c.score ? c : list[match];
+        else if (list.size() < numToFind)
             list.push_back(c);
-        } else {
+        else
             list[lowest()] = c;
-        }
     }
     bool settled() const
     {
-        int certain = 0;
-        for (const Peak& p : list) certain += p.score >= confusion;
-        return certain >= numToFind;
+        return size_t(std::count_if(list.begin(), list.end(), [&](const Peak& p) { return p.score >= confusion; })) >=
+               numToFind;
     }
 };
 
 TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
 {
     for (unsigned seed = 1; seed <= 400; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(seed);
         auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
         std::uniform_real_distribution<double> u(0, 1);
@@ -68,17 +66,14 @@ TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
         params.confusionThreshold = float(pick(0, 4)) / 4;
         params.overlapFraction = seed % 3 == 0 ? 1.0f : float(pick(0, 3)) / 4;
         const int32_t pw = pick(2, 6), ph = pick(2, 6);
-        SCOPED_TRACE("seed " + std::to_string(seed));
-
         qstd_vector_qsrch_detectedPosePeak list;
         ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&list), QSRCH_OK);
         qsrch::ResultList results(&list, params, pw, ph);
-        Reference reference{{}, params.numToFind, params.confusionThreshold, params.overlapFraction, double(pw),
+        Reference reference{{}, size_t(params.numToFind), params.confusionThreshold, params.overlapFraction, double(pw),
                             double(ph)};
         for (int n = pick(1, 40); n > 0 && !reference.settled(); --n) {
-            Peak c{};
+            Peak c{};  // on a small field of positions, so that duplicates and overlaps are common
             c.pose.matrix.a11 = c.pose.matrix.a22 = 1;
-            // A small field of positions, so that duplicates and overlaps are common.
             c.pose.trans.x = pick(0, 8) + 0.5 * pick(0, 2), c.pose.trans.y = pick(0, 8) + 0.5 * pick(0, 2);
             c.score = pick(0, 9) == 0 ? 0.0 : pick(0, 4) == 0 ? 0.5 : u(rng);
             ASSERT_EQ(results.insert(c), QSRCH_OK);
@@ -96,7 +91,7 @@ TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
         float rank = 0;
         ASSERT_EQ(results.rankScore(&rank), QSRCH_OK);
         std::sort(expected.rbegin(), expected.rend());
-        const size_t n = size_t(params.numToFind);
+        const size_t n = reference.numToFind;
         EXPECT_EQ(rank, expected.size() >= n ? float(expected[n - 1][0]) : -1.0f);
         const Peak* sorted = static_cast<const Peak*>(list.begin);
         for (size_t i = 1; i < list.size && list.size >= n; ++i) EXPECT_GE(sorted[i - 1].score, sorted[i].score);

@@ -27,11 +27,9 @@ private:
     V v_;
 };
 using Results = Owned<qstd_vector_qsrch_normcorr_result, qsrch_normcorr_result,
-                      &qstd_vector_qsrch_normcorr_result_constructEmpty,
-                      &qstd_vector_qsrch_normcorr_result_destruct>;
+                      &qstd_vector_qsrch_normcorr_result_constructEmpty, &qstd_vector_qsrch_normcorr_result_destruct>;
 using Peaks = Owned<qstd_vector_qsrch_detectedPosePeak, qsrch_detectedPosePeak,
-                    &qstd_vector_qsrch_detectedPosePeak_constructEmpty,
-                    &qstd_vector_qsrch_detectedPosePeak_destruct>;
+                    &qstd_vector_qsrch_detectedPosePeak_constructEmpty, &qstd_vector_qsrch_detectedPosePeak_destruct>;
 using Levels = Owned<qstd_vector_qsrch_normcorr_level_, qsrch_normcorr_level_,
                      &qstd_vector_qsrch_normcorr_level__constructEmpty, &qstd_vector_qsrch_normcorr_level__destruct>;
 
@@ -40,14 +38,12 @@ inline qsrch_normcorr_runParams runParams(int32_t numToFind = 1, float confusion
 {
     qsrch_normcorr_runParams p;
     EXPECT_EQ(qsrch_normcorr_runParams_init(&p), QSRCH_OK);
-    p.numToFind = numToFind, p.confusionThreshold = confusion, p.overlapFraction = overlap;
-    p.acceptThreshold = accept;
+    p.numToFind = numToFind, p.confusionThreshold = confusion, p.overlapFraction = overlap, p.acceptThreshold = accept;
     return p;
 }
 
-// Smooth blobs over a base, a gradient, a soft-edged disk and optional
-// stripes: detail at every scale down to a few pixels, defined between
-// pixels too.
+// Smooth blobs over a base and gradient, a soft-edged disk and optional
+// stripes: detail at every scale down to a few pixels, defined between pixels.
 struct Texture {
     struct Blob {
         double x, y, sigma, amplitude;
@@ -59,19 +55,17 @@ struct Texture {
     {
         double v = base + gx * x + gy * y;
         for (const Blob& b : blobs) {
-            const double dx = x - b.x, dy = y - b.y, reach = 5 * b.sigma;
-            // Beyond five deviations a blob adds less than 1e-4 of a grey level.
-            if (std::fabs(dx) < reach && std::fabs(dy) < reach)
+            const double dx = x - b.x, dy = y - b.y;  // beyond five deviations a blob adds under 1e-4
+            if (std::fabs(dx) < 5 * b.sigma && std::fabs(dy) < 5 * b.sigma)
                 v += b.amplitude * std::exp(-(dx * dx + dy * dy) / (2 * b.sigma * b.sigma));
         }
         v += diskAmplitude / (1 + std::exp((std::hypot(x - diskX, y - diskY) - diskR) / 0.8));
-        if (stripePeriod > 0) v += 45 * std::cos(2 * 3.14159265358979 * x / stripePeriod);
-        return v;
+        return stripePeriod > 0 ? v + 45 * std::cos(2 * 3.14159265358979 * x / stripePeriod) : v;
     }
 };
 
-// n blobs placed in (x0, y0) + [0, w) x [0, h), deviations sigmaMin + [0,
-// sigmaSpan), amplitudes within +-amplitude.
+// n blobs in (x0, y0) + [0, w) x [0, h), deviations sigmaMin + [0, sigmaSpan),
+// amplitudes within +-amplitude.
 inline Texture blobTexture(std::mt19937& rng, int n, double x0, double w, double y0, double h, double sigmaMin,
                            double sigmaSpan, double amplitude, double base)
 {
@@ -94,23 +88,20 @@ inline Image8 sample(const Texture& t, int32_t w, int32_t h)
     return image;
 }
 
-// Random values on a grid of 6-pixel cells, interpolated bilinearly, with a
-// little noise: structure that survives two halvings and scores that fall
-// off smoothly around a match.
+// Random values on 6-pixel cells, interpolated bilinearly, with a little
+// noise: scores fall off smoothly around a match.
 inline Image8 gridTexture(std::mt19937& rng, int32_t w, int32_t h)
 {
-    constexpr int32_t kCell = 6;
-    const int32_t gw = w / kCell + 2, gh = h / kCell + 2;
+    const int32_t gw = w / 6 + 2;
     std::uniform_int_distribution<int> value(20, 235), noise(-6, 6);
-    std::vector<double> grid(static_cast<size_t>(gw) * gh);
+    std::vector<double> grid(static_cast<size_t>(gw) * (h / 6 + 2));
     for (double& g : grid) g = value(rng);
+    auto g = [&](int32_t i, int32_t j) { return grid[static_cast<size_t>(j) * gw + i]; };
     Image8 image(w, h, w + 7);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
-            const double fx = double(x) / kCell, fy = double(y) / kCell;
-            const int32_t cx = int32_t(fx), cy = int32_t(fy);
-            const double ax = fx - cx, ay = fy - cy;
-            auto g = [&](int32_t i, int32_t j) { return grid[static_cast<size_t>(j) * gw + i]; };
+            const int32_t cx = x / 6, cy = y / 6;
+            const double ax = x / 6.0 - cx, ay = y / 6.0 - cy;
             const double v = (1 - ay) * ((1 - ax) * g(cx, cy) + ax * g(cx + 1, cy)) +
                              ay * ((1 - ax) * g(cx, cy + 1) + ax * g(cx + 1, cy + 1));
             image.at(x, y) = static_cast<uint8_t>(std::clamp(int(v) + noise(rng), 0, 255));
