@@ -10,13 +10,6 @@ using qtest::Image8, qtest::Levels, qtest::Model, qtest::Peaks, qtest::runParams
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-qsrch_detectedPosePeak candidateAt(double x, double y)
-{
-    qsrch_detectedPosePeak c{};
-    qmath_xformLinear_initScaleShift(&c.pose, 1, 1, x, y);
-    return c;
-}
-
 // Half the threshold at the coarse granularity, all of it at the fine one,
 // linear in the logarithm in between; 0.75 of that with the shape score.
 TEST(LevelThreshold, HalfAtCoarseAllAtFineLinearInLogGranularity)
@@ -25,10 +18,9 @@ TEST(LevelThreshold, HalfAtCoarseAllAtFineLinearInLogGranularity)
         {4, 4, 1, 0.6f, 0.3f}, {2, 4, 1, 0.6f, 0.45f}, {1, 4, 1, 0.6f, 0.6f}, {4, 8, 2, 0.9f, 0.675f},
         {3, 3, 1, 0.8f, 0.4f}, {4, 4, 4, 0.5f, 0.5f}, {8, 4, 1, 0.6f, 0.15f}};
     for (const auto& [g, coarse, fine, t, want] : cases) {
-        SCOPED_TRACE(testing::Message() << "g " << g << " coarse " << coarse << " fine " << fine);
-        EXPECT_FLOAT_EQ(qsrch_normcorr_levelThreshold(g, coarse, int32_t(fine), 0, t), want);
-        EXPECT_FLOAT_EQ(qsrch_normcorr_levelThreshold(g, coarse, int32_t(fine), 1, t),
-                        coarse == fine ? t : 0.75f * want);
+        const float shaped = coarse == fine ? t : 0.75f * want;
+        EXPECT_FLOAT_EQ(qsrch_normcorr_levelThreshold(g, coarse, int32_t(fine), 0, t), want) << g << " " << coarse;
+        EXPECT_FLOAT_EQ(qsrch_normcorr_levelThreshold(g, coarse, int32_t(fine), 1, t), shaped) << g << " " << coarse;
     }
 }
 
@@ -38,9 +30,9 @@ TEST(FilterContrastBrightness, KeepsInRangeInOrderAndDefaultsTouchNothing)
 {
     std::mt19937 rng(5);
     std::uniform_real_distribution<double> u(0.0, 3.0);
-    std::vector<qsrch_detectedPosePeak> all(40);
+    std::vector<qsrch_detectedPosePeak> all(40);  // numbered by their x
     for (size_t i = 0; i < all.size(); ++i)
-        all[i] = candidateAt(double(i), 0), all[i].contrast = u(rng), all[i].brightness = u(rng);
+        all[i].pose.trans.x = double(i), all[i].contrast = u(rng), all[i].brightness = u(rng);
     all[3].contrast = 0.0, all[4].contrast = 0.5, all[4].brightness = 2.0, all[5].contrast = NAN;
     for (const auto& [cMin, cMax, bMin, bMax] : {std::array{0.0, kInf, 0.0, kInf}, {0.5, 2.5, 0, kInf},
                                                  {0, kInf, 1, 2}, {0.5, 1.5, 0.25, 2}, {4, kInf, 0, kInf}}) {
@@ -76,7 +68,7 @@ protected:
     }
     void train(Model& model, const qmath_xformLinear& patFromClient)
     {
-        const qsrch_normcorr_trainParams p = qtest::trainParams(0, 4.0f, 1);
+        const qsrch_normcorr_trainParams p = qtest::trainParams(0, 4.0f);
         const qimg_windowConst pattern = pattern_.window();
         ASSERT_EQ(qsrch_normcorr_model_trainWindow(model.get(), &pattern, &patFromClient, &p), QSRCH_OK);
     }
@@ -198,7 +190,8 @@ TEST_F(PlantedScene, RefinementReachesTheTruePlaceAndKeepsOnlyTruePeaks)
     auto refine = [&](const Levels& sources, double x, double y, const qsrch_normcorr_runParams& params,
                       uint32_t isFinal, Peaks& out) {
         const qstd_rect32 rect{0, 0, sources[0].planeWindow[0].width, sources[0].planeWindow[0].height};
-        const qsrch_detectedPosePeak candidate = candidateAt(x, y);
+        qsrch_detectedPosePeak candidate{};
+        qmath_xformLinear_initScaleShift(&candidate.pose, 1, 1, x, y);
         return qsrch_normcorr_refineAtLevel(&candidate, &rect, &qtest::level(*model_, 0), &sources[0], 0.0, &params,
                                             isFinal, out.get());
     };
