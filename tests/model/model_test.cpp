@@ -1,8 +1,7 @@
 // The model record: lifecycle, shared copies, transforms, getters, vectors.
-#include "model_support.hpp"
-
 #include <cmath>
-#include <cstring>
+
+#include "model_support.hpp"
 
 namespace {
 
@@ -20,34 +19,32 @@ void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
     ASSERT_EQ(qsrch_normcorr_model_trainMask(model, image.cget(), mask.cget(), &params), QSRCH_OK);
 }
 
-// Untrained: refused, outputs untouched; trained: shares in the client's frame.
-TEST(ModelLifecycle, GettersNeedATrainedModel)
+// Untrained: refused, outputs untouched. Trained: the image form takes the
+// image's transform, and the held image and mask are shared in the client's
+// frame, client (10, 20) at their pixel (0, 0).
+TEST(ModelLifecycle, GettersNeedATrainedModelAndShareInTheClientFrame)
 {
     Model model;
     qtest::expectUntrained(*model);
     qimg_imageConst out;
     qimg_imageConst_constructUnbound(&out);
-    qsrch_normcorr_trainParams params;
-    std::memset(&params, 0x5A, sizeof params);
-    const qsrch_normcorr_trainParams before = params;
+    qsrch_normcorr_trainParams params, before;
+    std::memset(&params, 0x5A, sizeof params), before = params;
     EXPECT_EQ(qsrch_normcorr_model_getTrainImage(model.get(), &out), QSRCH_E_NOT_TRAINED);
     EXPECT_EQ(qsrch_normcorr_model_getTrainMask(model.get(), &out), QSRCH_E_NOT_TRAINED);
     EXPECT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_E_NOT_TRAINED);
     EXPECT_TRUE(std::memcmp(&params, &before, sizeof params) == 0 && !qtest::isBound(out));
 
     trainTextured(model.get());
-    qmath_xformLinear clientFromPat;  // the image form takes the image's transform
-    qmath_xformLinear_initScaleShift(&clientFromPat, 2, 2, 10, 20);
-    EXPECT_TRUE(qtest::sameXform(model->clientFromPat, clientFromPat));
+    EXPECT_TRUE(model->clientFromPat.matrix.a11 == 2 && model->clientFromPat.trans.x == 10 &&
+                model->clientFromPat.trans.y == 20);
     for (const qimg_imageConst* held : {&model->trainImage, &model->trainMask}) {
         ASSERT_EQ(held == &model->trainMask ? qsrch_normcorr_model_getTrainMask(model.get(), &out)
-                                            : qsrch_normcorr_model_getTrainImage(model.get(), &out),
-                  QSRCH_OK);
-        EXPECT_EQ(out.firstPixel, held->firstPixel);
+                                            : qsrch_normcorr_model_getTrainImage(model.get(), &out), QSRCH_OK);
         qmath_xformLinear imageFromClient;
         ASSERT_EQ(qimg_imageConst_getLinearImageFromClientXform(&out, &imageFromClient), QSRCH_OK);
         const qmath_vect pat = qtest::mapPoint(imageFromClient, 10, 20);
-        EXPECT_TRUE(std::fabs(pat.x) < 1e-12 && std::fabs(pat.y) < 1e-12) << pat.x << ", " << pat.y;
+        EXPECT_TRUE(out.firstPixel == held->firstPixel && std::fabs(pat.x) < 1e-12 && std::fabs(pat.y) < 1e-12);
     }
     qimg_imageConst_destruct(&out);
     ASSERT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_OK);
@@ -55,43 +52,58 @@ TEST(ModelLifecycle, GettersNeedATrainedModel)
     EXPECT_EQ(params.coarseGranularity, 2.25f);  // chosen for a smaller side of 19
 }
 
-// Copies, assignments and vector elements share pixels outliving the source.
+// Copies, assignments, new models and vector elements share pixels that
+// outlive the source; assigning an empty model or untraining empties one.
 TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
     {
-        auto* source = new Model;
-        trainTextured(source->get());
+        qsrch_normcorr_model* source = nullptr;
+        EXPECT_EQ(qsrch_normcorr_model_delete(&source), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_model_new(&source), QSRCH_OK);
+        trainTextured(source, 2);
+        ASSERT_EQ(qsrch_normcorr_model_new(&source), QSRCH_OK);  // releases the held model first
+        qtest::expectUntrained(*source);
+        trainTextured(source);
         Model copy, assigned, empty;
         ASSERT_EQ(qsrch_normcorr_model_destruct(copy.get()), QSRCH_OK);
-        ASSERT_EQ(qsrch_normcorr_model_constructCopy(copy.get(), source->get()), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_model_constructCopy(copy.get(), source), QSRCH_OK);
         trainTextured(assigned.get(), 2);
-        ASSERT_EQ(qsrch_normcorr_model_assign(assigned.get(), source->get()), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_model_assign(assigned.get(), source), QSRCH_OK);
         ASSERT_EQ(qsrch_normcorr_model_assign(assigned.get(), assigned.get()), QSRCH_OK);
         qstd_vector_qsrch_normcorr_model models;
         qstd_vector_vector_qsrch_normcorr_model outer;
         ASSERT_EQ(qstd_vector_qsrch_normcorr_model_construct(&models, 1), QSRCH_OK);
-        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, source->get()), QSRCH_OK);
+        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, source), QSRCH_OK);
         ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_model_constructFill(&outer, 2, &models), QSRCH_OK);
         const auto* elements = static_cast<const qsrch_normcorr_model*>(models.begin);
         qtest::expectUntrained(elements[0]);
         const auto* inner = static_cast<const qstd_vector_qsrch_normcorr_model*>(outer.begin) + 1;
-        const uint32_t levels = qtest::levelCount(**source), sum0 = qtest::level(**source, 0).sum[0];
-        const void* image = (*source)->trainImage.firstPixel;
-        const void* level0 = qtest::level(**source, 0).planeWindow[0].firstPixel;
-        delete source;
+        const uint32_t levels = qtest::levelCount(*source), sum0 = qtest::level(*source, 0).sum[0];
+        const void* image = source->trainImage.firstPixel;
+        const void* level0 = qtest::level(*source, 0).planeWindow[0].firstPixel;
+        EXPECT_EQ(qsrch_normcorr_model_delete(&source), QSRCH_OK);
+        EXPECT_EQ(source, nullptr);
         for (const qsrch_normcorr_model* m : {&*copy, &*assigned, &elements[1],
                                               static_cast<const qsrch_normcorr_model*>(inner->begin) + 1}) {
-            ASSERT_TRUE(qtest::trained(*m));
-            EXPECT_TRUE(m->trainImage.firstPixel == image && qtest::isBound(m->trainMask));
-            ASSERT_EQ(qtest::levelCount(*m), levels);
+            ASSERT_TRUE(qtest::trained(*m) && qtest::isBound(m->trainMask) && qtest::levelCount(*m) == levels);
             const qsrch_normcorr_level_& L = qtest::level(*m, 0);
-            EXPECT_EQ(L.planeWindow[0].firstPixel, level0);
+            EXPECT_TRUE(m->trainImage.firstPixel == image && L.planeWindow[0].firstPixel == level0);
             uint32_t sum = 0;  // still readable: the copies hold shares of the pixels
             double sumSq = 0;
             ASSERT_EQ(qsrch_DcomputeOneSumISumISq(&L.planeWindow[0], &sum, &sumSq), QSRCH_OK);
             EXPECT_EQ(sum, sum0);
         }
+        qtest::expectAllocationFailuresClean([&] {
+            qsrch_normcorr_model* m = nullptr;
+            const qsrch_status s = qsrch_normcorr_model_new(&m);
+            EXPECT_TRUE(QSRCH_FAILED(s) != (m != nullptr));
+            if (QSRCH_FAILED(s)) return s;
+            qsrch_normcorr_model_delete(&m);
+            qsrch_normcorr_model again;
+            const qsrch_status c = qsrch_normcorr_model_constructCopy(&again, copy.get());
+            return QSRCH_FAILED(c) ? c : qsrch_normcorr_model_destruct(&again);
+        });
         EXPECT_EQ(qstd_vector_vector_qsrch_normcorr_model_destruct(&outer), QSRCH_OK);
         EXPECT_EQ(qstd_vector_qsrch_normcorr_model_destruct(&models), QSRCH_OK);
         ASSERT_EQ(qsrch_normcorr_model_assign(copy.get(), empty.get()), QSRCH_OK);
@@ -100,34 +112,6 @@ TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
         qtest::expectUntrained(*assigned);
     }
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
-}
-
-// new on a held model releases it first; delete of NULL is fine.
-TEST(ModelLifecycle, NewCopyAndDeleteLeakNothing)
-{
-    const int64_t blocks = qsys_memory_blocksInUse();
-    qsrch_normcorr_model* model = nullptr;
-    EXPECT_EQ(qsrch_normcorr_model_delete(&model), QSRCH_OK);
-    for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(qsrch_normcorr_model_new(&model), QSRCH_OK);
-        qtest::expectUntrained(*model);
-        trainTextured(model);
-    }
-    EXPECT_EQ(qsrch_normcorr_model_delete(&model), QSRCH_OK);
-    EXPECT_TRUE(model == nullptr && qsys_memory_blocksInUse() == blocks);
-    qtest::expectAllocationFailuresClean([] {
-        qsrch_normcorr_model* m = nullptr;
-        const qsrch_status s = qsrch_normcorr_model_new(&m);
-        EXPECT_TRUE(QSRCH_FAILED(s) != (m != nullptr));
-        return QSRCH_FAILED(s) ? s : qsrch_normcorr_model_delete(&m);
-    });
-    Model trained;
-    trainTextured(trained.get());
-    qtest::expectAllocationFailuresClean([&] {
-        qsrch_normcorr_model copy;
-        const qsrch_status s = qsrch_normcorr_model_constructCopy(&copy, trained.get());
-        return QSRCH_FAILED(s) ? s : qsrch_normcorr_model_destruct(&copy);
-    });
 }
 
 // Setting one transform makes the other its inverse; a singular one is refused.
