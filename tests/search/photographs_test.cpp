@@ -1,6 +1,5 @@
 // Crops of bench/photos (see its SOURCES.md) where the search once lost the
 // unique best place of exhaustive correlation.
-#include <cmath>
 #include <string>
 
 #include "search/search_support.hpp"
@@ -20,20 +19,17 @@ TEST(Photographs, SearchFindsWhatExhaustiveCorrelationFinds)
         {"retina-16x16", 17.305, 21.623, 0.5f},                // corners higher than the axes
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.stem);
-        const qtest::Image8 pattern = qtest::readTestPgm(std::string(c.stem) + "-pattern.pgm"),
-                            scene = qtest::readTestPgm(std::string(c.stem) + "-scene.pgm");
-        ASSERT_TRUE(pattern.width() > 0 && scene.width() > 0);
-        qtest::OwnedImage patternImage(pattern), sceneImage(scene);
+        const qtest::OwnedImage pattern(qtest::readTestPgm(std::string(c.stem) + "-pattern.pgm")),
+            scene(qtest::readTestPgm(std::string(c.stem) + "-scene.pgm"));
         qtest::SearchModel model;
         const qsrch_trainParams train = qtest::topTrainParams();
-        ASSERT_EQ(qsrch_model_train(model.get(), patternImage.cget(), &train), QSRCH_OK);
+        ASSERT_EQ(qsrch_model_train(model.get(), pattern.cget(), &train), QSRCH_OK) << c.stem;
         qsrch_runParams run = qtest::topRunParams();
         run.confusionThreshold = c.confusionThreshold;
         qtest::ResultSet set;
-        ASSERT_EQ(qsrch_run(model.get(), sceneImage.cget(), &run, set.get()), QSRCH_OK);
-        ASSERT_EQ(set->count, 1);
+        ASSERT_EQ(qsrch_run(model.get(), scene.cget(), &run, set.get()), QSRCH_OK) << c.stem;
+        ASSERT_EQ(set->count, 1) << c.stem;
         const qmath_vect found = set->entries[0].point;
-        EXPECT_LE(std::hypot(found.x - c.x, found.y - c.y), 1.0) << "found at " << found.x << ", " << found.y;
+        EXPECT_LE(std::hypot(found.x - c.x, found.y - c.y), 1.0) << c.stem << " at " << found.x << ", " << found.y;
     }
 }

@@ -1,6 +1,4 @@
 // Result sets grow only when more entries are needed; copies own their entries.
-#include <string>
-
 #include "search/search_support.hpp"
 
 namespace {
@@ -15,35 +13,40 @@ void expectEntries(const qsrch_resultSet& set, int32_t count, int first)
     for (int32_t i = 0; i < count; ++i) EXPECT_TRUE(qtest::sameEntry(set.entries[i], want->entries[i])) << i;
 }
 
-// Only a count above the set's own reallocates: the capacity is not recorded.
+// Only a count above the set's own reallocates (the capacity is not
+// recorded); entries past the count keep what they held. A failed
+// reallocation leaves the set as it was.
 TEST(ResultSet, AssignGrowsOnlyWhenMoreEntriesAreNeeded)
 {
-    ResultSet set, original;
+    ResultSet set, original, larger;
     EXPECT_TRUE(set->count == 0 && set->entries == nullptr);
     qtest::fillSet(set.get(), 4, 100);
     qtest::fillSet(original.get(), 4, 100);
-    for (auto [count, reallocates] : {std::pair{2, false}, std::pair{0, false}, std::pair{3, true},
-                                      std::pair{3, false}, std::pair{5, true}}) {
-        SCOPED_TRACE("assign " + std::to_string(count));
+    for (auto [count, reallocates] : {std::pair{2, false}, {0, false}, {3, true}, {3, false}, {5, true}}) {
         ResultSet source;
         qtest::fillSet(source.get(), count, count * 10);
         const qsrch_resultSetEntry* before = set->entries;
         ASSERT_EQ(qsrch_resultSet_assign(set.get(), source.get()), QSRCH_OK);
-        EXPECT_EQ(set->entries != before, reallocates);
+        EXPECT_EQ(set->entries != before, reallocates) << count;
         expectEntries(*set.get(), count, count * 10);
-        for (int32_t i = count; count == 2 && i < 4; ++i)  // entries past the count keep what they held
+        for (int32_t i = count; count == 2 && i < 4; ++i)
             EXPECT_TRUE(qtest::sameEntry(set->entries[i], original->entries[i]));
     }
     const qsrch_resultSetEntry* const five = set->entries;
     ASSERT_EQ(qsrch_resultSet_assign(set.get(), set.get()), QSRCH_OK);
     EXPECT_EQ(set->entries, five);
     expectEntries(*set.get(), 5, 50);
+    qtest::fillSet(larger.get(), 8, 40);
+    qsys_memory_failAfter(0);
+    EXPECT_EQ(qsrch_resultSet_assign(set.get(), larger.get()), QSYS_E_NO_MEMORY);
+    qsys_memory_failAfter(-1);
+    EXPECT_EQ(set->entries, five);
+    expectEntries(*set.get(), 5, 50);
 }
 
-TEST(ResultSet, CopiesHoldTheirOwnEntriesAndFailuresLeaveSetsAsTheyWere)
+TEST(ResultSet, CopiesHoldTheirOwnEntries)
 {
     for (int32_t count : {0, 1, 7}) {
-        SCOPED_TRACE(count);
         ResultSet source;
         qtest::fillSet(source.get(), count, 3);
         qsrch_resultSet copy;
@@ -53,21 +56,11 @@ TEST(ResultSet, CopiesHoldTheirOwnEntriesAndFailuresLeaveSetsAsTheyWere)
         EXPECT_EQ(qsrch_resultSet_destruct(&copy), QSRCH_OK);
         EXPECT_TRUE(copy.count == 0 && copy.entries == nullptr);
         expectEntries(*source.get(), count, 3);
+        qtest::expectAllocationFailuresClean([&] {
+            const qsrch_status s = qsrch_resultSet_constructCopy(&copy, source.get());
+            return QSRCH_FAILED(s) ? s : qsrch_resultSet_destruct(&copy);
+        });
     }
-    ResultSet set, larger;
-    qtest::fillSet(set.get(), 3, 0);
-    qtest::fillSet(larger.get(), 8, 40);
-    const qsrch_resultSetEntry* const before = set->entries;
-    qsys_memory_failAfter(0);
-    EXPECT_EQ(qsrch_resultSet_assign(set.get(), larger.get()), QSYS_E_NO_MEMORY);
-    qsys_memory_failAfter(-1);
-    EXPECT_EQ(set->entries, before);
-    expectEntries(*set.get(), 3, 0);
-    qtest::expectAllocationFailuresClean([&] {
-        qsrch_resultSet copy;
-        const qsrch_status s = qsrch_resultSet_constructCopy(&copy, larger.get());
-        return QSRCH_FAILED(s) ? s : qsrch_resultSet_destruct(&copy);
-    });
 }
 
 }  // namespace

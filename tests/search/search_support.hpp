@@ -17,7 +17,6 @@ public:
     Owned() { construct(&r_); }
     ~Owned() { EXPECT_EQ(destruct(&r_), QSRCH_OK); }
     Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
     T* get() { return &r_; }
     T* operator->() { return &r_; }
 
@@ -26,35 +25,21 @@ private:
 };
 using SearchModel = Owned<qsrch_model, qsrch_model_construct, qsrch_model_destruct>;
 using ResultSet = Owned<qsrch_resultSet, qsrch_resultSet_construct, qsrch_resultSet_destruct>;
+using Xform = Owned<qmath_xformPtrhConst, qmath_xformPtrhConst_construct, qmath_xformPtrhConst_destruct>;
 
-// A general transform handle owned by the test.
-class Xform {
-public:
-    Xform() { qmath_xformPtrhConst_construct(&h_); }
-    ~Xform() { qmath_xformPtrhConst_destruct(&h_); }
-    Xform(const Xform&) = delete;
-    Xform& operator=(const Xform&) = delete;
-    static void scaleShift(Xform& x, double sx, double sy, double tx, double ty)
-    {
-        qmath_xformLinear l;
-        qmath_xformLinear_initScaleShift(&l, sx, sy, tx, ty);
-        EXPECT_EQ(qmath_xformPtrhConst_setLinear(&x.h_, &l), QSRCH_OK);
-    }
-    static void radial(Xform& x, double cx, double cy, double k)
-    {
-        EXPECT_EQ(qmath_xformPtrhConst_setRadial(&x.h_, cx, cy, k), QSRCH_OK);
-    }
-    qmath_vect map(qmath_vect p) const
-    {
-        qmath_vect out{};
-        EXPECT_EQ(qmath_xformPtrhConst_mapPoint(&h_, &p, &out), QSRCH_OK);
-        return out;
-    }
-    qmath_xformPtrhConst* get() { return &h_; }
+inline void scaleShift(Xform& x, double sx, double sy, double tx, double ty)
+{
+    qmath_xformLinear l;
+    qmath_xformLinear_initScaleShift(&l, sx, sy, tx, ty);
+    EXPECT_EQ(qmath_xformPtrhConst_setLinear(x.get(), &l), QSRCH_OK);
+}
 
-private:
-    qmath_xformPtrhConst h_;
-};
+inline qmath_vect map(Xform& x, qmath_vect p)
+{
+    qmath_vect out{};
+    EXPECT_EQ(qmath_xformPtrhConst_mapPoint(x.get(), &p, &out), QSRCH_OK);
+    return out;
+}
 
 // Noise smoothed by a 3 x 3 box: seen by coarse levels, sharp for sub-pixel fits.
 inline Image8 smoothTexture(std::mt19937& rng, int32_t w, int32_t h)
@@ -79,20 +64,13 @@ inline void paste(Image8& to, const Image8& from, int32_t fx, int32_t fy, int32_
         for (int32_t x = 0; x < w; ++x) to.at(tx + x, ty + y) = from.at(fx + x, fy + y);
 }
 
-inline qsrch_trainParams topTrainParams(uint32_t useSurround = 0)
+// Granularities from the caller (coarse, fine 1) unless coarse is 0.
+inline qsrch_trainParams topTrainParams(int32_t coarse = 0, uint32_t useSurround = 0)
 {
     qsrch_trainParams p;
     qsrch_trainParams_init(&p);
     p.useSurround = useSurround;
-    return p;
-}
-
-// Granularities from the caller: coarse, fine 1.
-inline qsrch_trainParams fixedTrainParams(int32_t coarse, uint32_t useSurround = 0)
-{
-    qsrch_trainParams p = topTrainParams(useSurround);
-    p.autoSelectGranularity = 0;
-    p.coarseGranularity = coarse;
+    if (coarse != 0) p.autoSelectGranularity = 0, p.coarseGranularity = coarse;
     return p;
 }
 
