@@ -1,7 +1,5 @@
-// Shared by the run suites: owned result, peak and level vectors, run
-// parameters, and scenes: analytic textures (exact between pixels, so a
-// copy planted at a sub-pixel place is exact too) and bilinear grid
-// textures whose structure survives two halvings.
+// Shared by the run suites: owned vectors, run parameters, analytic
+// textures (exact between pixels) and grid textures.
 #pragma once
 
 #include <cmath>

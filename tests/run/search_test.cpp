@@ -167,11 +167,6 @@ TEST(Search, RanksAndStopsAmongSeveralInstances)
                 }
             EXPECT_TRUE(numToFind == 4 || polls[0] < polls[1]) << polls[0] << " polls, " << polls[1] << " all";
         }
-        Model single;  // one level without overlap test reports every peak, beyond numToFind
-        train(single, p.pattern, 1.0f);
-        Results all;
-        ASSERT_EQ(run(single, scene, runParams(1), all), QSRCH_OK);
-        EXPECT_EQ(instancesIn(all), 4);
     }
 }
 
