@@ -21,11 +21,11 @@ void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
 
 // Untrained: refused, outputs untouched. Trained: the image form takes the
 // image's transform, and the held image and mask are shared in the client's
-// frame, client (10, 20) at their pixel (0, 0).
-TEST(ModelLifecycle, GettersNeedATrainedModelAndShareInTheClientFrame)
+// frame, client (10, 20) at their pixel (0, 0). Setting one transform makes
+// the other its inverse; a singular one is refused.
+TEST(ModelLifecycle, GettersNeedATrainedModelAndTransformsStayInverse)
 {
     Model model;
-    qtest::expectUntrained(*model);
     qimg_imageConst out;
     qimg_imageConst_constructUnbound(&out);
     qsrch_normcorr_trainParams params, before;
@@ -34,7 +34,6 @@ TEST(ModelLifecycle, GettersNeedATrainedModelAndShareInTheClientFrame)
     EXPECT_EQ(qsrch_normcorr_model_getTrainMask(model.get(), &out), QSRCH_E_NOT_TRAINED);
     EXPECT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_E_NOT_TRAINED);
     EXPECT_TRUE(std::memcmp(&params, &before, sizeof params) == 0 && !qtest::isBound(out));
-
     trainTextured(model.get());
     EXPECT_TRUE(model->clientFromPat.matrix.a11 == 2 && model->clientFromPat.trans.x == 10 &&
                 model->clientFromPat.trans.y == 20);
@@ -48,76 +47,7 @@ TEST(ModelLifecycle, GettersNeedATrainedModelAndShareInTheClientFrame)
     }
     qimg_imageConst_destruct(&out);
     ASSERT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_OK);
-    EXPECT_EQ(std::memcmp(&params, &model->trainParams, sizeof params), 0);
-    EXPECT_EQ(params.coarseGranularity, 2.25f);  // chosen for a smaller side of 19
-}
-
-// Copies, assignments, new models and vector elements share pixels that
-// outlive the source; assigning an empty model or untraining empties one.
-TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
-{
-    const int64_t blocks = qsys_memory_blocksInUse();
-    {
-        qsrch_normcorr_model* source = nullptr;
-        EXPECT_EQ(qsrch_normcorr_model_delete(&source), QSRCH_OK);
-        ASSERT_EQ(qsrch_normcorr_model_new(&source), QSRCH_OK);
-        trainTextured(source, 2);
-        ASSERT_EQ(qsrch_normcorr_model_new(&source), QSRCH_OK);  // releases the held model first
-        qtest::expectUntrained(*source);
-        trainTextured(source);
-        Model copy, assigned, empty;
-        ASSERT_EQ(qsrch_normcorr_model_destruct(copy.get()), QSRCH_OK);
-        ASSERT_EQ(qsrch_normcorr_model_constructCopy(copy.get(), source), QSRCH_OK);
-        trainTextured(assigned.get(), 2);
-        ASSERT_EQ(qsrch_normcorr_model_assign(assigned.get(), source), QSRCH_OK);
-        ASSERT_EQ(qsrch_normcorr_model_assign(assigned.get(), assigned.get()), QSRCH_OK);
-        qstd_vector_qsrch_normcorr_model models;
-        qstd_vector_vector_qsrch_normcorr_model outer;
-        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_construct(&models, 1), QSRCH_OK);
-        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, source), QSRCH_OK);
-        ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_model_constructFill(&outer, 2, &models), QSRCH_OK);
-        const auto* elements = static_cast<const qsrch_normcorr_model*>(models.begin);
-        qtest::expectUntrained(elements[0]);
-        const auto* inner = static_cast<const qstd_vector_qsrch_normcorr_model*>(outer.begin) + 1;
-        const uint32_t levels = qtest::levelCount(*source), sum0 = qtest::level(*source, 0).sum[0];
-        const void* image = source->trainImage.firstPixel;
-        const void* level0 = qtest::level(*source, 0).planeWindow[0].firstPixel;
-        EXPECT_EQ(qsrch_normcorr_model_delete(&source), QSRCH_OK);
-        EXPECT_EQ(source, nullptr);
-        for (const qsrch_normcorr_model* m : {&*copy, &*assigned, &elements[1],
-                                              static_cast<const qsrch_normcorr_model*>(inner->begin) + 1}) {
-            ASSERT_TRUE(qtest::trained(*m) && qtest::isBound(m->trainMask) && qtest::levelCount(*m) == levels);
-            const qsrch_normcorr_level_& L = qtest::level(*m, 0);
-            EXPECT_TRUE(m->trainImage.firstPixel == image && L.planeWindow[0].firstPixel == level0);
-            uint32_t sum = 0;  // still readable: the copies hold shares of the pixels
-            double sumSq = 0;
-            ASSERT_EQ(qsrch_DcomputeOneSumISumISq(&L.planeWindow[0], &sum, &sumSq), QSRCH_OK);
-            EXPECT_EQ(sum, sum0);
-        }
-        qtest::expectAllocationFailuresClean([&] {
-            qsrch_normcorr_model* m = nullptr;
-            const qsrch_status s = qsrch_normcorr_model_new(&m);
-            EXPECT_TRUE(QSRCH_FAILED(s) != (m != nullptr));
-            if (QSRCH_FAILED(s)) return s;
-            qsrch_normcorr_model_delete(&m);
-            qsrch_normcorr_model again;
-            const qsrch_status c = qsrch_normcorr_model_constructCopy(&again, copy.get());
-            return QSRCH_FAILED(c) ? c : qsrch_normcorr_model_destruct(&again);
-        });
-        EXPECT_EQ(qstd_vector_vector_qsrch_normcorr_model_destruct(&outer), QSRCH_OK);
-        EXPECT_EQ(qstd_vector_qsrch_normcorr_model_destruct(&models), QSRCH_OK);
-        ASSERT_EQ(qsrch_normcorr_model_assign(copy.get(), empty.get()), QSRCH_OK);
-        qtest::expectUntrained(*copy);
-        ASSERT_EQ(qsrch_normcorr_model_untrain(assigned.get()), QSRCH_OK);
-        qtest::expectUntrained(*assigned);
-    }
-    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
-}
-
-// Setting one transform makes the other its inverse; a singular one is refused.
-TEST(ModelLifecycle, TransformSettersKeepTheOtherTransformTheInverse)
-{
-    Model model;
+    EXPECT_TRUE(std::memcmp(&params, &model->trainParams, sizeof params) == 0 && params.coarseGranularity == 2.25f);
     qmath_xformLinear shift, singular;
     qmath_xformLinear_initScaleShift(&shift, 1, 1, 5, 7);
     qmath_xformLinear_initScaleShift(&singular, 0, 1, 3, 3);
@@ -127,6 +57,63 @@ TEST(ModelLifecycle, TransformSettersKeepTheOtherTransformTheInverse)
     EXPECT_TRUE(model->clientFromPat.trans.x == -5.0 && model->clientFromPat.trans.y == -7.0);
     EXPECT_EQ(qsrch_normcorr_model_setPatFromClientXform(model.get(), &singular), QMATH_E_SINGULAR);
     EXPECT_TRUE(qtest::sameXform(model->patFromClient, singular));
+}
+
+// Copies and vector elements share pixels that outlive the source; new on
+// a held model releases it first; assigning an empty model or untraining
+// empties one; failed allocations leak nothing.
+TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
+{
+    const int64_t blocks = qsys_memory_blocksInUse();
+    {
+        qsrch_normcorr_model *source = nullptr, copy;
+        EXPECT_EQ(qsrch_normcorr_model_delete(&source), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_model_new(&source), QSRCH_OK);
+        trainTextured(source, 2);
+        ASSERT_EQ(qsrch_normcorr_model_new(&source), QSRCH_OK);
+        qtest::expectUntrained(*source);
+        trainTextured(source);
+        ASSERT_EQ(qsrch_normcorr_model_constructCopy(&copy, source), QSRCH_OK);
+        qstd_vector_qsrch_normcorr_model models;
+        qstd_vector_vector_qsrch_normcorr_model outer;
+        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_construct(&models, 1), QSRCH_OK);
+        ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, source), QSRCH_OK);
+        ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_model_constructFill(&outer, 2, &models), QSRCH_OK);
+        auto* elements = static_cast<qsrch_normcorr_model*>(models.begin);
+        qtest::expectUntrained(elements[0]);
+        const auto* inner = static_cast<const qstd_vector_qsrch_normcorr_model*>(outer.begin) + 1;
+        const void* image = source->trainImage.firstPixel;
+        const void* level0 = qtest::level(*source, 0).planeWindow[0].firstPixel;
+        const uint32_t levels = qtest::levelCount(*source), sum0 = qtest::level(*source, 0).sum[0];
+        EXPECT_TRUE(qsrch_normcorr_model_delete(&source) == QSRCH_OK && source == nullptr);
+        auto* innerElements = static_cast<qsrch_normcorr_model*>(inner->begin);
+        for (const qsrch_normcorr_model* m : {&copy, &elements[1], &innerElements[1]}) {
+            ASSERT_TRUE(qtest::trained(*m) && qtest::isBound(m->trainMask) && qtest::levelCount(*m) == levels);
+            const qimg_windowConst& plane = qtest::level(*m, 0).planeWindow[0];
+            uint32_t sum = 0;  // still readable: the copies hold shares of the pixels
+            double sumSq = 0;
+            ASSERT_EQ(qsrch_DcomputeOneSumISumISq(&plane, &sum, &sumSq), QSRCH_OK);
+            EXPECT_TRUE(m->trainImage.firstPixel == image && plane.firstPixel == level0 && sum == sum0);
+        }
+        qtest::expectAllocationFailuresClean([&] {
+            qsrch_normcorr_model* m = nullptr;
+            qsrch_status s = qsrch_normcorr_model_new(&m);
+            EXPECT_TRUE(QSRCH_FAILED(s) != (m != nullptr));
+            if (QSRCH_FAILED(s)) return s;
+            qsrch_normcorr_model_delete(&m);
+            qsrch_normcorr_model again;
+            s = qsrch_normcorr_model_constructCopy(&again, &copy);
+            return QSRCH_FAILED(s) ? s : qsrch_normcorr_model_destruct(&again);
+        });
+        EXPECT_EQ(qstd_vector_vector_qsrch_normcorr_model_destruct(&outer), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_model_assign(&copy, &elements[0]), QSRCH_OK);
+        qtest::expectUntrained(copy);
+        ASSERT_EQ(qsrch_normcorr_model_untrain(&elements[1]), QSRCH_OK);
+        qtest::expectUntrained(elements[1]);
+        EXPECT_TRUE(qstd_vector_qsrch_normcorr_model_destruct(&models) == QSRCH_OK &&
+                    qsrch_normcorr_model_destruct(&copy) == QSRCH_OK);
+    }
+    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
 
 }  // namespace

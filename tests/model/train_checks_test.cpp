@@ -26,13 +26,16 @@ TEST(TrainChecks, RefusalsComeInOrderAndLeaveTheDocumentedState)
     setRadial(curvedUnbound.get());
     setRadial(curved.get());
     const qmath_xformLinear id = qtest::identity();
-    const qsrch_normcorr_trainParams ok = trainParams(1, 4.0f), bad = trainParams(0, 0.5f);
+    const qsrch_normcorr_trainParams ok = trainParams(1, 4.0f), bad = trainParams(0, 0.5f),
+                                     given = trainParams(0, 4.0f);
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
-    Image8 flat(9, 9), line(1, 3), pair(1, 2);
-    flat.fill(77);
+    const Image8 large = qtest::texture(rng, 32, 32);  // size-based choice: 4
+    Image8 flat(32, 32), sparse(32, 32), line(1, 3), pair(1, 2);
+    for (int32_t y = 0; y < 32; ++y)  // isolated care pixels vanish on reduction: level 1 has none
+        for (int32_t x = 0; x < 32; ++x) sparse.at(x, y) = (x % 4 == 1 && y % 4 == 1) ? 200 : 0, flat.at(x, y) = 77;
     line.at(0, 0) = pair.at(0, 0) = 0, line.at(0, 1) = pair.at(0, 1) = 10, line.at(0, 2) = 30;
     const qimg_windowConst view = texture.window(), flatView = flat.window(), lineView = line.window(),
-                           pairView = pair.window();
+                           pairView = pair.window(), largeView = large.window(), sparseView = sparse.window();
     auto window = [&](const qimg_windowConst& v, qsrch_normcorr_trainParams p) -> Call {
         return [&v, p, &id](qsrch_normcorr_model* m) { return qsrch_normcorr_model_trainWindow(m, &v, &id, &p); };
     };
@@ -60,6 +63,11 @@ TEST(TrainChecks, RefusalsComeInOrderAndLeaveTheDocumentedState)
         {QSRCH_E_PATTERN_TOO_SMALL, false, window(pairView, ok)},
         {QSRCH_E_NO_CONTRAST, false, window(flatView, ok)},
         {QSRCH_E_NO_CONTRAST, false, window(lineView, trainParams(0, 2.0f))},  // uniform at level 1, given
+        {QSRCH_E_NO_CONTRAST, false,
+         [&](M m) { return qsrch_normcorr_model_trainMaskWindow(m, &largeView, &sparseView, &id, &given); }},
+        // Three planes are uniform only together.
+        {QSRCH_E_NO_CONTRAST, false,
+         [&](M m) { return qsrch_normcorr_model_trainWindow3(m, &flatView, &flatView, &flatView, &id, &ok); }},
     };
     for (size_t k = 0; k < std::size(refusals); ++k) {
         const auto& [expected, keepsTraining, call] = refusals[k];
@@ -70,13 +78,22 @@ TEST(TrainChecks, RefusalsComeInOrderAndLeaveTheDocumentedState)
         EXPECT_TRUE(!keepsTraining || (qtest::trained(*model) && model->trainImage.firstPixel == before)) << k;
         if (!keepsTraining) qtest::expectUntrained(*model);
     }
-    // What passes: three pixels; fine equal to a coarse that is not a power of two.
+    // What passes: three pixels; fine equal to a coarse that is not a power of
+    // two; a uniform coarser level that the automatic choice stops above; one
+    // uniform plane of three.
     Model model;
     EXPECT_EQ(qsrch_normcorr_model_trainWindow(model.get(), &lineView, &id, &ok), QSRCH_OK);
     EXPECT_EQ(qtest::levelCount(*model), 1u);
     const qsrch_normcorr_trainParams three = trainParams(0, 3.0f, 3);
     EXPECT_EQ(qsrch_normcorr_model_trainWindow(model.get(), &view, &id, &three), QSRCH_OK);
     EXPECT_TRUE(model->trainParams.fineGranularity == 3 && qtest::levelCount(*model) == 3u);
+    ASSERT_EQ(qsrch_normcorr_model_trainMaskWindow(model.get(), &largeView, &sparseView, &id, &ok), QSRCH_OK);
+    EXPECT_TRUE(qtest::levelCount(*model) == 1 && model->trainParams.coarseGranularity == 1.0f &&
+                model->trainParams.fineGranularity == 1 && qtest::level(*model, 0).nCare == 64);
+    ASSERT_EQ(qsrch_normcorr_model_trainWindow3(model.get(), &flatView, &largeView, &flatView, &id, &given), QSRCH_OK);
+    EXPECT_EQ(qtest::levelCount(*model), 3u);
+    EXPECT_EQ(qsrch_normcorr_model_trainMask3(model.get(), good.cget(), good.cget(), good.cget(), goodMask.cget(), &ok),
+              QSRCH_OK);
 }
 
 // A trained model first, so each call has a training to give up.

@@ -1,5 +1,4 @@
 // Training's pyramid, masks and statistics against the reducers and brute force.
-#include <deque>
 #include <numeric>
 
 #include "model_support.hpp"
@@ -13,7 +12,7 @@ struct TrainCase {
     uint32_t autoSelect;
     float coarse;  // given granularity; ignored with autoSelect
     int planes;
-    bool masked, window;  // window: views into larger images with slack at other origins
+    bool masked, window;  // window: views into larger images with slack at other origins, else whole images
     std::vector<float> granularities;  // expected, level 0 first
 };
 
@@ -33,21 +32,11 @@ protected:
     {
         const TrainCase& c = GetParam();
         const qsrch_normcorr_trainParams params = qtest::trainParams(c.autoSelect, c.coarse);
-        const qimg_windowConst noMask{}, *mask = masked ? &maskView_ : &noMask;
+        const qimg_windowConst noMask{}, *mask = masked ? &maskView_ : &noMask, *v = views_.data();
         const qmath_xformLinear id = qtest::identity();
-        const qimg_windowConst* v = views_.data();
-        qsrch_normcorr_model* to = model.get();
-        if (c.window && c.planes == 1) return qsrch_normcorr_model_trainMaskWindow(to, &v[0], mask, &id, &params);
-        if (c.window) return qsrch_normcorr_model_trainMaskWindow3(to, &v[0], &v[1], &v[2], mask, &id, &params);
-        std::deque<qtest::OwnedImage> i;
-        for (const Image8& plane : planes_) i.emplace_back(plane);
-        const qtest::OwnedImage maskImage(mask_);
-        const qimg_imageConst* m = maskImage.cget();
-        if (c.planes == 1)
-            return masked ? qsrch_normcorr_model_trainMask(to, i[0].cget(), m, &params)
-                          : qsrch_normcorr_model_train(to, i[0].cget(), &params);
-        return masked ? qsrch_normcorr_model_trainMask3(to, i[0].cget(), i[1].cget(), i[2].cget(), m, &params)
-                      : qsrch_normcorr_model_train3(to, i[0].cget(), i[1].cget(), i[2].cget(), &params);
+        qsrch_normcorr_model* m = model.get();
+        return c.planes == 1 ? qsrch_normcorr_model_trainMaskWindow(m, &v[0], mask, &id, &params)
+                             : qsrch_normcorr_model_trainMaskWindow3(m, &v[0], &v[1], &v[2], mask, &id, &params);
     }
     std::vector<Image8> planes_;
     std::vector<qimg_windowConst> views_;
@@ -170,31 +159,6 @@ TEST(TrainSurround, FirstLevelIsReducedWithTheSurroundingBand)
     }
     for (auto [x, y] : {std::pair{1, 2}, {4, 1}, {8, 2}, {4, 7}})
         EXPECT_EQ(levelOne(x, y, 1).first.px, levelOne(x, y, 0).first.px) << "no room at " << x << ", " << y;
-}
-
-// A uniform level: automatic granularity stops finer, a given one fails.
-// Three planes are uniform only together.
-TEST(TrainUniform, CoarserUniformLevelLowersAutomaticGranularityOnly)
-{
-    std::mt19937 rng(11);
-    const Image8 pattern = qtest::texture(rng, 32, 32);  // size-based choice: 4
-    Image8 mask(32, 32), flat(32, 32);
-    for (int32_t y = 0; y < 32; ++y)  // isolated care pixels vanish on reduction: level 1 has none
-        for (int32_t x = 0; x < 32; ++x) mask.at(x, y) = (x % 4 == 1 && y % 4 == 1) ? 200 : 0, flat.at(x, y) = 90;
-    const qimg_windowConst view = pattern.window(), maskView = mask.window(), flatView = flat.window();
-    const qmath_xformLinear id = qtest::identity();
-    const qsrch_normcorr_trainParams automatic = qtest::trainParams(1, 4.0f), given = qtest::trainParams(0, 4.0f);
-    Model model;
-    ASSERT_EQ(qsrch_normcorr_model_trainMaskWindow(model.get(), &view, &maskView, &id, &automatic), QSRCH_OK);
-    EXPECT_TRUE(qtest::levelCount(*model) == 1 && model->trainParams.coarseGranularity == 1.0f &&
-                model->trainParams.fineGranularity == 1 && level(*model, 0).nCare == 64);
-    EXPECT_EQ(qsrch_normcorr_model_trainMaskWindow(model.get(), &view, &maskView, &id, &given), QSRCH_E_NO_CONTRAST);
-    EXPECT_FALSE(qtest::trained(*model));
-    ASSERT_EQ(qsrch_normcorr_model_trainWindow3(model.get(), &flatView, &view, &flatView, &id, &given), QSRCH_OK);
-    EXPECT_EQ(qtest::levelCount(*model), 3u);
-    EXPECT_EQ(qsrch_normcorr_model_trainWindow3(model.get(), &flatView, &flatView, &flatView, &id, &automatic),
-              QSRCH_E_NO_CONTRAST);
-    EXPECT_FALSE(qtest::trained(*model));
 }
 
 }  // namespace
