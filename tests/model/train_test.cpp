@@ -64,51 +64,44 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
     const size_t n = c.granularities.size();
     Model plain, masked;
     ASSERT_EQ(train(plain, false), QSRCH_OK);
+    ASSERT_EQ(c.masked ? train(masked, true) : QSRCH_OK, QSRCH_OK);
     ASSERT_TRUE(qtest::trained(*plain) && qtest::levelCount(*plain) == n);
+    ASSERT_TRUE(!c.masked || qtest::levelCount(*masked) == n);
     EXPECT_TRUE(plain->trainParams.coarseGranularity == c.granularities.back() &&
                 plain->trainParams.fineGranularity == 1);
     for (size_t k = 0; k < n; ++k) {
         SCOPED_TRACE("level " + std::to_string(k));
         const qsrch_normcorr_level_& L = level(*plain, k);
-        EXPECT_TRUE(k == 0 || L.factor == c.granularities[k] / c.granularities[k - 1]) << L.factor;
-        EXPECT_EQ(L.maskWindow.firstPixel, nullptr);
-        for (int plane = 0; plane < 3; ++plane) {
-            if (plane >= c.planes) {
-                EXPECT_TRUE(L.planeWindow[plane].firstPixel == nullptr && L.sum[plane] == 0u);
-                continue;
-            }
+        EXPECT_TRUE((k == 0 || L.factor == c.granularities[k] / c.granularities[k - 1]) && !L.maskWindow.firstPixel);
+        for (int plane = c.planes; plane < 3; ++plane)
+            EXPECT_TRUE(L.planeWindow[plane].firstPixel == nullptr && L.sum[plane] == 0u);
+        for (int plane = 0; plane < c.planes; ++plane) {
             const Plane expected =
                 k == 0 ? planeOf(views_[plane]) : reduceLevel(level(*plain, k - 1).planeWindow[plane], L.factor);
             EXPECT_EQ(L.nCare, static_cast<uint32_t>(expected.px.size()));
             expectPlaneAndSums(L, plane, expected, "plane");
         }
+        if (!c.masked) continue;
+        const qsrch_normcorr_level_& M = level(*masked, k);
+        Plane mask = k == 0 ? planeOf(maskView_) : reduceLevel(level(*masked, k - 1).maskWindow, M.factor);
+        for (uint8_t& v : mask.px) v = v < 128 ? 0 : 255;
+        expectPlane(M.maskWindow, mask, "mask");
+        EXPECT_EQ(M.nCare, static_cast<uint32_t>(mask.px.size() - std::count(mask.px.begin(), mask.px.end(), 0)));
+        for (int plane = 0; plane < c.planes; ++plane) {
+            Plane expected = planeOf(L.planeWindow[plane]);
+            for (size_t i = 0; i < expected.px.size(); ++i) expected.px[i] = mask.px[i] == 0 ? 0 : expected.px[i];
+            expectPlaneAndSums(M, plane, expected, "masked plane");
+        }
     }
     const qimg_imageConst& copy = plain->trainImage;
     EXPECT_TRUE(copy.x == views_[0].x && copy.y == views_[0].y && !qtest::isBound(plain->trainMask));
-    qimg_windowConst copyView;
+    qimg_windowConst copyView, maskCopy;
     qimg_windowConst_init(&copyView, &copy);
     expectPlane(copyView, planeOf(views_[0]), "trainImage");
     for (int32_t y = 0; y < copy.height; ++y)
         for (int32_t x = copy.width; x < copy.rowStride; ++x) ASSERT_EQ(qtest::at(copyView, x, y), 0) << x << ", " << y;
     if (!c.masked) return;
-
-    ASSERT_EQ(train(masked, true), QSRCH_OK);
-    ASSERT_EQ(qtest::levelCount(*masked), n);
-    for (size_t k = 0; k < n; ++k) {
-        SCOPED_TRACE("masked level " + std::to_string(k));
-        const qsrch_normcorr_level_& L = level(*masked, k);
-        Plane mask = k == 0 ? planeOf(maskView_) : reduceLevel(level(*masked, k - 1).maskWindow, L.factor);
-        for (uint8_t& v : mask.px) v = v < 128 ? 0 : 255;
-        expectPlane(L.maskWindow, mask, "mask");
-        EXPECT_EQ(L.nCare, static_cast<uint32_t>(mask.px.size() - std::count(mask.px.begin(), mask.px.end(), 0)));
-        for (int plane = 0; plane < c.planes; ++plane) {
-            Plane expected = planeOf(level(*plain, k).planeWindow[plane]);
-            for (size_t i = 0; i < expected.px.size(); ++i) expected.px[i] = mask.px[i] == 0 ? 0 : expected.px[i];
-            expectPlaneAndSums(L, plane, expected, "masked plane");
-        }
-    }
     EXPECT_TRUE(masked->trainMask.x == maskView_.x && masked->trainMask.y == maskView_.y);
-    qimg_windowConst maskCopy;
     qimg_windowConst_init(&maskCopy, &masked->trainMask);
     expectPlane(maskCopy, planeOf(maskView_), "trainMask");
 }
