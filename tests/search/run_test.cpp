@@ -126,9 +126,10 @@ TEST(SearchRun, ChecksComeInTheirOrder)
     EXPECT_LT(std::hypot(plain->entries[0].point.x - 30, plain->entries[0].point.y - 20), 0.1);
 }
 
-// A set of 10 takes 3 results in place, then needs a new array for 5.
-// Failed allocations leak nothing, for a whole image and a view with a
-// general client transform.
+// A set of 10 takes 3 results in place (the capacity is not recorded), then
+// needs a new array for 5; assigning it to itself or a failed reallocation
+// keeps it, and a copy holds its own entries. Failed allocations of a run
+// leak nothing, for a whole image and a view with a general client transform.
 TEST(SearchRun, ResultSetGrowsOnlyWhenMoreEntriesAreFoundAndFailuresLeakNothing)
 {
     std::mt19937 rng(12);
@@ -155,6 +156,20 @@ TEST(SearchRun, ResultSetGrowsOnlyWhenMoreEntriesAreFoundAndFailuresLeakNothing)
             return std::abs(e.point.x - p.first) < 0.1 && std::abs(e.point.y - p.second) < 0.1;
         })) << e.point.x << ", " << e.point.y;
     }
+    const qsrch_resultSetEntry* const grown = set->entries, last = grown[4];
+    ASSERT_EQ(qsrch_resultSet_assign(set.get(), set.get()), QSRCH_OK);
+    qsys_memory_failAfter(0);
+    EXPECT_EQ(qsrch_resultSet_assign(set.get(), untouched.get()), QSYS_E_NO_MEMORY);
+    qsys_memory_failAfter(-1);
+    EXPECT_TRUE(set->count == 5 && set->entries == grown && qtest::sameEntry(grown[4], last));
+    qsrch_resultSet copy;
+    qtest::expectAllocationFailuresClean([&] {
+        const qsrch_status s = qsrch_resultSet_constructCopy(&copy, set.get());
+        if (QSRCH_FAILED(s)) return s;
+        EXPECT_TRUE(copy.entries != grown && copy.count == 5 && qtest::sameEntry(copy.entries[4], last));
+        return qsrch_resultSet_destruct(&copy);
+    });
+    EXPECT_TRUE(copy.count == 0 && copy.entries == nullptr);
     Xform radial, fromClient;
     ASSERT_EQ(qmath_xformPtrhConst_setRadial(radial.get(), 45, 35, 1e-5), QSRCH_OK);
     ASSERT_EQ(qimg_image_setClientFromImageXform(image.get(), radial.get()), QSRCH_OK);
