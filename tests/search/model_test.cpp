@@ -70,7 +70,6 @@ TEST(SearchModel, TrainingAndQueryChecks)
     const qmath_vect origin{-3.5, 8};
     ASSERT_EQ(qsrch_model_setOrigin(model.get(), &origin), QSRCH_OK);
     auto expectState = [&](const char* when, bool trained, bool withMask = false) {
-        SCOPED_TRACE(when);
         const qsrch_status refused = trained ? QSRCH_OK : QSRCH_E_NOT_TRAINED;
         uint32_t flag = 2;
         qstd_pair32 size{}, minimum{};
@@ -78,16 +77,16 @@ TEST(SearchModel, TrainingAndQueryChecks)
         qimg_imageConst_constructUnbound(&trainMask);
         qsrch_trainParams params;
         qmath_vect kept;
-        EXPECT_TRUE(qsrch_model_getIsTrained(model.get(), &flag) == QSRCH_OK && (flag != 0) == trained);
-        EXPECT_EQ(qsrch_model_getSize(model.get(), &size), refused);
+        EXPECT_TRUE(qsrch_model_getIsTrained(model.get(), &flag) == QSRCH_OK && (flag != 0) == trained) << when;
         EXPECT_EQ(qsrch_model_getMinSearchImageSize(model.get(), 2, &minimum),
-                  trained ? QSRCH_E_BAD_ALGORITHM : refused);
-        EXPECT_EQ(qsrch_model_getMinSearchImageSize(model.get(), 1, &minimum), refused);
-        EXPECT_EQ(qsrch_model_getTrainImage(model.get(), &trainMask), refused);
-        EXPECT_EQ(qsrch_model_getTrainMask(model.get(), &trainMask), refused);
-        EXPECT_EQ(qsrch_model_getTrainParams(model.get(), &params), refused);
+                  trained ? QSRCH_E_BAD_ALGORITHM : refused) << when;
+        EXPECT_TRUE(qsrch_model_getSize(model.get(), &size) == refused &&
+                    qsrch_model_getMinSearchImageSize(model.get(), 1, &minimum) == refused &&
+                    qsrch_model_getTrainImage(model.get(), &trainMask) == refused &&
+                    qsrch_model_getTrainMask(model.get(), &trainMask) == refused &&
+                    qsrch_model_getTrainParams(model.get(), &params) == refused) << when;
         EXPECT_TRUE(!trained || (size.first == 40 && size.second == 30 && minimum.first == 40 && minimum.second == 30 &&
-                                 qtest::isBound(trainMask) == withMask));
+                                 qtest::isBound(trainMask) == withMask)) << when;
         qimg_imageConst_destruct(&trainMask);
         EXPECT_TRUE(qsrch_model_getOrigin(model.get(), &kept) == QSRCH_OK && kept.x == origin.x && kept.y == origin.y);
     };
@@ -170,7 +169,7 @@ TEST(SearchModel, CopiesShareTrainingPixelsAndFailuresLeakNothing)
         EXPECT_TRUE(m->origin.x == origin.x && m->origin.y == origin.y && keptParams.coarseGranularity == 2 &&
                     keptParams.autoSelectGranularity == 0);
         ASSERT_EQ(found->count, expected->count);
-        for (int32_t i = 0; i < found->count; ++i) 
+        for (int32_t i = 0; i < found->count; ++i)
             EXPECT_TRUE(qtest::sameEntry(found->entries[i], expected->entries[i]));
     }
     EXPECT_EQ(qstd_vector_qsrch_model_destruct(&models), QSRCH_OK);
