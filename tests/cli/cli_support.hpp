@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -24,17 +25,14 @@
 #include <jpeglib.h>
 #include <png.h>
 
-extern char** environ;
-
 namespace clitest {
 
 namespace fs = std::filesystem;
 
 inline std::string slurp(const std::string& path)
 {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline void spill(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
@@ -76,7 +74,7 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
         const rlimit space{options.addressSpace, options.addressSpace}, cpu{options.cpuSeconds, options.cpuSeconds};
         if (options.addressSpace != 0) setrlimit(RLIMIT_AS, &space);
         if (options.cpuSeconds != 0) setrlimit(RLIMIT_CPU, &cpu);
-        execve(QSRCH_TOOL, argv.data(), environ);
+        execv(QSRCH_TOOL, argv.data());
         _exit(127);
     }
     EXPECT_GT(pid, 0);

@@ -1,9 +1,14 @@
 // The `qsrch` tool as its users meet it: its JSON equals the library's own
-// results for the same parameters, its exit statuses follow grep's, every
-// bad input is one line on stderr and status 2 with no picture left behind,
-// and threads, colour search and the demo do what they say.
+// results for the same parameters, its exit statuses follow grep's, every bad
+// input is one line on stderr and status 2 with no picture left behind; files
+// that claim far more pixels than they hold are refused at once and cheaply,
+// a pipe reads like a file in every format, a picture replaces only a regular
+// file, and threads, colour search and the demo do what they say.
 #include <functional>
 #include <tuple>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <nlohmann/json.hpp>
 #include <qsrch/qsrch.h>
@@ -16,6 +21,7 @@ namespace {
 using nlohmann::json;
 using Result = std::tuple<double, double, double, bool, double, double>;  // x, y, score, accepted, contrast, brightness
 enum { X, Y, Score, Accepted };
+constexpr size_t npos = std::string::npos;
 
 std::vector<Result> parseResults(const json& scene)
 {
@@ -38,10 +44,12 @@ qimg_windowConst viewOf(const Picture& p)
     return v;
 }
 
+using TrainParams = qsrch_normcorr_trainParams;
+using RunParams = qsrch_normcorr_runParams;
+
 // The normalized-correlation interface, which reports contrast and
 // brightness and takes the options the top-level lacks.
-qsrch_status normcorr(const Inputs& in, const qsrch_normcorr_trainParams& train, const qsrch_normcorr_runParams& run,
-                      std::vector<Result>& out)
+qsrch_status normcorr(const Inputs& in, const TrainParams& train, const RunParams& run, std::vector<Result>& out)
 {
     const qimg_windowConst pattern = viewOf(in.pattern), scene = viewOf(in.scene);
     const qimg_windowConst patternMask = viewOf(in.patternMask), sceneMask = viewOf(in.sceneMask);
@@ -92,27 +100,23 @@ template <class Care> Picture maskOf(int32_t w, int32_t h, Care care)
 
 // ---- The tool's JSON equals the library's results ------------------------------
 
-using TrainParams = qsrch_normcorr_trainParams;
-using RunParams = qsrch_normcorr_runParams;
-
 struct AgreementCase {
     const char* name;
     std::vector<std::string> args;  // files named *.pgm lie in the scratch folder
-    std::function<void(TrainParams&, RunParams&)> configure = [](TrainParams&, RunParams&) {};
+    std::function<void(TrainParams&, RunParams&)> configure = [](auto&, auto&) {};
 };
 void PrintTo(const AgreementCase& c, std::ostream* out) { *out << c.name; }
 
 class Agreement : public testing::TestWithParam<AgreementCase> {};
 
-// The library runs from the top-level defaults, as the tool does, with the
-// options given.
+// The library runs from the top-level defaults, as the tool does, with the options given.
 TEST_P(Agreement, JsonEqualsLibrary)
 {
     const AgreementCase& c = GetParam();
     ScratchDir dir;
     Inputs in = writeStandard(dir);
     std::vector<std::string> args{"find", "--json"};
-    for (const std::string& a : c.args) args.push_back(a.find(".pgm") != std::string::npos ? dir / a : a);
+    for (const std::string& a : c.args) args.push_back(a.find(".pgm") != npos ? dir / a : a);
     args.insert(args.end(), {dir / "pattern.pgm", dir / "scene.pgm"});
     auto given = [&](const char* option) { return std::count(c.args.begin(), c.args.end(), option) > 0; };
     if (given("--roi")) {  // the pattern sits at (8, 6) in a larger picture
@@ -143,7 +147,7 @@ TEST_P(Agreement, JsonEqualsLibrary)
     const ToolRun tool = runTool(dir, args);
     if (QSRCH_FAILED(status)) {
         EXPECT_EQ(tool.status, 2);
-        EXPECT_NE(tool.err.find(qsrch_statusName(status)), std::string::npos) << tool.err;
+        EXPECT_NE(tool.err.find(qsrch_statusName(status)), npos) << tool.err;
         return;
     }
     ASSERT_EQ(tool.err, "");
@@ -155,31 +159,31 @@ TEST_P(Agreement, JsonEqualsLibrary)
     EXPECT_EQ(tool.status, accepted ? 0 : 1);
 }
 
-const auto findTwo = [](TrainParams&, RunParams& r) { r.numToFind = 2; };
+const auto findTwo = [](auto&, auto& r) { r.numToFind = 2; };
 
 const AgreementCase kAgreementCases[] = {
     {"defaults", {}},
-    {"num", {"--num", "3"}, [](TrainParams&, RunParams& r) { r.numToFind = 3; }},
+    {"num", {"--num", "3"}, [](auto&, auto& r) { r.numToFind = 3; }},
     {"thresholds", {"--num", "2", "--accept", "0.95", "--confusion", "0.97"},
-     [](TrainParams&, RunParams& r) { r.numToFind = 2, r.acceptThreshold = 0.95f, r.confusionThreshold = 0.97f; }},
-    {"overlap", {"--num", "3", "--overlap", "0.4"}, [](TrainParams&, RunParams& r) { r.numToFind = 3, r.overlapFraction = 0.4f; }},
+     [](auto&, auto& r) { r.numToFind = 2, r.acceptThreshold = 0.95f, r.confusionThreshold = 0.97f; }},
+    {"overlap", {"--num", "3", "--overlap", "0.4"}, [](auto&, auto& r) { r.numToFind = 3, r.overlapFraction = 0.4f; }},
     {"granularities", {"--num", "2", "--granularity", "2,1"},
-     [](TrainParams& t, RunParams& r) { r.numToFind = 2, t.autoSelectGranularity = 0, t.coarseGranularity = 2; }},
-    {"coarseOnly", {"--granularity", "8"}, [](TrainParams& t, RunParams&) { t.autoSelectGranularity = 0, t.coarseGranularity = 8; }},
+     [](auto& t, auto& r) { r.numToFind = 2, t.autoSelectGranularity = 0, t.coarseGranularity = 2; }},
+    {"coarseOnly", {"--granularity", "8"}, [](auto& t, auto&) { t.autoSelectGranularity = 0, t.coarseGranularity = 8; }},
     {"singleLevel", {"--granularity", "1", "--overlap", "1", "--num", "5"},
-     [](TrainParams& t, RunParams& r) { t.autoSelectGranularity = 0, t.coarseGranularity = 1, r.overlapFraction = 1, r.numToFind = 5; }},
+     [](auto& t, auto& r) { t.autoSelectGranularity = 0, t.coarseGranularity = 1, r.overlapFraction = 1, r.numToFind = 5; }},
     {"singleLevelOverlap", {"--granularity", "1", "--num", "4"},
-     [](TrainParams& t, RunParams& r) { t.autoSelectGranularity = 0, t.coarseGranularity = 1, r.numToFind = 4; }},
+     [](auto& t, auto& r) { t.autoSelectGranularity = 0, t.coarseGranularity = 1, r.numToFind = 4; }},
     // Whatever the library answers to selection by trial, the tool answers too.
-    {"trial", {"--granularity", "trial"}, [](TrainParams& t, RunParams&) { t.autoSelectGranularity = 1, t.autoSelectByTrial = 1; }},
+    {"trial", {"--granularity", "trial"}, [](auto& t, auto&) { t.autoSelectGranularity = 1, t.autoSelectByTrial = 1; }},
     {"roi", {"--num", "2", "--roi", "8,6,32,28"}, findTwo},
     {"patternMask", {"--num", "2", "--pattern-mask", "pmask.pgm"}, findTwo},
     {"sceneMask", {"--num", "2", "--scene-mask", "smask.pgm"}, findTwo},
     {"contrastLimits", {"--num", "2", "--contrast-min", "0.9", "--brightness-max", "1.5"},
-     [](TrainParams&, RunParams& r) { r.numToFind = 2, r.contrastMin = 0.9, r.brightnessMax = 1.5; }},
-    {"region", {"--num", "2", "--region", "95,65,20,20"}, [](TrainParams&, RunParams& r) { r.numToFind = 2, r.searchRegion = {95, 65, 20, 20}; }},
+     [](auto&, auto& r) { r.numToFind = 2, r.contrastMin = 0.9, r.brightnessMax = 1.5; }},
+    {"region", {"--num", "2", "--region", "95,65,20,20"}, [](auto&, auto& r) { r.numToFind = 2, r.searchRegion = {95, 65, 20, 20}; }},
     {"absoluteAndShape", {"--absolute", "--shape-score", "--shape-threshold", "100"},
-     [](TrainParams&, RunParams& r) { r.absoluteCorrelation = 1, r.shapeScoreOptimization = 1, r.shapeThreshold = 100; }},
+     [](auto&, auto& r) { r.absoluteCorrelation = 1, r.shapeScoreOptimization = 1, r.shapeThreshold = 100; }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cli, Agreement, testing::ValuesIn(kAgreementCases),
@@ -211,9 +215,9 @@ TEST(CliFiles, BadInputsFailCleanly)
             const ToolRun run = runTool(dir, {"find", "--draw", dir / "out.png", asPattern ? path : dir / "pattern.pgm",
                                               asPattern ? dir / "scene.pgm" : path});
             EXPECT_TRUE(run.status == 2 && run.errLines() == 1 && run.out.empty()) << run.status << run.err << run.out;
-            EXPECT_NE(run.err.find(path), std::string::npos) << run.err;
+            EXPECT_NE(run.err.find(path), npos) << run.err;
             for (const auto& entry : fs::directory_iterator(dir.path))
-                EXPECT_EQ(entry.path().string().find("out.png"), std::string::npos) << entry.path();
+                EXPECT_EQ(entry.path().string().find("out.png"), npos) << entry.path();
         }
 }
 
@@ -238,17 +242,205 @@ TEST(CliStatus, FollowsGrep)
         {{"--granularity", "4294967300", pattern, scene}, 2}, {{"--granularity", "2147483648,1", pattern, scene}, 2},
         {{"--granularity", "4,1x", pattern, scene}, 2}, {{"--contrast-max", "nan", pattern, scene}, 2},
         {{"--brightness-min", "-nan", pattern, scene}, 2}, {{"--max-pixels", "0", pattern, scene}, 2},
-        {{"--max-pixels", "4000", pattern, scene}, 2}, {{pattern, "-", "-"}, 2},
+        {{"--max-pixels", "4000", pattern, scene}, 2}, {{pattern, "-", "-"}, 2}, {{}, 2},
     };
     for (auto [args, status] : cases) {
-        args.insert(args.begin(), "find");
+        if (!args.empty()) args.insert(args.begin(), "find");
         SCOPED_TRACE(testing::PrintToString(args));
         const ToolRun run = runTool(dir, args);
         EXPECT_EQ(run.status, status);
         EXPECT_EQ(run.errLines(), status == 2 ? 1 : 0) << run.err;
     }
-    const ToolRun none = runTool(dir, {});
-    EXPECT_TRUE(none.status == 2 && none.errLines() == 1) << none.err;
+}
+
+// The tool needs some 30 MB for these files; the pixels they claim need gigabytes.
+constexpr rlim_t kMemoryLimit = rlim_t(200) << 20;
+#ifdef QSRCH_TEST_SANITIZED
+constexpr rlim_t kAddressSpace = 0;  // the sanitizers reserve terabytes up front: only the peak memory tells
+#else
+constexpr rlim_t kAddressSpace = kMemoryLimit;
+#endif
+
+// A file of the decoding corpus, refused with `says`, and with `raisedSays`
+// when --max-pixels allows what it may (nullptr: not tried).
+struct HostileCase {
+    const char *name, *file, *says, *raisedSays;
+};
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
+
+class HostileFiles : public testing::TestWithParam<HostileCase> {};
+
+// Through a file, whose size is known, and through a pipe, whose size is not.
+TEST_P(HostileFiles, AreRefusedAtOnceWithinTheMemoryLimit)
+{
+    const HostileCase& c = GetParam();
+    ScratchDir dir;
+    writePnm(dir / "pattern.pgm", texturePicture(2, 32, 28));
+    const std::string path = std::string(QSRCH_DECODE_CORPUS) + "/" + c.file;
+    for (const bool raised : {false, true})
+        for (const bool piped : {false, true}) {
+            const char* says = raised ? c.raisedSays : c.says;
+            if (says == nullptr) continue;
+            SCOPED_TRACE(std::string(piped ? "through a pipe, " : "as a file, ") + says);
+            std::vector<std::string> args{"find", dir / "pattern.pgm", piped ? "-" : path};
+            if (raised) args.insert(args.begin() + 1, {"--max-pixels", "1073741824"});  // the largest
+            const ToolRun run = runTool(dir, args, {piped ? std::optional(slurp(path)) : std::nullopt, kAddressSpace, 1});
+            EXPECT_TRUE(run.status == 2 && run.errLines() == 1) << run.status << run.err;
+            EXPECT_NE(run.err.find(piped ? "standard input" : path), npos) << run.err;
+            EXPECT_NE(run.err.find(says), npos) << run.err;
+            EXPECT_LT(run.maxRssKb, long(kMemoryLimit / 1024));
+        }
+}
+
+const char* const kTooMany = "more than --max-pixels";
+const HostileCase kHostileCases[] = {
+    // A 568-byte arithmetic-coded progressive JPEG: its decoder goes on with
+    // zeros where the data ends, into whole-image coefficient buffers.
+    {"progressive16384", "arith-progressive-16384x16384.jpg", kTooMany, "too few bytes"},
+    {"progressive65500", "arith-progressive-65500x65500.jpg", nullptr, kTooMany},
+    // Headers of a few bytes whose pixels would be allocated before the missing data shows.
+    {"ppmHeader", "header-18918x18918.ppm", kTooMany, "truncated PPM file"},
+    {"pngHeader", "header-18918x18918.png", kTooMany, "damaged PNG file"},
+    {"jpegHeader", "truncated-18000x18000.jpg", kTooMany, "too few bytes"},
+    {"truncatedJpeg", "truncated-1500x1500.jpg", "truncated JPEG file", nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cli, HostileFiles, testing::ValuesIn(kHostileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Pipes and standard input -----------------------------------------------------
+
+// Grey pixels in n channels: replicated, or with an alpha of 200 as the second of two.
+Picture channels(const Picture& grey, int32_t n)
+{
+    Picture p(grey.width, grey.height, n);
+    for (size_t i = 0; i < grey.px.size(); ++i)
+        for (int32_t c = 0; c < n; ++c) p.px[n * i + c] = n == 2 && c == 1 ? 200 : grey.px[i];
+    return p;
+}
+
+using Path = const std::string&;
+const std::pair<const char*, void (*)(Path, const Picture&)> kFormats[] = {
+    {"pgm", [](Path f, const Picture& p) { writePnm(f, p, "# comment\n# another\n"); }},
+    {"ppm", [](Path f, const Picture& p) { writePnm(f, channels(p, 3)); }},
+    {"grey.png", [](Path f, const Picture& p) { writePng(f, p, PNG_FORMAT_GRAY); }},
+    {"png", [](Path f, const Picture& p) { writePng(f, channels(p, 3), PNG_FORMAT_RGB); }},
+    {"alpha.png", [](Path f, const Picture& p) { writePng(f, channels(p, 2), PNG_FORMAT_GA); }},
+    {"palette.png", [](Path f, const Picture& p) { writePng(f, p, PNG_FORMAT_RGB_COLORMAP); }},
+    {"interlaced.png", [](Path f, const Picture& p) { writeInterlacedPng(f, channels(p, 3)); }},
+    {"jpg", [](Path f, const Picture& p) { writeJpeg(f, p); }},
+    {"rgb.jpg", [](Path f, const Picture& p) { writeJpeg(f, channels(p, 3)); }},
+    {"progressive.jpg", [](Path f, const Picture& p) { writeJpeg(f, channels(p, 3), true); }},
+};
+
+// The table of one scene puts its first result within a quarter pixel of (x, y).
+void expectFirstAt(const std::string& table, double x, double y)
+{
+    double fx = -1, fy = -1;
+    if (table.find("\n  1 ") != npos) std::sscanf(table.c_str() + table.find("\n  1 "), " 1 %lf %lf", &fx, &fy);
+    EXPECT_TRUE(std::fabs(fx - x) <= 0.25 && std::fabs(fy - y) <= 0.25) << table;
+}
+
+// Every format, as scene and as pattern, from a file and through a pipe named
+// "-" (the scene also through "/dev/stdin"): the grey answer of a PGM file,
+// exactly where the format is lossless. The scene outgrows a pipe's buffer.
+TEST(CliPipes, EveryFormatReadsAsFromAFile)
+{
+    ScratchDir dir;
+    const Picture part = texturePicture(2, 32, 28);
+    Picture scene = texturePicture(1, 400, 300);
+    plant(scene, part, 211, 143);
+    writePnm(dir / "part.pgm", part), writePnm(dir / "scene.pgm", scene);
+    const ToolRun reference = runTool(dir, {"find", "--num", "2", dir / "part.pgm", dir / "scene.pgm"});
+    ASSERT_EQ(reference.status, 0) << reference.err;
+    for (const auto& [name, write] : kFormats) {
+        SCOPED_TRACE(name);
+        const std::string scenePath = dir / (std::string("scene.") + name), partPath = dir / (std::string("part.") + name);
+        write(scenePath, scene), write(partPath, part);
+        const ToolRun fromFile = runTool(dir, {"find", "--num", "2", partPath, scenePath});
+        ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+        EXPECT_TRUE(std::string(name).find("jpg") != npos || fromFile.out == reference.out) << fromFile.out;
+        expectFirstAt(fromFile.out, 211, 143);
+        for (const char* stdinName : {"-", "/dev/stdin"}) {
+            const ToolRun sceneRun = runTool(dir, {"find", "--num", "2", partPath, stdinName}, {slurp(scenePath)});
+            EXPECT_EQ(sceneRun.err + sceneRun.out, fromFile.out);
+        }
+        const ToolRun partRun = runTool(dir, {"find", "--num", "2", "-", scenePath}, {slurp(partPath)});
+        EXPECT_EQ(partRun.err + partRun.out, fromFile.out);
+    }
+}
+
+// A large scene of nearly one colour compresses far beyond a photograph, and
+// a pipe gives no size: its pixels grow as its rows arrive, and still come
+// out whole.
+TEST(CliPipes, ScenesThatOutgrowTheirFirstRoomArriveWhole)
+{
+    ScratchDir dir;
+    const Picture part = texturePicture(2, 32, 28);
+    Picture scene(2400, 1800);
+    std::fill(scene.px.begin(), scene.px.end(), uint8_t(100));
+    plant(scene, texturePicture(3, 200, 150), 2100, 1600);
+    plant(scene, part, 2190, 1700);
+    writePnm(dir / "part.pgm", part), writePnm(dir / "scene.pgm", scene);
+    writePng(dir / "scene.png", scene, PNG_FORMAT_GRAY);
+    writeInterlacedPng(dir / "interlaced.png", scene);
+    writeJpeg(dir / "scene.jpg", scene);
+    for (const char* name : {"scene.pgm", "scene.png", "interlaced.png", "scene.jpg"})
+        for (const bool piped : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (piped ? " through a pipe" : ""));
+            const ToolRun run = runTool(dir, {"find", dir / "part.pgm", piped ? "-" : dir / name},
+                                        {piped ? std::optional(slurp(dir / name)) : std::nullopt});
+            ASSERT_EQ(run.status, 0) << run.err;
+            expectFirstAt(run.out, 2190, 1700);
+        }
+}
+
+// ---- Pictures: the scene's size, green frames, and only regular files replaced ---------
+
+TEST(CliDraw, PicturesShowTheResultsAndReplaceOnlyRegularFiles)
+{
+    ScratchDir dir;
+    const Picture part = texturePicture(2, 32, 28);
+    Picture scene = texturePicture(1, 120, 90);
+    plant(scene, part, 40, 30);
+    writePnm(dir / "part.pgm", part), writePnm(dir / "scene.pgm", scene);
+    writePng(dir / "b.png", texturePicture(5, 90, 70), PNG_FORMAT_GRAY);
+    const ToolRun one = runTool(dir, {"find", "--draw", dir / "one.png", dir / "part.pgm", dir / "scene.pgm"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    Picture picture = readPng(dir / "one.png");
+    ASSERT_EQ(std::make_tuple(picture.channels, picture.width, picture.height), std::make_tuple(3, 120, 90));
+    EXPECT_TRUE(picture.at(39, 44, 1) > 150 && picture.at(39, 44, 0) < 60);  // the frame left of the part, halfway down
+    const ToolRun several = runTool(dir, {"find", "--draw", dir / "pictures", dir / "part.pgm", dir / "scene.pgm", dir / "b.png"});
+    EXPECT_EQ(several.status, 0) << several.err;
+    EXPECT_EQ(readPng(dir / "pictures/scene-found.png").width, 120);
+    EXPECT_EQ(readPng(dir / "pictures/b-found.png").height, 70);
+    EXPECT_NE(several.out.find("== " + (dir / "b.png")), npos) << several.out;
+
+    spill(dir / "kept.txt", "kept\n");
+    fs::create_symlink(dir / "kept.txt", dir / "link.png");
+    fs::create_symlink(dir / "nowhere.png", dir / "dangling.png");
+    ASSERT_EQ(mkfifo((dir / "fifo.png").c_str(), 0644), 0);
+    fs::remove_all(dir / "pictures"), fs::create_directories(dir / "pictures/scene-found.png");
+    std::vector<std::string> targets{"link.png", "dangling.png", "fifo.png", "pictures"};
+    // Only root may make a device node.
+    if (mknod((dir / "device.png").c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0) targets.push_back("device.png");
+    for (const std::string& target : targets) {
+        SCOPED_TRACE(target);
+        const fs::file_type before = fs::symlink_status(dir / target).type();
+        const ToolRun run = runTool(dir, {"find", "--draw", dir / target, dir / "part.pgm", dir / "scene.pgm"});
+        EXPECT_TRUE(run.status == 2 && run.errLines() == 1 && run.out.empty()) << run.status << run.err << run.out;
+        EXPECT_NE(run.err.find(target), npos) << run.err;
+        EXPECT_EQ(fs::symlink_status(dir / target).type(), before);
+    }
+    EXPECT_EQ(slurp(dir / "kept.txt"), "kept\n");
+    EXPECT_FALSE(fs::exists(dir / "nowhere.png"));
+    EXPECT_TRUE(fs::is_empty(dir / "pictures/scene-found.png"));
+    // No temporary file left behind, and a regular file is replaced.
+    for (const auto& entry : fs::directory_iterator(dir.path))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    const ToolRun replaced = runTool(dir, {"find", "--draw", dir / "kept.txt", dir / "part.pgm", dir / "scene.pgm"});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(readPng(dir / "kept.txt").width, 120);
 }
 
 // ---- Many scenes, colour, pictures and the demo ---------------------------------
@@ -294,13 +486,10 @@ TEST(CliColour, FindsTheColourPatternNotItsGreyTwin)
     ScratchDir dir;
     const Picture part = texturePicture(2, kPatternW, kPatternH);
     Picture pattern(kPatternW, kPatternH, 3), scene(160, 120, 3);
-    std::fill(scene.px.begin(), scene.px.end(), uint8_t(90));
-    std::fill(pattern.px.begin(), pattern.px.end(), uint8_t(90));
+    std::fill(scene.px.begin(), scene.px.end(), uint8_t(90)), std::fill(pattern.px.begin(), pattern.px.end(), uint8_t(90));
     for (int32_t y = 0; y < kPatternH; ++y)
-        for (int32_t x = 0; x < kPatternW; ++x) {
-            pattern.at(x, y, 0) = scene.at(30 + x, 20 + y, 0) = part.px[size_t(y) * kPatternW + x];
-            scene.at(100 + x, 70 + y, 1) = part.px[size_t(y) * kPatternW + x];  // the same, in green
-        }
+        for (int32_t x = 0; x < kPatternW; ++x)  // red in the pattern and at (30, 20), green at (100, 70)
+            pattern.at(x, y, 0) = scene.at(30 + x, 20 + y, 0) = scene.at(100 + x, 70 + y, 1) = part.px[size_t(y) * kPatternW + x];
     writePng(dir / "pattern.png", pattern, PNG_FORMAT_RGB);
     writePnm(dir / "scene.ppm", scene);
     const ToolRun run = runTool(dir, {"find", "--json", "--colour", "--num", "2", dir / "pattern.png", dir / "scene.ppm"});
@@ -316,14 +505,12 @@ TEST(CliColour, FindsTheColourPatternNotItsGreyTwin)
 TEST(CliDemo, FindsThePartAndWritesThePicture)
 {
     ScratchDir dir;
-    const ToolRun run = runTool(dir, {"demo", "--out", dir / "demo"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
     const std::string picture = dir / "demo/qsrch-demo.png";
+    const ToolRun run = runTool(dir, {"demo", "--out", dir / "demo"});
+    EXPECT_TRUE(run.status == 0 && run.err.empty()) << run.err;
     for (const std::string& said : {picture, std::string(" yes "), std::string(" no ")})
-        EXPECT_NE(run.out.find(said), std::string::npos) << said << " in " << run.out;
-    const Picture p = readPng(picture);
-    EXPECT_EQ(std::make_pair(p.width, p.height), std::make_pair(400, 300));
+        EXPECT_NE(run.out.find(said), npos) << said << " in " << run.out;
+    EXPECT_EQ(std::make_pair(readPng(picture).width, readPng(picture).height), std::make_pair(400, 300));
     const ToolRun elsewhere = runTool(dir, {"demo", "--samples", dir / "nothing-here"});
     EXPECT_TRUE(elsewhere.status == 2 && elsewhere.errLines() == 1) << elsewhere.err;
 }
