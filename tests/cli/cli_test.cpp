@@ -400,19 +400,16 @@ TEST(CliPipes, ScenesThatOutgrowTheirFirstRoomArriveWhole)
 TEST(CliDraw, PicturesShowTheResultsAndReplaceOnlyRegularFiles)
 {
     ScratchDir dir;
-    const Picture part = texturePicture(2, 32, 28);
-    Picture scene = texturePicture(1, 120, 90);
-    plant(scene, part, 40, 30);
-    writePnm(dir / "part.pgm", part), writePnm(dir / "scene.pgm", scene);
+    writeStandard(dir);
     writePng(dir / "b.png", texturePicture(5, 90, 70), PNG_FORMAT_GRAY);
-    const ToolRun one = runTool(dir, {"find", "--draw", dir / "one.png", dir / "part.pgm", dir / "scene.pgm"});
+    const ToolRun one = runTool(dir, {"find", "--draw", dir / "one.png", dir / "pattern.pgm", dir / "scene.pgm"});
     ASSERT_EQ(one.status, 0) << one.err;
     Picture picture = readPng(dir / "one.png");
-    ASSERT_EQ(std::make_tuple(picture.channels, picture.width, picture.height), std::make_tuple(3, 120, 90));
-    EXPECT_TRUE(picture.at(39, 44, 1) > 150 && picture.at(39, 44, 0) < 60);  // the frame left of the part, halfway down
-    const ToolRun several = runTool(dir, {"find", "--draw", dir / "pictures", dir / "part.pgm", dir / "scene.pgm", dir / "b.png"});
+    ASSERT_EQ(std::make_tuple(picture.channels, picture.width, picture.height), std::make_tuple(3, 160, 120));
+    EXPECT_TRUE(picture.at(49, 54, 1) > 150 && picture.at(49, 54, 0) < 60);  // the frame left of the best, halfway down
+    const ToolRun several = runTool(dir, {"find", "--draw", dir / "pictures", dir / "pattern.pgm", dir / "scene.pgm", dir / "b.png"});
     EXPECT_EQ(several.status, 0) << several.err;
-    EXPECT_EQ(readPng(dir / "pictures/scene-found.png").width, 120);
+    EXPECT_EQ(readPng(dir / "pictures/scene-found.png").width, 160);
     EXPECT_EQ(readPng(dir / "pictures/b-found.png").height, 70);
     EXPECT_NE(several.out.find("== " + (dir / "b.png")), npos) << several.out;
 
@@ -427,7 +424,7 @@ TEST(CliDraw, PicturesShowTheResultsAndReplaceOnlyRegularFiles)
     for (const std::string& target : targets) {
         SCOPED_TRACE(target);
         const fs::file_type before = fs::symlink_status(dir / target).type();
-        const ToolRun run = runTool(dir, {"find", "--draw", dir / target, dir / "part.pgm", dir / "scene.pgm"});
+        const ToolRun run = runTool(dir, {"find", "--draw", dir / target, dir / "pattern.pgm", dir / "scene.pgm"});
         EXPECT_TRUE(run.status == 2 && run.errLines() == 1 && run.out.empty()) << run.status << run.err << run.out;
         EXPECT_NE(run.err.find(target), npos) << run.err;
         EXPECT_EQ(fs::symlink_status(dir / target).type(), before);
@@ -438,9 +435,9 @@ TEST(CliDraw, PicturesShowTheResultsAndReplaceOnlyRegularFiles)
     // No temporary file left behind, and a regular file is replaced.
     for (const auto& entry : fs::directory_iterator(dir.path))
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
-    const ToolRun replaced = runTool(dir, {"find", "--draw", dir / "kept.txt", dir / "part.pgm", dir / "scene.pgm"});
+    const ToolRun replaced = runTool(dir, {"find", "--draw", dir / "kept.txt", dir / "pattern.pgm", dir / "scene.pgm"});
     EXPECT_EQ(replaced.status, 0) << replaced.err;
-    EXPECT_EQ(readPng(dir / "kept.txt").width, 120);
+    EXPECT_EQ(readPng(dir / "kept.txt").width, 160);
 }
 
 // ---- Many scenes, colour, pictures and the demo ---------------------------------
