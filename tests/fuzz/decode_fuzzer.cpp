@@ -22,8 +22,7 @@ constexpr uint64_t kMaxPixels = uint64_t(1) << 22;
 void require(bool holds, const char* what)
 {
     if (holds) return;
-    std::fprintf(stderr, "decode fuzzer: %s\n", what);
-    std::abort();
+    std::fprintf(stderr, "decode fuzzer: %s\n", what), std::abort();
 }
 
 std::optional<qtool::Image> decode(FILE* file)

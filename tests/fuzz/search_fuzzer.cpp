@@ -22,8 +22,7 @@ constexpr double kSinglePrecisionSlack = 1e-6;
 void require(bool holds, const char* what, qsrch_status s = QSRCH_OK)
 {
     if (holds) return;
-    std::fprintf(stderr, "search fuzzer: %s (status %s)\n", what, qsrch_statusName(s));
-    std::abort();
+    std::fprintf(stderr, "search fuzzer: %s (status %s)\n", what, qsrch_statusName(s)), std::abort();
 }
 
 // The input read front to back; zeros once it is used up.
@@ -55,10 +54,7 @@ struct Plane {
         if (made) (void)qimg_windowConst_init(&view, qimg_image_asConst(&image));
         return made && !QSRCH_FAILED(qimg_windowConst_window(&view, margin, margin, width, height, nullptr));
     }
-    uint8_t& at(int32_t x, int32_t y) const
-    {
-        return static_cast<uint8_t*>(image.firstPixel)[size_t(y) * image.rowStride + size_t(x)];
-    }
+    uint8_t& at(int32_t x, int32_t y) const { return static_cast<uint8_t*>(image.firstPixel)[y * image.rowStride + x]; }
     // Smooth texture of a seed, the input's bytes, or two flat halves; pixels
     // below `cut` become 0: a mask's pixels that do not count.
     void paint(Draw& draw, const uint32_t (&look)[2], uint8_t cut = 0) const
