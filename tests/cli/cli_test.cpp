@@ -90,7 +90,12 @@ Inputs writeStandard(const ScratchDir& dir)
     return in;
 }
 
-template <class Care> Picture maskOf(int32_t w, int32_t h, Care care)
+// The pattern's mask: a corner of no care, two care values elsewhere; the
+// scene's: the dimmer copy's corner unseen.
+int patternCare(int x, int y) { return x < 10 && y < 10 ? 0 : (x + y) % 3 ? 255 : 128; }
+int sceneCare(int x, int y) { return x >= 100 && y >= 68 ? 0 : 200; }
+
+Picture maskOf(int32_t w, int32_t h, int (*care)(int, int))
 {
     Picture m(w, h);
     for (int32_t y = 0; y < h; ++y)
@@ -98,7 +103,6 @@ template <class Care> Picture maskOf(int32_t w, int32_t h, Care care)
     return m;
 }
 
-// ---- The tool's JSON equals the library's results ------------------------------
 
 struct AgreementCase {
     const char* name;
@@ -125,11 +129,8 @@ TEST_P(Agreement, JsonEqualsLibrary)
         writePnm(dir / "pattern.pgm", larger);
     }
     if (given("--pattern-mask"))
-        writePnm(dir / "pmask.pgm", in.patternMask = maskOf(kPatternW, kPatternH, [](int x, int y) {
-                                        return x < 10 && y < 10 ? 0 : (x + y) % 3 ? 255 : 128;
-                                    }));
-    if (given("--scene-mask"))
-        writePnm(dir / "smask.pgm", in.sceneMask = maskOf(160, 120, [](int x, int y) { return x >= 100 && y >= 68 ? 0 : 200; }));
+        writePnm(dir / "pmask.pgm", in.patternMask = maskOf(kPatternW, kPatternH, patternCare));
+    if (given("--scene-mask")) writePnm(dir / "smask.pgm", in.sceneMask = maskOf(160, 120, sceneCare));
     qsrch_trainParams topTrain;
     qsrch_runParams topRun;
     TrainParams train;
@@ -142,7 +143,8 @@ TEST_P(Agreement, JsonEqualsLibrary)
     std::vector<Result> want;
     const qsrch_status status = normcorr(in, train, run, want);
     // The tool prints them best first, at most --num: level 0 alone reports every peak, unsorted.
-    std::stable_sort(want.begin(), want.end(), [](auto& a, auto& b) { return std::get<Score>(a) > std::get<Score>(b); });
+    auto better = [](const Result& a, const Result& b) { return std::get<Score>(a) > std::get<Score>(b); };
+    std::stable_sort(want.begin(), want.end(), better);
     want.resize(std::min(want.size(), size_t(run.numToFind)));
     const ToolRun tool = runTool(dir, args);
     if (QSRCH_FAILED(status)) {
@@ -169,9 +171,12 @@ const AgreementCase kAgreementCases[] = {
     {"overlap", {"--num", "3", "--overlap", "0.4"}, [](auto&, auto& r) { r.numToFind = 3, r.overlapFraction = 0.4f; }},
     {"granularities", {"--num", "2", "--granularity", "2,1"},
      [](auto& t, auto& r) { r.numToFind = 2, t.autoSelectGranularity = 0, t.coarseGranularity = 2; }},
-    {"coarseOnly", {"--granularity", "8"}, [](auto& t, auto&) { t.autoSelectGranularity = 0, t.coarseGranularity = 8; }},
+    {"coarseOnly", {"--granularity", "8"},
+     [](auto& t, auto&) { t.autoSelectGranularity = 0, t.coarseGranularity = 8; }},
     {"singleLevel", {"--granularity", "1", "--overlap", "1", "--num", "5"},
-     [](auto& t, auto& r) { t.autoSelectGranularity = 0, t.coarseGranularity = 1, r.overlapFraction = 1, r.numToFind = 5; }},
+     [](auto& t, auto& r) {
+         t.autoSelectGranularity = 0, t.coarseGranularity = 1, r.overlapFraction = 1, r.numToFind = 5;
+     }},
     {"singleLevelOverlap", {"--granularity", "1", "--num", "4"},
      [](auto& t, auto& r) { t.autoSelectGranularity = 0, t.coarseGranularity = 1, r.numToFind = 4; }},
     // Whatever the library answers to selection by trial, the tool answers too.
@@ -181,7 +186,8 @@ const AgreementCase kAgreementCases[] = {
     {"sceneMask", {"--num", "2", "--scene-mask", "smask.pgm"}, findTwo},
     {"contrastLimits", {"--num", "2", "--contrast-min", "0.9", "--brightness-max", "1.5"},
      [](auto&, auto& r) { r.numToFind = 2, r.contrastMin = 0.9, r.brightnessMax = 1.5; }},
-    {"region", {"--num", "2", "--region", "95,65,20,20"}, [](auto&, auto& r) { r.numToFind = 2, r.searchRegion = {95, 65, 20, 20}; }},
+    {"region", {"--num", "2", "--region", "95,65,20,20"},
+     [](auto&, auto& r) { r.numToFind = 2, r.searchRegion = {95, 65, 20, 20}; }},
     {"absoluteAndShape", {"--absolute", "--shape-score", "--shape-threshold", "100"},
      [](auto&, auto& r) { r.absoluteCorrelation = 1, r.shapeScoreOptimization = 1, r.shapeThreshold = 100; }},
 };
@@ -189,18 +195,17 @@ const AgreementCase kAgreementCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cli, Agreement, testing::ValuesIn(kAgreementCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- Errors: one line naming the file, status 2, no picture left ----------------
 
 TEST(CliFiles, BadInputsFailCleanly)
 {
     ScratchDir dir;
     const Inputs in = writeStandard(dir);
-    writePng(dir / "scene.png", in.scene, PNG_FORMAT_GRAY);
-    writeJpeg(dir / "scene.jpg", in.scene);
+    writePng(dir / "scene.png", in.scene, PNG_FORMAT_GRAY), writeJpeg(dir / "scene.jpg", in.scene);
     const std::string png = slurp(dir / "scene.png"), jpg = slurp(dir / "scene.jpg"), pgm = slurp(dir / "scene.pgm");
     spill(dir / "empty.png", ""), spill(dir / "text.png", "hello, world\n");
     spill(dir / "cut.png", png.substr(0, png.size() / 2)), spill(dir / "cut.jpg", jpg.substr(0, jpg.size() / 2));
-    spill(dir / "junk.jpg", "\xFF\xD8\xFF" + std::string(300, 'x')), spill(dir / "cut.pgm", pgm.substr(0, pgm.size() - 10));
+    spill(dir / "junk.jpg", "\xFF\xD8\xFF" + std::string(300, 'x'));
+    spill(dir / "cut.pgm", pgm.substr(0, pgm.size() - 10));
     spill(dir / "wide.pgm", "P5\n2 2\n65535\n" + std::string(8, '\1'));
     spill(dir / "header.pgm", "P5\n-3 2\n255\n" + std::string(6, '\1'));
     writePng(dir / "deep.png", Picture(16, 16, 2), PNG_FORMAT_LINEAR_Y);
@@ -221,7 +226,6 @@ TEST(CliFiles, BadInputsFailCleanly)
         }
 }
 
-// ---- Exit statuses -------------------------------------------------------------
 
 TEST(CliStatus, FollowsGrep)
 {
@@ -229,10 +233,10 @@ TEST(CliStatus, FollowsGrep)
     writeStandard(dir);
     const std::string pattern = dir / "pattern.pgm", scene = dir / "scene.pgm", other = dir / "other.pgm",
                       mask = dir / "mask.pgm";
-    writePnm(other, texturePicture(9, 160, 120));
-    writePnm(mask, Picture(5, 5));
+    writePnm(other, texturePicture(9, 160, 120)), writePnm(mask, Picture(5, 5));
     const std::pair<std::vector<std::string>, int> cases[] = {
-        {{pattern, scene}, 0}, {{pattern, other, scene}, 0}, {{"--accept", "0.9", "--confusion", "0.95", pattern, other}, 1},
+        {{pattern, scene}, 0}, {{pattern, other, scene}, 0},
+        {{"--accept", "0.9", "--confusion", "0.95", pattern, other}, 1},
         {{pattern}, 2}, {{"--bogus", pattern, scene}, 2}, {{"--num", "x", pattern, scene}, 2},
         {{"--num", "0", pattern, scene}, 2}, {{"--accept", "0.8", "--confusion", "0.5", pattern, scene}, 2},
         {{"--granularity", "3", pattern, scene}, 2}, {{"--roi", "0,0,40,10", pattern, scene}, 2},
@@ -284,7 +288,8 @@ TEST_P(HostileFiles, AreRefusedAtOnceWithinTheMemoryLimit)
             SCOPED_TRACE(std::string(piped ? "through a pipe, " : "as a file, ") + says);
             std::vector<std::string> args{"find", dir / "pattern.pgm", piped ? "-" : path};
             if (raised) args.insert(args.begin() + 1, {"--max-pixels", "1073741824"});  // the largest
-            const ToolRun run = runTool(dir, args, {piped ? std::optional(slurp(path)) : std::nullopt, kAddressSpace, 1});
+            const ToolRun run =
+                runTool(dir, args, {piped ? std::optional(slurp(path)) : std::nullopt, kAddressSpace, 1});
             EXPECT_TRUE(run.status == 2 && run.errLines() == 1) << run.status << run.err;
             EXPECT_NE(run.err.find(piped ? "standard input" : path), npos) << run.err;
             EXPECT_NE(run.err.find(says), npos) << run.err;
@@ -308,7 +313,6 @@ const HostileCase kHostileCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cli, HostileFiles, testing::ValuesIn(kHostileCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- Pipes and standard input -----------------------------------------------------
 
 // Grey pixels in n channels: replicated, or with an alpha of 200 as the second of two.
 Picture channels(const Picture& grey, int32_t n)
@@ -355,7 +359,8 @@ TEST(CliPipes, EveryFormatReadsAsFromAFile)
     ASSERT_EQ(reference.status, 0) << reference.err;
     for (const auto& [name, write] : kFormats) {
         SCOPED_TRACE(name);
-        const std::string scenePath = dir / (std::string("scene.") + name), partPath = dir / (std::string("part.") + name);
+        const std::string scenePath = dir / (std::string("scene.") + name);
+        const std::string partPath = dir / (std::string("part.") + name);
         write(scenePath, scene), write(partPath, part);
         const ToolRun fromFile = runTool(dir, {"find", "--num", "2", partPath, scenePath});
         ASSERT_EQ(fromFile.status, 0) << fromFile.err;
@@ -395,7 +400,6 @@ TEST(CliPipes, ScenesThatOutgrowTheirFirstRoomArriveWhole)
         }
 }
 
-// ---- Pictures: the scene's size, green frames, and only regular files replaced ---------
 
 TEST(CliDraw, PicturesShowTheResultsAndReplaceOnlyRegularFiles)
 {
@@ -407,7 +411,8 @@ TEST(CliDraw, PicturesShowTheResultsAndReplaceOnlyRegularFiles)
     Picture picture = readPng(dir / "one.png");
     ASSERT_EQ(std::make_tuple(picture.channels, picture.width, picture.height), std::make_tuple(3, 160, 120));
     EXPECT_TRUE(picture.at(49, 54, 1) > 150 && picture.at(49, 54, 0) < 60);  // the frame left of the best, halfway down
-    const ToolRun several = runTool(dir, {"find", "--draw", dir / "pictures", dir / "pattern.pgm", dir / "scene.pgm", dir / "b.png"});
+    const ToolRun several =
+        runTool(dir, {"find", "--draw", dir / "pictures", dir / "pattern.pgm", dir / "scene.pgm", dir / "b.png"});
     EXPECT_EQ(several.status, 0) << several.err;
     EXPECT_EQ(readPng(dir / "pictures/scene-found.png").width, 160);
     EXPECT_EQ(readPng(dir / "pictures/b-found.png").height, 70);
@@ -440,7 +445,6 @@ TEST(CliDraw, PicturesShowTheResultsAndReplaceOnlyRegularFiles)
     EXPECT_EQ(readPng(dir / "kept.txt").width, 160);
 }
 
-// ---- Many scenes, colour, pictures and the demo ---------------------------------
 
 TEST(CliScenes, ThreadsKeepTheOrderAndTheAnswers)
 {
@@ -483,13 +487,16 @@ TEST(CliColour, FindsTheColourPatternNotItsGreyTwin)
     ScratchDir dir;
     const Picture part = texturePicture(2, kPatternW, kPatternH);
     Picture pattern(kPatternW, kPatternH, 3), scene(160, 120, 3);
-    std::fill(scene.px.begin(), scene.px.end(), uint8_t(90)), std::fill(pattern.px.begin(), pattern.px.end(), uint8_t(90));
+    std::fill(scene.px.begin(), scene.px.end(), uint8_t(90));
+    std::fill(pattern.px.begin(), pattern.px.end(), uint8_t(90));
     for (int32_t y = 0; y < kPatternH; ++y)
         for (int32_t x = 0; x < kPatternW; ++x)  // red in the pattern and at (30, 20), green at (100, 70)
-            pattern.at(x, y, 0) = scene.at(30 + x, 20 + y, 0) = scene.at(100 + x, 70 + y, 1) = part.px[size_t(y) * kPatternW + x];
+            pattern.at(x, y, 0) = scene.at(30 + x, 20 + y, 0) = scene.at(100 + x, 70 + y, 1) =
+                part.px[size_t(y) * kPatternW + x];
     writePng(dir / "pattern.png", pattern, PNG_FORMAT_RGB);
     writePnm(dir / "scene.ppm", scene);
-    const ToolRun run = runTool(dir, {"find", "--json", "--colour", "--num", "2", dir / "pattern.png", dir / "scene.ppm"});
+    const ToolRun run =
+        runTool(dir, {"find", "--json", "--colour", "--num", "2", dir / "pattern.png", dir / "scene.ppm"});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::vector<Result> found = parseResults(json::parse(run.out)[0]);
     ASSERT_FALSE(found.empty());

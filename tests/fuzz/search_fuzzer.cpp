@@ -63,7 +63,8 @@ struct Plane {
         for (int32_t y = 0; y < image.height; ++y)
             for (int32_t x = 0; x < image.width; ++x) {
                 const uint32_t cell = mix(seed ^ mix(uint32_t(x / 3) * 7919U + uint32_t(y / 3) * 104729U));
-                const uint8_t v = kind == 0   ? uint8_t((cell & 0xC0) + (mix(seed + uint32_t(x * 31 + y * 1009)) & 0x3F))
+                const uint32_t fine = mix(seed + uint32_t(x * 31 + y * 1009)) & 0x3F;
+                const uint8_t v = kind == 0 ? uint8_t((cell & 0xC0) + fine)
                                   : kind == 1 ? draw.byte()
                                               : uint8_t(x < int32_t(seed % 16) ? 40 : 200);
                 at(x, y) = v < cut ? 0 : v;

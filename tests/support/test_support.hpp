@@ -291,8 +291,9 @@ struct Kernel {
         for (size_t n = 0; n < outputs.size(); ++n) {
             SCOPED_TRACE("output " + std::to_string(n));
             auto want = [&](int64_t x, int64_t y) { return ref[y * c.nx + x][outputs[n]]; };
+            auto want32 = [&](int64_t x, int64_t y) { return uint32_t(want(x, y)); };
             if (flags & kDoubleLast && n + 1 == outputs.size()) expectOutput(o.d, c.outStride, c.nx, c.ny, want);
-            else expectOutput(o.u[n], c.outStride, c.nx, c.ny, [&](int64_t x, int64_t y) { return uint32_t(want(x, y)); });
+            else expectOutput(o.u[n], c.outStride, c.nx, c.ny, want32);
         }
     }
     void expectExact(const KernelCase& c) const
