@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,42 +25,24 @@
 #include <jpeglib.h>
 #include <png.h>
 
-extern char** environ;
-
 namespace clitest {
 
 namespace fs = std::filesystem;
 
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        std::string name = (fs::temp_directory_path() / "qsrch-cli-XXXXXX").string();
-        path_ = mkdtemp(name.data()) != nullptr ? name : "";
-        EXPECT_FALSE(path_.empty());
-    }
-    ~ScratchDir() { fs::remove_all(path_); }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 inline std::string slurp(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void spill(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+inline void spill(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+struct ScratchDir {
+    std::string path = (fs::temp_directory_path() / "qsrch-cli-XXXXXX").string();
+    ScratchDir() { EXPECT_NE(mkdtemp(path.data()), nullptr); }
+    ~ScratchDir() { fs::remove_all(path); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
 
 struct ToolRun {
     int status = -1;  // -1 when the tool did not exit by itself (a signal, a CPU limit)
@@ -68,10 +52,8 @@ struct ToolRun {
 };
 
 struct RunOptions {
-    bool pipeStdin = false;   // standard input is a pipe fed with stdinBytes
-    std::string stdinBytes;
-    rlim_t addressSpace = 0;  // bytes of address space the tool may map; 0: no limit
-    rlim_t cpuSeconds = 0;    // CPU time after which the kernel stops the tool; 0: no limit
+    std::optional<std::string> stdinBytes;  // standard input is a pipe fed with these
+    rlim_t addressSpace = 0, cpuSeconds = 0;  // limits of the tool's process; 0: none
 };
 
 // Runs the tool with args; stdout and stderr go through files in `dir`.
@@ -82,44 +64,35 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     int feed[2] = {-1, -1};
-    if (options.pipeStdin) {
-        EXPECT_EQ(pipe(feed), 0);
-    }
+    EXPECT_TRUE(!options.stdinBytes || pipe(feed) == 0);
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const pid_t pid = fork();
     if (pid == 0) {  // only async-signal-safe calls from here to exec
-        if (options.pipeStdin) dup2(feed[0], 0), close(feed[0]), close(feed[1]);
+        if (options.stdinBytes) dup2(feed[0], 0), close(feed[0]), close(feed[1]);
         dup2(out, 1), dup2(err, 2), close(out), close(err);
         const rlimit space{options.addressSpace, options.addressSpace}, cpu{options.cpuSeconds, options.cpuSeconds};
         if (options.addressSpace != 0) setrlimit(RLIMIT_AS, &space);
         if (options.cpuSeconds != 0) setrlimit(RLIMIT_CPU, &cpu);
-        execve(QSRCH_TOOL, argv.data(), environ);
+        execv(QSRCH_TOOL, argv.data());
         _exit(127);
     }
     EXPECT_GT(pid, 0);
     close(out), close(err);
-    if (options.pipeStdin) {
+    if (options.stdinBytes) {
         close(feed[0]);
-        // The tool may stop reading early: a write then fails instead of killing the test.
-        signal(SIGPIPE, SIG_IGN);
-        for (size_t at = 0; at < options.stdinBytes.size();) {
-            const ssize_t n = write(feed[1], options.stdinBytes.data() + at, options.stdinBytes.size() - at);
-            if (n <= 0) break;
-            at += size_t(n);
-        }
+        signal(SIGPIPE, SIG_IGN);  // the tool may stop reading early: a write then fails
+        const std::string& bytes = *options.stdinBytes;
+        for (ssize_t at = 0, n = 1; at < ssize_t(bytes.size()) && n > 0; at += n)
+            n = write(feed[1], bytes.data() + at, bytes.size() - at);
         close(feed[1]);
     }
     ToolRun run;
     int wstatus = 0;
     rusage usage{};
     if (pid > 0 && wait4(pid, &wstatus, 0, &usage) == pid && WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-    run.maxRssKb = usage.ru_maxrss;
-    run.out = slurp(outPath);
-    run.err = slurp(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-    return run;
+    run.maxRssKb = usage.ru_maxrss, run.out = slurp(outPath), run.err = slurp(errPath);
+    return fs::remove(outPath), fs::remove(errPath), run;
 }
 
 // 8-bit pixels, interleaved, rows packed.
@@ -129,14 +102,12 @@ struct Picture {
     Picture() = default;
     Picture(int32_t w, int32_t h, int32_t c = 1) : width(w), height(h), channels(c), px(size_t(w) * h * c) {}
     uint8_t& at(int32_t x, int32_t y, int32_t c = 0) { return px[(size_t(y) * width + x) * channels + c]; }
+    uint8_t* row(int32_t y) { return &px[size_t(y) * width * channels]; }
 };
 
 inline uint32_t mixBits(uint32_t h)
 {
-    h ^= h >> 16;
-    h *= 0x7feb352dU;
-    h ^= h >> 15;
-    h *= 0x846ca68bU;
+    h = (h ^ (h >> 16)) * 0x7feb352dU, h = (h ^ (h >> 15)) * 0x846ca68bU;
     return h ^ (h >> 16);
 }
 
@@ -162,16 +133,14 @@ inline Picture texturePicture(uint32_t seed, int32_t w, int32_t h)
     return p;
 }
 
-// Copies `part` into `scene` at (x, y) with value * gain + offset.
+// Copies grey `part` into every channel of `scene` at (x, y) with value * gain + offset.
 inline void plant(Picture& scene, const Picture& part, int32_t x, int32_t y, double gain = 1, int offset = 0)
 {
     for (int32_t v = 0; v < part.height; ++v)
         for (int32_t u = 0; u < part.width; ++u)
-            for (int32_t c = 0; c < scene.channels; ++c) {
-                const size_t from = (size_t(v) * part.width + u) * part.channels;
-                const int value = part.px[from + size_t(std::min(c, part.channels - 1))];
-                scene.at(x + u, y + v, c) = uint8_t(std::clamp(int(value * gain) + offset, 0, 255));
-            }
+            for (int32_t c = 0; c < scene.channels; ++c)
+                scene.at(x + u, y + v, c) =
+                    uint8_t(std::clamp(int(part.px[size_t(v) * part.width + u] * gain) + offset, 0, 255));
 }
 
 inline void writePnm(const std::string& path, const Picture& p, const std::string& comment = "")
@@ -187,19 +156,16 @@ inline void writePnm(const std::string& path, const Picture& p, const std::strin
 inline void writePng(const std::string& path, const Picture& p, uint32_t format)
 {
     png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = uint32_t(p.width);
-    image.height = uint32_t(p.height);
-    image.format = format;
+    image.version = PNG_IMAGE_VERSION, image.width = uint32_t(p.width), image.height = uint32_t(p.height);
+    image.format = format, image.colormap_entries = format & PNG_FORMAT_FLAG_COLORMAP ? 256 : 0;
     std::vector<uint8_t> ramp(256 * 3);
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = uint8_t(i / 3);
-    if (format & PNG_FORMAT_FLAG_COLORMAP) image.colormap_entries = 256;
     const int32_t stride = (format & PNG_FORMAT_FLAG_LINEAR) ? p.width * p.channels / 2 : p.width * p.channels;
     ASSERT_NE(png_image_write_to_file(&image, path.c_str(), 0, p.px.data(), stride, ramp.data()), 0)
         << image.message;
 }
 
-inline void writeJpeg(const std::string& path, const Picture& p, bool progressive = false)
+inline void writeJpeg(const std::string& path, Picture p, bool progressive = false)
 {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr errors;
@@ -208,18 +174,14 @@ inline void writeJpeg(const std::string& path, const Picture& p, bool progressiv
     FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = JDIMENSION(p.width);
-    cinfo.image_height = JDIMENSION(p.height);
-    cinfo.input_components = p.channels;
-    cinfo.in_color_space = p.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.image_width = JDIMENSION(p.width), cinfo.image_height = JDIMENSION(p.height);
+    cinfo.input_components = p.channels, cinfo.in_color_space = p.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 95, TRUE);
     if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(&p.px[size_t(cinfo.next_scanline) * p.width * p.channels]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
+    for (JSAMPROW row; cinfo.next_scanline < cinfo.image_height;)
+        row = p.row(int32_t(cinfo.next_scanline)), jpeg_write_scanlines(&cinfo, &row, 1);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     std::fclose(file);
@@ -227,7 +189,7 @@ inline void writeJpeg(const std::string& path, const Picture& p, bool progressiv
 
 // An Adam7-interlaced grey or RGB PNG, through libpng's full interface
 // (the simplified one writes no interlaced files).
-inline void writeInterlacedPng(const std::string& path, const Picture& p)
+inline void writeInterlacedPng(const std::string& path, Picture p)
 {
     FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
@@ -237,9 +199,8 @@ inline void writeInterlacedPng(const std::string& path, const Picture& p)
     png_set_IHDR(png, info, uint32_t(p.width), uint32_t(p.height), 8,
                  p.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    std::vector<png_bytep> rows(size_t(p.height));
-    for (int32_t y = 0; y < p.height; ++y)
-        rows[size_t(y)] = const_cast<uint8_t*>(&p.px[size_t(y) * p.width * p.channels]);
+    std::vector<png_bytep> rows;
+    for (int32_t y = 0; y < p.height; ++y) rows.push_back(p.row(y));
     png_set_rows(png, info, rows.data());
     png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -255,8 +216,7 @@ inline Picture readPng(const std::string& path)
     const bool colour = (image.format & PNG_FORMAT_FLAG_COLOR) != 0;
     image.format = colour ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
     Picture p(int32_t(image.width), int32_t(image.height), colour ? 3 : 1);
-    if (!png_image_finish_read(&image, nullptr, p.px.data(), 0, nullptr)) return {};
-    return p;
+    return png_image_finish_read(&image, nullptr, p.px.data(), 0, nullptr) ? p : Picture();
 }
 
 }  // namespace clitest

@@ -1,12 +1,11 @@
-// Image decoding from untrusted bytes. Each input is decoded twice: from a
-// regular file, whose size the decoder knows, and from a pipe, whose size it
-// does not (or from memory when the input outgrows a pipe's buffer). Both
-// must agree, and an image decoded must be whole, within the pixel limit,
-// grey or RGB. The harness (libFuzzer's -rss_limit_mb, or the replay's own
-// limit) stops an input that needs far more memory than its pixels.
+// Image decoding from untrusted bytes, from a regular file (size known) and
+// from a pipe (size unknown; memory when the input outgrows a pipe's buffer):
+// both agree, and an image is whole, within the pixel limit, grey or RGB. The
+// harness's memory limit stops an input that needs far more than its pixels.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -23,8 +22,7 @@ constexpr uint64_t kMaxPixels = uint64_t(1) << 22;
 void require(bool holds, const char* what)
 {
     if (holds) return;
-    std::fprintf(stderr, "decode fuzzer: %s\n", what);
-    std::abort();
+    std::fprintf(stderr, "decode fuzzer: %s\n", what), std::abort();
 }
 
 std::optional<qtool::Image> decode(FILE* file)
@@ -35,15 +33,13 @@ std::optional<qtool::Image> decode(FILE* file)
         image = qtool::decodeImage(file, "input", qtool::DecodeLimits{kMaxPixels});
     } catch (const qtool::ToolError&) {
     }
-    std::fclose(file);
-    return image;
+    return std::fclose(file), image;
 }
 
 FILE* regularFile(const uint8_t* data, size_t size)
 {
     const int fd = memfd_create("decode-fuzzer", 0);
-    require(fd >= 0, "no memory file");
-    require(write(fd, data, size) == ssize_t(size) && lseek(fd, 0, SEEK_SET) == 0, "cannot fill the memory file");
+    require(fd >= 0 && write(fd, data, size) == ssize_t(size) && lseek(fd, 0, SEEK_SET) == 0, "no memory file");
     return fdopen(fd, "rb");
 }
 
@@ -52,11 +48,8 @@ FILE* pipeOrMemory(const uint8_t* data, size_t size)
     int ends[2];
     require(pipe(ends) == 0, "no pipe");
     const int capacity = fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
-    if (capacity < 0 || size > size_t(capacity)) {
-        close(ends[0]);
-        close(ends[1]);
-        return fmemopen(const_cast<uint8_t*>(data), size, "rb");
-    }
+    if (capacity < 0 || size > size_t(capacity))
+        return close(ends[0]), close(ends[1]), fmemopen(const_cast<uint8_t*>(data), size, "rb");
     require(write(ends[1], data, size) == ssize_t(size), "cannot fill the pipe");
     close(ends[1]);
     return fdopen(ends[0], "rb");
@@ -76,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             "an image of no pixels or beyond the limit");
     require(image.channels == 1 || image.channels == 3, "neither grey nor RGB");
     require(image.pixels.size() == size_t(image.width) * image.height * image.channels, "an image not whole");
-    require(fromPipe->width == image.width && fromPipe->height == image.height &&
-                fromPipe->channels == image.channels && fromPipe->pixels == image.pixels,
+    require(std::tie(fromPipe->width, fromPipe->height, fromPipe->channels, fromPipe->pixels) ==
+                std::tie(image.width, image.height, image.channels, image.pixels),
             "a file and a pipe of the same bytes decode differently");
     return 0;
 }

@@ -8,53 +8,35 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 #include <sys/resource.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-constexpr long kPeakLimitKb = 512 * 1024;
-
-long peakKb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
     namespace fs = std::filesystem;
+    constexpr long kPeakLimitKb = 512 * 1024;
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
-        if (fs::is_directory(argv[i])) {
+        if (!fs::is_directory(argv[i])) inputs.emplace_back(argv[i]);
+        else
             for (const fs::directory_entry& entry : fs::directory_iterator(argv[i]))
                 if (entry.is_regular_file()) inputs.push_back(entry.path());
-        } else {
-            inputs.emplace_back(argv[i]);
-        }
     }
     std::sort(inputs.begin(), inputs.end());
     for (const fs::path& path : inputs) {
         std::ifstream file(path, std::ios::binary);
         const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        if (!file.good() && !file.eof()) {
-            std::fprintf(stderr, "%s: cannot read\n", path.c_str());
-            return 1;
-        }
         std::fprintf(stderr, "%s\n", path.c_str());  // names the input that aborts
+        if (!file.good() && !file.eof()) return std::fprintf(stderr, "cannot read it\n"), 1;
         (void)LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        if (peakKb() > kPeakLimitKb) {
-            std::fprintf(stderr, "%s: peak memory %ld MB, more than %ld MB\n", path.c_str(), peakKb() / 1024,
-                         kPeakLimitKb / 1024);
-            return 1;
-        }
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        if (usage.ru_maxrss > kPeakLimitKb)
+            return std::fprintf(stderr, "peak memory %ld MB, more than %ld MB\n", usage.ru_maxrss / 1024,
+                                kPeakLimitKb / 1024), 1;
     }
     std::printf("replayed %zu inputs\n", inputs.size());
     return inputs.empty() ? 1 : 0;

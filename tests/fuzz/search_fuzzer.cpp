@@ -1,8 +1,7 @@
-// Training and searching with everything drawn from the input (sizes,
-// pixels, masks, granularities, regions, run parameters, grey or colour,
-// either interface, a failing allocation): every status is 0 or named,
-// scores lie in [0, 1] at finite places, accepted follows the threshold,
-// and every heap block is given back.
+// Training and searching with all drawn from the input (sizes, pixels, masks,
+// parameters, grey or colour, either interface, a failing allocation): every
+// status is 0 or named, scores lie in [0, 1] at finite places, accepted follows
+// the threshold, no heap block is kept. Keep the order of the draws: the corpus depends on it.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -15,8 +14,7 @@
 
 namespace {
 
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
 // The level search takes the pattern's sum of squares rounded to single
 // precision, which lifts an exact copy's score a few parts in 10^7 above 1.
 constexpr double kSinglePrecisionSlack = 1e-6;
@@ -24,59 +22,24 @@ constexpr double kSinglePrecisionSlack = 1e-6;
 void require(bool holds, const char* what, qsrch_status s = QSRCH_OK)
 {
     if (holds) return;
-    std::fprintf(stderr, "search fuzzer: %s (status %s)\n", what, qsrch_statusName(s));
-    std::abort();
-}
-
-void requireNamed(qsrch_status s)
-{
-    require(s == QSRCH_OK || (QSRCH_FAILED(s) && std::strcmp(qsrch_statusName(s), "unknown status") != 0),
-            "a status that is neither 0 nor a named failure", s);
+    std::fprintf(stderr, "search fuzzer: %s (status %s)\n", what, qsrch_statusName(s)), std::abort();
 }
 
 // The input read front to back; zeros once it is used up.
-class Draw {
-public:
-    Draw(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
+struct Draw {
+    const uint8_t* data;
+    size_t size, at = 0;
+    uint8_t byte() { return at < size ? data[at++] : 0; }
     uint32_t below(uint32_t n) { return byte() % n; }
     bool flag() { return (byte() & 1) != 0; }
-    template <class T, size_t N>
-    T pick(const T (&values)[N])
-    {
-        return values[below(uint32_t(N))];
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_, at_ = 0;
+    template <class T, size_t N> T pick(const T (&values)[N]) { return values[below(uint32_t(N))]; }
 };
 
 uint32_t mix(uint32_t h)
 {
-    h ^= h >> 16;
-    h *= 0x7feb352dU;
-    h ^= h >> 15;
-    h *= 0x846ca68bU;
+    h = (h ^ (h >> 16)) * 0x7feb352dU, h = (h ^ (h >> 15)) * 0x846ca68bU;
     return h ^ (h >> 16);
 }
-
-// How a plane's pixels are made: smooth texture of a seed, the input's
-// bytes, or two flat halves.
-struct Painter {
-    uint32_t kind, seed;
-    uint8_t at(Draw& draw, int32_t x, int32_t y) const
-    {
-        switch (kind) {
-        case 0: {
-            const uint32_t cell = mix(seed ^ mix(uint32_t(x / 3) * 7919U + uint32_t(y / 3) * 104729U));
-            return uint8_t((cell & 0xC0) + (mix(seed + uint32_t(x * 31 + y * 1009)) & 0x3F));
-        }
-        case 1: return draw.byte();
-        default: return uint8_t(x < int32_t(seed % 16) ? 40 : 200);
-        }
-    }
-};
 
 // An 8-bit image with a band of `margin` pixels around the view searched or
 // trained on, so that views do not start at their image's origin.
@@ -84,114 +47,86 @@ struct Plane {
     qimg_image image{};
     qimg_windowConst view{};
     bool made = false;
-
-    Plane() = default;
-    Plane(const Plane&) = delete;
-    Plane& operator=(const Plane&) = delete;
-    ~Plane()
-    {
-        if (made) (void)qimg_image_destruct(&image);
-    }
+    ~Plane() { if (made) (void)qimg_image_destruct(&image); }
     bool make(int32_t width, int32_t height, int32_t margin)
     {
         made = !QSRCH_FAILED(qimg_image_construct(&image, QIMG_DEPTH_8U, width + 2 * margin, height + 2 * margin));
-        if (!made) return false;
-        (void)qimg_windowConst_init(&view, qimg_image_asConst(&image));
-        return !QSRCH_FAILED(qimg_windowConst_window(&view, margin, margin, width, height, nullptr));
+        if (made) (void)qimg_windowConst_init(&view, qimg_image_asConst(&image));
+        return made && !QSRCH_FAILED(qimg_windowConst_window(&view, margin, margin, width, height, nullptr));
     }
-    uint8_t& at(int32_t x, int32_t y) const
+    uint8_t& at(int32_t x, int32_t y) const { return static_cast<uint8_t*>(image.firstPixel)[y * image.rowStride + x]; }
+    // Smooth texture of a seed, the input's bytes, or two flat halves; pixels
+    // below `cut` become 0: a mask's pixels that do not count.
+    void paint(Draw& draw, const uint32_t (&look)[2], uint8_t cut = 0) const
     {
-        return static_cast<uint8_t*>(image.firstPixel)[size_t(y) * image.rowStride + size_t(x)];
-    }
-    // Pixels below `cut` become 0: a mask's pixels that do not count.
-    void paint(Draw& draw, const Painter& painter, uint8_t cut = 0) const
-    {
+        const uint32_t kind = look[0], seed = look[1];
         for (int32_t y = 0; y < image.height; ++y)
             for (int32_t x = 0; x < image.width; ++x) {
-                const uint8_t v = painter.at(draw, x, y);
+                const uint32_t cell = mix(seed ^ mix(uint32_t(x / 3) * 7919U + uint32_t(y / 3) * 104729U));
+                const uint32_t fine = mix(seed + uint32_t(x * 31 + y * 1009)) & 0x3F;
+                const uint8_t v = kind == 0 ? uint8_t((cell & 0xC0) + fine)
+                                  : kind == 1 ? draw.byte()
+                                              : uint8_t(x < int32_t(seed % 16) ? 40 : 200);
                 at(x, y) = v < cut ? 0 : v;
             }
     }
 };
 
-struct Shape {
-    bool colour, topLevel, patternMask, sceneMask;
-    int32_t patternWidth, patternHeight, sceneWidth, sceneHeight, margin;
-};
-
-Shape drawShape(Draw& draw)
-{
-    Shape s{};
-    s.colour = draw.below(4) == 0;
-    s.topLevel = !s.colour && draw.below(3) == 0;
-    s.patternWidth = 1 + int32_t(draw.below(40));
-    s.patternHeight = 1 + int32_t(draw.below(40));
-    s.sceneWidth = std::max(1, s.patternWidth + int32_t(draw.below(80)) - 8);
-    s.sceneHeight = std::max(1, s.patternHeight + int32_t(draw.below(80)) - 8);
-    s.margin = int32_t(draw.below(4));
-    s.patternMask = draw.below(3) == 0;
-    s.sceneMask = !s.colour && draw.below(3) == 0;
-    return s;
-}
-
 // Pattern and scene planes, masks, and the pattern planted into the scene.
 struct Images {
-    Plane pattern[3], scene[3], patternMask, sceneMask;
+    bool colour, topLevel, patternMask, sceneMask;
+    int32_t pw, ph, sw, sh, margin;
+    Plane pattern[3], scene[3], patternMaskPlane, sceneMaskPlane;
 
-    bool make(Draw& draw, const Shape& s)
+    explicit Images(Draw& draw)
     {
-        const int planes = s.colour ? 3 : 1;
-        for (int c = 0; c < planes; ++c) {
-            if (!pattern[c].make(s.patternWidth, s.patternHeight, s.margin) ||
-                !scene[c].make(s.sceneWidth, s.sceneHeight, s.margin))
-                return false;
-            pattern[c].paint(draw, Painter{draw.below(3), draw.byte()});
-            scene[c].paint(draw, Painter{draw.below(3), draw.byte()});
-        }
-        if (s.patternMask && !patternMask.make(s.patternWidth, s.patternHeight, s.margin)) return false;
-        if (s.sceneMask && !sceneMask.make(s.sceneWidth, s.sceneHeight, s.margin)) return false;
-        const Painter care{draw.below(3), draw.byte()};
-        const uint8_t cut = draw.byte();
-        if (s.patternMask) patternMask.paint(draw, care, cut);
-        if (s.sceneMask) sceneMask.paint(draw, care, cut);
-        if (draw.flag()) plant(draw, s, planes);
-        return true;
+        colour = draw.below(4) == 0, topLevel = !colour && draw.below(3) == 0;
+        pw = 1 + int32_t(draw.below(40)), ph = 1 + int32_t(draw.below(40));
+        sw = std::max(1, pw + int32_t(draw.below(80)) - 8), sh = std::max(1, ph + int32_t(draw.below(80)) - 8);
+        margin = int32_t(draw.below(4)), patternMask = draw.below(3) == 0, sceneMask = !colour && draw.below(3) == 0;
     }
+    int planes() const { return colour ? 3 : 1; }
+    bool patternSized() const { return sw == pw && sh == ph; }
 
-    // A copy of the pattern, brightness and contrast changed, at a drawn place.
-    void plant(Draw& draw, const Shape& s, int planes)
+    bool make(Draw& draw)
     {
+        for (int c = 0; c < planes(); ++c) {
+            if (!pattern[c].make(pw, ph, margin) || !scene[c].make(sw, sh, margin)) return false;
+            pattern[c].paint(draw, {draw.below(3), draw.byte()});  // a braced list is read in order
+            scene[c].paint(draw, {draw.below(3), draw.byte()});
+        }
+        if (patternMask && !patternMaskPlane.make(pw, ph, margin)) return false;
+        if (sceneMask && !sceneMaskPlane.make(sw, sh, margin)) return false;
+        const uint32_t care[2] = {draw.below(3), draw.byte()};
+        const uint8_t cut = draw.byte();
+        if (patternMask) patternMaskPlane.paint(draw, care, cut);
+        if (sceneMask) sceneMaskPlane.paint(draw, care, cut);
+        if (!draw.flag()) return true;
+        // A copy of the pattern, brightness and contrast changed, at a drawn place.
         const int32_t x0 = int32_t(draw.below(80)), y0 = int32_t(draw.below(80));
         const int gain = 1 + int(draw.below(4)), offset = int(draw.below(64));
-        for (int c = 0; c < planes; ++c)
-            for (int32_t y = 0; y < s.patternHeight && y0 + y < s.sceneHeight; ++y)
-                for (int32_t x = 0; x < s.patternWidth && x0 + x < s.sceneWidth; ++x) {
-                    const int v = pattern[c].at(s.margin + x, s.margin + y) * gain / 2 + offset;
-                    scene[c].at(s.margin + x0 + x, s.margin + y0 + y) = uint8_t(std::min(v, 255));
+        for (int c = 0; c < planes(); ++c)
+            for (int32_t y = 0; y < ph && y0 + y < sh; ++y)
+                for (int32_t x = 0; x < pw && x0 + x < sw; ++x) {
+                    const int v = pattern[c].at(margin + x, margin + y) * gain / 2 + offset;
+                    scene[c].at(margin + x0 + x, margin + y0 + y) = uint8_t(std::min(v, 255));
                 }
+        return true;
     }
 };
 
-void drawTrainParams(Draw& draw, qsrch_normcorr_trainParams& t)
+void drawParams(Draw& draw, qsrch_normcorr_trainParams& t, qsrch_normcorr_runParams& r)
 {
     const float coarse[] = {1, 2, 4, 8, 16, 1.5f, 3, 5.3f, 0.5f, kNaN, kInf};
     const int32_t fine[] = {1, 2, 4, 1, 8, 3, 0, -2};
-    (void)qsrch_normcorr_trainParams_init(&t);
-    t.autoSelectGranularity = draw.flag();
-    t.autoSelectByTrial = draw.below(4) == 0;
-    t.coarseGranularity = draw.pick(coarse);
-    t.fineGranularity = draw.pick(fine);
+    (void)qsrch_normcorr_trainParams_init(&t), (void)qsrch_normcorr_runParams_init(&r);
+    t.autoSelectGranularity = draw.flag(), t.autoSelectByTrial = draw.below(4) == 0;
+    t.coarseGranularity = draw.pick(coarse), t.fineGranularity = draw.pick(fine);
     t.useSurround = draw.below(4) == 0;
     if (draw.below(4) == 0) t.trialThreshold = draw.byte() / 200.0f;
-}
-
-void drawRunParams(Draw& draw, qsrch_normcorr_runParams& r)
-{
     const float thresholds[] = {0.3f, 0.5f, 0, 0.1f, 0.9f, 1, 0.7f, -0.1f, kNaN};
     const float overlaps[] = {1, 0.5f, 0, 0.25f, 0.99f, 1.5f, kNaN};
-    const double limits[] = {0, kInf, 0.5, 1, 2, 0.9, -1, kNaN};
-    const double weights[] = {1, 0, 2, 0.25};
-    (void)qsrch_normcorr_runParams_init(&r);
+    const double limits[] = {0, kInf, 0.5, 1, 2, 0.9, -1, kNaN}, weights[] = {1, 0, 2, 0.25};
     r.acceptThreshold = draw.pick(thresholds);
     r.confusionThreshold = draw.flag() ? r.acceptThreshold : draw.pick(thresholds);
     r.numToFind = int32_t(draw.below(9)) - (draw.below(8) == 0 ? 1 : 0);
@@ -199,149 +134,105 @@ void drawRunParams(Draw& draw, qsrch_normcorr_runParams& r)
     if (draw.below(3) == 0)
         r.searchRegion = {double(int(draw.below(64)) - 8), double(int(draw.below(64)) - 8),
                           double(draw.below(64)), draw.flag() ? double(draw.below(64)) : double(kInf)};
-    r.adaptiveLevelThresholds = draw.flag();
-    r.singlePositionScoring = draw.flag();
-    r.limitLevelsToRegion = draw.flag();
-    r.absoluteCorrelation = draw.flag();
-    r.contrastMin = draw.pick(limits);
-    r.contrastMax = draw.flag() ? kInf : draw.pick(limits);
-    r.brightnessMin = draw.pick(limits);
-    r.brightnessMax = draw.flag() ? kInf : draw.pick(limits);
+    r.adaptiveLevelThresholds = draw.flag(), r.singlePositionScoring = draw.flag();
+    r.limitLevelsToRegion = draw.flag(), r.absoluteCorrelation = draw.flag();
+    r.contrastMin = draw.pick(limits), r.contrastMax = draw.flag() ? kInf : draw.pick(limits);
+    r.brightnessMin = draw.pick(limits), r.brightnessMax = draw.flag() ? kInf : draw.pick(limits);
     for (double& w : r.planeWeights) w = draw.pick(weights);
-    r.shapeScoreOptimization = draw.below(4) == 0;
-    r.shapeThreshold = draw.byte();
+    r.shapeScoreOptimization = draw.below(4) == 0, r.shapeThreshold = draw.byte();
 }
 
-// scoredOnly: a scene of the pattern's size scored at its one position,
-// whose result is its score alone.
-void checkResult(double x, double y, float score, uint32_t accepted, float acceptThreshold, bool scoredOnly)
+// A scene scored at its one position has its score alone, never accepted.
+void checkResult(const qmath_vect& at, float score, uint32_t accepted, float acceptThreshold, bool scoredOnly)
 {
-    require(std::isfinite(x) && std::isfinite(y), "a result at a place that is not finite");
+    require(std::isfinite(at.x) && std::isfinite(at.y), "a result at a place that is not finite");
     require(score >= 0 && score <= 1 + kSinglePrecisionSlack, "a score outside [0, 1]");
     require((accepted != 0) == (!scoredOnly && score >= acceptThreshold),
             "accepted does not follow the accept threshold");
 }
 
-bool scoredOnly(const Shape& s, const qsrch_normcorr_runParams& r)
+// Runs `call` with its allocation number `failing` failing (-1: none); the
+// status must be 0 or a named failure.
+template <class Call> qsrch_status failing(int64_t failing, Call call)
 {
-    return r.singlePositionScoring != 0 && s.sceneWidth == s.patternWidth && s.sceneHeight == s.patternHeight;
+    qsys_memory_failAfter(failing);
+    const qsrch_status s = call();
+    qsys_memory_failAfter(-1);
+    require(s == QSRCH_OK || (QSRCH_FAILED(s) && std::strcmp(qsrch_statusName(s), "unknown status") != 0),
+            "a status that is neither 0 nor a named failure", s);
+    return s;
 }
 
-// The allocation that fails, counted from the call it is armed before; -1: none.
-struct Failure {
-    int64_t inTraining = -1, inSearch = -1;
-};
-
-void searchNormcorr(Images& im, const Shape& s, const qsrch_normcorr_trainParams& t,
-                    const qsrch_normcorr_runParams& r, const Failure& fail)
+void searchNormcorr(Images& im, const qsrch_normcorr_trainParams& t, const qsrch_normcorr_runParams& r,
+                    const int64_t (&fail)[2])
 {
     qsrch_normcorr_model* model = nullptr;
-    qsrch_status st = qsrch_normcorr_model_new(&model);
-    require(!QSRCH_FAILED(st), "no model", st);
-    qmath_xformLinear identity;
-    (void)qmath_xformLinear_initIdentity(&identity);
-    const qimg_windowConst* mask = s.patternMask ? &im.patternMask.view : nullptr;
-    qsys_memory_failAfter(fail.inTraining);
-    if (s.colour && mask != nullptr)
-        st = qsrch_normcorr_model_trainMaskWindow3(model, &im.pattern[0].view, &im.pattern[1].view,
-                                                   &im.pattern[2].view, mask, &identity, &t);
-    else if (s.colour)
-        st = qsrch_normcorr_model_trainWindow3(model, &im.pattern[0].view, &im.pattern[1].view,
-                                               &im.pattern[2].view, &identity, &t);
-    else if (mask != nullptr)
-        st = qsrch_normcorr_model_trainMaskWindow(model, &im.pattern[0].view, mask, &identity, &t);
-    else
-        st = qsrch_normcorr_model_trainWindow(model, &im.pattern[0].view, &identity, &t);
-    qsys_memory_failAfter(-1);
-    requireNamed(st);
+    require(!QSRCH_FAILED(qsrch_normcorr_model_new(&model)), "no model");
+    qmath_xformLinear id;
+    (void)qmath_xformLinear_initIdentity(&id);
+    const qimg_windowConst *p = &im.pattern[0].view, *p1 = &im.pattern[1].view, *p2 = &im.pattern[2].view;
+    const qimg_windowConst *s = &im.scene[0].view, *mask = &im.patternMaskPlane.view;
+    qsrch_status st = failing(fail[0], [&] {
+        if (im.colour && im.patternMask) return qsrch_normcorr_model_trainMaskWindow3(model, p, p1, p2, mask, &id, &t);
+        if (im.colour) return qsrch_normcorr_model_trainWindow3(model, p, p1, p2, &id, &t);
+        return im.patternMask ? qsrch_normcorr_model_trainMaskWindow(model, p, mask, &id, &t)
+                              : qsrch_normcorr_model_trainWindow(model, p, &id, &t);
+    });
     qstd_vector_qsrch_normcorr_result results;
     require(!QSRCH_FAILED(qstd_vector_qsrch_normcorr_result_constructEmpty(&results)), "no result vector");
-    if (!QSRCH_FAILED(st)) {
-        qsys_memory_failAfter(fail.inSearch);
-        if (s.colour)
-            st = qsrch_normcorr_runWindow3(model, &im.scene[0].view, &im.scene[1].view, &im.scene[2].view,
-                                           &identity, &r, &results);
-        else if (s.sceneMask)
-            st = qsrch_normcorr_runMaskWindow(model, &im.scene[0].view, &im.sceneMask.view, &identity, &r, &results);
-        else
-            st = qsrch_normcorr_runWindow(model, &im.scene[0].view, &identity, &r, &results);
-        qsys_memory_failAfter(-1);
-        requireNamed(st);
-    }
+    if (!QSRCH_FAILED(st))
+        st = failing(fail[1], [&] {
+            if (im.colour)
+                return qsrch_normcorr_runWindow3(model, s, &im.scene[1].view, &im.scene[2].view, &id, &r, &results);
+            return im.sceneMask ? qsrch_normcorr_runMaskWindow(model, s, &im.sceneMaskPlane.view, &id, &r, &results)
+                                : qsrch_normcorr_runWindow(model, s, &id, &r, &results);
+        });
     const qsrch_normcorr_result* first = nullptr;
     uint32_t count = 0;
     if (!QSRCH_FAILED(st)) (void)qstd_vector_qsrch_normcorr_result_getBeginSizeConst(&results, &first, &count);
     for (uint32_t i = 0; i < count; ++i)
-        checkResult(first[i].pose.trans.x, first[i].pose.trans.y, first[i].score, first[i].accepted,
-                    r.acceptThreshold, scoredOnly(s, r));
+        checkResult(first[i].pose.trans, first[i].score, first[i].accepted, r.acceptThreshold,
+                    r.singlePositionScoring != 0 && im.patternSized());
     (void)qstd_vector_qsrch_normcorr_result_destruct(&results);
     (void)qsrch_normcorr_model_delete(&model);
 }
 
 // The top-level interface takes power-of-two granularities only, as whole numbers.
-void searchTopLevel(Images& im, const Shape& s, const qsrch_normcorr_trainParams& t,
-                    const qsrch_normcorr_runParams& r, const Failure& fail)
+void searchTopLevel(Images& im, const qsrch_normcorr_trainParams& t, const qsrch_normcorr_runParams& r,
+                    const int64_t (&fail)[2])
 {
     qsrch_trainParams train;
     qsrch_runParams run;
-    (void)qsrch_trainParams_init(&train);
-    (void)qsrch_runParams_init(&run);
-    train.autoSelectGranularity = t.autoSelectGranularity;
-    train.autoSelectByTrial = t.autoSelectByTrial;
+    (void)qsrch_trainParams_init(&train), (void)qsrch_runParams_init(&run);
+    train.autoSelectGranularity = t.autoSelectGranularity, train.autoSelectByTrial = t.autoSelectByTrial;
     train.coarseGranularity = std::isfinite(t.coarseGranularity) ? int32_t(t.coarseGranularity) : 0;
-    train.fineGranularity = t.fineGranularity;
-    train.useSurround = t.useSurround;
-    run.acceptThreshold = r.acceptThreshold;
-    run.confusionThreshold = r.confusionThreshold;
-    run.numToFind = r.numToFind;
-    run.overlapFraction = r.overlapFraction;
+    train.fineGranularity = t.fineGranularity, train.useSurround = t.useSurround;
+    run.acceptThreshold = r.acceptThreshold, run.confusionThreshold = r.confusionThreshold;
+    run.numToFind = r.numToFind, run.overlapFraction = r.overlapFraction;
     qsrch_model model;
-    qsrch_status st = qsrch_model_construct(&model);
-    require(!QSRCH_FAILED(st), "no model", st);
-    qmath_xformPtrhConst identity;  // the images' own: the identity
-    (void)qmath_xformPtrhConst_construct(&identity);
-    st = qimg_imageConst_getImageFromClientXform(qimg_image_asConst(&im.pattern[0].image), &identity);
-    require(!QSRCH_FAILED(st), "no transform", st);
-    qsys_memory_failAfter(fail.inTraining);
-    st = s.patternMask ? qsrch_model_trainMaskWindow(&model, &im.pattern[0].view, &im.patternMask.view, &identity,
-                                                     &train)
-                       : qsrch_model_trainWindow(&model, &im.pattern[0].view, &identity, &train);
-    qsys_memory_failAfter(-1);
-    requireNamed(st);
+    require(!QSRCH_FAILED(qsrch_model_construct(&model)), "no model");
+    qmath_xformPtrhConst id;  // the images' own: the identity
+    (void)qmath_xformPtrhConst_construct(&id);
+    require(!QSRCH_FAILED(qimg_imageConst_getImageFromClientXform(qimg_image_asConst(&im.pattern[0].image), &id)),
+            "no transform");
+    const qimg_windowConst *p = &im.pattern[0].view, *s = &im.scene[0].view;
+    qsrch_status st = failing(fail[0], [&] {
+        return im.patternMask ? qsrch_model_trainMaskWindow(&model, p, &im.patternMaskPlane.view, &id, &train)
+                              : qsrch_model_trainWindow(&model, p, &id, &train);
+    });
     qsrch_resultSet set;
     (void)qsrch_resultSet_construct(&set);
-    if (!QSRCH_FAILED(st)) {
-        qsys_memory_failAfter(fail.inSearch);
-        st = s.sceneMask ? qsrch_runMaskWindow(&model, &im.scene[0].view, &im.sceneMask.view, &identity, &run, &set)
-                         : qsrch_runWindow(&model, &im.scene[0].view, &identity, &run, &set);
-        qsys_memory_failAfter(-1);
-        requireNamed(st);
-    }
+    if (!QSRCH_FAILED(st))
+        st = failing(fail[1], [&] {
+            return im.sceneMask ? qsrch_runMaskWindow(&model, s, &im.sceneMaskPlane.view, &id, &run, &set)
+                                : qsrch_runWindow(&model, s, &id, &run, &set);
+        });
     for (int32_t i = 0; !QSRCH_FAILED(st) && i < set.count; ++i)
-        checkResult(set.entries[i].point.x, set.entries[i].point.y, set.entries[i].score, set.entries[i].accepted,
-                    run.acceptThreshold, s.sceneWidth == s.patternWidth && s.sceneHeight == s.patternHeight);
+        checkResult(set.entries[i].point, set.entries[i].score, set.entries[i].accepted, run.acceptThreshold,
+                    im.patternSized());
     (void)qsrch_resultSet_destruct(&set);
-    (void)qmath_xformPtrhConst_destruct(&identity);
+    (void)qmath_xformPtrhConst_destruct(&id);
     (void)qsrch_model_destruct(&model);
-}
-
-void trainAndSearch(Draw& draw)
-{
-    const Shape shape = drawShape(draw);
-    qsrch_normcorr_trainParams train;
-    qsrch_normcorr_runParams run;
-    drawTrainParams(draw, train);
-    drawRunParams(draw, run);
-    Failure fail;
-    const uint32_t failing = draw.below(8);
-    if (failing == 1) fail.inTraining = draw.byte();
-    if (failing == 2) fail.inSearch = draw.byte();
-    Images images;
-    require(images.make(draw, shape), "no images");
-    if (shape.topLevel)
-        searchTopLevel(images, shape, train, run, fail);
-    else
-        searchNormcorr(images, shape, train, run, fail);
 }
 
 }  // namespace
@@ -349,8 +240,18 @@ void trainAndSearch(Draw& draw)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const int64_t blocksBefore = qsys_memory_blocksInUse();
-    Draw draw(data, size);
-    trainAndSearch(draw);
+    Draw draw{data, size};
+    {
+        Images images(draw);
+        qsrch_normcorr_trainParams train;
+        qsrch_normcorr_runParams run;
+        drawParams(draw, train, run);
+        int64_t fail[2] = {-1, -1};  // the allocation failing in training, in the search
+        const uint32_t failingCall = draw.below(8);
+        if (failingCall == 1 || failingCall == 2) fail[failingCall - 1] = draw.byte();
+        require(images.make(draw), "no images");
+        images.topLevel ? searchTopLevel(images, train, run, fail) : searchNormcorr(images, train, run, fail);
+    }
     require(qsys_memory_blocksInUse() == blocksBefore, "a heap block of the q* libraries was not given back");
     return 0;
 }

@@ -11,30 +11,24 @@
 
 namespace qtest {
 
-inline uint8_t at(const qimg_windowConst& v, int32_t x, int32_t y)
-{
-    return static_cast<const uint8_t*>(v.firstPixel)[static_cast<ptrdiff_t>(y) * v.rowStride + x];
-}
+inline uint8_t at(const qimg_windowConst& v, int32_t x, int32_t y) { return pel(v, x, y); }
 
 inline bool isBound(const qimg_imageConst& image)
 {
     uint32_t bound = 0;
-    qimg_imageConst_getIsBound(&image, &bound);
-    return bound != 0;
+    return qimg_imageConst_getIsBound(&image, &bound), bound != 0;
 }
 
 inline qmath_xformLinear identity()
 {
     qmath_xformLinear x;
-    qmath_xformLinear_initIdentity(&x);
-    return x;
+    return qmath_xformLinear_initIdentity(&x), x;
 }
 
 inline qmath_vect mapPoint(const qmath_xformLinear& x, double px, double py)
 {
     qmath_vect in{px, py}, out{};
-    qmath_xformLinear_mapPoint(&x, &in, &out);
-    return out;
+    return qmath_xformLinear_mapPoint(&x, &in, &out), out;
 }
 
 // A view's pixels, row by row, without the slack.
@@ -57,19 +51,18 @@ inline std::vector<uint8_t> pixels(const qimg_windowConst& v) { return planeOf(v
 // The Gaussian two-times reducer for a factor of 2, the low-pass filter else.
 inline Plane reduceLevel(const qimg_windowConst& from, float factor, qmath_xformLinear* reducedToFrom = nullptr)
 {
-    qimg_image out;
+    qimg_image in, out;
     qmath_xformLinear id = identity(), xform;
     if (factor == 2.0f) {
         EXPECT_EQ(qimg_image_construct(&out, QIMG_DEPTH_8U, from.width / 2, from.height / 2), QSRCH_OK);
         qimg_window outView;
         qimg_window_init(&outView, &out);
         EXPECT_EQ(qip_gauss2_smoothWindow8_8(&from, &id, &outView, &xform), QSRCH_OK);
-    } else {
-        qimg_image in;
+    } else {  // the filter reads a whole image: a copy of the view
         EXPECT_EQ(qimg_image_construct(&in, QIMG_DEPTH_8U, from.width, from.height), QSRCH_OK);
         for (int32_t y = 0; y < from.height; ++y)
-            for (int32_t x = 0; x < from.width; ++x)
-                static_cast<uint8_t*>(in.firstPixel)[y * in.rowStride + x] = at(from, x, y);
+            std::copy_n(static_cast<const uint8_t*>(from.firstPixel) + y * from.rowStride, from.width,
+                        static_cast<uint8_t*>(in.firstPixel) + y * in.rowStride);
         qip_plpfParams params;
         qip_plpfParams_init(&params);
         params.factorX = params.factorY = factor;
@@ -90,10 +83,8 @@ inline Plane reduceLevel(const qimg_windowConst& from, float factor, qmath_xform
 inline void expectPlane(const qimg_windowConst& actual, const Plane& expected, const std::string& what)
 {
     SCOPED_TRACE(what);
-    ASSERT_EQ(actual.width, expected.w);
-    ASSERT_EQ(actual.height, expected.h);
-    int shown = 0;
-    for (int32_t y = 0; y < expected.h; ++y)
+    ASSERT_EQ(std::make_pair(actual.width, actual.height), std::make_pair(expected.w, expected.h));
+    for (int32_t y = 0, shown = 0; y < expected.h; ++y)
         for (int32_t x = 0; x < expected.w; ++x)
             if (at(actual, x, y) != expected(x, y) && shown++ < 4)
                 ADD_FAILURE() << "(" << x << ", " << y << "): " << int(at(actual, x, y)) << " vs "

@@ -6,17 +6,11 @@
 
 #include "support/test_support.hpp"
 
-namespace {
-
-int32_t forbidEverything(const uint16_t*) { return 1; }
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     const char* genericOnly = std::getenv("QSRCH_TEST_GENERIC_ONLY");
     qtest::genericOnlyRun = genericOnly != nullptr && *genericOnly != '\0' && std::strcmp(genericOnly, "0") != 0;
-    if (qtest::genericOnlyRun) qprt_isOptimizationInhibitedFP = &forbidEverything;
+    if (qtest::genericOnlyRun) qprt_isOptimizationInhibitedFP = [](const uint16_t*) { return int32_t{1}; };
     return RUN_ALL_TESTS();
 }
