@@ -1,10 +1,9 @@
 // Brute-force placement statistics and reference scores for the scoring
-// suites: 64-bit sums, r^2 from mean-centred pixels in long double.
+// suites: 64-bit sums, the score from exact 128-bit terms in long double.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "scoring/internal.hpp"
@@ -16,54 +15,17 @@ struct Stats {
     uint64_t N = 0, Sp = 0, Spp = 0, Si = 0, Sii = 0, IP = 0;
 };
 
-// The pixels of one placement: pattern over the image window at (x, y);
-// a pixel counts where `care` (image-sized, may be null) is non-zero.
-struct Placement {
-    const Image8* pattern;
-    const Image8* image;
-    const Image8* care = nullptr;
-    int32_t x = 0, y = 0;
-
-    template <class F>
-    void forEach(F f) const
-    {
-        for (int32_t j = 0; j < pattern->height(); ++j)
-            for (int32_t i = 0; i < pattern->width(); ++i)
-                if (care == nullptr || care->at(x + i, y + j) != 0) f(pattern->at(i, j), image->at(x + i, y + j));
-    }
-    Stats stats() const
-    {
-        Stats s;
-        forEach([&](uint64_t p, uint64_t v) {
-            ++s.N, s.Sp += p, s.Spp += p * p, s.Si += v, s.Sii += v * v, s.IP += p * v;
-        });
-        return s;
-    }
-    // Centred cross and squared deviations, from the means in long double.
-    void centred(long double& c, long double& vp, long double& vi, long double& n) const
-    {
-        const Stats s = stats();
-        n = s.N;
-        c = vp = vi = 0;
-        if (s.N == 0) return;
-        const long double mp = s.Sp / n, mi = s.Si / n;
-        forEach([&](long double p, long double v) {
-            c += (p - mp) * (v - mi), vp += (p - mp) * (p - mp), vi += (v - mi) * (v - mi);
-        });
-    }
-};
-
-// The single score's statistics: pattern sums and inner product over every
-// pixel, image sums over the mask's, the care count the mask's sum over 255.
-inline Stats singleScoreStats(const Image8& pattern, const Image8* mask, const Image8& image)
+// The sums of the pattern over the image at (x, y), where `care` (image-sized, may be null) cares.
+inline Stats placement(const Image8& pattern, const Image8& image, const Image8* care = nullptr, int32_t x = 0,
+                       int32_t y = 0)
 {
-    Stats s = Placement{&pattern, &image}.stats();
-    if (mask == nullptr) return s;
-    const Stats cared = Placement{&pattern, &image, mask}.stats();
-    s.N = 0, s.Si = cared.Si, s.Sii = cared.Sii;
-    for (int32_t y = 0; y < mask->height(); ++y)
-        for (int32_t x = 0; x < mask->width(); ++x) s.N += mask->at(x, y);
-    s.N /= 255;
+    Stats s;
+    for (int32_t j = 0; j < pattern.height(); ++j)
+        for (int32_t i = 0; i < pattern.width(); ++i) {
+            if (care != nullptr && care->at(x + i, y + j) == 0) continue;
+            const uint64_t p = pattern.at(i, j), v = image.at(x + i, y + j);
+            ++s.N, s.Sp += p, s.Spp += p * p, s.Si += v, s.Sii += v * v, s.IP += p * v;
+        }
     return s;
 }
 
@@ -75,47 +37,47 @@ inline qsrch_normalizedCorrelationParams scoreParams(uint32_t absolute, uint32_t
     return p;
 }
 
-struct ModeCase {
-    const char* name;
-    qsrch_normalizedCorrelationParams params;
-};
-
-inline const std::vector<ModeCase>& allModes()
+// Every combination of the mode flags that changes the score.
+inline const std::vector<qsrch_normalizedCorrelationParams>& allModes()
 {
-    static const std::vector<ModeCase> modes = {
-        {"default", scoreParams(0, 0, 0)},    {"absolute", scoreParams(1, 0, 0)},
-        {"negative", scoreParams(0, 1, 0)},   {"both flags", scoreParams(1, 1, 0)},
-        {"covariance", scoreParams(0, 0, 1)}, {"covariance+flags", scoreParams(1, 1, 1)},
-    };
+    static const std::vector<qsrch_normalizedCorrelationParams> modes = {
+        scoreParams(0, 0, 0), scoreParams(1, 0, 0), scoreParams(0, 1, 0),
+        scoreParams(1, 1, 0), scoreParams(0, 0, 1), scoreParams(1, 1, 1)};
     return modes;
 }
 
-// The score a placement should get, from its centred pixels.
-inline long double referenceScore(const Placement& placement, const qsrch_normalizedCorrelationParams& params)
+inline std::string modeName(const qsrch_normalizedCorrelationParams& p)
 {
-    long double c, vp, vi, n;
-    placement.centred(c, vp, vi, n);
-    if (params.covarianceScore) return vp == 0 ? 0.0L : c / std::sqrt(n * vp);
-    c = params.absoluteCorrelation ? std::fabs(c) : params.negativeCorrelation ? -c : c;
-    return c > 0 && vp * vi != 0 ? c * c / (vp * vi) : 0.0L;
+    return "absolute " + std::to_string(p.absoluteCorrelation) + ", negative " + std::to_string(p.negativeCorrelation) +
+           ", covariance " + std::to_string(p.covarianceScore);
+}
+
+// The score of exact statistics; NaN where a covariance score's variance term is negative.
+inline long double referenceScore(const Stats& s, const qsrch_normalizedCorrelationParams& params)
+{
+    __extension__ typedef __int128 I;
+    const I cov = I(s.N) * s.IP - I(s.Sp) * s.Si, vp = I(s.N) * s.Spp - I(s.Sp) * s.Sp,
+            vi = I(s.N) * s.Sii - I(s.Si) * s.Si;
+    if (params.covarianceScore) return vp == 0 ? 0.0L : (long double)cov / (std::sqrt((long double)vp) * s.N);
+    const I c = params.absoluteCorrelation ? (cov < 0 ? -cov : cov) : params.negativeCorrelation ? -cov : cov;
+    return c > 0 && vi != 0 && vp != 0 ? (long double)c * c / ((long double)vi * vp) : 0.0L;
+}
+
+// The library's score of statistics, from the integer or the double form.
+inline double scoreOf(const qsrch_normalizedCorrelationParams& p, const Stats& s, bool fromDoubles = false)
+{
+    double r = -1;
+    EXPECT_EQ(fromDoubles ? qsrch_DscoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &r)
+                          : qsrch_scoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &r),
+              QSRCH_OK);
+    return r;
 }
 
 inline ::testing::AssertionResult closeRelative(double actual, long double expected, long double tolerance)
 {
-    if (std::fabs(actual - expected) <= tolerance * std::fabs(expected) + 1e-15L)
-        return ::testing::AssertionSuccess();
+    if (std::fabs(actual - expected) <= tolerance * std::fabs(expected) + 1e-15L) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "actual " << actual << ", expected " << static_cast<double>(expected);
 }
-
-// A plane of one statistic at its own stride.
-template <class T>
-struct Plane {
-    int32_t stride;
-    std::vector<T> v;
-    Plane(int32_t nx, int32_t ny, int32_t slack, T fill) : stride(nx + slack), v(size_t(stride) * ny, fill) {}
-    T& at(int32_t x, int32_t y) { return v[size_t(y) * stride + x]; }
-    T at(int32_t x, int32_t y) const { return v[size_t(y) * stride + x]; }
-};
 
 // Three planes of one size, each with its own garbage in the row slack.
 struct Planes {
@@ -125,7 +87,6 @@ struct Planes {
             Image8(w, h, w + extraStride, 0x99)} {}
     Image8& operator[](size_t k) { return p[k]; }
     const Image8& operator[](size_t k) const { return p[k]; }
-    void randomize(std::mt19937& rng) { for (Image8& q : p) q.randomize(rng); }
     // Pattern plane (k + shift) % 3 copied into plane k at (x, y).
     void plant(const Planes& pattern, int32_t x, int32_t y, int shift = 0)
     {

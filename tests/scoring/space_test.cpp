@@ -11,14 +11,23 @@ namespace {
 using Params = qsrch_normalizedCorrelationParams;
 using Stats3 = std::array<qtest::Stats, 3>;
 using qtest::Image8;
-using qtest::Plane;
 
 constexpr double kUnwritten = -12345.5;
 constexpr uint32_t kGarbage = 0xDEADBEEF;
 
-// Every statistics plane of three pattern planes over three image planes,
-// at strides of their own with garbage in the slack, the pattern and its
-// inverse planted; `masked` adds a runtime mask. Grey forms read plane 0.
+// A plane of one statistic at its own stride, garbage in the slack.
+template <class T>
+struct Plane {
+    int32_t stride;
+    std::vector<T> v;
+    Plane(int32_t nx, int32_t ny, int32_t slack, T fill) : stride(nx + slack), v(size_t(stride) * ny, fill) {}
+    T& at(int32_t x, int32_t y) { return v[size_t(y) * stride + x]; }
+    T at(int32_t x, int32_t y) const { return v[size_t(y) * stride + x]; }
+};
+
+// Every statistics plane of three random pattern planes over three image
+// planes, each at a stride of its own; `masked` adds a runtime mask. Grey
+// forms read plane 0.
 struct SpaceCase {
     int32_t nx, ny;
     std::vector<Stats3> stats;  // per position
@@ -32,38 +41,28 @@ struct SpaceCase {
           Si(3, {nx, ny, 3, kGarbage}), Sii(Si), IP(3, {nx, ny, 5, kGarbage}), SppD(3, {nx, ny, 1, 1e300}),
           SiiD(3, {nx, ny, 3, 1e300}), IPD(3, {nx, ny, 5, 1e300})
     {
-        std::vector<Image8> pattern(3, Image8(w, h)), image(3, Image8(nx + w - 1, ny + h - 1));
-        Image8 care(nx + w - 1, ny + h - 1);
+        Image8 pattern(w, h), image(nx + w - 1, ny + h - 1), care(nx + w - 1, ny + h - 1);
         care.randomMask(rng, 0.8);
-        const int32_t x0 = int32_t(rng() % nx), y0 = int32_t(rng() % ny), x1 = int32_t(rng() % nx);
         for (int k = 0; k < 3; ++k) {
-            pattern[k].randomize(rng);
-            image[k].randomize(rng);
-            for (int32_t y = 0; y < h; ++y)
-                for (int32_t x = 0; x < w; ++x) {
-                    image[k].at(x1 + x, y0 + y) = uint8_t(255 - pattern[k].at(x, y));
-                    image[k].at(x0 + x, y0 + y) = pattern[k].at(x, y);
+            pattern.randomize(rng), image.randomize(rng);
+            whole[k] = qtest::placement(pattern, pattern);
+            for (int32_t y = 0; y < ny; ++y)
+                for (int32_t x = 0; x < nx; ++x) {
+                    const qtest::Stats s = stats[size_t(y) * nx + x][k] =
+                        qtest::placement(pattern, image, masked ? &care : nullptr, x, y);
+                    N.at(x, y) = uint32_t(s.N), Sp[k].at(x, y) = uint32_t(s.Sp), Spp[k].at(x, y) = uint32_t(s.Spp);
+                    SppD[k].at(x, y) = double(s.Spp), Si[k].at(x, y) = uint32_t(s.Si);
+                    Sii[k].at(x, y) = uint32_t(s.Sii), SiiD[k].at(x, y) = double(s.Sii);
+                    IP[k].at(x, y) = uint32_t(s.IP), IPD[k].at(x, y) = double(s.IP);
                 }
-            whole[k] = qtest::Placement{&pattern[k], &pattern[k]}.stats();
         }
-        for (int32_t y = 0; y < ny; ++y)
-            for (int32_t x = 0; x < nx; ++x)
-                for (int k = 0; k < 3; ++k) {
-                    const qtest::Stats s =
-                        qtest::Placement{&pattern[k], &image[k], masked ? &care : nullptr, x, y}.stats();
-                    stats[size_t(y) * nx + x][k] = s;
-                    N.at(x, y) = uint32_t(s.N), Sp[k].at(x, y) = uint32_t(s.Sp);
-                    Spp[k].at(x, y) = uint32_t(s.Spp), SppD[k].at(x, y) = double(s.Spp);
-                    Si[k].at(x, y) = uint32_t(s.Si), Sii[k].at(x, y) = uint32_t(s.Sii);
-                    SiiD[k].at(x, y) = double(s.Sii), IP[k].at(x, y) = uint32_t(s.IP), IPD[k].at(x, y) = s.IP;
-                }
     }
     // The statistics a form sees at (x, y): one-triple forms take the pattern's own sums.
     Stats3 at(int32_t x, int32_t y, bool runtimeMasked) const
     {
         Stats3 s = stats[size_t(y) * nx + x];
-        if (!runtimeMasked)
-            for (int k = 0; k < 3; ++k) s[k].N = whole[k].N, s[k].Sp = whole[k].Sp, s[k].Spp = whole[k].Spp;
+        for (int k = 0; k < 3 && !runtimeMasked; ++k)
+            s[k].N = whole[k].N, s[k].Sp = whole[k].Sp, s[k].Spp = whole[k].Spp;
         return s;
     }
 };
@@ -159,10 +158,8 @@ double positionScore(const Form& f, const SpaceCase& c, const Params& p, const d
     if (f.flags & kThree)
         (void)qsrch_DscoreFromStats3(&p, w, s.N, s.Sp, t[1].Sp, t[2].Sp, s.Spp, t[1].Spp, t[2].Spp, s.IP, t[1].IP,
                                t[2].IP, s.Si, t[1].Si, t[2].Si, s.Sii, t[1].Sii, t[2].Sii, &score);
-    else if (f.flags & kDoubles)
-        (void)qsrch_DscoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
     else
-        (void)qsrch_scoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
+        score = qtest::scoreOf(p, s, f.flags & kDoubles);
     return score;
 }
 
@@ -195,22 +192,21 @@ TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
             std::vector<qstd_pair32> runs = {{2, 2}};
             for (int32_t y = 1; y < (ny == 7 ? 4 : ny); ++y) runs.push_back({column(rng), column(rng)});
             for (const Form& f : kForms)
-                for (const auto& mode : qtest::allModes())
+                for (const Params& mode : qtest::allModes())
                     for (const auto& weights : kWeights) {
                         if (!(f.flags & kThree) && &weights != &kWeights[0]) continue;
-                        SCOPED_TRACE(testing::Message() << f.name << ", " << mode.name << ", " << nx << "x" << ny
-                                                        << ", weight " << weights[1]);
+                        SCOPED_TRACE(testing::Message() << f.name << ", " << qtest::modeName(mode) << ", " << nx << "x"
+                                                        << ny << ", weight " << weights[1]);
                         const SpaceCase& c = f.flags & kMasked ? masked : plain;
-                        const Plane<double> scores = runSpace(f, c, mode.params, weights,
+                        const Plane<double> scores = runSpace(f, c, mode, weights,
                                                               f.flags & kRuns ? runs : std::vector<qstd_pair32>{});
                         // Only the integer one-triple grey covariance multiplies by a reciprocal.
-                        const double tolerance = mode.params.covarianceScore && !(f.flags & ~kRuns) ? 1e-15 : 0;
+                        const double tolerance = mode.covarianceScore && !(f.flags & ~kRuns) ? 1e-15 : 0;
                         for (int32_t y = 0; y < ny; ++y)
                             for (int32_t x = 0; x < nx; ++x) {
                                 const bool inRun = !(f.flags & kRuns) || (size_t(y) < runs.size() &&
-                                                                          x >= runs[y].first &&
-                                                                          x < runs[y].second);
-                                const double want = inRun ? positionScore(f, c, mode.params, weights, x, y) : 0.0;
+                                                                          x >= runs[y].first && x < runs[y].second);
+                                const double want = inRun ? positionScore(f, c, mode, weights, x, y) : 0.0;
                                 ASSERT_NEAR(scores.at(x, y), want, tolerance * std::fabs(want)) << x << "," << y;
                             }
                     }
