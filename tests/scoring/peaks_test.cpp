@@ -96,21 +96,20 @@ TEST(Peaks, EveryEntryFindsThePlantedCopiesAndNothingElse)
                             const qsrch_status s = e.call(scene.views, in, &out.v);
                             return s == QSRCH_OK && out.v.size == 0 ? QSYS_E_BAD_ARGUMENT : s;
                         });
-                    std::vector<std::pair<qstd_pair32, qstd_rect32>> empty = {
-                        {{z.w - 1, z.H}, {0, 0, z.w - 1, z.H}}, {{z.W, z.h - 1}, {0, 0, z.W, z.h - 1}}};
-                    if (e.takes & qtest::kWindow)
-                        for (const qstd_rect32& window : {qstd_rect32{3, 3, z.w - 1, z.h + 5}, {3, 3, z.w + 5, z.h - 1},
-                                                          {z.W - z.w + 2, 0, z.w + 5, z.H}})
-                            empty.push_back({{z.W, z.H}, window});
-                    for (const auto& [size, window] : empty) {
+                    // Images too small, and windows too small or past the positions: a filled list is emptied.
+                    const qstd_rect32 empty[] = {{0, 0, z.w - 1, z.H}, {0, 0, z.W, z.h - 1}, {3, 3, z.w - 1, z.h + 5},
+                                                 {3, 3, z.w + 5, z.h - 1}, {z.W - z.w + 2, 0, z.w + 5, z.H}};
+                    for (const qstd_rect32& window : empty) {
+                        const bool narrowed = &window < empty + 2;
+                        if (!narrowed && !(e.takes & qtest::kWindow)) break;
                         qtest::PeakViews views = scene.views;
-                        for (qimg_windowConst& i : views.image) i.width = size.first, i.height = size.second;
+                        for (qimg_windowConst& i : views.image)
+                            i.width = narrowed ? window.width : z.W, i.height = narrowed ? window.height : z.H;
                         PeakInputs none = in;
                         none.window = &window;
                         qtest::PeakVector out;
                         ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_resize(&out.v, 3), QSRCH_OK);
-                        EXPECT_EQ(e.call(views, none, &out.v), QSRCH_OK);
-                        EXPECT_EQ(out.v.size, 0u) << window.x << ", " << window.y << ", " << window.width;
+                        EXPECT_TRUE(e.call(views, none, &out.v) == QSRCH_OK && out.v.size == 0) << &window - empty;
                     }
                 }
             std::set<std::pair<int32_t, int32_t>> found;
@@ -118,7 +117,7 @@ TEST(Peaks, EveryEntryFindsThePlantedCopiesAndNothingElse)
                 const int32_t x = peak.integerPosition.first, y = peak.integerPosition.second;
                 if (peak.score < 0.9) continue;
                 found.emplace(x, y);
-                const auto st = qtest::placement(scene.pattern[0], scene.image[0], nullptr, x, y);
+                const qtest::Stats st = qtest::placement(scene.pattern[0], scene.image[0], nullptr, x, y);
                 double contrast, brightness;
                 qsrch_DcomputeContrastAndBrightnessFromStats(in.n, double(st.Sp), double(st.Spp), double(st.Si),
                                                              double(st.Sii), &contrast, &brightness);
@@ -132,8 +131,7 @@ TEST(Peaks, EveryEntryFindsThePlantedCopiesAndNothingElse)
         }
 }
 
-// A window reports the whole image's peaks well inside its positions,
-// identically, and nothing outside; a pattern-sized window sees one position.
+// A window reports the whole image's peaks well inside its positions, identically, and nothing outside.
 TEST(Peaks, WindowsAgreeWithTheWholeImageInsideTheirPositions)
 {
     std::mt19937 rng(11);
@@ -170,13 +168,6 @@ TEST(Peaks, WindowsAgreeWithTheWholeImageInsideTheirPositions)
             };
             EXPECT_EQ(inside(got, -1).size(), got.size());
             EXPECT_TRUE(qtest::samePeaks(inside(got, 2), inside(whole, 2)));
-            const auto match = std::find_if(whole.begin(), whole.end(), [&](const auto& p) {
-                return p.integerPosition.first == win.x && p.integerPosition.second == win.y && p.score > 0.99;
-            });
-            if (win.width != w || win.height != h || match == whole.end()) continue;
-            qsrch_detectedPosePeak alone = *match;
-            alone.flags = QIP_PEAK_AT_LEFT | QIP_PEAK_AT_RIGHT | QIP_PEAK_AT_TOP | QIP_PEAK_AT_BOTTOM;
-            EXPECT_TRUE(qtest::samePeaks(got, {alone}));
         }
     }
 }
@@ -198,14 +189,8 @@ TEST(Peaks, CareLimitIsAShareOfThePatternsCareCount)
     unbound.firstPixel = nullptr;
     const std::vector<const char*> grey[] = {{"runtime"}, {"plain"}, {"runtimePatStats"}, {"runtimeWindow"}},
                                    three = {"DruntimeWindow3", "runtimeWindow3"};
-    const struct {
-        const std::vector<const char*>& entries;
-        float fraction;
-        uint32_t n;
-        const qimg_windowConst* runtimeMask;
-        const char* maskRow;
-        int32_t x;
-        uint32_t careCount;
+    const struct { const std::vector<const char*>& entries; float fraction; uint32_t n;
+                   const qimg_windowConst* runtimeMask; const char* maskRow; int32_t x; uint32_t careCount;
     } cases[] = {
         {grey[0], 0.15f, 2, &r, nullptr, 0, 0},        // 0.95 truncates to 0: the plain detector
         {grey[0], 0.3f, 2, &r, nullptr, 1, 1},         // 1.4 -> 1

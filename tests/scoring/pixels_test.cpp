@@ -94,14 +94,13 @@ TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
 
 // Runtime-masked planes against brute force: inner products and image sums
 // over the pattern mask's pixels (the pattern is zero elsewhere), counts and
-// pattern sums where the runtime mask cares too. An attention refusal comes back.
+// pattern sums where the runtime mask cares too.
 TEST(SumsRuntimeMasked, MatchBruteForce)
 {
     for (unsigned seed = 1; seed <= 40; ++seed) {
         std::mt19937 rng(seed);
-        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-        const int w = seed == 40 ? 260 : pick(1, 17), h = seed == 40 ? 256 : pick(1, 9);
-        qtest::KernelCase c(rng, w, h, w + pick(0, 30), h + pick(0, 5), 0.6, 0.8, pick(0, 3));
+        const int w = seed == 40 ? 260 : 1 + int(rng() % 17), h = seed == 40 ? 256 : 1 + int(rng() % 9);
+        qtest::KernelCase c(rng, w, h, w + int(rng() % 31), h + int(rng() % 6), 0.6, 0.8, int(rng() % 4));
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) c.pattern.at(x, y) *= c.patternMask.at(x, y) != 0;
         const qimg_windowConst* const masks[] = {&c.pm, nullptr, &c.absentMask};
@@ -109,12 +108,9 @@ TEST(SumsRuntimeMasked, MatchBruteForce)
             SCOPED_TRACE(c.describe() + (mask == &c.pm ? ", masked" : ", no mask"));
             qtest::Outputs o(c);
             std::vector<double> d[2] = {o.d, o.d};
-            auto run = [&] {
-                return qsrch_DcomputeSumsRuntimeMasked(&c.p, mask, &c.i, &c.im, c.outStride, o.d.data(),
-                                                       o.u[0].data(), d[0].data(), o.u[1].data(), o.u[2].data(),
-                                                       d[1].data());
-            };
-            ASSERT_EQ(run(), QSRCH_OK);
+            ASSERT_EQ(qsrch_DcomputeSumsRuntimeMasked(&c.p, mask, &c.i, &c.im, c.outStride, o.d.data(), o.u[0].data(),
+                                                      d[0].data(), o.u[1].data(), o.u[2].data(), d[1].data()),
+                      QSRCH_OK);
             const auto& ref = c.reference(qtest::kImageMask | (mask == &c.pm ? unsigned{qtest::kPatternMask} : 0u));
             auto expectPlane = [&](const auto& plane, qtest::Stat stat) {
                 qtest::expectOutput(plane, c.outStride, c.nx, c.ny,
@@ -122,8 +118,6 @@ TEST(SumsRuntimeMasked, MatchBruteForce)
             };
             expectPlane(o.d, qtest::kIp), expectPlane(d[0], qtest::kSumII), expectPlane(d[1], qtest::kSumPP);
             expectPlane(o.u[0], qtest::kSumI), expectPlane(o.u[1], qtest::kCount), expectPlane(o.u[2], qtest::kSumP);
-            qtest::AttentionCounter attention(QSYS_STATUS(0x80001234u));
-            EXPECT_EQ(run(), c.nx * c.ny > 31 ? QSYS_STATUS(0x80001234u) : QSRCH_OK);
         }
     }
 }

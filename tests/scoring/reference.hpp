@@ -48,8 +48,7 @@ inline const std::vector<qsrch_normalizedCorrelationParams>& allModes()
 
 inline std::string modeName(const qsrch_normalizedCorrelationParams& p)
 {
-    return "absolute " + std::to_string(p.absoluteCorrelation) + ", negative " + std::to_string(p.negativeCorrelation) +
-           ", covariance " + std::to_string(p.covarianceScore);
+    return "flags " + std::to_string(p.absoluteCorrelation * 100 + p.negativeCorrelation * 10 + p.covarianceScore);
 }
 
 // The score of exact statistics; NaN where a covariance score's variance term is negative.
@@ -82,9 +81,8 @@ inline ::testing::AssertionResult closeRelative(double actual, long double expec
 // Three planes of one size, each with its own garbage in the row slack.
 struct Planes {
     std::vector<Image8> p;
-    Planes(int32_t w, int32_t h, int32_t extraStride = 3)
-        : p{Image8(w, h, w + extraStride, 0x5A), Image8(w, h, w + extraStride, 0xC3),
-            Image8(w, h, w + extraStride, 0x99)} {}
+    Planes(int32_t w, int32_t h, int32_t slack = 3)
+        : p{{w, h, w + slack, 0x5A}, {w, h, w + slack, 0xC3}, {w, h, w + slack, 0x99}} {}
     Image8& operator[](size_t k) { return p[k]; }
     const Image8& operator[](size_t k) const { return p[k]; }
     // Pattern plane (k + shift) % 3 copied into plane k at (x, y).

@@ -86,56 +86,42 @@ struct Form {
 };
 
 // Argument groups: one or three planes, the pattern's sums, per-position pattern planes, image planes, output.
-#define QT_FORM(call) [](const SpaceCase& c, const Params& p, const Call& k) { return call; }
+#define QT_FORM(flags, name, ...) \
+    {#name, flags, [](const SpaceCase& c, const Params& p, const Call& k) { return qsrch_##name(__VA_ARGS__); }}
 #define QT_G(P) c.P[0].v.data()
 #define QT_T(P) c.P[0].v.data(), c.P[1].v.data(), c.P[2].v.data()
-#define QT_W1 k.pw, k.ph, c.whole[0].N, c.whole[0].Sp, c.whole[0].Spp
-#define QT_W3 k.pw, k.ph, c.whole[0].N, c.whole[0].Sp, c.whole[1].Sp, c.whole[2].Sp, c.whole[0].Spp, \
-              c.whole[1].Spp, c.whole[2].Spp
+#define QT_S1 c.whole[0].N, c.whole[0].Sp, c.whole[0].Spp
+#define QT_S3 c.whole[0].N, c.whole[0].Sp, c.whole[1].Sp, c.whole[2].Sp, c.whole[0].Spp, c.whole[1].Spp, c.whole[2].Spp
 #define QT_PER(X, Spp) k.pw, k.ph, c.N.v.data(), X(Sp), X(Spp), c.N.stride
 #define QT_IMAGE(X, Sii, IP) k.width, k.height, X(Si), X(Sii), c.Si[0].stride, X(IP), c.IP[0].stride, &p
 #define QT_OUT k.scores, k.stride
 const Form kForms[] = {
-    {"DcomputeNormalizedCorrelation", kDoubles,
-     QT_FORM(qsrch_DcomputeNormalizedCorrelation(QT_W1, QT_IMAGE(QT_G, SiiD, IPD), QT_OUT))},
-    {"computeNormalizedCorrelation", 0,
-     QT_FORM(qsrch_computeNormalizedCorrelation(QT_W1, QT_IMAGE(QT_G, Sii, IP), QT_OUT))},
-    {"DcomputeNormalizedCorrelationRuntimeMasked", kDoubles | kMasked,
-     QT_FORM(qsrch_DcomputeNormalizedCorrelationRuntimeMasked(QT_PER(QT_G, SppD), QT_IMAGE(QT_G, SiiD, IPD),
-                                                              QT_OUT))},
-    {"computeNormalizedCorrelationRuntimeMasked", kMasked,
-     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMasked(QT_PER(QT_G, Spp), QT_IMAGE(QT_G, Sii, IP), QT_OUT))},
-    {"computeNormalizedCorrelationUsingEndpoints", kRuns,
-     QT_FORM(qsrch_computeNormalizedCorrelationUsingEndpoints(k.pw, k.ph, k.endpoints, 1, c.whole[0].N,
-                                                              c.whole[0].Sp, c.whole[0].Spp,
-                                                              QT_IMAGE(QT_G, Sii, IP), QT_OUT))},
-    {"computeNormalizedCorrelationRuntimeMaskedUsingEndpoints", kMasked | kRuns,
-     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMaskedUsingEndpoints(
-         QT_PER(QT_G, Spp), QT_IMAGE(QT_G, Sii, IP), QT_OUT, k.endpoints, 1))},
-    {"DcomputeNormalizedCorrelation3", kThree | kDoubles,
-     QT_FORM(qsrch_DcomputeNormalizedCorrelation3(QT_W3, QT_IMAGE(QT_T, SiiD, IPD), k.weights, QT_OUT))},
-    {"computeNormalizedCorrelation3", kThree,
-     QT_FORM(qsrch_computeNormalizedCorrelation3(QT_W3, QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT))},
-    {"DcomputeNormalizedCorrelationRuntimeMasked3", kThree | kDoubles | kMasked,
-     QT_FORM(qsrch_DcomputeNormalizedCorrelationRuntimeMasked3(QT_PER(QT_T, SppD), QT_IMAGE(QT_T, SiiD, IPD),
-                                                               k.weights, QT_OUT))},
-    {"computeNormalizedCorrelationRuntimeMasked3", kThree | kMasked,
-     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMasked3(QT_PER(QT_T, Spp), QT_IMAGE(QT_T, Sii, IP),
-                                                              k.weights, QT_OUT))},
-    {"computeNormalizedCorrelation3UsingEndpoints", kThree | kRuns,
-     QT_FORM(qsrch_computeNormalizedCorrelation3UsingEndpoints(k.pw, k.ph, k.endpoints, 1, c.whole[0].N,
-                                                               c.whole[0].Sp, c.whole[1].Sp, c.whole[2].Sp,
-                                                               c.whole[0].Spp, c.whole[1].Spp, c.whole[2].Spp,
-                                                               QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT))},
-    {"computeNormalizedCorrelationRuntimeMasked3UsingEndpoints", kThree | kMasked | kRuns,
-     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMasked3UsingEndpoints(
-         QT_PER(QT_T, Spp), QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT, k.endpoints, 1))},
+    QT_FORM(kDoubles, DcomputeNormalizedCorrelation, k.pw, k.ph, QT_S1, QT_IMAGE(QT_G, SiiD, IPD), QT_OUT),
+    QT_FORM(0, computeNormalizedCorrelation, k.pw, k.ph, QT_S1, QT_IMAGE(QT_G, Sii, IP), QT_OUT),
+    QT_FORM(kDoubles | kMasked, DcomputeNormalizedCorrelationRuntimeMasked, QT_PER(QT_G, SppD),
+            QT_IMAGE(QT_G, SiiD, IPD), QT_OUT),
+    QT_FORM(kMasked, computeNormalizedCorrelationRuntimeMasked, QT_PER(QT_G, Spp), QT_IMAGE(QT_G, Sii, IP), QT_OUT),
+    QT_FORM(kRuns, computeNormalizedCorrelationUsingEndpoints, k.pw, k.ph, k.endpoints, 1, QT_S1,
+            QT_IMAGE(QT_G, Sii, IP), QT_OUT),
+    QT_FORM(kMasked | kRuns, computeNormalizedCorrelationRuntimeMaskedUsingEndpoints, QT_PER(QT_G, Spp),
+            QT_IMAGE(QT_G, Sii, IP), QT_OUT, k.endpoints, 1),
+    QT_FORM(kThree | kDoubles, DcomputeNormalizedCorrelation3, k.pw, k.ph, QT_S3, QT_IMAGE(QT_T, SiiD, IPD),
+            k.weights, QT_OUT),
+    QT_FORM(kThree, computeNormalizedCorrelation3, k.pw, k.ph, QT_S3, QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT),
+    QT_FORM(kThree | kDoubles | kMasked, DcomputeNormalizedCorrelationRuntimeMasked3, QT_PER(QT_T, SppD),
+            QT_IMAGE(QT_T, SiiD, IPD), k.weights, QT_OUT),
+    QT_FORM(kThree | kMasked, computeNormalizedCorrelationRuntimeMasked3, QT_PER(QT_T, Spp),
+            QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT),
+    QT_FORM(kThree | kRuns, computeNormalizedCorrelation3UsingEndpoints, k.pw, k.ph, k.endpoints, 1, QT_S3,
+            QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT),
+    QT_FORM(kThree | kMasked | kRuns, computeNormalizedCorrelationRuntimeMasked3UsingEndpoints, QT_PER(QT_T, Spp),
+            QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT, k.endpoints, 1),
 };
 #undef QT_FORM
 #undef QT_G
 #undef QT_T
-#undef QT_W1
-#undef QT_W3
+#undef QT_S1
+#undef QT_S3
 #undef QT_PER
 #undef QT_IMAGE
 #undef QT_OUT
