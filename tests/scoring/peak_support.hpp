@@ -1,5 +1,4 @@
-// Shared by the peak and refinement suites: the sixteen peak entries behind
-// one call, and comparison of peak lists.
+// Shared by the peak and refinement suites: the sixteen peak entries behind one call, and comparison of peak lists.
 #pragma once
 
 #include <array>

@@ -1,6 +1,4 @@
-// The scoring entry points that read pixels: the single score of equal
-// sized pattern and image, grey and three-plane, and the planes of a
-// runtime-masked space.
+// Scoring entry points that read pixels: the single score, grey and three-plane, and runtime-masked sums.
 #include <array>
 
 #include "reference.hpp"
@@ -13,8 +11,7 @@ using Params = qsrch_normalizedCorrelationParams;
 
 bool sameOrBothNaN(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
-// Pattern sums and inner product over every pixel, image sums over the
-// mask's, the care count the mask's sum over 255.
+// Pattern sums and inner product over every pixel, image sums over the mask's, the care count the mask's sum over 255.
 qtest::Stats singleStats(const Image8& pattern, const Image8* mask, const Image8& image)
 {
     qtest::Stats s = qtest::placement(pattern, image);
@@ -27,9 +24,7 @@ qtest::Stats singleStats(const Image8& pattern, const Image8* mask, const Image8
     return s;
 }
 
-// Both routes (above 0x10000 pattern pixels the double one). No mask, one
-// without pixels and an all-255 one give the plain score; care values below
-// 255 round the care count down, and a covariance score may be NaN.
+// Both routes; an absent or all-255 mask gives the plain score; care values below 255 round the count down.
 TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
 {
     uint32_t seed = 0;
@@ -92,9 +87,7 @@ TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
     }
 }
 
-// Runtime-masked planes against brute force: inner products and image sums
-// over the pattern mask's pixels (the pattern is zero elsewhere), counts and
-// pattern sums where the runtime mask cares too.
+// Inner products and image sums over the pattern mask, counts and pattern sums where the runtime mask cares too.
 TEST(SumsRuntimeMasked, MatchBruteForce)
 {
     for (unsigned seed = 1; seed <= 40; ++seed) {

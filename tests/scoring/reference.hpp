@@ -1,5 +1,4 @@
-// Brute-force placement statistics and reference scores for the scoring
-// suites: 64-bit sums, the score from exact 128-bit terms in long double.
+// Brute-force placement statistics and reference scores from exact 128-bit terms.
 #pragma once
 
 #include <cmath>
@@ -37,7 +36,6 @@ inline qsrch_normalizedCorrelationParams scoreParams(uint32_t absolute, uint32_t
     return p;
 }
 
-// Every combination of the mode flags that changes the score.
 inline const std::vector<qsrch_normalizedCorrelationParams>& allModes()
 {
     static const std::vector<qsrch_normalizedCorrelationParams> modes = {
@@ -62,7 +60,6 @@ inline long double referenceScore(const Stats& s, const qsrch_normalizedCorrelat
     return c > 0 && vi != 0 && vp != 0 ? (long double)c * c / ((long double)vi * vp) : 0.0L;
 }
 
-// The library's score of statistics, from the integer or the double form.
 inline double scoreOf(const qsrch_normalizedCorrelationParams& p, const Stats& s, bool fromDoubles = false)
 {
     double r = -1;
@@ -78,7 +75,6 @@ inline ::testing::AssertionResult closeRelative(double actual, long double expec
     return ::testing::AssertionFailure() << "actual " << actual << ", expected " << static_cast<double>(expected);
 }
 
-// Three planes of one size, each with its own garbage in the row slack.
 struct Planes {
     std::vector<Image8> p;
     Planes(int32_t w, int32_t h, int32_t slack = 3)
@@ -97,7 +93,6 @@ struct Planes {
 
 using Runs = PairList;
 
-// The ny position rows of an H-row image listed whole, the rest empty.
 inline std::vector<qstd_pair32> fullRuns(int32_t nx, int32_t ny, int32_t imageHeight)
 {
     std::vector<qstd_pair32> pairs(size_t(imageHeight), qstd_pair32{0, 0});

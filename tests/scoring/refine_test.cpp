@@ -1,5 +1,4 @@
-// Refinement of peaks: the endpoint rule for fit neighbours, and the shape
-// score against its definition, alone and on refined peaks.
+// Refinement of peaks: the endpoint rule for fit neighbours, and the shape score against its definition.
 #include <algorithm>
 
 #include "peak_support.hpp"
@@ -43,9 +42,7 @@ TEST(Refine, NeighboursOutsideTheRunsAreNotFitted)
     }
 }
 
-// Over the pixels both masks care for, the largest of the score and the
-// squared correlations, where not negative, of "pattern >= threshold" with
-// "image >= t", t = 1..255.
+// The largest of the score and the non-negative squared correlations of pattern >= threshold with image >= t.
 double shapeByDefinition(const Image8& pattern, const Image8* mask, const Image8& image, int32_t ix, int32_t iy,
                          const Image8* care, uint8_t threshold, double score)
 {
@@ -69,8 +66,7 @@ uint8_t noisy(std::mt19937& rng, uint8_t v, int spread)
     return uint8_t(std::clamp(int(v) + int(rng() % uint32_t(2 * spread + 1)) - spread, 0, 255));
 }
 
-// Threshold 0 makes every pixel foreground: nothing to find. The exported
-// form compares whole images, aligned at their top-left pixels.
+// Threshold 0 makes every pixel foreground; the exported form compares whole images aligned at the top left.
 TEST(ShapeScore, RaisesToTheBestThresholdCorrelation)
 {
     std::mt19937 rng(21);
@@ -106,10 +102,7 @@ TEST(ShapeScore, RaisesToTheBestThresholdCorrelation)
         }
 }
 
-// The shape score raises each non-zero peak score to its definition at the
-// peak's final position and leaves zero scores and all else alone: a planted
-// noisy copy, and a score 0 by negative correlation though the cut at
-// t > 120 would give 10^2 / (20 * 110).
+// Non-zero peak scores are raised to the definition, zero ones (negative correlation) are kept.
 TEST(ShapeScore, AppliesToRefinedPeaksWithNonZeroScores)
 {
     std::mt19937 rng(33);

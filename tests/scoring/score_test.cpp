@@ -1,5 +1,4 @@
-// Score, contrast and brightness of one placement, grey and three-plane,
-// against references from exact statistics, near the 32-bit limits too.
+// Score, contrast and brightness of one placement, grey and three-plane, against exact references.
 #include <array>
 #include <limits>
 
@@ -43,9 +42,7 @@ std::pair<double, double> contrastBrightness3(const Stats3& s, const double* w)
     return {c, b};
 }
 
-// N*Spp and its like reach 2^64 here: a signed 64-bit product wraps. A
-// positive covariance over a zero variance scores 0 in every correlation
-// mode; covariance mode divides by the pattern's deviation only.
+// N*Spp reaches 2^64: a signed 64-bit product wraps. A zero variance scores 0 but in covariance mode.
 TEST(ScoreFromStats, IntegerTermsStayExactNearThe32BitLimit)
 {
     const uint32_t top = std::numeric_limits<uint32_t>::max();
@@ -70,10 +67,7 @@ TEST(ScoreFromStats, IntegerTermsStayExactNearThe32BitLimit)
     }
 }
 
-// Random placements under a care mask (a value other than 255 included) of
-// images unrelated, following, inverted or flat. The weighted references:
-// score from sums weighted per plane; contrast the ratio of weighted
-// deviations, brightness the factor minimising sum w_k (Si_k - b Sp_k)^2.
+// Placements of related, inverted and flat images; brightness minimises sum w_k (Si_k - b Sp_k)^2.
 TEST(ScoreFromStats, RealPlacementsMatchTheirReferences)
 {
     const double first[3] = {1, 0, 0}, none[3] = {0, 0, 0};
@@ -146,9 +140,7 @@ TEST(ScoreFromStats, RealPlacementsMatchTheirReferences)
     }
 }
 
-// No care count (NaN too) gives 1 and 1; a constant pattern still has a
-// brightness ratio, one summing to 0 none; a constant image's contrast is
-// tiny, never NaN.
+// No care count gives 1 and 1; a pattern summing to 0 has no brightness ratio; flat images' contrast is tiny.
 TEST(ContrastAndBrightness, DegenerateStatistics)
 {
     const double w[3] = {1, 2, 3};

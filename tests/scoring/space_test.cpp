@@ -1,6 +1,4 @@
-// Score spaces, grey and three-plane, from statistics planes of real pixels
-// against the score of each position on its own; run-length rows, empty
-// spaces and the names offered to the inhibit query.
+// Score spaces, grey and three-plane, against each position's own score; runs, empty spaces, inhibit names.
 #include <array>
 
 #include "reference.hpp"
@@ -15,7 +13,6 @@ using qtest::Image8;
 constexpr double kUnwritten = -12345.5;
 constexpr uint32_t kGarbage = 0xDEADBEEF;
 
-// A plane of one statistic at its own stride, garbage in the slack.
 template <class T>
 struct Plane {
     int32_t stride;
@@ -25,9 +22,7 @@ struct Plane {
     T at(int32_t x, int32_t y) const { return v[size_t(y) * stride + x]; }
 };
 
-// Every statistics plane of three random pattern planes over three image
-// planes, each at a stride of its own; `masked` adds a runtime mask. Grey
-// forms read plane 0.
+// Every statistics plane of three random planes, each at a stride of its own; `masked` adds a runtime mask.
 struct SpaceCase {
     int32_t nx, ny;
     std::vector<Stats3> stats;  // per position
@@ -134,7 +129,6 @@ std::u16string switchName(unsigned flags, bool small)
            (flags & kRuns ? u"UsingEndpoints" : u"");
 }
 
-// The score of position (x, y) on its own.
 double positionScore(const Form& f, const SpaceCase& c, const Params& p, const double* w, int32_t x,
                      int32_t y)
 {
@@ -165,8 +159,7 @@ Plane<double> runSpace(const Form& f, const SpaceCase& c, const Params& p, const
 
 const double kWeights[][3] = {{1, 1, 1}, {0.299, 0.587, 0.114}, {2, 0, 0.5}, {0.25, 3, 1.5}};
 
-// Endpoint forms score only the runs of their rows (empty, reversed and
-// out-of-range runs too) and write 0 elsewhere, past the list's end too.
+// Endpoint forms score only their runs (empty, reversed and out-of-range too) and write 0 elsewhere.
 TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
 {
     std::mt19937 rng(11);
@@ -199,8 +192,7 @@ TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
         }
 }
 
-// Grey size names come from the signed 32-bit product of the pattern's
-// sides; an empty space writes nothing; inhibition changes no score.
+// Size names follow the signed 32-bit product of the sides; an empty space writes nothing.
 TEST(CorrelationSpace, EmptySpacesAndInhibitNames)
 {
     std::mt19937 rng(9);
