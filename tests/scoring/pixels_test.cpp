@@ -57,18 +57,15 @@ TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
             EXPECT_TRUE(qtest::closeRelative(plain, reference, 1e-12L));
             EXPECT_TRUE(single(&unbound, params) == plain && single(&all, params) == plain);
             const qtest::Stats s = singleStats(pattern[0], &mask, image[0]);
-            double want = -1, score = -1, integerScore = -1;
+            double score = -1, integerScore = -1;
             EXPECT_PRED2(sameOrBothNaN, single(&m, params), qtest::scoreOf(params, s, large));
             for (const qimg_windowConst* maskView : {&unbound, &m}) {
                 std::array<qtest::Stats, 3> t;
                 for (int k = 0; k < 3; ++k) t[k] = singleStats(pattern[k], maskView == &m ? &mask : nullptr, image[k]);
-                (void)qsrch_DscoreFromStats3(&params, mixed, t[0].N, t[0].Sp, t[1].Sp, t[2].Sp, t[0].Spp, t[1].Spp,
-                                             t[2].Spp, t[0].IP, t[1].IP, t[2].IP, t[0].Si, t[1].Si, t[2].Si, t[0].Sii,
-                                             t[1].Sii, t[2].Sii, &want);
                 ASSERT_EQ(qsrch_DcomputeNormalizedCorrelationSpace3(&p[0], &p[1], &p[2], maskView, &i[0], &i[1], &i[2],
                                                                     &params, mixed, &score, 0),
                           QSRCH_OK);
-                EXPECT_PRED2(sameOrBothNaN, score, want);
+                EXPECT_PRED2(sameOrBothNaN, score, qtest::score3Of(params, mixed, t));
                 EXPECT_EQ(qsrch_computeNormalizedCorrelationSpace3(&p[0], &p[1], &p[2], maskView, &i[0], &i[1], &i[2],
                                                                    &params, mixed, &integerScore, 7),
                           large ? QSRCH_E_PATTERN_TOO_LARGE : QSRCH_OK);

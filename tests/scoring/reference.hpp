@@ -1,11 +1,13 @@
 // Brute-force placement statistics and reference scores from exact 128-bit terms.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "scoring/internal.hpp"
+#include "scoring/three_plane_internal.hpp"
 #include "support/test_support.hpp"
 
 namespace qtest {
@@ -65,6 +67,15 @@ inline double scoreOf(const qsrch_normalizedCorrelationParams& p, const Stats& s
     double r = -1;
     EXPECT_EQ(fromDoubles ? qsrch_DscoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &r)
                           : qsrch_scoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &r),
+              QSRCH_OK);
+    return r;
+}
+
+inline double score3Of(const qsrch_normalizedCorrelationParams& p, const double* w, const std::array<Stats, 3>& s)
+{
+    double r = -1;
+    EXPECT_EQ(qsrch_DscoreFromStats3(&p, w, s[0].N, s[0].Sp, s[1].Sp, s[2].Sp, s[0].Spp, s[1].Spp, s[2].Spp, s[0].IP,
+                                     s[1].IP, s[2].IP, s[0].Si, s[1].Si, s[2].Si, s[0].Sii, s[1].Sii, s[2].Sii, &r),
               QSRCH_OK);
     return r;
 }

@@ -13,14 +13,7 @@ using Stats3 = std::array<qtest::Stats, 3>;
 
 double score(const Params& p, const qtest::Stats& s, bool doubles = false) { return qtest::scoreOf(p, s, doubles); }
 
-double score3(const Params& p, const double* w, const Stats3& s)
-{
-    double r = -1;
-    EXPECT_EQ(qsrch_DscoreFromStats3(&p, w, s[0].N, s[0].Sp, s[1].Sp, s[2].Sp, s[0].Spp, s[1].Spp, s[2].Spp, s[0].IP,
-                                     s[1].IP, s[2].IP, s[0].Si, s[1].Si, s[2].Si, s[0].Sii, s[1].Sii, s[2].Sii, &r),
-              QSRCH_OK);
-    return r;
-}
+double score3(const Params& p, const double* w, const Stats3& s) { return qtest::score3Of(p, w, s); }
 
 // Contrast and brightness; the contrast-only form must agree bit for bit.
 std::pair<double, double> contrastBrightness(double n, double sp, double spp, double si, double sii)

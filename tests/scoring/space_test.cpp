@@ -129,18 +129,10 @@ std::u16string switchName(unsigned flags, bool small)
            (flags & kRuns ? u"UsingEndpoints" : u"");
 }
 
-double positionScore(const Form& f, const SpaceCase& c, const Params& p, const double* w, int32_t x,
-                     int32_t y)
+double positionScore(const Form& f, const SpaceCase& c, const Params& p, const double* w, int32_t x, int32_t y)
 {
     const Stats3 t = c.at(x, y, f.flags & kMasked);
-    const qtest::Stats& s = t[0];
-    double score = kUnwritten;
-    if (f.flags & kThree)
-        (void)qsrch_DscoreFromStats3(&p, w, s.N, s.Sp, t[1].Sp, t[2].Sp, s.Spp, t[1].Spp, t[2].Spp, s.IP, t[1].IP,
-                               t[2].IP, s.Si, t[1].Si, t[2].Si, s.Sii, t[1].Sii, t[2].Sii, &score);
-    else
-        score = qtest::scoreOf(p, s, f.flags & kDoubles);
-    return score;
+    return f.flags & kThree ? qtest::score3Of(p, w, t) : qtest::scoreOf(p, t[0], f.flags & kDoubles);
 }
 
 // Runs a form over rows listed by `pairs` (full rows by default); the slack stays unwritten.
