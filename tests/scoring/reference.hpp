@@ -1,13 +1,13 @@
-// Brute-force placement statistics and reference scores for the scoring
-// suites: 64-bit sums, r^2 from mean-centred pixels in long double.
+// Brute-force placement statistics and reference scores from exact 128-bit terms.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "scoring/internal.hpp"
+#include "scoring/three_plane_internal.hpp"
 #include "support/test_support.hpp"
 
 namespace qtest {
@@ -16,54 +16,17 @@ struct Stats {
     uint64_t N = 0, Sp = 0, Spp = 0, Si = 0, Sii = 0, IP = 0;
 };
 
-// The pixels of one placement: pattern over the image window at (x, y);
-// a pixel counts where `care` (image-sized, may be null) is non-zero.
-struct Placement {
-    const Image8* pattern;
-    const Image8* image;
-    const Image8* care = nullptr;
-    int32_t x = 0, y = 0;
-
-    template <class F>
-    void forEach(F f) const
-    {
-        for (int32_t j = 0; j < pattern->height(); ++j)
-            for (int32_t i = 0; i < pattern->width(); ++i)
-                if (care == nullptr || care->at(x + i, y + j) != 0) f(pattern->at(i, j), image->at(x + i, y + j));
-    }
-    Stats stats() const
-    {
-        Stats s;
-        forEach([&](uint64_t p, uint64_t v) {
-            ++s.N, s.Sp += p, s.Spp += p * p, s.Si += v, s.Sii += v * v, s.IP += p * v;
-        });
-        return s;
-    }
-    // Centred cross and squared deviations, from the means in long double.
-    void centred(long double& c, long double& vp, long double& vi, long double& n) const
-    {
-        const Stats s = stats();
-        n = s.N;
-        c = vp = vi = 0;
-        if (s.N == 0) return;
-        const long double mp = s.Sp / n, mi = s.Si / n;
-        forEach([&](long double p, long double v) {
-            c += (p - mp) * (v - mi), vp += (p - mp) * (p - mp), vi += (v - mi) * (v - mi);
-        });
-    }
-};
-
-// The single score's statistics: pattern sums and inner product over every
-// pixel, image sums over the mask's, the care count the mask's sum over 255.
-inline Stats singleScoreStats(const Image8& pattern, const Image8* mask, const Image8& image)
+// The sums of the pattern over the image at (x, y), where `care` (image-sized, may be null) cares.
+inline Stats placement(const Image8& pattern, const Image8& image, const Image8* care = nullptr, int32_t x = 0,
+                       int32_t y = 0)
 {
-    Stats s = Placement{&pattern, &image}.stats();
-    if (mask == nullptr) return s;
-    const Stats cared = Placement{&pattern, &image, mask}.stats();
-    s.N = 0, s.Si = cared.Si, s.Sii = cared.Sii;
-    for (int32_t y = 0; y < mask->height(); ++y)
-        for (int32_t x = 0; x < mask->width(); ++x) s.N += mask->at(x, y);
-    s.N /= 255;
+    Stats s;
+    for (int32_t j = 0; j < pattern.height(); ++j)
+        for (int32_t i = 0; i < pattern.width(); ++i) {
+            if (care != nullptr && care->at(x + i, y + j) == 0) continue;
+            const uint64_t p = pattern.at(i, j), v = image.at(x + i, y + j);
+            ++s.N, s.Sp += p, s.Spp += p * p, s.Si += v, s.Sii += v * v, s.IP += p * v;
+        }
     return s;
 }
 
@@ -75,57 +38,60 @@ inline qsrch_normalizedCorrelationParams scoreParams(uint32_t absolute, uint32_t
     return p;
 }
 
-struct ModeCase {
-    const char* name;
-    qsrch_normalizedCorrelationParams params;
-};
-
-inline const std::vector<ModeCase>& allModes()
+inline const std::vector<qsrch_normalizedCorrelationParams>& allModes()
 {
-    static const std::vector<ModeCase> modes = {
-        {"default", scoreParams(0, 0, 0)},    {"absolute", scoreParams(1, 0, 0)},
-        {"negative", scoreParams(0, 1, 0)},   {"both flags", scoreParams(1, 1, 0)},
-        {"covariance", scoreParams(0, 0, 1)}, {"covariance+flags", scoreParams(1, 1, 1)},
-    };
+    static const std::vector<qsrch_normalizedCorrelationParams> modes = {
+        scoreParams(0, 0, 0), scoreParams(1, 0, 0), scoreParams(0, 1, 0),
+        scoreParams(1, 1, 0), scoreParams(0, 0, 1), scoreParams(1, 1, 1)};
     return modes;
 }
 
-// The score a placement should get, from its centred pixels.
-inline long double referenceScore(const Placement& placement, const qsrch_normalizedCorrelationParams& params)
+inline std::string modeName(const qsrch_normalizedCorrelationParams& p)
 {
-    long double c, vp, vi, n;
-    placement.centred(c, vp, vi, n);
-    if (params.covarianceScore) return vp == 0 ? 0.0L : c / std::sqrt(n * vp);
-    c = params.absoluteCorrelation ? std::fabs(c) : params.negativeCorrelation ? -c : c;
-    return c > 0 && vp * vi != 0 ? c * c / (vp * vi) : 0.0L;
+    return "flags " + std::to_string(p.absoluteCorrelation * 100 + p.negativeCorrelation * 10 + p.covarianceScore);
+}
+
+// The score of exact statistics; NaN where a covariance score's variance term is negative.
+inline long double referenceScore(const Stats& s, const qsrch_normalizedCorrelationParams& params)
+{
+    __extension__ typedef __int128 I;
+    const I cov = I(s.N) * s.IP - I(s.Sp) * s.Si, vp = I(s.N) * s.Spp - I(s.Sp) * s.Sp,
+            vi = I(s.N) * s.Sii - I(s.Si) * s.Si;
+    if (params.covarianceScore) return vp == 0 ? 0.0L : (long double)cov / (std::sqrt((long double)vp) * s.N);
+    const I c = params.absoluteCorrelation ? (cov < 0 ? -cov : cov) : params.negativeCorrelation ? -cov : cov;
+    return c > 0 && vi != 0 && vp != 0 ? (long double)c * c / ((long double)vi * vp) : 0.0L;
+}
+
+inline double scoreOf(const qsrch_normalizedCorrelationParams& p, const Stats& s, bool fromDoubles = false)
+{
+    double r = -1;
+    EXPECT_EQ(fromDoubles ? qsrch_DscoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &r)
+                          : qsrch_scoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &r),
+              QSRCH_OK);
+    return r;
+}
+
+inline double score3Of(const qsrch_normalizedCorrelationParams& p, const double* w, const std::array<Stats, 3>& s)
+{
+    double r = -1;
+    EXPECT_EQ(qsrch_DscoreFromStats3(&p, w, s[0].N, s[0].Sp, s[1].Sp, s[2].Sp, s[0].Spp, s[1].Spp, s[2].Spp, s[0].IP,
+                                     s[1].IP, s[2].IP, s[0].Si, s[1].Si, s[2].Si, s[0].Sii, s[1].Sii, s[2].Sii, &r),
+              QSRCH_OK);
+    return r;
 }
 
 inline ::testing::AssertionResult closeRelative(double actual, long double expected, long double tolerance)
 {
-    if (std::fabs(actual - expected) <= tolerance * std::fabs(expected) + 1e-15L)
-        return ::testing::AssertionSuccess();
+    if (std::fabs(actual - expected) <= tolerance * std::fabs(expected) + 1e-15L) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "actual " << actual << ", expected " << static_cast<double>(expected);
 }
 
-// A plane of one statistic at its own stride.
-template <class T>
-struct Plane {
-    int32_t stride;
-    std::vector<T> v;
-    Plane(int32_t nx, int32_t ny, int32_t slack, T fill) : stride(nx + slack), v(size_t(stride) * ny, fill) {}
-    T& at(int32_t x, int32_t y) { return v[size_t(y) * stride + x]; }
-    T at(int32_t x, int32_t y) const { return v[size_t(y) * stride + x]; }
-};
-
-// Three planes of one size, each with its own garbage in the row slack.
 struct Planes {
     std::vector<Image8> p;
-    Planes(int32_t w, int32_t h, int32_t extraStride = 3)
-        : p{Image8(w, h, w + extraStride, 0x5A), Image8(w, h, w + extraStride, 0xC3),
-            Image8(w, h, w + extraStride, 0x99)} {}
+    Planes(int32_t w, int32_t h, int32_t slack = 3)
+        : p{{w, h, w + slack, 0x5A}, {w, h, w + slack, 0xC3}, {w, h, w + slack, 0x99}} {}
     Image8& operator[](size_t k) { return p[k]; }
     const Image8& operator[](size_t k) const { return p[k]; }
-    void randomize(std::mt19937& rng) { for (Image8& q : p) q.randomize(rng); }
     // Pattern plane (k + shift) % 3 copied into plane k at (x, y).
     void plant(const Planes& pattern, int32_t x, int32_t y, int shift = 0)
     {
@@ -138,7 +104,6 @@ struct Planes {
 
 using Runs = PairList;
 
-// The ny position rows of an H-row image listed whole, the rest empty.
 inline std::vector<qstd_pair32> fullRuns(int32_t nx, int32_t ny, int32_t imageHeight)
 {
     std::vector<qstd_pair32> pairs(size_t(imageHeight), qstd_pair32{0, 0});

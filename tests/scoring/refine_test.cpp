@@ -1,5 +1,4 @@
-// Refinement of peaks: the endpoint rule for fit neighbours, and the shape
-// score against its definition, alone and on refined peaks.
+// Refinement of peaks: the endpoint rule for fit neighbours, and the shape score against its definition.
 #include <algorithm>
 
 #include "peak_support.hpp"
@@ -7,11 +6,10 @@
 namespace {
 
 using qtest::Image8;
-using qtest::PeakInputs;
 
 TEST(Refine, NeighboursOutsideTheRunsAreNotFitted)
 {
-    // valid[] as a string, row by row from (-1, -1): '1' usable, '0' not.
+    // valid[] row by row from (-1, -1): '1' usable, '0' not.
     const struct {
         const char* what;
         std::vector<qstd_pair32> runs;
@@ -31,23 +29,20 @@ TEST(Refine, NeighboursOutsideTheRunsAreNotFitted)
         {"run below ends at x", {{0, 9}, {0, 9}, {0, 4}}, 1, 4, 1, "111111100"},
         {"empty run below", {{0, 9}, {0, 9}, {0, 0}}, 1, 4, 1, "111111100"},
         {"single position run", {{0, 9}, {4, 5}, {0, 9}}, 1, 4, 1, "111010111"},
+        {"no list", {}, 1, 0, 0, "111111111"},
     };
     for (const auto& c : cases) {
         const qtest::Runs runs(c.runs);
         uint32_t valid[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
-        EXPECT_EQ(qsrch_clearNeighboursOutsideEndpoints(runs.get(), c.flag, c.x, c.y, valid), QSRCH_OK);
+        EXPECT_EQ(qsrch_clearNeighboursOutsideEndpoints(c.runs.empty() ? nullptr : runs.get(), c.flag, c.x, c.y, valid),
+                  QSRCH_OK);
         std::string got;
         for (uint32_t v : valid) got += v ? '1' : '0';
         EXPECT_EQ(got, c.expected) << c.what;
     }
-    uint32_t valid[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
-    EXPECT_EQ(qsrch_clearNeighboursOutsideEndpoints(nullptr, 1, 0, 0, valid), QSRCH_OK);
-    EXPECT_EQ(std::count(valid, valid + 9, 1u), 9);
 }
 
-// Over the pixels both masks care for, the largest of the score and the
-// squared correlations, where not negative, of "pattern >= threshold" with
-// "image >= t", t = 1..255.
+// The largest of the score and the non-negative squared correlations of pattern >= threshold with image >= t.
 double shapeByDefinition(const Image8& pattern, const Image8* mask, const Image8& image, int32_t ix, int32_t iy,
                          const Image8* care, uint8_t threshold, double score)
 {
@@ -71,117 +66,83 @@ uint8_t noisy(std::mt19937& rng, uint8_t v, int spread)
     return uint8_t(std::clamp(int(v) + int(rng() % uint32_t(2 * spread + 1)) - spread, 0, 255));
 }
 
-// The exported form compares images of their own, aligned at their top-left pixels.
-double exportedShapeScore(const Image8& pattern, const Image8& image, uint8_t threshold, double score)
-{
-    qimg_image images[2];
-    for (int k = 0; k < 2; ++k) {
-        const Image8& c = k ? image : pattern;
-        EXPECT_EQ(qimg_image_construct(&images[k], QIMG_DEPTH_8U, c.width(), c.height()), QSRCH_OK);
-        for (int32_t y = 0; y < c.height(); ++y)
-            for (int32_t x = 0; x < c.width(); ++x)
-                static_cast<uint8_t*>(images[k].firstPixel)[y * images[k].rowStride + x] = c.at(x, y);
-    }
-    EXPECT_EQ(qsrch_computeShapeScoreOptimizationForImage(qimg_image_asConst(&images[0]), nullptr,
-                                                          qimg_image_asConst(&images[1]), nullptr, threshold, &score),
-              QSRCH_OK);
-    for (qimg_image& i : images) qimg_image_destruct(&i);
-    return score;
-}
-
+// Threshold 0 makes every pixel foreground; the exported form compares whole images aligned at the top left.
 TEST(ShapeScore, RaisesToTheBestThresholdCorrelation)
 {
     std::mt19937 rng(21);
-    const int32_t sizes[][2] = {{1, 1}, {1, 7}, {8, 1}, {9, 9}, {16, 17}, {31, 15}};
-    // Case 5, threshold 0: every pixel foreground, nothing to find.
-    for (const auto& z : sizes)
+    for (const auto& [w, h] : {std::pair{1, 1}, {1, 7}, {8, 1}, {9, 9}, {16, 17}, {31, 15}})
         for (int k = 0; k < 6; ++k) {
-            const int32_t w = z[0], h = z[1];
             Image8 pattern(w, h, w + 3), mask(w, h, w + 1), image(w + 5, h + 4, w + 7), care(w + 5, h + 4, w + 6);
-            pattern.randomize(rng);
-            image.randomize(rng);
-            if (k % 2 == 0)
-                for (int32_t y = 0; y < h; ++y)
-                    for (int32_t x = 0; x < w; ++x) image.at(x, y) = noisy(rng, pattern.at(x, y), 30);
-            mask.randomMask(rng, 0.7);
-            care.randomMask(rng, 0.8);
+            pattern.randomize(rng), image.randomize(rng), mask.randomMask(rng, 0.7), care.randomMask(rng, 0.8);
+            for (int32_t y = 0; y < h && k % 2 == 0; ++y)
+                for (int32_t x = 0; x < w; ++x) image.at(x, y) = noisy(rng, pattern.at(x, y), 30);
             const uint8_t threshold = k == 5 ? 0 : uint8_t(rng());
             const Image8 *m = k % 3 != 0 ? &mask : nullptr, *c = k % 2 == 1 ? &care : nullptr;
             SCOPED_TRACE(testing::Message() << w << "x" << h << " case " << k);
-            const qimg_windowConst p = pattern.window(), mv = mask.window(), i = image.window(),
-                                   cv = care.window();
+            const qimg_windowConst p = pattern.window(), mv = mask.window(), i = image.window(), cv = care.window();
+            qimg_image images[2];
+            for (int j = 0; j < 2; ++j) {
+                const Image8& from = j ? image : pattern;
+                ASSERT_EQ(qimg_image_construct(&images[j], QIMG_DEPTH_8U, from.width(), from.height()), QSRCH_OK);
+                for (int32_t y = 0; y < from.height(); ++y)
+                    for (int32_t x = 0; x < from.width(); ++x)
+                        static_cast<uint8_t*>(images[j].firstPixel)[y * images[j].rowStride + x] = from.at(x, y);
+            }
             for (double start : {-0.5, 0.0, 0.2, 1.5}) {
-                double score = start;
-                ASSERT_EQ(qsrch_shapeScore(&p, m ? &mv : nullptr, &i, c ? &cv : nullptr, threshold, &score),
-                          QSRCH_OK);
+                double score = start, exported = start;
+                ASSERT_EQ(qsrch_shapeScore(&p, m ? &mv : nullptr, &i, c ? &cv : nullptr, threshold, &score), QSRCH_OK);
                 const double expected = shapeByDefinition(pattern, m, image, 0, 0, c, threshold, start);
                 EXPECT_NEAR(score, expected, 1e-12 * std::max(1.0, std::fabs(expected))) << "from " << start;
-                EXPECT_TRUE(m || c || exportedShapeScore(pattern, image, threshold, start) == score);
+                EXPECT_EQ(qsrch_computeShapeScoreOptimizationForImage(qimg_image_asConst(&images[0]), nullptr,
+                                                                      qimg_image_asConst(&images[1]), nullptr,
+                                                                      threshold, &exported), QSRCH_OK);
+                EXPECT_TRUE(m || c || exported == score);
             }
+            for (qimg_image& image : images) qimg_image_destruct(&image);
         }
 }
 
-// The shape score raises each non-zero peak score to its definition at the
-// peak's final position, leaves zero scores and all else alone.
-void expectShapeApplied(const Image8& pattern, const Image8& mask, const Image8& image, const Image8& care,
-                        PeakInputs in, int* raised, int* zeroKept)
-{
-    const qimg_windowConst c = care.window(), m = mask.window();
-    const qtest::PeakViews views{{pattern.window()}, &m, {image.window()}};
-    in.runtimeMask = &c;
-    const qtest::PeakEntry& runtime = qtest::entryNamed("runtime");
-    const auto plain = runEntry(runtime, views, in);
-    in.params.shapeScoreOptimization = 1;
-    const auto shaped = runEntry(runtime, views, in);
-    ASSERT_EQ(plain.size(), shaped.size());
-    for (size_t k = 0; k < plain.size(); ++k) {
-        qsrch_detectedPosePeak expected = plain[k];
-        const double byDefinition = shapeByDefinition(pattern, &mask, image, expected.integerPosition.first,
-                                                      expected.integerPosition.second, &care,
-                                                      in.params.shapeThreshold, expected.score);
-        if (expected.score == 0.0) {
-            *zeroKept += byDefinition > 0;
-        } else {
-            *raised += byDefinition > expected.score;
-            EXPECT_NEAR(shaped[k].score, byDefinition, 1e-12) << "peak " << k;
-            expected.score = shaped[k].score;
-        }
-        EXPECT_TRUE(qtest::samePeaks({shaped[k]}, {expected})) << "peak " << k;
-    }
-}
-
+// Non-zero peak scores are raised to the definition, zero ones (negative correlation) are kept.
 TEST(ShapeScore, AppliesToRefinedPeaksWithNonZeroScores)
 {
     std::mt19937 rng(33);
-    const int32_t w = 10, h = 9, W = 60, H = 50;
-    Image8 pattern(w, h, w + 2), mask(w, h), image(W, H, W + 3), care(W, H, W + 1);
-    pattern.randomize(rng), image.randomize(rng);
-    mask.randomMask(rng, 0.8), care.randomMask(rng, 0.85);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            if (mask.at(x, y) == 0) pattern.at(x, y) = 0;
+    Image8 pattern(10, 9, 12), mask(10, 9), image(60, 50, 63), care(60, 50, 61);
+    pattern.randomize(rng), image.randomize(rng), mask.randomMask(rng, 0.8), care.randomMask(rng, 0.85);
+    for (int32_t y = 0; y < 9; ++y)
+        for (int32_t x = 0; x < 10; ++x) {
+            pattern.at(x, y) *= mask.at(x, y) != 0;
             image.at(20 + x, 15 + y) = noisy(rng, pattern.at(x, y), 20);
         }
-    PeakInputs in;
-    in.threshold = 0.03;
-    in.params.shapeThreshold = 90;
-    int raised = 0, zeroKept = 0;
-    expectShapeApplied(pattern, mask, image, care, in, &raised, &zeroKept);
-    EXPECT_GT(raised, 0);
-
-    // Score 0 by negative correlation, though the cut at t > 120 would give 10^2 / (20 * 110).
     Image8 small(7, 3), smallMask(7, 3), smallImage(7, 3, 9), smallCare(7, 3);
     smallMask.fill(255), smallCare.fill(255);
     for (int32_t k = 0; k < 21; ++k) {
-        const bool background = k < 10, dim = k >= 10 && k < 20;
-        small.at(k % 7, k / 7) = background ? 0 : dim ? 200 : 255;
-        smallImage.at(k % 7, k / 7) = background ? 120 : dim ? 0 : 255;
+        small.at(k % 7, k / 7) = k < 10 ? 0 : k < 20 ? 200 : 255;
+        smallImage.at(k % 7, k / 7) = k < 10 ? 120 : k < 20 ? 0 : 255;
     }
-    in.threshold = 0;
-    in.params.shapeThreshold = 128;
-    raised = zeroKept = 0;
-    expectShapeApplied(small, smallMask, smallImage, smallCare, in, &raised, &zeroKept);
-    EXPECT_EQ(zeroKept, 1);
+    const struct { const Image8 &pattern, &mask, &image, &care; double threshold; uint8_t shape; } scenes[] = {
+        {pattern, mask, image, care, 0.03, 90}, {small, smallMask, smallImage, smallCare, 0, 128}};
+    for (const auto& s : scenes) {
+        const qimg_windowConst c = s.care.window(), m = s.mask.window();
+        const qtest::PeakViews views{{s.pattern.window()}, &m, {s.image.window()}};
+        qtest::PeakInputs in;
+        in.runtimeMask = &c, in.threshold = s.threshold, in.params.shapeThreshold = s.shape;
+        const auto plain = runEntry(qtest::entryNamed("runtime"), views, in);
+        in.params.shapeScoreOptimization = 1;
+        const auto shaped = runEntry(qtest::entryNamed("runtime"), views, in);
+        ASSERT_EQ(plain.size(), shaped.size());
+        int raised = 0, zeroKept = 0;
+        for (size_t k = 0; k < plain.size(); ++k) {
+            qsrch_detectedPosePeak expected = plain[k];
+            const double byDefinition = shapeByDefinition(s.pattern, &s.mask, s.image, expected.integerPosition.first,
+                                                          expected.integerPosition.second, &s.care, s.shape,
+                                                          expected.score);
+            zeroKept += expected.score == 0.0 && byDefinition > 0;
+            raised += expected.score != 0.0 && byDefinition > expected.score;
+            if (expected.score != 0.0) expected.score = byDefinition;
+            EXPECT_TRUE(qtest::samePeaks({shaped[k]}, {expected}, false)) << "peak " << k;
+        }
+        EXPECT_TRUE(&s == scenes ? raised > 0 : zeroKept == 1) << raised << " raised, " << zeroKept << " kept at 0";
+    }
     EXPECT_NEAR(shapeByDefinition(small, &smallMask, smallImage, 0, 0, &smallCare, 128, 0), 100.0 / 2200, 1e-15);
 }
 

@@ -1,6 +1,4 @@
-// Score spaces, grey and three-plane, from statistics planes of real pixels
-// against the score of each position on its own; run-length rows, empty
-// spaces and the names offered to the inhibit query.
+// Score spaces, grey and three-plane, against each position's own score; runs, empty spaces, inhibit names.
 #include <array>
 
 #include "reference.hpp"
@@ -11,14 +9,20 @@ namespace {
 using Params = qsrch_normalizedCorrelationParams;
 using Stats3 = std::array<qtest::Stats, 3>;
 using qtest::Image8;
-using qtest::Plane;
 
 constexpr double kUnwritten = -12345.5;
 constexpr uint32_t kGarbage = 0xDEADBEEF;
 
-// Every statistics plane of three pattern planes over three image planes,
-// at strides of their own with garbage in the slack, the pattern and its
-// inverse planted; `masked` adds a runtime mask. Grey forms read plane 0.
+template <class T>
+struct Plane {
+    int32_t stride;
+    std::vector<T> v;
+    Plane(int32_t nx, int32_t ny, int32_t slack, T fill) : stride(nx + slack), v(size_t(stride) * ny, fill) {}
+    T& at(int32_t x, int32_t y) { return v[size_t(y) * stride + x]; }
+    T at(int32_t x, int32_t y) const { return v[size_t(y) * stride + x]; }
+};
+
+// Every statistics plane of three random planes, each at a stride of its own; `masked` adds a runtime mask.
 struct SpaceCase {
     int32_t nx, ny;
     std::vector<Stats3> stats;  // per position
@@ -32,38 +36,28 @@ struct SpaceCase {
           Si(3, {nx, ny, 3, kGarbage}), Sii(Si), IP(3, {nx, ny, 5, kGarbage}), SppD(3, {nx, ny, 1, 1e300}),
           SiiD(3, {nx, ny, 3, 1e300}), IPD(3, {nx, ny, 5, 1e300})
     {
-        std::vector<Image8> pattern(3, Image8(w, h)), image(3, Image8(nx + w - 1, ny + h - 1));
-        Image8 care(nx + w - 1, ny + h - 1);
+        Image8 pattern(w, h), image(nx + w - 1, ny + h - 1), care(nx + w - 1, ny + h - 1);
         care.randomMask(rng, 0.8);
-        const int32_t x0 = int32_t(rng() % nx), y0 = int32_t(rng() % ny), x1 = int32_t(rng() % nx);
         for (int k = 0; k < 3; ++k) {
-            pattern[k].randomize(rng);
-            image[k].randomize(rng);
-            for (int32_t y = 0; y < h; ++y)
-                for (int32_t x = 0; x < w; ++x) {
-                    image[k].at(x1 + x, y0 + y) = uint8_t(255 - pattern[k].at(x, y));
-                    image[k].at(x0 + x, y0 + y) = pattern[k].at(x, y);
+            pattern.randomize(rng), image.randomize(rng);
+            whole[k] = qtest::placement(pattern, pattern);
+            for (int32_t y = 0; y < ny; ++y)
+                for (int32_t x = 0; x < nx; ++x) {
+                    const qtest::Stats s = stats[size_t(y) * nx + x][k] =
+                        qtest::placement(pattern, image, masked ? &care : nullptr, x, y);
+                    N.at(x, y) = uint32_t(s.N), Sp[k].at(x, y) = uint32_t(s.Sp), Spp[k].at(x, y) = uint32_t(s.Spp);
+                    SppD[k].at(x, y) = double(s.Spp), Si[k].at(x, y) = uint32_t(s.Si);
+                    Sii[k].at(x, y) = uint32_t(s.Sii), SiiD[k].at(x, y) = double(s.Sii);
+                    IP[k].at(x, y) = uint32_t(s.IP), IPD[k].at(x, y) = double(s.IP);
                 }
-            whole[k] = qtest::Placement{&pattern[k], &pattern[k]}.stats();
         }
-        for (int32_t y = 0; y < ny; ++y)
-            for (int32_t x = 0; x < nx; ++x)
-                for (int k = 0; k < 3; ++k) {
-                    const qtest::Stats s =
-                        qtest::Placement{&pattern[k], &image[k], masked ? &care : nullptr, x, y}.stats();
-                    stats[size_t(y) * nx + x][k] = s;
-                    N.at(x, y) = uint32_t(s.N), Sp[k].at(x, y) = uint32_t(s.Sp);
-                    Spp[k].at(x, y) = uint32_t(s.Spp), SppD[k].at(x, y) = double(s.Spp);
-                    Si[k].at(x, y) = uint32_t(s.Si), Sii[k].at(x, y) = uint32_t(s.Sii);
-                    SiiD[k].at(x, y) = double(s.Sii), IP[k].at(x, y) = uint32_t(s.IP), IPD[k].at(x, y) = s.IP;
-                }
     }
     // The statistics a form sees at (x, y): one-triple forms take the pattern's own sums.
     Stats3 at(int32_t x, int32_t y, bool runtimeMasked) const
     {
         Stats3 s = stats[size_t(y) * nx + x];
-        if (!runtimeMasked)
-            for (int k = 0; k < 3; ++k) s[k].N = whole[k].N, s[k].Sp = whole[k].Sp, s[k].Spp = whole[k].Spp;
+        for (int k = 0; k < 3 && !runtimeMasked; ++k)
+            s[k].N = whole[k].N, s[k].Sp = whole[k].Sp, s[k].Spp = whole[k].Spp;
         return s;
     }
 };
@@ -87,56 +81,42 @@ struct Form {
 };
 
 // Argument groups: one or three planes, the pattern's sums, per-position pattern planes, image planes, output.
-#define QT_FORM(call) [](const SpaceCase& c, const Params& p, const Call& k) { return call; }
+#define QT_FORM(flags, name, ...) \
+    {#name, flags, [](const SpaceCase& c, const Params& p, const Call& k) { return qsrch_##name(__VA_ARGS__); }}
 #define QT_G(P) c.P[0].v.data()
 #define QT_T(P) c.P[0].v.data(), c.P[1].v.data(), c.P[2].v.data()
-#define QT_W1 k.pw, k.ph, c.whole[0].N, c.whole[0].Sp, c.whole[0].Spp
-#define QT_W3 k.pw, k.ph, c.whole[0].N, c.whole[0].Sp, c.whole[1].Sp, c.whole[2].Sp, c.whole[0].Spp, \
-              c.whole[1].Spp, c.whole[2].Spp
+#define QT_S1 c.whole[0].N, c.whole[0].Sp, c.whole[0].Spp
+#define QT_S3 c.whole[0].N, c.whole[0].Sp, c.whole[1].Sp, c.whole[2].Sp, c.whole[0].Spp, c.whole[1].Spp, c.whole[2].Spp
 #define QT_PER(X, Spp) k.pw, k.ph, c.N.v.data(), X(Sp), X(Spp), c.N.stride
 #define QT_IMAGE(X, Sii, IP) k.width, k.height, X(Si), X(Sii), c.Si[0].stride, X(IP), c.IP[0].stride, &p
 #define QT_OUT k.scores, k.stride
 const Form kForms[] = {
-    {"DcomputeNormalizedCorrelation", kDoubles,
-     QT_FORM(qsrch_DcomputeNormalizedCorrelation(QT_W1, QT_IMAGE(QT_G, SiiD, IPD), QT_OUT))},
-    {"computeNormalizedCorrelation", 0,
-     QT_FORM(qsrch_computeNormalizedCorrelation(QT_W1, QT_IMAGE(QT_G, Sii, IP), QT_OUT))},
-    {"DcomputeNormalizedCorrelationRuntimeMasked", kDoubles | kMasked,
-     QT_FORM(qsrch_DcomputeNormalizedCorrelationRuntimeMasked(QT_PER(QT_G, SppD), QT_IMAGE(QT_G, SiiD, IPD),
-                                                              QT_OUT))},
-    {"computeNormalizedCorrelationRuntimeMasked", kMasked,
-     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMasked(QT_PER(QT_G, Spp), QT_IMAGE(QT_G, Sii, IP), QT_OUT))},
-    {"computeNormalizedCorrelationUsingEndpoints", kRuns,
-     QT_FORM(qsrch_computeNormalizedCorrelationUsingEndpoints(k.pw, k.ph, k.endpoints, 1, c.whole[0].N,
-                                                              c.whole[0].Sp, c.whole[0].Spp,
-                                                              QT_IMAGE(QT_G, Sii, IP), QT_OUT))},
-    {"computeNormalizedCorrelationRuntimeMaskedUsingEndpoints", kMasked | kRuns,
-     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMaskedUsingEndpoints(
-         QT_PER(QT_G, Spp), QT_IMAGE(QT_G, Sii, IP), QT_OUT, k.endpoints, 1))},
-    {"DcomputeNormalizedCorrelation3", kThree | kDoubles,
-     QT_FORM(qsrch_DcomputeNormalizedCorrelation3(QT_W3, QT_IMAGE(QT_T, SiiD, IPD), k.weights, QT_OUT))},
-    {"computeNormalizedCorrelation3", kThree,
-     QT_FORM(qsrch_computeNormalizedCorrelation3(QT_W3, QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT))},
-    {"DcomputeNormalizedCorrelationRuntimeMasked3", kThree | kDoubles | kMasked,
-     QT_FORM(qsrch_DcomputeNormalizedCorrelationRuntimeMasked3(QT_PER(QT_T, SppD), QT_IMAGE(QT_T, SiiD, IPD),
-                                                               k.weights, QT_OUT))},
-    {"computeNormalizedCorrelationRuntimeMasked3", kThree | kMasked,
-     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMasked3(QT_PER(QT_T, Spp), QT_IMAGE(QT_T, Sii, IP),
-                                                              k.weights, QT_OUT))},
-    {"computeNormalizedCorrelation3UsingEndpoints", kThree | kRuns,
-     QT_FORM(qsrch_computeNormalizedCorrelation3UsingEndpoints(k.pw, k.ph, k.endpoints, 1, c.whole[0].N,
-                                                               c.whole[0].Sp, c.whole[1].Sp, c.whole[2].Sp,
-                                                               c.whole[0].Spp, c.whole[1].Spp, c.whole[2].Spp,
-                                                               QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT))},
-    {"computeNormalizedCorrelationRuntimeMasked3UsingEndpoints", kThree | kMasked | kRuns,
-     QT_FORM(qsrch_computeNormalizedCorrelationRuntimeMasked3UsingEndpoints(
-         QT_PER(QT_T, Spp), QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT, k.endpoints, 1))},
+    QT_FORM(kDoubles, DcomputeNormalizedCorrelation, k.pw, k.ph, QT_S1, QT_IMAGE(QT_G, SiiD, IPD), QT_OUT),
+    QT_FORM(0, computeNormalizedCorrelation, k.pw, k.ph, QT_S1, QT_IMAGE(QT_G, Sii, IP), QT_OUT),
+    QT_FORM(kDoubles | kMasked, DcomputeNormalizedCorrelationRuntimeMasked, QT_PER(QT_G, SppD),
+            QT_IMAGE(QT_G, SiiD, IPD), QT_OUT),
+    QT_FORM(kMasked, computeNormalizedCorrelationRuntimeMasked, QT_PER(QT_G, Spp), QT_IMAGE(QT_G, Sii, IP), QT_OUT),
+    QT_FORM(kRuns, computeNormalizedCorrelationUsingEndpoints, k.pw, k.ph, k.endpoints, 1, QT_S1,
+            QT_IMAGE(QT_G, Sii, IP), QT_OUT),
+    QT_FORM(kMasked | kRuns, computeNormalizedCorrelationRuntimeMaskedUsingEndpoints, QT_PER(QT_G, Spp),
+            QT_IMAGE(QT_G, Sii, IP), QT_OUT, k.endpoints, 1),
+    QT_FORM(kThree | kDoubles, DcomputeNormalizedCorrelation3, k.pw, k.ph, QT_S3, QT_IMAGE(QT_T, SiiD, IPD),
+            k.weights, QT_OUT),
+    QT_FORM(kThree, computeNormalizedCorrelation3, k.pw, k.ph, QT_S3, QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT),
+    QT_FORM(kThree | kDoubles | kMasked, DcomputeNormalizedCorrelationRuntimeMasked3, QT_PER(QT_T, SppD),
+            QT_IMAGE(QT_T, SiiD, IPD), k.weights, QT_OUT),
+    QT_FORM(kThree | kMasked, computeNormalizedCorrelationRuntimeMasked3, QT_PER(QT_T, Spp),
+            QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT),
+    QT_FORM(kThree | kRuns, computeNormalizedCorrelation3UsingEndpoints, k.pw, k.ph, k.endpoints, 1, QT_S3,
+            QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT),
+    QT_FORM(kThree | kMasked | kRuns, computeNormalizedCorrelationRuntimeMasked3UsingEndpoints, QT_PER(QT_T, Spp),
+            QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT, k.endpoints, 1),
 };
 #undef QT_FORM
 #undef QT_G
 #undef QT_T
-#undef QT_W1
-#undef QT_W3
+#undef QT_S1
+#undef QT_S3
 #undef QT_PER
 #undef QT_IMAGE
 #undef QT_OUT
@@ -149,21 +129,10 @@ std::u16string switchName(unsigned flags, bool small)
            (flags & kRuns ? u"UsingEndpoints" : u"");
 }
 
-// The score of position (x, y) on its own.
-double positionScore(const Form& f, const SpaceCase& c, const Params& p, const double* w, int32_t x,
-                     int32_t y)
+double positionScore(const Form& f, const SpaceCase& c, const Params& p, const double* w, int32_t x, int32_t y)
 {
     const Stats3 t = c.at(x, y, f.flags & kMasked);
-    const qtest::Stats& s = t[0];
-    double score = kUnwritten;
-    if (f.flags & kThree)
-        (void)qsrch_DscoreFromStats3(&p, w, s.N, s.Sp, t[1].Sp, t[2].Sp, s.Spp, t[1].Spp, t[2].Spp, s.IP, t[1].IP,
-                               t[2].IP, s.Si, t[1].Si, t[2].Si, s.Sii, t[1].Sii, t[2].Sii, &score);
-    else if (f.flags & kDoubles)
-        (void)qsrch_DscoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
-    else
-        (void)qsrch_scoreFromStats(&p, s.N, s.Sp, s.Spp, s.IP, s.Si, s.Sii, &score);
-    return score;
+    return f.flags & kThree ? qtest::score3Of(p, w, t) : qtest::scoreOf(p, t[0], f.flags & kDoubles);
 }
 
 // Runs a form over rows listed by `pairs` (full rows by default); the slack stays unwritten.
@@ -182,8 +151,7 @@ Plane<double> runSpace(const Form& f, const SpaceCase& c, const Params& p, const
 
 const double kWeights[][3] = {{1, 1, 1}, {0.299, 0.587, 0.114}, {2, 0, 0.5}, {0.25, 3, 1.5}};
 
-// Endpoint forms score only the runs of their rows (empty, reversed and
-// out-of-range runs too) and write 0 elsewhere, past the list's end too.
+// Endpoint forms score only their runs (empty, reversed and out-of-range too) and write 0 elsewhere.
 TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
 {
     std::mt19937 rng(11);
@@ -195,30 +163,28 @@ TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
             std::vector<qstd_pair32> runs = {{2, 2}};
             for (int32_t y = 1; y < (ny == 7 ? 4 : ny); ++y) runs.push_back({column(rng), column(rng)});
             for (const Form& f : kForms)
-                for (const auto& mode : qtest::allModes())
+                for (const Params& mode : qtest::allModes())
                     for (const auto& weights : kWeights) {
                         if (!(f.flags & kThree) && &weights != &kWeights[0]) continue;
-                        SCOPED_TRACE(testing::Message() << f.name << ", " << mode.name << ", " << nx << "x" << ny
-                                                        << ", weight " << weights[1]);
+                        SCOPED_TRACE(testing::Message() << f.name << ", " << qtest::modeName(mode) << ", " << nx << "x"
+                                                        << ny << ", weight " << weights[1]);
                         const SpaceCase& c = f.flags & kMasked ? masked : plain;
-                        const Plane<double> scores = runSpace(f, c, mode.params, weights,
+                        const Plane<double> scores = runSpace(f, c, mode, weights,
                                                               f.flags & kRuns ? runs : std::vector<qstd_pair32>{});
                         // Only the integer one-triple grey covariance multiplies by a reciprocal.
-                        const double tolerance = mode.params.covarianceScore && !(f.flags & ~kRuns) ? 1e-15 : 0;
+                        const double tolerance = mode.covarianceScore && !(f.flags & ~kRuns) ? 1e-15 : 0;
                         for (int32_t y = 0; y < ny; ++y)
                             for (int32_t x = 0; x < nx; ++x) {
                                 const bool inRun = !(f.flags & kRuns) || (size_t(y) < runs.size() &&
-                                                                          x >= runs[y].first &&
-                                                                          x < runs[y].second);
-                                const double want = inRun ? positionScore(f, c, mode.params, weights, x, y) : 0.0;
+                                                                          x >= runs[y].first && x < runs[y].second);
+                                const double want = inRun ? positionScore(f, c, mode, weights, x, y) : 0.0;
                                 ASSERT_NEAR(scores.at(x, y), want, tolerance * std::fabs(want)) << x << "," << y;
                             }
                     }
         }
 }
 
-// Grey size names come from the signed 32-bit product of the pattern's
-// sides; an empty space writes nothing; inhibition changes no score.
+// Size names follow the signed 32-bit product of the sides; an empty space writes nothing.
 TEST(CorrelationSpace, EmptySpacesAndInhibitNames)
 {
     std::mt19937 rng(9);
