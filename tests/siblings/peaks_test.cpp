@@ -179,14 +179,13 @@ struct FitResult {
 };
 
 FitResult fit(const double values[9], const uint32_t valid[9] = kAllValid, uint32_t separable = 1,
-              double maxOffset = 0.5, qmath_peakDetectParabolicFitParams* given = nullptr)
+              double maxOffset = 0.5)
 {
     qmath_peakDetectParabolicFitParams params;
     EXPECT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
     params.separable = separable, params.maxOffset = maxOffset;
     FitResult r{{NAN, NAN}, {99, 99}};
-    EXPECT_EQ(qmath_peakDetectParabolicFit(values, valid, given ? given : &params, &r.offset, &r.step, nullptr),
-              QSYS_OK);
+    EXPECT_EQ(qmath_peakDetectParabolicFit(values, valid, &params, &r.offset, &r.step, nullptr), QSYS_OK);
     return r;
 }
 
@@ -197,18 +196,11 @@ void expectFit(const FitResult& r, double x, double y, int32_t stepX, double tol
     EXPECT_TRUE(r.step.first == stepX && r.step.second == 0) << r.step.first << ", " << r.step.second;
 }
 
-// Values at the 3 x 3 positions of f(x, y), or of the ridge along `angle` culminating at (cx, cy).
+// Values at the 3 x 3 positions of f(x, y).
 template <class F>
 void sample(F f, double values[9])
 {
     for (int k = 0; k < 9; ++k) values[k] = f(k % 3 - 1.0, k / 3 - 1.0);
-}
-
-double ridge(double angle, double cx, double cy, double x, double y)
-{
-    const double u = std::cos(angle) * (x - cx) + std::sin(angle) * (y - cy);
-    const double v = -std::sin(angle) * (x - cx) + std::cos(angle) * (y - cy);
-    return -0.5 * (0.1 * u * u + 2 * v * v);
 }
 
 // Quadrics at or below zero are fitted on their values, Gaussians on their
@@ -250,39 +242,6 @@ TEST(ParabolicFit, StepsTowardsAFittedPeakBeyondMaxOffset)
             sample([&](double x, double y) { return std::exp(-0.5 * ((x - centre) * (x - centre) + y * y)); }, values);
             expectFit(fit(values, kAllValid, separable, maxOffset), offset, 0, int32_t(step), 1e-9);
         }
-}
-
-// A diagonal ridge culminating at (+-0.65, 0.3), beyond its strict maximum's
-// cell: the fit steps there only with room beyond or an edge flag, else it
-// stays at the cell's edge, on the ridge's top along that edge.
-TEST(ParabolicFit, StrictMaximumStepsOnlyTowardsNeighboursWithRoom)
-{
-    for (const double cx : {0.65, -0.65})
-        for (const int32_t x : {2, 3, 4, 5})  // positions 1 .. 6 in x are in bounds
-            for (const uint32_t flags : {0u, cx > 0 ? QIP_PEAK_AT_RIGHT : QIP_PEAK_AT_LEFT}) {
-                SCOPED_TRACE(testing::Message() << "ridge top at " << cx << ", position " << x << ", flags " << flags);
-                const double angle = cx > 0 ? 0.55 : 3.14159 - 0.55;
-                auto height = [&](double dx, double dy) { return ridge(angle, cx, 0.3, dx, dy); };
-                double values[9];
-                sample([&](double dx, double dy) { return std::exp(height(dx, dy)); }, values);
-                ASSERT_EQ(std::max_element(values, values + 9) - values, 4) << "strict maximum";
-                qmath_peakDetectParabolicFitParams params;
-                ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
-                const qstd_pair32 at{x, 10};
-                const qstd_rect32 bounds{1, 0, 6, 20};
-                uint32_t valid[9];
-                ASSERT_EQ(qmath_peakDetectParabolicFitSetupArraysUsingBounds(&params, &at, &bounds, flags, values,
-                                                                             valid),
-                          QSYS_OK);
-                const FitResult r = fit(values, valid, 1, 0.5, &params);
-                if ((cx > 0 ? x + 2 < bounds.x + bounds.width : x - 2 >= bounds.x) || flags != 0) {
-                    expectFit(r, cx, 0.3, cx > 0 ? 1 : -1, 1e-9);
-                    continue;
-                }
-                EXPECT_TRUE(r.offset.x == std::copysign(0.498, cx) && r.step.first == 0 && r.step.second == 0);
-                EXPECT_EQ(qmath_double_round(x + r.offset.x + 0.001), x);
-                for (double dy : {-0.01, 0.01}) EXPECT_GT(height(r.offset.x, r.offset.y), height(r.offset.x, r.offset.y + dy));
-            }
 }
 
 // Invalid, NaN or infinite neighbours leave their axis at 0 and are never
