@@ -54,7 +54,8 @@ TEST(XformLinear, ComposeInverseAndEquality)
         qmath_xformLinear_getInverse(&aliasInverse, &aliasInverse);
         EXPECT_TRUE(same(aliasA, ab) && same(aliasB, ab) && same(aliasInverse, inverse)) << trial;
     }
-    for (const qmath_matrix m : {qmath_matrix{1, 2, 2, 4}, {0, 0, 0, 3}, {kNaN, 0, 0, 1}, {1, kNaN, 0, 1}, {kInf, 1, 1, 1}}) {
+    for (const qmath_matrix m :
+         {qmath_matrix{1, 2, 2, 4}, {0, 0, 0, 3}, {kNaN, 0, 0, 1}, {1, kNaN, 0, 1}, {kInf, 1, 1, 1}}) {
         const qmath_xformLinear x{{1, 1}, m};
         qmath_xformLinear out{{9, 9}, {9, 9, 9, 9}};
         EXPECT_TRUE(qmath_xformLinear_getInverse(&x, &out) == QMATH_E_SINGULAR && out.trans.x == 9) << m.a11;

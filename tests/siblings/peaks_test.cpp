@@ -178,12 +178,11 @@ struct FitResult {
     qstd_pair32 step;
 };
 
-FitResult fit(const double values[9], const uint32_t valid[9] = kAllValid, uint32_t separable = 1,
-              double maxOffset = 0.5)
+FitResult fit(const double values[9], const uint32_t valid[9] = kAllValid, uint32_t separable = 1)
 {
     qmath_peakDetectParabolicFitParams params;
     EXPECT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
-    params.separable = separable, params.maxOffset = maxOffset;
+    params.separable = separable;
     FitResult r{{NAN, NAN}, {99, 99}};
     EXPECT_EQ(qmath_peakDetectParabolicFit(values, valid, &params, &r.offset, &r.step, nullptr), QSYS_OK);
     return r;
@@ -226,22 +225,6 @@ TEST(ParabolicFit, ExactPeaksAreLocatedExactly)
                 expectFit(fit(values, kAllValid, separable), cx, cy, 0, 1e-9);
             }
     }
-}
-
-// Beyond maxOffset the integer position steps towards the fitted peak, which
-// is taken at the neighbour when it lies beyond it.
-TEST(ParabolicFit, StepsTowardsAFittedPeakBeyondMaxOffset)
-{
-    const std::array<double, 4> cases[] = {  // centre, maxOffset, offset, step
-        {0.8, 0.5, 0.8, 1}, {-0.7, 0.5, -0.7, -1}, {0.4, 0.5, 0.4, 0}, {-0.45, 0.5, -0.45, 0},
-        {0.4, 0.3, 0.4, 1}, {-0.35, 0.3, -0.35, -1}, {3.0, 0.5, 1.0, 1}, {-2.5, 0.5, -1.0, -1}};
-    for (const auto& [centre, maxOffset, offset, step] : cases)
-        for (uint32_t separable : {1u, 0u}) {
-            SCOPED_TRACE(testing::Message() << "centre " << centre << " maxOffset " << maxOffset << " " << separable);
-            double values[9];
-            sample([&](double x, double y) { return std::exp(-0.5 * ((x - centre) * (x - centre) + y * y)); }, values);
-            expectFit(fit(values, kAllValid, separable, maxOffset), offset, 0, int32_t(step), 1e-9);
-        }
 }
 
 // Invalid, NaN or infinite neighbours leave their axis at 0 and are never

@@ -83,7 +83,8 @@ qsys_status make(qstd_vector_* v, const std::vector<uint32_t>& t, const qstd_vec
 TEST(Vector, RandomOperationsMatchAModelAndFailuresChangeNothing)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
-    for (const qstd_vector_vtable* table : {&kCounting, &kConstructOnly, static_cast<const qstd_vector_vtable*>(nullptr)})
+    const qstd_vector_vtable* tables[] = {&kCounting, &kConstructOnly, nullptr};
+    for (const qstd_vector_vtable* table : tables)
         for (uint32_t seed = 1; seed <= 20; ++seed) {
             SCOPED_TRACE(testing::Message() << "seed " << seed << ", table " << (table ? table == &kCounting : 2));
             live = 0;
@@ -101,52 +102,51 @@ TEST(Vector, RandomOperationsMatchAModelAndFailuresChangeNothing)
                 const std::vector<Item> fresh = block({tag, tag + 1, tag + 2});
                 ASSERT_EQ(make(&other, std::vector<uint32_t>(k * 3, tag), table), QSYS_OK);
                 std::vector<uint32_t> next = model;
-                const auto before = std::make_tuple(v.size, v.capacity, v.begin, tags(v), live);
+                const auto before = std::tuple(v.size, v.capacity, v.begin, tags(v), live);
                 const bool builds = op == 1 || op == 2 || op == 3 || op == 6 || op == 7 || op == 10 || op == 11;
                 if (failure < 3 && builds) failIn = failure;
                 if (failure >= 3 && failure < 6) qsys_memory_failAfter(failure - 3);
                 qsys_status s = QSYS_OK;
-                if (op == 0) {
-                    s = qstd_vector__popBack(&v), next.pop_back();
-                } else if (op == 1) {  // an element of the vector itself, while it may grow
-                    s = qstd_vector__pushBack(&v, &items(v)[at % n]), next.push_back(model[at % n]);
-                } else if (op == 2) {
+                switch (op) {
+                case 0: s = qstd_vector__popBack(&v), next.pop_back(); break;
+                case 1: s = qstd_vector__pushBack(&v, &items(v)[at % n]), next.push_back(model[at % n]); break;
+                case 2:
                     s = qstd_vector__insert(&v, at, fresh.data(), k);
-                    next.insert(next.begin() + at, {tag, tag + 1, tag + 2}), next.erase(next.begin() + at + k, next.begin() + at + 3);
-                } else if (op == 3) {  // a range of the vector itself
+                    next.insert(next.begin() + at, {tag, tag + 1, tag + 2});
+                    next.erase(next.begin() + at + k, next.begin() + at + 3);
+                    break;
+                case 3:  // a range of the vector itself
                     s = qstd_vector__insert(&v, at, items(v) + from, count);
                     next.insert(next.begin() + at, model.begin() + from, model.begin() + from + count);
-                } else if (op == 4) {
-                    s = qstd_vector__erase(&v, at, end), next.erase(next.begin() + at, next.begin() + end);
-                } else if (op == 5) {
-                    s = qstd_vector__resize(&v, k * 4), next.resize(k * 4, 0);
-                } else if (op == 6) {
-                    s = qstd_vector__resizeFill(&v, n + k, &fresh[1]), next.resize(n + k, tag + 1);
-                } else if (op == 7) {
-                    s = qstd_vector__append(&v, &v), next.insert(next.end(), model.begin(), model.end());
-                } else if (op == 8) {  // from another vector, shorter or longer, or from itself
+                    break;
+                case 4: s = qstd_vector__erase(&v, at, end), next.erase(next.begin() + at, next.begin() + end); break;
+                case 5: s = qstd_vector__resize(&v, k * 4), next.resize(k * 4, 0); break;
+                case 6: s = qstd_vector__resizeFill(&v, n + k, &fresh[1]), next.resize(n + k, tag + 1); break;
+                case 7: s = qstd_vector__append(&v, &v), next.insert(next.end(), model.begin(), model.end()); break;
+                case 8:  // from another vector, shorter or longer, or from itself
                     s = qstd_vector__assign(&v, k == 0 ? &v : &other);
-                    if (k > 0) next.assign(k * 3, tag);
-                } else if (op == 9) {  // a tail of the vector itself
+                    next = k == 0 ? next : std::vector<uint32_t>(k * 3, tag);
+                    break;
+                case 9:  // a tail of the vector itself
                     s = qstd_vector__assignElements(&v, &items(v)[at % n], n - at % n);
                     next.erase(next.begin(), next.begin() + at % n);
-                } else if (op == 10 || op == 11) {
+                    break;
+                case 10:
+                case 11:
                     s = op == 10 ? qstd_vector__constructCopy(&third, &v)
                                  : qstd_vector__constructFillWithVtable(&third, k, sizeof(Item), &fresh[0], table);
                     failIn = -1, qsys_memory_failAfter(-1);
                     if (s == QSYS_OK) qstd_vector__swap(&v, &third), qstd_vector__destruct(&third);
-                    if (op == 11) next.assign(k, tag);
-                } else if (op == 12) {
-                    s = qstd_vector__clear(&v), next.clear();
-                } else {
-                    s = qstd_vector__reserve(&v, n + 40);
-                    ASSERT_TRUE(s != QSYS_OK || v.capacity >= n + 40);
+                    next = op == 10 ? next : std::vector<uint32_t>(k, tag);
+                    break;
+                case 12: s = qstd_vector__clear(&v), next.clear(); break;
+                default: ASSERT_TRUE((s = qstd_vector__reserve(&v, n + 40)) != QSYS_OK || v.capacity >= n + 40);
                 }
                 failIn = -1, qsys_memory_failAfter(-1);
                 if (s != QSYS_OK) {
                     ASSERT_TRUE(s == kElementFailure ? failure < 3 : s == QSYS_E_NO_MEMORY && failure < 6) << s;
                     next = op == 8 || op == 9 ? tags(v) : model;  // an element assign cannot be undone
-                    ASSERT_TRUE(op == 8 || op == 9 || std::make_tuple(v.size, v.capacity, v.begin, tags(v), live) == before);
+                    ASSERT_TRUE(op == 8 || op == 9 || std::tuple(v.size, v.capacity, v.begin, tags(v), live) == before);
                 }
                 ASSERT_EQ(qstd_vector__destruct(&other), QSYS_OK);
                 model = next;
@@ -214,17 +214,14 @@ const qstd_vector_mtable kCountingHeap = {
 TEST(Vector, TakesItsBlocksFromItsMtable)
 {
     qstd_vector_ v, copy, plain;
+    const Item one{7, 0, 0};
     mtableAllocs = mtableFrees = 0;
     ASSERT_EQ(qstd_vector__constructWithVtableWithMtable(&v, 2, sizeof(Item), nullptr, &kCountingHeap), QSYS_OK);
-    const Item one{7, 0, 0};
     ASSERT_EQ(qstd_vector__pushBack(&v, &one), QSYS_OK);  // grows: new block, old one freed
-    EXPECT_TRUE(v.capacity == 4 && mtableAllocs == 2 && mtableFrees == 1);
-    ASSERT_EQ(qstd_vector__constructCopy(&copy, &v), QSYS_OK);
+    ASSERT_TRUE(qstd_vector__constructCopy(&copy, &v) == QSYS_OK && v.capacity == 4 && mtableFrees == 1);
     ASSERT_EQ(qstd_vector__constructWithVtable(&plain, 1, sizeof(Item), nullptr), QSYS_OK);
     ASSERT_EQ(qstd_vector__swap(&copy, &plain), QSYS_OK);
-    qstd_vector__destruct(&copy);  // now the plain one, from the qsys heap
-    qstd_vector__destruct(&plain);
-    qstd_vector__destruct(&v);
+    qstd_vector__destruct(&copy), qstd_vector__destruct(&plain), qstd_vector__destruct(&v);  // copy: now from qsys
     EXPECT_TRUE(mtableAllocs == 3 && mtableFrees == 3);
 }
 
