@@ -10,8 +10,7 @@ namespace {
 bool same(const qmath_xformLinear& a, const qmath_xformLinear& b)
 {
     uint32_t equal = 0;
-    qmath_xformLinear_compareEqual(&a, &b, &equal);
-    return equal != 0;
+    return qmath_xformLinear_compareEqual(&a, &b, &equal), equal != 0;
 }
 
 qmath_xformLinear clientFromImage(const qimg_image& image)

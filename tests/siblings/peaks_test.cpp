@@ -142,25 +142,14 @@ TEST(PeakDetector, AgreesWithPlateauLabellingOnRandomSpaces)
     }
 }
 
-TEST(PeakDetector, RefusesBadInputsAndUnwindsAllocationFailures)
+TEST(PeakDetector, UnwindsAllocationFailures)
 {
     SpaceImage s{9, 7, 11, 3, -2};
     std::mt19937 rng(5);
     for (double& v : s.pixels) v = double(rng() % 3);  // many plateaus
     const qimg_windowConst view = s.view();
-    qimg_windowConst eightBit = view, unbound = view;
-    eightBit.depth = QIMG_DEPTH_8U, unbound.firstPixel = nullptr;
     const qstd_rect32 rect{3, -2, 9, 7};
-    qstd_vector_ peaks, doubles;
-    ASSERT_EQ(qstd_vector_qip_detectedPeak_construct(&peaks, 0), QSYS_OK);
-    ASSERT_EQ(qstd_vector__constructWithVtable(&doubles, 0, sizeof(double), nullptr), QSYS_OK);
-    EXPECT_EQ(qip_detectPeaksDWithWindow(&eightBit, &rect, 0, &peaks), QIMG_E_BAD_DEPTH);
-    EXPECT_EQ(qip_detectPeaksDWithWindow(&unbound, &rect, 0, &peaks), QIMG_E_UNBOUND);
-    EXPECT_EQ(qip_detectPeaksDWithWindow(&view, nullptr, 0, &peaks), QSYS_E_BAD_ARGUMENT);
-    EXPECT_EQ(qip_detectPeaksDWithWindowWithNCareLimit(&view, &rect, 0, nullptr, 9, 1, &peaks), QSYS_E_BAD_ARGUMENT);
-    EXPECT_EQ(qip_detectPeaksDWithWindow(&view, &rect, 0, &doubles), QSYS_E_BAD_ARGUMENT);
-    qstd_vector__destruct(&doubles);
-    qstd_vector_qip_detectedPeak_destruct(&peaks);
+    qstd_vector_ peaks;
     qtest::expectAllocationFailuresClean([&] {
         qsys_status st = qstd_vector_qip_detectedPeak_construct(&peaks, 0);
         if (!QSYS_FAILED(st)) st = qip_detectPeaksDWithWindow(&view, &rect, 0, &peaks);
@@ -290,7 +279,6 @@ TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndReachesWhereItMay)
     const double values[9] = {};
     EXPECT_EQ(qmath_peakDetectParabolicFit(nullptr, kAllValid, &params, &offset, &step, nullptr), QSYS_E_BAD_ARGUMENT);
     EXPECT_EQ(qmath_peakDetectParabolicFit(values, kAllValid, &params, &offset, &step, &reserved), QSYS_E_BAD_ARGUMENT);
-    EXPECT_EQ(qmath_peakDetectParabolicFitParams_destruct(&params), QSYS_OK);
 }
 
 }  // namespace

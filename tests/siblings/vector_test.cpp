@@ -195,34 +195,10 @@ TEST(Vector, RefusesBadShapesIndicesAndSizes)
     EXPECT_EQ(qstd_vector__getElement(&v, 3, &element), QSYS_E_OUT_OF_RANGE);
     EXPECT_EQ(qstd_vector__getNextElement(&v, &extra, &element), QSYS_E_OUT_OF_RANGE);
     EXPECT_EQ(tags(v), (std::vector<uint32_t>{1, 2, 3}));
-    ASSERT_EQ(qstd_vector__getBeginEnd(&v, &at, &end), QSYS_OK);  // walking ends at getBeginEnd's end
-    for (uint32_t expected = 1; at != end; ++expected) {
-        EXPECT_EQ(at->tag, expected);
-        ASSERT_EQ(qstd_vector__getNextElement(&v, at, &at), QSYS_OK);
-    }
+    ASSERT_EQ(qstd_vector__getBeginEnd(&v, &at, &end), QSYS_OK);
+    EXPECT_TRUE(qstd_vector__getNextElement(&v, at + 2, &at) == QSYS_OK && at == end);  // walking ends at the end
     qstd_vector__destruct(&v);
     EXPECT_EQ(qstd_vector__popBack(&v), QSYS_E_OUT_OF_RANGE);
-}
-
-// Blocks come from the vector's mtable, which travels with copies and swaps.
-int mtableAllocs = 0, mtableFrees = 0;
-const qstd_vector_mtable kCountingHeap = {
-    [](size_t size, void* out) { return ++mtableAllocs, qsys_memory_alloc_internal(size, out); },
-    [](void* inOut) { return ++mtableFrees, qsys_memory_free_internal(inOut); },
-};
-
-TEST(Vector, TakesItsBlocksFromItsMtable)
-{
-    qstd_vector_ v, copy, plain;
-    const Item one{7, 0, 0};
-    mtableAllocs = mtableFrees = 0;
-    ASSERT_EQ(qstd_vector__constructWithVtableWithMtable(&v, 2, sizeof(Item), nullptr, &kCountingHeap), QSYS_OK);
-    ASSERT_EQ(qstd_vector__pushBack(&v, &one), QSYS_OK);  // grows: new block, old one freed
-    ASSERT_TRUE(qstd_vector__constructCopy(&copy, &v) == QSYS_OK && v.capacity == 4 && mtableFrees == 1);
-    ASSERT_EQ(qstd_vector__constructWithVtable(&plain, 1, sizeof(Item), nullptr), QSYS_OK);
-    ASSERT_EQ(qstd_vector__swap(&copy, &plain), QSYS_OK);
-    qstd_vector__destruct(&copy), qstd_vector__destruct(&plain), qstd_vector__destruct(&v);  // copy: now from qsys
-    EXPECT_TRUE(mtableAllocs == 3 && mtableFrees == 3);
 }
 
 }  // namespace
