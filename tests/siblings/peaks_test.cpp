@@ -222,8 +222,8 @@ TEST(ParabolicFit, ExactPeaksAreLocatedExactly)
 // neighbour 0.99 where it is 0.81: the maximum keeps its cell.
 TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
 {
-    double peak[9];
-    sample([](double x, double y) { return 1 - (x - 0.3) * (x - 0.3) - (y + 0.2) * (y + 0.2); }, peak);
+    std::array<double, 9> peak;
+    sample([](double x, double y) { return 1 - (x - 0.3) * (x - 0.3) - (y + 0.2) * (y + 0.2); }, peak.data());
     using Case = std::tuple<std::array<uint32_t, 9>, int, double, double, double, uint32_t>;
     for (const auto& [valid, poison, value, x, y, separable] : std::vector<Case>{
              // valid, index given a bad value (or -1), the value, offset, separable
@@ -233,18 +233,16 @@ TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
              {{0, 1, 0, 1, 1, 1, 0, 1, 0}, -1, 0, 0.3, -0.2, 0},  // five points: 2-D falls back to separable
              {{1, 1, 1, 1, 1, 1, 0, 0, 0}, -1, 0, 0.3, 0, 0}}) {  // two rows do not fix a quadric
         SCOPED_TRACE(testing::Message() << "poison " << poison << ", offset " << x << ", " << y);
-        double values[9];
-        std::copy(peak, peak + 9, values);
+        std::array<double, 9> values = peak;
         if (poison >= 0) values[poison] = value;
-        expectFit(fit(values, valid.data(), separable), x, y, 0, 1e-12);
+        expectFit(fit(values.data(), valid.data(), separable), x, y, 0, 1e-12);
     }
     const double flat[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1}, bowl[9] = {2, 1, 2, 1, 0, 1, 2, 1, 2};
     expectFit(fit(flat), 0, 0, 0, 0);
     expectFit(fit(bowl, kAllValid, 0), 0, 0, 0, 0);
     const double photograph[9] = {0.8110, 0.6382, 0.2759, 0.7687, 0.9626, 0.7872, 0.1388, 0.3993, 0.6638};
     const FitResult r = fit(photograph);
-    EXPECT_TRUE(std::fabs(r.offset.x) <= 0.498 && std::fabs(r.offset.y) <= 0.498 && r.step.first == 0 &&
-                r.step.second == 0);
+    EXPECT_TRUE(std::fabs(r.offset.x) <= 0.498 && std::fabs(r.offset.y) <= 0.498 && !r.step.first && !r.step.second);
 }
 
 // Neighbours inside the bounds are valid; a side reaches a full cell with a

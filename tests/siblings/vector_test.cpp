@@ -5,7 +5,7 @@
 namespace {
 
 constexpr uint32_t kAlive = 0xA11CE5u;
-constexpr qsys_status kElementFailure = QSYS_STATUS(0x8000FEEDu);
+constexpr qsys_status kFailure = QSYS_STATUS(0x8000FEEDu);
 
 struct Item {
     uint32_t tag, alive;  // alive: kAlive while constructed through the table
@@ -15,36 +15,27 @@ struct Item {
 int64_t live = 0;  // elements constructed through the table and not yet destructed
 int failIn = -1;   // this many element operations succeed, then one fails; -1: none fails
 
-qsys_status elementOperation() { return failIn >= 0 && failIn-- == 0 ? kElementFailure : QSYS_OK; }
+bool failing() { return failIn >= 0 && failIn-- == 0; }
 Item& item(void* e) { return *static_cast<Item*>(e); }
 const Item& item(const void* e) { return *static_cast<const Item*>(e); }
 
-qsys_status countConstruct(void* e)
-{
-    const qsys_status s = elementOperation();
-    if (s == QSYS_OK) item(e) = Item{0, kAlive, 0}, ++live;
-    return s;
-}
+qsys_status countConstruct(void* e) { return failing() ? kFailure : (item(e) = {0, kAlive, 0}, ++live, QSYS_OK); }
 qsys_status countCopy(void* e, const void* from)
 {
     EXPECT_EQ(item(from).alive, kAlive);
-    const qsys_status s = elementOperation();
-    if (s == QSYS_OK) item(e) = item(from), ++live;
-    return s;
+    return failing() ? kFailure : (item(e) = item(from), ++live, QSYS_OK);
 }
 qsys_status countAssign(void* e, const void* from)
 {
     EXPECT_TRUE(item(e).alive == kAlive && item(from).alive == kAlive);
-    const qsys_status s = elementOperation();
-    if (s == QSYS_OK) item(e).tag = item(from).tag;
-    return s;
+    return failing() ? kFailure : (item(e).tag = item(from).tag, QSYS_OK);
 }
 // A failing destruct still ends the element, as a real record's would.
 qsys_status countDestruct(void* e)
 {
     EXPECT_EQ(item(e).alive, kAlive);
     item(e).alive = 0, --live;
-    return elementOperation();
+    return failing() ? kFailure : QSYS_OK;
 }
 
 const qstd_vector_vtable kCounting = {countConstruct, countCopy, countAssign, countDestruct,
@@ -144,7 +135,7 @@ TEST(Vector, RandomOperationsMatchAModelAndFailuresChangeNothing)
                 }
                 failIn = -1, qsys_memory_failAfter(-1);
                 if (s != QSYS_OK) {
-                    ASSERT_TRUE(s == kElementFailure ? failure < 3 : s == QSYS_E_NO_MEMORY && failure < 6) << s;
+                    ASSERT_TRUE(s == kFailure ? failure < 3 : s == QSYS_E_NO_MEMORY && failure < 6) << s;
                     next = op == 8 || op == 9 ? tags(v) : model;  // an element assign cannot be undone
                     ASSERT_TRUE(op == 8 || op == 9 || std::tuple(v.size, v.capacity, v.begin, tags(v), live) == before);
                 }
@@ -168,11 +159,11 @@ TEST(Vector, DestructDestroysEveryElementWhenOneFails)
     qstd_vector_ v;
     ASSERT_EQ(make(&v, {1, 2, 3, 4, 5}), QSYS_OK);
     failIn = 1;
-    EXPECT_EQ(qstd_vector__destruct(&v), kElementFailure);
+    EXPECT_EQ(qstd_vector__destruct(&v), kFailure);
     EXPECT_TRUE(live == 0 && qsys_memory_blocksInUse() == blocks && qstd_vector__destruct(&v) == QSYS_OK);
     ASSERT_EQ(make(&v, {1, 2, 3, 4, 5}), QSYS_OK);
     failIn = 0;
-    EXPECT_EQ(qstd_vector__erase(&v, 1, 3), kElementFailure);
+    EXPECT_EQ(qstd_vector__erase(&v, 1, 3), kFailure);
     EXPECT_EQ(tags(v), (std::vector<uint32_t>{1, 4, 5}));
     qstd_vector__destruct(&v);
 }
