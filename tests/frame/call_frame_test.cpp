@@ -1,19 +1,14 @@
-// The per-call cleanup list and the optimized-path dispatch, protocols every
-// entry point relies on, and the status names.
+// The per-call cleanup list and the optimized-path dispatch every entry point uses; status names.
 #include "frame/call_frame.hpp"
 #include "frame/dispatch.hpp"
 #include "support/test_support.hpp"
 
 namespace {
 
-std::vector<std::string> releaseLog;
+std::string releaseLog;
+using Tracked = std::pair<std::string, qsys_status>;  // a name for the log, what destroying it returns
 
-struct Tracked {
-    std::string name;
-    qsys_status destroyStatus = QSYS_OK;
-};
-
-qsys_status destroyTracked(Tracked* t) { return releaseLog.push_back(t->name), t->destroyStatus; }
+qsys_status destroyTracked(Tracked* t) { return releaseLog += t->first + " ", t->second; }
 
 // Locals and scratch go at every exit, members only after a failed step,
 // latest first, also from a frame left without finish(). A failing release
@@ -23,7 +18,7 @@ TEST(CallFrame, ReleasesLocalsAlwaysAndMembersOnlyOnFailure)
     const int64_t blocks = qsys_memory_blocksInUse();
     for (int failing : {0, 1, 2}) {  // none; a step, then finish(); a step, then the destructor
         releaseLog.clear();
-        Tracked local{"local"}, member{"member"}, broken{"broken", QSYS_E_BAD_ARGUMENT};
+        Tracked local{"local", QSYS_OK}, member{"member", QSYS_OK}, broken{"broken", QSYS_E_BAD_ARGUMENT};
         void *scratch = nullptr, *memberBlock = nullptr;
         qsys_status status = QSYS_STATUS(0x12u);
         {
@@ -37,8 +32,7 @@ TEST(CallFrame, ReleasesLocalsAlwaysAndMembersOnlyOnFailure)
             if (failing < 2) status = frame.finish();
         }
         EXPECT_EQ(status, failing == 2 ? QSYS_STATUS(0x12u) : failing ? QSYS_E_NO_MEMORY : QSYS_E_BAD_ARGUMENT);
-        EXPECT_EQ(releaseLog, (failing ? std::vector<std::string>{"member", "broken", "local"}
-                                       : std::vector<std::string>{"broken", "local"}));
+        EXPECT_EQ(releaseLog, failing ? "member broken local " : "broken local ");
         EXPECT_TRUE(scratch == nullptr && (memberBlock == nullptr) == (failing != 0)) << failing;
         qsys_memory_free_internal(&memberBlock);
     }

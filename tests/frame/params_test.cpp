@@ -1,5 +1,4 @@
-// Parameter records: defaults, validation order (every range rule fails on
-// NaN), conversions and equality.
+// Parameter records: defaults, validation order (NaN fails every range rule), conversions, equality.
 #include <cmath>
 #include <cstring>
 
@@ -66,9 +65,8 @@ TEST(RunParams, RulesInOrder)
     EXPECT_EQ(qsrch_runParams_validate(&(r.algorithm = 0, r)), QSRCH_E_BAD_ALGORITHM);
 }
 
-// Records start from their defaults whatever they held. Conversions copy the
-// shared fields, validate the source first (leaving the target untouched on
-// failure) and reset what the source does not have.
+// Records start from their defaults whatever they held. Conversions copy the shared fields, validate
+// the source first (the target untouched on failure) and reset what the source does not have.
 TEST(Params, DefaultsAndConversions)
 {
     qsrch_normalizedCorrelationParams p;
@@ -107,8 +105,7 @@ TEST(Params, DefaultsAndConversions)
     EXPECT_TRUE(equal && m.contrastMin == 0);  // everything else as initialised
 }
 
-// Algorithm and plane weights take no part, NaN equals any value, and every
-// other field, changed alone, breaks equality.
+// Algorithm and plane weights take no part, NaN equals anything; any other field alone breaks equality.
 TEST(RunParams, Equality)
 {
     qsrch_runParams a, b;

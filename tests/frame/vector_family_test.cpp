@@ -1,5 +1,4 @@
-// Typed vector families, all made by one macro: the pose peak family (plain
-// records, copied as bytes).
+// Typed vector families, all made by one macro, through the pose peak family of plain records.
 #include <cstring>
 
 #include "frame/vector_family.hpp"
@@ -7,12 +6,9 @@
 
 namespace {
 
-bool sameBytes(const qstd_vector_qsrch_detectedPosePeak* v, const std::vector<qsrch_detectedPosePeak>& expected)
+bool sameBytes(const qstd_vector_qsrch_detectedPosePeak* v, const std::vector<qsrch_detectedPosePeak>& want)
 {
-    const qsrch_detectedPosePeak* first = nullptr;
-    size_t size = 0;
-    qstd_vector_qsrch_detectedPosePeak_getBeginSizeIntPtrConst(v, &first, &size);
-    return size == expected.size() && (size == 0 || std::memcmp(first, expected.data(), size * sizeof(*first)) == 0);
+    return v->size == want.size() && std::memcmp(v->begin, want.data(), want.size() * sizeof(want[0])) == 0;
 }
 
 // Peaks of random bytes, padding included: every copy is bytewise. new on a
