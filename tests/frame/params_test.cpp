@@ -1,5 +1,4 @@
-// Parameter records: defaults, validation order (every range rule fails on
-// NaN), conversions and equality.
+// Parameter records: defaults, validation order (NaN fails every range rule), conversions, equality.
 #include <cmath>
 #include <cstring>
 
@@ -16,10 +15,9 @@ TEST(TrainParams, GranularityRulesInOrder)
 {
     const qsrch_status ok = QSRCH_OK, bad = QSRCH_E_BAD_GRANULARITY, order = QSRCH_E_GRANULARITY_ORDER;
     const std::tuple<float, int32_t, uint32_t, qsrch_status, qsrch_status> cases[] = {  // top level, normcorr
-        {64, 2, 1, ok, ok},   {3, 3, 1, bad, ok},     {6, 1, 1, bad, ok},     {1.5f, 1, 1, bad, ok},
-        {0.5f, 1, 1, bad, bad}, {-4, 1, 1, bad, bad}, {kNaN, 1, 1, bad, bad}, {kInf, 1, 1, bad, bad},
-        {4, 0, 1, bad, bad},  {4, 3, 1, bad, bad},    {4, 8, 1, order, order}, {3, 8, 2, bad, order},
-        {4, 2, 2, QSRCH_E_BAD_ALGORITHM, ok}};
+        {64, 2, 1, ok, ok}, {3, 3, 1, bad, ok}, {1.5f, 1, 1, bad, ok}, {0.5f, 1, 1, bad, bad}, {kNaN, 1, 1, bad, bad},
+        {kInf, 1, 1, bad, bad}, {4, 0, 1, bad, bad}, {4, 3, 1, bad, bad}, {4, 8, 1, order, order},
+        {3, 8, 2, bad, order}, {4, 2, 2, QSRCH_E_BAD_ALGORITHM, ok}};
     for (const auto& [coarse, fine, algorithm, topLevel, normcorr] : cases) {
         qsrch_trainParams t;
         qsrch_normcorr_trainParams n;
@@ -54,9 +52,9 @@ TEST(RunParams, RulesInOrder)
         {[](auto& p) { p.brightnessMin = kNaN; }, QSRCH_E_BAD_BRIGHTNESS_MIN},
         {[](auto& p) { p.brightnessMin = 2, p.brightnessMax = 1; }, QSRCH_E_BRIGHTNESS_RANGE},
     };
+    qsrch_normcorr_runParams n;
+    qsrch_runParams r;
     for (size_t k = 0; k < std::size(cases); ++k) {
-        qsrch_normcorr_runParams n;
-        qsrch_runParams r;
         ASSERT_TRUE(qsrch_normcorr_runParams_init(&n) == QSRCH_OK && qsrch_runParams_init(&r) == QSRCH_OK);
         cases[k].first(n);
         r.acceptThreshold = n.acceptThreshold, r.confusionThreshold = n.confusionThreshold;
@@ -64,67 +62,55 @@ TEST(RunParams, RulesInOrder)
         EXPECT_EQ(qsrch_normcorr_runParams_validate(&n), cases[k].second) << "case " << k;
         EXPECT_EQ(qsrch_runParams_validate(&r), k < 9 ? cases[k].second : QSRCH_OK) << "case " << k;
     }
-    qsrch_runParams r;
-    qsrch_runParams_init(&r);
     EXPECT_EQ(qsrch_runParams_validate(&(r.algorithm = 0, r)), QSRCH_E_BAD_ALGORITHM);
 }
 
-// Conversions copy the shared fields, validate the source first (leaving the
-// target untouched on failure) and reset what the source does not have.
+// Records start from their defaults whatever they held. Conversions copy the shared fields, validate
+// the source first (the target untouched on failure) and reset what the source does not have.
 TEST(Params, DefaultsAndConversions)
 {
     qsrch_normalizedCorrelationParams p;
-    std::memset(&p, 0xFF, sizeof p);
-    ASSERT_EQ(qsrch_normalizedCorrelationParams_init(&p), QSRCH_OK);
-    EXPECT_EQ(p.absoluteCorrelation + p.negativeCorrelation + p.shapeScoreOptimization + p.covarianceScore, 0u);
-    EXPECT_TRUE(p.shapeThreshold == 128 && p.minCareFraction == 0.0f);
     qsrch_trainParams t;
     qsrch_normcorr_trainParams n;
-    qsrch_trainParams_init(&t);
-    qsrch_normcorr_trainParams_init(&n);
-    t.coarseGranularity = 8, t.fineGranularity = 2, t.useSurround = t.autoSelectByTrial = 1;
-    n.trialThreshold = 0.9f;
+    qsrch_runParams r;
+    qsrch_normcorr_runParams m, defaults;
+    std::memset(&p, 0xFF, sizeof p), std::memset(&m, 0xFF, sizeof m);
+    ASSERT_EQ(qsrch_normalizedCorrelationParams_init(&p) | qsrch_normcorr_runParams_init(&m), QSRCH_OK);
+    EXPECT_TRUE(p.absoluteCorrelation + p.negativeCorrelation + p.shapeScoreOptimization + p.covarianceScore == 0 &&
+                p.shapeThreshold == 128 && p.minCareFraction == 0.0f);
+    EXPECT_TRUE(m.acceptThreshold == 0.3f && m.confusionThreshold == 0.5f && m.numToFind == 1 &&
+                m.overlapFraction == 1.0f && m.searchRegion.width == 0 && m.searchRegionXform.matrix.a11 == 1.0);
+    EXPECT_TRUE(m.adaptiveLevelThresholds + m.singlePositionScoring + m.limitLevelsToRegion + m.absoluteCorrelation +
+                    m.shapeScoreOptimization == 0 && m.shapeThreshold == 128 && m.planeWeights[0] == 1.0);
+    EXPECT_TRUE(m.contrastMin == 0 && std::isinf(m.contrastMax) && m.brightnessMin == 0 &&
+                std::isinf(m.brightnessMax) && m.planeWeights[2] == 1.0);
+    qsrch_trainParams_init(&t), qsrch_normcorr_trainParams_init(&n);
+    t.coarseGranularity = 8, t.fineGranularity = 2, t.useSurround = t.autoSelectByTrial = 1, n.trialThreshold = 0.9f;
     ASSERT_EQ(qsrch_normcorr_trainParams_initFromTrainParams(&n, &t), QSRCH_OK);
-    EXPECT_TRUE(n.coarseGranularity == 8.0f && n.fineGranularity == 2 && n.useSurround == 1u);
-    EXPECT_TRUE(n.autoSelectByTrial == 1u && n.trialThreshold == 0.25f);
+    EXPECT_TRUE(n.coarseGranularity == 8.0f && n.fineGranularity == 2 && n.useSurround == 1u &&
+                n.autoSelectByTrial == 1u && n.trialThreshold == 0.25f);
     t.algorithm = 7, n.trialThreshold = 0.9f;
     EXPECT_EQ(qsrch_normcorr_trainParams_initFromTrainParams(&n, &t), QSRCH_E_BAD_ALGORITHM);
     EXPECT_EQ(n.trialThreshold, 0.9f);
-    qsrch_runParams r;
-    qsrch_normcorr_runParams m, defaults;
-    qsrch_runParams_init(&r);
-    qsrch_normcorr_runParams_init(&m);
-    qsrch_normcorr_runParams_init(&defaults);
+    qsrch_runParams_init(&r), qsrch_normcorr_runParams_init(&defaults);
     r.acceptThreshold = 0.7f, r.confusionThreshold = 0.8f, r.numToFind = 9, r.overlapFraction = 0.25f;
     m.contrastMin = 3, m.planeWeights[1] = 0;
     ASSERT_EQ(qsrch_normcorr_runParams_initFromRunParams(&m, &r), QSRCH_OK);
-    EXPECT_TRUE(m.acceptThreshold == 0.7f && m.confusionThreshold == 0.8f && m.numToFind == 9);
-    EXPECT_TRUE(m.overlapFraction == 0.25f && m.singlePositionScoring == 1u && m.planeWeights[1] == 1.0);
+    EXPECT_TRUE(m.acceptThreshold == 0.7f && m.confusionThreshold == 0.8f && m.numToFind == 9 &&
+                m.overlapFraction == 0.25f && m.singlePositionScoring == 1u && m.planeWeights[1] == 1.0);
     m.acceptThreshold = defaults.acceptThreshold, m.confusionThreshold = defaults.confusionThreshold;
     m.numToFind = defaults.numToFind, m.overlapFraction = defaults.overlapFraction, m.singlePositionScoring = 0;
     uint32_t equal = 0;
     qsrch_normcorr_runParams_compareEqual(&m, &defaults, &equal);
     EXPECT_TRUE(equal && m.contrastMin == 0);  // everything else as initialised
-    std::memset(&m, 0xFF, sizeof m);
-    ASSERT_EQ(qsrch_normcorr_runParams_init(&m), QSRCH_OK);
-    EXPECT_TRUE(m.acceptThreshold == 0.3f && m.confusionThreshold == 0.5f && m.numToFind == 1 &&
-                m.overlapFraction == 1.0f && m.searchRegion.width == 0 && m.searchRegionXform.matrix.a11 == 1.0);
-    EXPECT_EQ(m.adaptiveLevelThresholds + m.singlePositionScoring + m.limitLevelsToRegion + m.absoluteCorrelation +
-                  m.shapeScoreOptimization,
-              0u);
-    EXPECT_TRUE(m.shapeThreshold == 128 && m.contrastMin == 0 && std::isinf(m.contrastMax) && m.brightnessMin == 0 &&
-                std::isinf(m.brightnessMax) && m.planeWeights[0] == 1.0 && m.planeWeights[2] == 1.0);
 }
 
-// Algorithm and plane weights take no part, NaN equals any value, and every
-// other field, changed alone, breaks equality.
+// Algorithm and plane weights take no part, NaN equals anything; any other field alone breaks equality.
 TEST(RunParams, Equality)
 {
     qsrch_runParams a, b;
-    qsrch_runParams_init(&a);
-    qsrch_runParams_init(&b);
     uint32_t equal = 7;
-    b.algorithm = 3, a.overlapFraction = kNaN;
+    qsrch_runParams_init(&a), qsrch_runParams_init(&b), b.algorithm = 3, a.overlapFraction = kNaN;
     EXPECT_TRUE(qsrch_runParams_compareEqual(&a, &b, &equal) == QSRCH_OK && equal == 1);
     const Change changes[] = {
         [](auto& p) { p.planeWeights[0] = 5; },         [](auto& p) { p.contrastMax = kNaN; },

@@ -1,19 +1,11 @@
-// 8-bit pixel operations, checked against direct loops on views whose rows
-// carry garbage past their width.
+// 8-bit pixel operations against direct loops, on views at random places of
+// images whose rows carry garbage past their width.
 #include <cstring>
 
 #include "support/test_support.hpp"
 
 namespace {
 
-qimg_window writable(const qimg_windowConst& v)
-{
-    qimg_window w;
-    std::memcpy(&w, &v, sizeof w);
-    return w;
-}
-
-// A random view at a random place of a random image with garbage slack.
 struct Scene {
     qtest::Image8 image;
     qimg_windowConst view;
@@ -27,8 +19,7 @@ struct Scene {
     }
     uint8_t at(int32_t x, int32_t y) const { return qtest::pel(view, x, y); }
 
-    // After `operation` each view pixel is want(old pixel, x, y) and every
-    // other pixel, slack and guard element of the image as before.
+    // Each view pixel becomes want(old pixel, x, y); every other byte, slack and guard stays.
     template <class Operation, class Want>
     void expectOnlyViewChanged(Operation operation, Want want)
     {
@@ -43,10 +34,9 @@ struct Scene {
     }
 };
 
-// Each operation also in place, the destination being an input. Copies lay
-// the views over each other by their origins (x, y), chosen apart from where
-// they sit, and copy only the overlap.
-TEST(Pel, SetMapMinAndCopyTouchOnlyTheView)
+// Each operation also in place. Copies lay the views over each other by
+// their origins (x, y), chosen apart from where they sit, and copy only the overlap.
+TEST(Pel, MapMinAndCopyTouchOnlyTheView)
 {
     std::mt19937 rng(5);
     uint8_t table[256];
@@ -56,9 +46,8 @@ TEST(Pel, SetMapMinAndCopyTouchOnlyTheView)
             for (uint8_t& t : table) t = uint8_t(rng());
             const Scene a(rng, width, height), b(rng, width, height);
             Scene d(rng, width, height), s(rng, int32_t(rng() % 12) + 1, int32_t(rng() % 6) + 1);
-            qimg_window out = writable(d.view);
-            d.expectOnlyViewChanged([&] { return qip_pelSetWindow8(&out, 0x3C); },
-                                    [](uint8_t, int, int) { return 0x3C; });
+            qimg_window out;
+            std::memcpy(&out, &d.view, sizeof out);
             d.expectOnlyViewChanged([&] { return qip_pelMapWindow8(&a.view, table, &out); },
                                     [&](uint8_t, int x, int y) { return table[a.at(x, y)]; });
             d.expectOnlyViewChanged([&] { return qip_pelMinWindow8(&a.view, &b.view, &out); },
@@ -68,12 +57,10 @@ TEST(Pel, SetMapMinAndCopyTouchOnlyTheView)
             d.expectOnlyViewChanged([&] { return qip_pelMinWindow8(&b.view, &d.view, &out); },
                                     [&](uint8_t old, int x, int y) { return std::min(b.at(x, y), old); });
             s.view.x = int32_t(rng() % 13) - 6, s.view.y = int32_t(rng() % 9) - 4, out.x = int32_t(rng() % 5) - 2;
-            d.expectOnlyViewChanged([&] { return qip_pelCopyWindow8(&s.view, &out); },
-                                    [&](uint8_t old, int x, int y) {
-                                        const int32_t sx = x + out.x - s.view.x, sy = y + out.y - s.view.y;
-                                        const bool covered = sx >= 0 && sx < s.view.width && sy >= 0;
-                                        return covered && sy < s.view.height ? s.at(sx, sy) : old;
-                                    });
+            d.expectOnlyViewChanged([&] { return qip_pelCopyWindow8(&s.view, &out); }, [&](uint8_t old, int x, int y) {
+                const int32_t sx = x + out.x - s.view.x, sy = y + out.y - s.view.y;
+                return sx >= 0 && sx < s.view.width && sy >= 0 && sy < s.view.height ? s.at(sx, sy) : old;
+            });
         }
 }
 
