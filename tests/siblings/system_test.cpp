@@ -1,6 +1,7 @@
 // The q* heap and the attention poll; cleanup lists are checked through the call frame.
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "support/test_support.hpp"
 
@@ -49,6 +50,31 @@ TEST(Memory, PeakBytesInUseSinceTheLastReset)
     ASSERT_EQ(qsys_memory_alloc_internal(100001, &block), QSYS_OK);
     qsys_memory_free_internal(&block);
     EXPECT_TRUE(qsys_memory_peakBytesInUse() == bytes + 100032 && qsys_memory_bytesInUse() == bytes);
+}
+
+// A freed large block serves the next request of its size, cleared when asked,
+// but not one more than an eighth smaller; the cache keeps its bounds.
+TEST(Memory, FreedLargeBlocksAreReusedWithinTheirBounds)
+{
+    qsys_memory_releaseCache();
+    void *block = nullptr, *again = nullptr;
+    ASSERT_EQ(qsys_memory_alloc_internal(100000, &block), QSYS_OK);
+    std::memset(block, 7, 100000);
+    const void* first = block;
+    qsys_memory_free_internal(&block);
+    ASSERT_EQ(qsys_memory_allocClear64_internal(100000 - 63, &again), QSYS_OK);
+    const auto* bytes = static_cast<const uint8_t*>(again);
+    EXPECT_TRUE(again == first && std::count(bytes, bytes + 100000 - 63, 0) == 100000 - 63);
+    qsys_memory_free_internal(&again);
+    ASSERT_EQ(qsys_memory_alloc_internal(80000, &block), QSYS_OK);
+    EXPECT_NE(block, first);
+    qsys_memory_free_internal(&block);
+    std::vector<void*> blocks(QSYS_MEMORY_CACHE_MAX_BLOCKS + 4);
+    for (void*& b : blocks) ASSERT_EQ(qsys_memory_alloc_internal(1000000, &b), QSYS_OK);
+    for (void*& b : blocks) qsys_memory_free_internal(&b);
+    EXPECT_TRUE(qsys_memory_cachedBytes() > 0 && qsys_memory_cachedBytes() <= QSYS_MEMORY_CACHE_MAX_BYTES);
+    qsys_memory_releaseCache();
+    EXPECT_EQ(qsys_memory_cachedBytes(), 0u);
 }
 
 TEST(Attention, HandlerAnswersForItsOwnThreadOnly)
