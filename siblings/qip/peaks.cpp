@@ -269,6 +269,14 @@ qsys_status isPeakAt(const Space& space, Plateaus* plateaus, int32_t x, int32_t 
     return plateaus->flood(x, y, isPeakOut);
 }
 
+// Whether a row neighbour is higher: most values that pass the threshold
+// fail here, before the care count and the full neighbourhood are read.
+bool higherInRow(const Space& space, int32_t x, int32_t y)
+{
+    const double* row = space.firstPixel + y * space.rowStride;
+    return (x > 0 && row[x - 1] > row[x]) || (x + 1 < space.width && row[x + 1] > row[x]);
+}
+
 // One row-major pass over the positions, appending each peak.
 qsys_status scanPositions(const Space& space, const qimg_windowConst& view, const Positions& at, double threshold,
                           const Care& care, qstd_vector_* peaksOut)
@@ -276,7 +284,8 @@ qsys_status scanPositions(const Space& space, const qimg_windowConst& view, cons
     Plateaus plateaus(space);
     for (int32_t y = at.y0; y < at.y1; ++y)
         for (int32_t x = at.x0; x < at.x1; ++x) {
-            if (!(space.at(x, y) >= threshold) || !care.passes(x, y)) continue;  // also drops NaN
+            if (!(space.at(x, y) >= threshold)) continue;  // also drops NaN
+            if (higherInRow(space, x, y) || !care.passes(x, y)) continue;
             bool isPeak = false;
             qsys_status s = isPeakAt(space, &plateaus, x, y, &isPeak);
             if (QSYS_FAILED(s)) return s;
