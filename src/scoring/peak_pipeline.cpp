@@ -200,13 +200,19 @@ Status narrowViews(const PeakCall& call, uint32_t planeCount, const qstd_rect32&
     return QSRCH_OK;
 }
 
-// Sizes the blocks for the layout and points the plane sets into them.
-Status placePlanes(const PeakPlaneLayout& layout, qstd_vector32* block32, qstd_vectord* blockD,
+// Sizes the blocks for the layout and points the plane sets into them. The
+// statistics kernels write every element of one integer plane set without
+// endpoints, so its block is not zero-filled first; the other layouts hold
+// elements no kernel writes.
+Status placePlanes(const PeakPlaneLayout& layout, uint32_t** block32, qstd_vectord* blockD,
                    qsrch_peakPlanes* planes)
 {
-    QSRCH_RETURN_IF_ERROR(qstd_vector32_resize(block32, layout.count32()));
+    const size_t bytes = layout.count32() * sizeof(uint32_t);
+    const bool overwritten = !layout.doubles && !layout.aligned && layout.planeSets == 1;
+    QSRCH_RETURN_IF_ERROR(overwritten ? qsys_memory_alloc_internal(bytes, block32)
+                                      : qsys_memory_allocClear64_internal(bytes, block32));
     if (layout.countD() != 0) QSRCH_RETURN_IF_ERROR(qstd_vectord_resize(blockD, layout.countD()));
-    placePeakPlanes(layout, block32->begin, blockD->begin, planes);
+    placePeakPlanes(layout, *block32, blockD->begin, planes);
     return QSRCH_OK;
 }
 
@@ -224,7 +230,12 @@ Status scoreSpace(const PeakPlaneSet& set, const PeakGrid& grid, const qsrch_pea
                                       ? qstd_rect32{0, 0, image0.width - pattern0.width + 1,
                                                     image0.height - pattern0.height + 1}
                                       : qstd_rect32{0, 0, g.width, g.height};
-    QSRCH_RETURN_IF_ERROR(qimg_image_assignNewRect(space, QIMG_DEPTH_64F, &spaceRect));
+    // A space of the grid alone without endpoints is scored at every pixel;
+    // otherwise the pixels left unscored must read 0.
+    if (!set.spaceCoversImage && grid.endpoints == nullptr)
+        QSRCH_RETURN_IF_ERROR(qimg_image_constructAlignedUncleared(space, QIMG_DEPTH_64F, g.width, g.height, g.width));
+    else
+        QSRCH_RETURN_IF_ERROR(qimg_image_assignNewRect(space, QIMG_DEPTH_64F, &spaceRect));
     QSRCH_RETURN_IF_ERROR(qimg_window_init(viewOut, space));
     const ptrdiff_t offset = set.spaceCoversImage ? static_cast<ptrdiff_t>(g.y) * viewOut->rowStride + g.x : 0;
     QSRCH_RETURN_IF_ERROR(set.scoreSpace(planes, g.width, g.height, grid.endpoints,
@@ -287,9 +298,8 @@ Status runPeakPipeline(const PeakPlaneSet& set, const PeakCall& call, qstd_vecto
         return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
 
     CallFrame<4> frame;
-    qstd_vector32 block32;
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector32_construct(&block32, 0)));
-    frame.release<qstd_vector32_destruct>(0, &block32);
+    uint32_t* block32 = nullptr;
+    frame.releaseMemory(0, &block32);
     qstd_vectord blockD;
     QSRCH_RETURN_IF_ERROR(frame.track(qstd_vectord_construct(&blockD, 0)));
     frame.release<qstd_vectord_destruct>(1, &blockD);
