@@ -288,46 +288,49 @@ Status computePlaneStatistics(const PlaneStatisticsInputs& in, uint32_t planeCou
     return frame.finish();
 }
 
-Status runPeakPipeline(const PeakPlaneSet& set, const PeakCall& call, qstd_vector_qsrch_detectedPosePeak* peaksOut)
+PeakWork::PeakWork() { (void)qimg_image_constructUnbound(&space); }
+
+PeakWork::~PeakWork()
+{
+    (void)qsys_memory_free_internal(&block32);
+    (void)qstd_vectord_destruct(&blockD);
+    (void)qimg_image_destruct(&space);
+    if (detected.elementSize != 0) (void)qstd_vector_qip_detectedPeak_destruct(&detected);
+}
+
+Status detectIntoWork(const PeakPlaneSet& set, const PeakCall& call, PeakWork* work)
 {
     const qimg_windowConst& pattern0 = *call.pattern0;
     const qimg_windowConst& image0 = *call.image[0];
     const qstd_rect32 grown = grownRect(call.window, image0.width, image0.height);
-    // No candidate position: an empty answer, and nothing acquired.
-    if (noPeakPositions(pattern0, image0, call.window, grown))
-        return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
+    // No candidate position: nothing acquired.
+    if (noPeakPositions(pattern0, image0, call.window, grown)) return QSRCH_OK;
 
-    CallFrame<4> frame;
-    uint32_t* block32 = nullptr;
-    frame.releaseMemory(0, &block32);
-    qstd_vectord blockD;
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vectord_construct(&blockD, 0)));
-    frame.release<qstd_vectord_destruct>(1, &blockD);
-    qimg_image space;
-    QSRCH_RETURN_IF_ERROR(frame.track(qimg_image_constructUnbound(&space)));
-    frame.release<qimg_image_destruct>(2, &space);
-
-    NarrowedViews views;
-    QSRCH_RETURN_IF_ERROR(frame.track(narrowViews(call, set.planeCount, grown, &views)));
+    NarrowedViews& views = work->views;
+    QSRCH_RETURN_IF_ERROR(narrowViews(call, set.planeCount, grown, &views));
     const bool doubles = call.doubles;
     const PeakGrid grid{{grown.x, grown.y, views.image[0].width - pattern0.width + 1,
                          views.image[0].height - pattern0.height + 1},
                         !doubles && call.endpointsFlag == 1 ? call.endpoints : nullptr};
+    work->positions = grid.positions;
     const PeakPlaneLayout layout(doubles, views.runtimeMasked, grid.endpoints != nullptr, set.planeCount,
                                  grid.positions.width, grid.positions.height);
-    qsrch_peakPlanes planes[3];
-    QSRCH_RETURN_IF_ERROR(frame.track(placePlanes(layout, &block32, &blockD, planes)));
+    QSRCH_RETURN_IF_ERROR(placePlanes(layout, &work->block32, &work->blockD, work->planes));
     uint32_t careTotal = 0;
-    QSRCH_RETURN_IF_ERROR(frame.track(set.fillStatistics(views, grid.endpoints, planes, &careTotal)));
+    QSRCH_RETURN_IF_ERROR(set.fillStatistics(views, grid.endpoints, work->planes, &careTotal));
 
     qimg_window spaceView;
-    QSRCH_RETURN_IF_ERROR(frame.track(scoreSpace(set, grid, planes, pattern0, image0, &space, &spaceView)));
-    qstd_vector_ detected;
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qip_detectedPeak_construct(&detected, 0)));
-    frame.release<qstd_vector_qip_detectedPeak_destruct>(3, &detected);
-    QSRCH_RETURN_IF_ERROR(
-        frame.track(detect(set, call, spaceView, planes[0], careTotal, views.runtimeMasked, &detected)));
-    return frame.finish(set.refine(views, grid.positions, planes, &detected, peaksOut));
+    QSRCH_RETURN_IF_ERROR(scoreSpace(set, grid, work->planes, pattern0, image0, &work->space, &spaceView));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qip_detectedPeak_construct(&work->detected, 0));
+    return detect(set, call, spaceView, work->planes[0], careTotal, views.runtimeMasked, &work->detected);
+}
+
+Status runPeakPipeline(const PeakPlaneSet& set, const PeakCall& call, qstd_vector_qsrch_detectedPosePeak* peaksOut)
+{
+    PeakWork work;
+    QSRCH_RETURN_IF_ERROR(detectIntoWork(set, call, &work));
+    if (work.detected.elementSize == 0) return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
+    return set.refine(work.views, work.positions, work.planes, &work.detected, peaksOut);
 }
 
 }  // namespace qsrch
