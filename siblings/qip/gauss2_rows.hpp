@@ -29,6 +29,10 @@ namespace sse2 {
 int32_t columnSums(const uint8_t* r0, const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, int32_t w,
                    uint16_t* sums);
 int32_t interiorRow(const uint16_t* sums, int32_t begin, int32_t end, uint8_t* out);
+// The column sums of two destination rows at once from the six source rows
+// rows[0..5] they read: the first from rows[0..3], the second from
+// rows[2..5], the shared middle rows widened once for both.
+int32_t columnSumsTwoRows(const uint8_t* const rows[6], int32_t w, uint16_t* sums, uint16_t* nextSums);
 }  // namespace sse2
 
 }  // namespace qip_detail
