@@ -60,6 +60,9 @@ uint32_t borderSum(const uint16_t* sums, int32_t w, int32_t x, uint32_t* weightO
 
 uint8_t roundedQuotient(uint32_t sum, uint32_t weight)
 {
+    // The border columns of interior rows weigh 7 * 8: a constant divisor,
+    // which costs a multiplication instead of a division.
+    if (weight == 56) return static_cast<uint8_t>((sum + 28) / 56);
     return static_cast<uint8_t>((sum + weight / 2) / weight);
 }
 
