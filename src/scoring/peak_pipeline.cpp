@@ -294,8 +294,14 @@ PeakWork::~PeakWork()
 {
     (void)qsys_memory_free_internal(&block32);
     (void)qstd_vectord_destruct(&blockD);
-    (void)qimg_image_destruct(&space);
+    releaseSpaceAndPeaks();
+}
+
+void PeakWork::releaseSpaceAndPeaks()
+{
+    (void)qimg_image_destruct(&space);  // leaves the image unbound
     if (detected.elementSize != 0) (void)qstd_vector_qip_detectedPeak_destruct(&detected);
+    detected = qstd_vector_{};
 }
 
 Status detectIntoWork(const PeakPlaneSet& set, const PeakCall& call, PeakWork* work)

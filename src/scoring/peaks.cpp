@@ -156,6 +156,8 @@ Status computeGreyPeaksDeferred(const qimg_windowConst* pattern, const qimg_wind
     auto* records = static_cast<qsrch_detectedPosePeak*>(recordsOut->begin);
     const auto* found = static_cast<const qip_detectedPeak*>(detected.begin);
     for (size_t k = 0; k < count; ++k) QSRCH_RETURN_IF_ERROR(recordOfDetected(found[k], &records[k]));
+    // The search holds the planes while it follows the candidates; the rest goes now.
+    deferred->work.releaseSpaceAndPeaks();
     deferred->active = true;
     return QSRCH_OK;
 }

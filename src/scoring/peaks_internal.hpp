@@ -271,6 +271,10 @@ struct PeakWork {
     PeakWork(const PeakWork&) = delete;
     PeakWork& operator=(const PeakWork&) = delete;
     ~PeakWork();
+
+    // Releases the space and the detector's peaks, which refining the peaks
+    // does not read, keeping the planes and views.
+    void releaseSpaceAndPeaks();
 };
 
 // The shared steps of a peak call up to detection: working space, narrowed
