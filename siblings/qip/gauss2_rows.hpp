@@ -24,10 +24,15 @@ void interiorRow(const uint16_t* sums, int32_t begin, int32_t end, uint8_t* out)
 namespace sse2 {
 // The same, 16 columns or destination pixels at a time from the first one,
 // never reading or writing past the given ends; each returns where it
-// stopped (fewer than 16 left), for the generic loop to finish.
+// stopped, for the generic loop to finish: the end, or the start when fewer
+// than 16 are given.
 int32_t columnSums(const uint8_t* r0, const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, int32_t w,
                    uint16_t* sums);
 int32_t interiorRow(const uint16_t* sums, int32_t begin, int32_t end, uint8_t* out);
+// The column sums of two destination rows at once from the six source rows
+// rows[0..5] they read: the first from rows[0..3], the second from
+// rows[2..5], the shared middle rows widened once for both.
+int32_t columnSumsTwoRows(const uint8_t* const rows[6], int32_t w, uint16_t* sums, uint16_t* nextSums);
 }  // namespace sse2
 
 }  // namespace qip_detail

@@ -269,6 +269,30 @@ qsys_status isPeakAt(const Space& space, Plateaus* plateaus, int32_t x, int32_t 
     return plateaus->flood(x, y, isPeakOut);
 }
 
+// Whether a row neighbour is higher: most values that pass the threshold
+// fail here, before the care count and the full neighbourhood are read.
+bool higherInRow(const Space& space, int32_t x, int32_t y)
+{
+    const double* row = space.firstPixel + y * space.rowStride;
+    return (x > 0 && row[x - 1] > row[x]) || (x + 1 < space.width && row[x + 1] > row[x]);
+}
+
+// The first position from x on, before x1, that may be a peak: a value that
+// passes the threshold with no higher row neighbour. Where both row
+// neighbours exist the three tests are combined without branching, so the
+// scan branches once per position; the positions passed over fail the first
+// tests of the scan, so its answer is the same.
+int32_t nextCandidate(const Space& space, const double* row, int32_t x, int32_t x1, double threshold)
+{
+    if (x < 1) return x;
+    for (; x < x1 && x + 1 < space.width; ++x) {
+        const double v = row[x];
+        const bool passes = (v >= threshold) & !(row[x - 1] > v) & !(row[x + 1] > v);
+        if (passes) return x;
+    }
+    return x;
+}
+
 // One row-major pass over the positions, appending each peak.
 qsys_status scanPositions(const Space& space, const qimg_windowConst& view, const Positions& at, double threshold,
                           const Care& care, qstd_vector_* peaksOut)
@@ -276,7 +300,10 @@ qsys_status scanPositions(const Space& space, const qimg_windowConst& view, cons
     Plateaus plateaus(space);
     for (int32_t y = at.y0; y < at.y1; ++y)
         for (int32_t x = at.x0; x < at.x1; ++x) {
-            if (!(space.at(x, y) >= threshold) || !care.passes(x, y)) continue;  // also drops NaN
+            x = nextCandidate(space, space.firstPixel + y * space.rowStride, x, at.x1, threshold);
+            if (x >= at.x1) break;
+            if (!(space.at(x, y) >= threshold)) continue;  // also drops NaN
+            if (higherInRow(space, x, y) || !care.passes(x, y)) continue;
             bool isPeak = false;
             qsys_status s = isPeakAt(space, &plateaus, x, y, &isPeak);
             if (QSYS_FAILED(s)) return s;

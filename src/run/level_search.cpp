@@ -15,6 +15,7 @@
 
 #include "frame/call_frame.hpp"
 #include "run/run_internal.hpp"
+#include "scoring/peaks_internal.hpp"
 
 namespace {
 
@@ -44,11 +45,12 @@ qsrch::Status narrowViews(SourceViews* views, const qstd_rect32& rect)
 bool isThreePlane(const qsrch_normcorr_level_& pattern) { return pattern.planeWindow[1].firstPixel != nullptr; }
 
 // The peaks of the pattern level in the source views, restricted to `window`
-// when it is given, into peaksOut.
+// when it is given, into peaksOut. With `deferred`, a grey pattern's peaks
+// are left unrefined there (see qsrch::searchCoarseLevelDeferred).
 qsrch::Status computePeaks(const qsrch_normcorr_level_& pattern, const SourceViews& source,
                            const qstd_rect32* window, double threshold,
                            const qsrch_normcorr_runParams& params,
-                           qstd_vector_qsrch_detectedPosePeak* peaksOut)
+                           qstd_vector_qsrch_detectedPosePeak* peaksOut, qsrch::DeferredPeaks* deferred = nullptr)
 {
     qsrch_normalizedCorrelationParams options;
     QSRCH_RETURN_IF_ERROR(qsrch::correlationOptions(params, &options));
@@ -61,6 +63,15 @@ qsrch::Status computePeaks(const qsrch_normcorr_level_& pattern, const SourceVie
 
     const qimg_windowConst* p = pattern.planeWindow;
     const qimg_windowConst* i = source.plane;
+    if (deferred != nullptr && !isThreePlane(pattern)) {
+        // The pattern statistics as the grey entries below pass them: the care
+        // count too, except with a window.
+        const uint32_t careCountToo = window == nullptr ? 1 : 0;
+        const qsrch_givenPatternStats given{1, pattern.nCare, pattern.sum[0], sumSq[0], careCountToo,
+                                            careCountToo * pattern.nCare};
+        return qsrch::computeGreyPeaksDeferred(&p[0], &pattern.maskWindow, &i[0], runtimeMask, window, &options,
+                                               given, threshold, deferred, peaksOut);
+    }
     if (isThreePlane(pattern)) {
         if (window != nullptr)
             return qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMaskedWithWindow3(
@@ -288,6 +299,19 @@ qsrch_status qsrch_normcorr_searchCoarseLevel(const qsrch_normcorr_model* model,
                                               int32_t granularity,
                                               qstd_vector_qsrch_detectedPosePeak* candidatesOut)
 {
+    return qsrch::searchCoarseLevelDeferred(model, sourceLevels, params, clientFromImage, level, granularity,
+                                            nullptr, candidatesOut);
+}
+
+}  // extern "C"
+
+qsrch::Status qsrch::searchCoarseLevelDeferred(const qsrch_normcorr_model* model,
+                                               const qstd_vector_qsrch_normcorr_level_* sourceLevels,
+                                               const qsrch_normcorr_runParams* params,
+                                               const qmath_xformLinear* clientFromImage, int32_t level,
+                                               int32_t granularity, DeferredPeaks* deferred,
+                                               qstd_vector_qsrch_detectedPosePeak* candidatesOut)
+{
     const qsrch_normcorr_level_* pattern = nullptr;
     const qsrch_normcorr_level_* source = nullptr;
     QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(&model->levels, level, &pattern));
@@ -301,15 +325,17 @@ qsrch_status qsrch_normcorr_searchCoarseLevel(const qsrch_normcorr_model* model,
             : 0.5f * params->acceptThreshold;
 
     if (!qsrch::searchRegionPresent(params->searchRegion))
-        return computePeaks(*pattern, viewsOf(*source), nullptr, threshold, *params, candidatesOut);
+        return computePeaks(*pattern, viewsOf(*source), nullptr, threshold, *params, candidatesOut, deferred);
 
     const qsrch_normcorr_level_* base = nullptr;
     QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(sourceLevels, 0, &base));
     qstd_rect32 window;
     QSRCH_RETURN_IF_ERROR(
         regionWindow(*model, *pattern, *source, *base, *params, *clientFromImage, granularity, &window));
-    return computePeaks(*pattern, viewsOf(*source), &window, threshold, *params, candidatesOut);
+    return computePeaks(*pattern, viewsOf(*source), &window, threshold, *params, candidatesOut, deferred);
 }
+
+extern "C" {
 
 qsrch_status qsrch_normcorr_refineAtLevel(const qsrch_detectedPosePeak* candidate, const qstd_rect32* levelRect,
                                           const qsrch_normcorr_level_* patternLevel,

@@ -47,6 +47,18 @@ float qsrch_normcorr_levelThreshold(float granularity, float coarseGranularity,
 
 namespace qsrch {
 
+class DeferredPeaks;
+
+// qsrch_normcorr_searchCoarseLevel, but for a grey pattern the candidates
+// are the detector's records, unrefined, and `deferred` keeps what refining
+// them one at a time needs (deferred->active tells which was done).
+[[nodiscard]] Status searchCoarseLevelDeferred(const qsrch_normcorr_model* model,
+                                               const qstd_vector_qsrch_normcorr_level_* sourceLevels,
+                                               const qsrch_normcorr_runParams* params,
+                                               const qmath_xformLinear* clientFromImage, int32_t level,
+                                               int32_t granularity, DeferredPeaks* deferred,
+                                               qstd_vector_qsrch_detectedPosePeak* candidatesOut);
+
 // Where the shape score may raise scores, the thresholds that let
 // candidates through stand a quarter lower.
 constexpr double kShapeScoreAllowance = 0.75;

@@ -12,6 +12,7 @@
 #include "frame/call_frame.hpp"
 #include "run/run_internal.hpp"
 #include "run/search_internal.hpp"
+#include "scoring/peaks_internal.hpp"
 
 namespace {
 
@@ -71,6 +72,12 @@ struct Refinement {
     PeakVector* queue;
     PeakVector* found;  // peaks of one refinement step
     qsrch::ResultList* results;
+    // The start level's candidates, the queue's first startCount entries,
+    // wait unrefined until their turn comes: the list usually settles after
+    // the first few.
+    const qsrch::DeferredPeaks* startPeaks;
+    size_t startCount;
+    const qsrch_normcorr_level_* startSource;
 };
 
 // Follows one candidate down to the fine granularity. A candidate that
@@ -181,10 +188,11 @@ qsrch::Status limitRangesToRegion(const qsrch_normcorr_runParams& params,
 }
 
 // The candidates of the start level, in base-level pixels, each waiting
-// for the next finer granularity.
+// for the next finer granularity; those of a grey pattern are left to be
+// refined in their turn (deferred).
 qsrch::Status seedQueue(const qsrch_normcorr_model* model, const LevelVector* sourceLevels,
                         const qsrch_normcorr_runParams* params, const qmath_xformLinear* clientFromImage,
-                        int32_t start, int32_t g, PeakVector* queue)
+                        int32_t start, int32_t g, qsrch::DeferredPeaks* deferred, PeakVector* queue)
 {
     // The start level exists in both pyramids (a model whose fine granularity
     // lies beyond its levels is refused here rather than read past its end).
@@ -194,12 +202,14 @@ qsrch::Status seedQueue(const qsrch_normcorr_model* model, const LevelVector* so
         &model->levels, static_cast<size_t>(start), &startPattern));
     QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getElementConst(
         sourceLevels, static_cast<size_t>(start), &startSource));
-    QSRCH_RETURN_IF_ERROR(qsrch_normcorr_searchCoarseLevel(model, sourceLevels, params, clientFromImage,
-                                                           start, static_cast<float>(g), queue));
+    QSRCH_RETURN_IF_ERROR(qsrch::searchCoarseLevelDeferred(model, sourceLevels, params, clientFromImage, start,
+                                                           static_cast<float>(g), deferred, queue));
     Peak* coarse = static_cast<Peak*>(queue->begin);
     for (size_t i = 0; i < queue->size; ++i) {
-        QSRCH_RETURN_IF_ERROR(
-            qsrch::conjugatePose(&coarse[i].pose, startSource->baseFromLevel, startSource->levelFromBase));
+        // A deferred candidate is carried to base-level pixels once refined.
+        if (!deferred->active)
+            QSRCH_RETURN_IF_ERROR(
+                qsrch::conjugatePose(&coarse[i].pose, startSource->baseFromLevel, startSource->levelFromBase));
         coarse[i].searchGranularity = qsrch_normcorr_powerOfTwo(start) / 2;
         coarse[i].searchLevel = start - 1;
     }
@@ -212,6 +222,11 @@ qsrch::Status refineQueue(const Refinement& refinement)
 {
     for (size_t next = 0; next < refinement.queue->size && !refinement.results->settled(); ++next) {
         Peak candidate = static_cast<const Peak*>(refinement.queue->begin)[next];
+        if (next < refinement.startCount) {
+            const qsrch_normcorr_level_& source = *refinement.startSource;
+            QSRCH_RETURN_IF_ERROR(refinement.startPeaks->refine(&candidate));
+            QSRCH_RETURN_IF_ERROR(qsrch::conjugatePose(&candidate.pose, source.baseFromLevel, source.levelFromBase));
+        }
         bool kept = false;
         QSRCH_RETURN_IF_ERROR(refineCandidate(refinement, &candidate, &kept));
         if (kept) QSRCH_RETURN_IF_ERROR(refinement.results->insert(candidate));
@@ -335,11 +350,15 @@ qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(1, &list);
     QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&found)));
     frame.release<qstd_vector_qsrch_detectedPosePeak_destruct>(2, &found);
+    qsrch::DeferredPeaks startPeaks;
     QSRCH_RETURN_IF_ERROR(
-        frame.track(seedQueue(model, sourceLevels, params, &clientFromImage, start, g, &queue)));
+        frame.track(seedQueue(model, sourceLevels, params, &clientFromImage, start, g, &startPeaks, &queue)));
 
     qsrch::ResultList resultList(&list, *params, pw, ph);
-    const Refinement refinement{model, patternBase, sourceBase, params, &queue, &found, &resultList};
+    const Refinement refinement{model,       patternBase, sourceBase,
+                                params,      &queue,      &found,
+                                &resultList, &startPeaks, startPeaks.active ? queue.size : 0,
+                                sourceBase + start};
     QSRCH_RETURN_IF_ERROR(frame.track(refineQueue(refinement)));
 
     QSRCH_RETURN_IF_ERROR(frame.track(mapToClient(&list, *model, *sourceBase, clientFromImage)));

@@ -200,13 +200,19 @@ Status narrowViews(const PeakCall& call, uint32_t planeCount, const qstd_rect32&
     return QSRCH_OK;
 }
 
-// Sizes the blocks for the layout and points the plane sets into them.
-Status placePlanes(const PeakPlaneLayout& layout, qstd_vector32* block32, qstd_vectord* blockD,
+// Sizes the blocks for the layout and points the plane sets into them. The
+// statistics kernels write every element of one integer plane set without
+// endpoints, so its block is not zero-filled first; the other layouts hold
+// elements no kernel writes.
+Status placePlanes(const PeakPlaneLayout& layout, uint32_t** block32, qstd_vectord* blockD,
                    qsrch_peakPlanes* planes)
 {
-    QSRCH_RETURN_IF_ERROR(qstd_vector32_resize(block32, layout.count32()));
+    const size_t bytes = layout.count32() * sizeof(uint32_t);
+    const bool overwritten = !layout.doubles && !layout.aligned && layout.planeSets == 1;
+    QSRCH_RETURN_IF_ERROR(overwritten ? qsys_memory_alloc_internal(bytes, block32)
+                                      : qsys_memory_allocClear64_internal(bytes, block32));
     if (layout.countD() != 0) QSRCH_RETURN_IF_ERROR(qstd_vectord_resize(blockD, layout.countD()));
-    placePeakPlanes(layout, block32->begin, blockD->begin, planes);
+    placePeakPlanes(layout, *block32, blockD->begin, planes);
     return QSRCH_OK;
 }
 
@@ -224,7 +230,12 @@ Status scoreSpace(const PeakPlaneSet& set, const PeakGrid& grid, const qsrch_pea
                                       ? qstd_rect32{0, 0, image0.width - pattern0.width + 1,
                                                     image0.height - pattern0.height + 1}
                                       : qstd_rect32{0, 0, g.width, g.height};
-    QSRCH_RETURN_IF_ERROR(qimg_image_assignNewRect(space, QIMG_DEPTH_64F, &spaceRect));
+    // A space of the grid alone without endpoints is scored at every pixel;
+    // otherwise the pixels left unscored must read 0.
+    if (!set.spaceCoversImage && grid.endpoints == nullptr)
+        QSRCH_RETURN_IF_ERROR(qimg_image_constructAlignedUncleared(space, QIMG_DEPTH_64F, g.width, g.height, g.width));
+    else
+        QSRCH_RETURN_IF_ERROR(qimg_image_assignNewRect(space, QIMG_DEPTH_64F, &spaceRect));
     QSRCH_RETURN_IF_ERROR(qimg_window_init(viewOut, space));
     const ptrdiff_t offset = set.spaceCoversImage ? static_cast<ptrdiff_t>(g.y) * viewOut->rowStride + g.x : 0;
     QSRCH_RETURN_IF_ERROR(set.scoreSpace(planes, g.width, g.height, grid.endpoints,
@@ -277,47 +288,55 @@ Status computePlaneStatistics(const PlaneStatisticsInputs& in, uint32_t planeCou
     return frame.finish();
 }
 
-Status runPeakPipeline(const PeakPlaneSet& set, const PeakCall& call, qstd_vector_qsrch_detectedPosePeak* peaksOut)
+PeakWork::PeakWork() { (void)qimg_image_constructUnbound(&space); }
+
+PeakWork::~PeakWork()
+{
+    (void)qsys_memory_free_internal(&block32);
+    (void)qstd_vectord_destruct(&blockD);
+    releaseSpaceAndPeaks();
+}
+
+void PeakWork::releaseSpaceAndPeaks()
+{
+    (void)qimg_image_destruct(&space);  // leaves the image unbound
+    if (detected.elementSize != 0) (void)qstd_vector_qip_detectedPeak_destruct(&detected);
+    detected = qstd_vector_{};
+}
+
+Status detectIntoWork(const PeakPlaneSet& set, const PeakCall& call, PeakWork* work)
 {
     const qimg_windowConst& pattern0 = *call.pattern0;
     const qimg_windowConst& image0 = *call.image[0];
     const qstd_rect32 grown = grownRect(call.window, image0.width, image0.height);
-    // No candidate position: an empty answer, and nothing acquired.
-    if (noPeakPositions(pattern0, image0, call.window, grown))
-        return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
+    // No candidate position: nothing acquired.
+    if (noPeakPositions(pattern0, image0, call.window, grown)) return QSRCH_OK;
 
-    CallFrame<4> frame;
-    qstd_vector32 block32;
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector32_construct(&block32, 0)));
-    frame.release<qstd_vector32_destruct>(0, &block32);
-    qstd_vectord blockD;
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vectord_construct(&blockD, 0)));
-    frame.release<qstd_vectord_destruct>(1, &blockD);
-    qimg_image space;
-    QSRCH_RETURN_IF_ERROR(frame.track(qimg_image_constructUnbound(&space)));
-    frame.release<qimg_image_destruct>(2, &space);
-
-    NarrowedViews views;
-    QSRCH_RETURN_IF_ERROR(frame.track(narrowViews(call, set.planeCount, grown, &views)));
+    NarrowedViews& views = work->views;
+    QSRCH_RETURN_IF_ERROR(narrowViews(call, set.planeCount, grown, &views));
     const bool doubles = call.doubles;
     const PeakGrid grid{{grown.x, grown.y, views.image[0].width - pattern0.width + 1,
                          views.image[0].height - pattern0.height + 1},
                         !doubles && call.endpointsFlag == 1 ? call.endpoints : nullptr};
+    work->positions = grid.positions;
     const PeakPlaneLayout layout(doubles, views.runtimeMasked, grid.endpoints != nullptr, set.planeCount,
                                  grid.positions.width, grid.positions.height);
-    qsrch_peakPlanes planes[3];
-    QSRCH_RETURN_IF_ERROR(frame.track(placePlanes(layout, &block32, &blockD, planes)));
+    QSRCH_RETURN_IF_ERROR(placePlanes(layout, &work->block32, &work->blockD, work->planes));
     uint32_t careTotal = 0;
-    QSRCH_RETURN_IF_ERROR(frame.track(set.fillStatistics(views, grid.endpoints, planes, &careTotal)));
+    QSRCH_RETURN_IF_ERROR(set.fillStatistics(views, grid.endpoints, work->planes, &careTotal));
 
     qimg_window spaceView;
-    QSRCH_RETURN_IF_ERROR(frame.track(scoreSpace(set, grid, planes, pattern0, image0, &space, &spaceView)));
-    qstd_vector_ detected;
-    QSRCH_RETURN_IF_ERROR(frame.track(qstd_vector_qip_detectedPeak_construct(&detected, 0)));
-    frame.release<qstd_vector_qip_detectedPeak_destruct>(3, &detected);
-    QSRCH_RETURN_IF_ERROR(
-        frame.track(detect(set, call, spaceView, planes[0], careTotal, views.runtimeMasked, &detected)));
-    return frame.finish(set.refine(views, grid.positions, planes, &detected, peaksOut));
+    QSRCH_RETURN_IF_ERROR(scoreSpace(set, grid, work->planes, pattern0, image0, &work->space, &spaceView));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qip_detectedPeak_construct(&work->detected, 0));
+    return detect(set, call, spaceView, work->planes[0], careTotal, views.runtimeMasked, &work->detected);
+}
+
+Status runPeakPipeline(const PeakPlaneSet& set, const PeakCall& call, qstd_vector_qsrch_detectedPosePeak* peaksOut)
+{
+    PeakWork work;
+    QSRCH_RETURN_IF_ERROR(detectIntoWork(set, call, &work));
+    if (work.detected.elementSize == 0) return qstd_vector_qsrch_detectedPosePeak_resize(peaksOut, 0);
+    return set.refine(work.views, work.positions, work.planes, &work.detected, peaksOut);
 }
 
 }  // namespace qsrch

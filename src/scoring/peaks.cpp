@@ -116,9 +116,51 @@ private:
     const qsrch_normalizedCorrelationParams* params_;
 };
 
+// The call of a grey peak kernel; no window means the whole image.
+qsrch::PeakCall greyCall(const qimg_windowConst* pattern, const qimg_windowConst* image,
+                         const qimg_windowConst* runtimeMask, const qstd_rect32* window,
+                         const qstd_vector_qstd_pair32* endpoints, uint32_t endpointsFlag,
+                         const qsrch_normalizedCorrelationParams* params, double peakThreshold)
+{
+    return qsrch::PeakCall{pattern,
+                           {image, nullptr, nullptr},
+                           present(runtimeMask) ? runtimeMask : nullptr,
+                           window != nullptr ? *window : qstd_rect32{0, 0, image->width, image->height},
+                           endpoints,
+                           endpointsFlag,
+                           qsrch::tooLargeForIntegers(pattern->width, pattern->height),
+                           params,
+                           peakThreshold};
+}
+
 }  // namespace
 
 namespace qsrch {
+
+Status computeGreyPeaksDeferred(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
+                                const qstd_rect32* window, const qsrch_normalizedCorrelationParams* params,
+                                const qsrch_givenPatternStats& given, double peakThreshold,
+                                DeferredPeaks* deferred, qstd_vector_qsrch_detectedPosePeak* recordsOut)
+{
+    deferred->params = *params;
+    deferred->pattern = pattern;
+    deferred->patternMask = patternMask;
+    const GreyPlanes set(pattern, patternMask, &given, nullptr, 0, &deferred->params);
+    QSRCH_RETURN_IF_ERROR(detectIntoWork(
+        set, greyCall(pattern, image, runtimeMask, window, nullptr, 0, &deferred->params, peakThreshold),
+        &deferred->work));
+    const qstd_vector_& detected = deferred->work.detected;
+    const size_t count = detected.elementSize != 0 ? detected.size : 0;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_detectedPosePeak_resize(recordsOut, count));
+    auto* records = static_cast<qsrch_detectedPosePeak*>(recordsOut->begin);
+    const auto* found = static_cast<const qip_detectedPeak*>(detected.begin);
+    for (size_t k = 0; k < count; ++k) QSRCH_RETURN_IF_ERROR(recordOfDetected(found[k], &records[k]));
+    // The search holds the planes while it follows the candidates; the rest goes now.
+    deferred->work.releaseSpaceAndPeaks();
+    deferred->active = true;
+    return QSRCH_OK;
+}
 
 uint32_t roundedUnsigned(double x)
 {
@@ -243,24 +285,11 @@ qsrch_status qsrch_computePeaksCommon(const qimg_windowConst* pattern,
                                       double peakThreshold,
                                       qstd_vector_qsrch_detectedPosePeak* peaksOut)
 {
-    qstd_rect32 searchRect;
-    if (window != nullptr) {
-        searchRect = *window;
-    } else {
-        QSRCH_RETURN_IF_ERROR(qstd_rect32_init(&searchRect, 0, 0, image->width, image->height));
-    }
     const qsrch_givenPatternStats given{havePatStats, patN, patSum, patSumSq, haveN, N};
     const GreyPlanes set(pattern, patternMask, &given, endpoints, endpointsFlag, params);
-    const qsrch::PeakCall call{pattern,
-                               {image, nullptr, nullptr},
-                               present(runtimeMask) ? runtimeMask : nullptr,
-                               searchRect,
-                               endpoints,
-                               endpointsFlag,
-                               qsrch::tooLargeForIntegers(pattern->width, pattern->height),
-                               params,
-                               peakThreshold};
-    return qsrch::runPeakPipeline(set, call, peaksOut);
+    return qsrch::runPeakPipeline(
+        set, greyCall(pattern, image, runtimeMask, window, endpoints, endpointsFlag, params, peakThreshold),
+        peaksOut);
 }
 
 QSRCH_API qsrch_status qsrch_DcomputeNormalizedCorrelationPeaks(

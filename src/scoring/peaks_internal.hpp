@@ -254,10 +254,66 @@ public:
                           qstd_vector_qsrch_detectedPosePeak* peaksOut) const = 0;
 };
 
-// The shared steps of a peak call: empty answer when the pattern has no
-// candidate position, working space, narrowed views, planes, space,
-// detection and refinement, with the plane set's own steps between.
+// The working space of one peak call: the statistics blocks, the score
+// space, the detector's peaks (detected, unmade while elementSize is 0) and
+// the views and grid the planes were computed on. Released together when it
+// goes, so a caller may keep it past the call (see DeferredPeaks).
+struct PeakWork {
+    uint32_t* block32 = nullptr;
+    qstd_vectord blockD{nullptr, 0, 0};
+    qimg_image space;
+    qstd_vector_ detected{};
+    NarrowedViews views{};
+    qstd_rect32 positions{};
+    qsrch_peakPlanes planes[3]{};
+
+    PeakWork();
+    PeakWork(const PeakWork&) = delete;
+    PeakWork& operator=(const PeakWork&) = delete;
+    ~PeakWork();
+
+    // Releases the space and the detector's peaks, which refining the peaks
+    // does not read, keeping the planes and views.
+    void releaseSpaceAndPeaks();
+};
+
+// The shared steps of a peak call up to detection: working space, narrowed
+// views, planes, space and the detector's peaks, with the plane set's own
+// steps between. A pattern without candidate position leaves detected unmade.
+Status detectIntoWork(const PeakPlaneSet& set, const PeakCall& call, PeakWork* work);
+
+// A whole peak call: detectIntoWork, then the refinement of every peak (an
+// empty answer when the pattern has no candidate position).
 Status runPeakPipeline(const PeakPlaneSet& set, const PeakCall& call, qstd_vector_qsrch_detectedPosePeak* peaksOut);
+
+// A grey peak call whose peaks are refined one at a time, when the caller
+// needs them: the work they are refined from and what the refinement reads.
+// A search usually follows only the first few of many start-level peaks.
+class DeferredPeaks {
+public:
+    // True once computeGreyPeaksDeferred has made the records.
+    bool active = false;
+    PeakWork work;
+    qsrch_normalizedCorrelationParams params{};
+    const qimg_windowConst* pattern = nullptr;
+    const qimg_windowConst* patternMask = nullptr;
+
+    // Refines one of the records, exactly as the whole peak call would.
+    Status refine(qsrch_detectedPosePeak* peak) const;
+};
+
+// The grey peak call of qsrch_computePeaksCommon without endpoints, leaving
+// in recordsOut one record per detected peak, in the detector's order, as
+// the refinement starts from (see recordOfDetected); deferred keeps what
+// refining them needs. window may be NULL (the whole image).
+Status computeGreyPeaksDeferred(const qimg_windowConst* pattern, const qimg_windowConst* patternMask,
+                                const qimg_windowConst* image, const qimg_windowConst* runtimeMask,
+                                const qstd_rect32* window, const qsrch_normalizedCorrelationParams* params,
+                                const qsrch_givenPatternStats& given, double peakThreshold,
+                                DeferredPeaks* deferred, qstd_vector_qsrch_detectedPosePeak* recordsOut);
+
+// A pose-peak record filled from the detector's fields, before refinement.
+Status recordOfDetected(const qip_detectedPeak& detected, qsrch_detectedPosePeak* peak);
 
 // What the statistics of every plane of a call read.
 struct PlaneStatisticsInputs {

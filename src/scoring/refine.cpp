@@ -118,6 +118,33 @@ qsrch::Status shapeScoreAt(const qsrch_shapeViews& shape, const qstd_pair32& at,
 
 }  // namespace
 
+namespace qsrch {
+
+Status recordOfDetected(const qip_detectedPeak& d, qsrch_detectedPosePeak* peak)
+{
+    peak->score = d.value;
+    peak->flags = d.flags;
+    QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initIdentity(&peak->pose));
+    peak->pose.trans = d.position;
+    peak->contrast = 0;
+    peak->brightness = 0;
+    peak->integerPosition = d.integerPosition;
+    peak->searchGranularity = 0;
+    peak->searchLevel = 0;
+    peak->searchSplit = 0;
+    peak->careCount = 0;
+    return QSRCH_OK;
+}
+
+// The grey refinement of qsrch_refinePeaks, without endpoints.
+Status DeferredPeaks::refine(qsrch_detectedPosePeak* peak) const
+{
+    const qsrch_shapeViews shape{pattern, patternMask, &work.views.image[0], work.views.runtimeMaskInUse()};
+    return qsrch_refineOnePeak(&params, nullptr, 1, work.planes, &work.positions, nullptr, 0, &shape, peak);
+}
+
+}  // namespace qsrch
+
 extern "C" {
 
 qsrch_status qsrch_scoreAt(const qsrch_normalizedCorrelationParams* params, const double* weights,
@@ -311,18 +338,7 @@ qsrch_status qsrch_refineDetectedPeaks(const qsrch_normalizedCorrelationParams* 
 
     for (uint32_t k = 0; k < count; ++k) {
         qsrch_detectedPosePeak& peak = out[k];
-        const qip_detectedPeak& d = found[k];
-        peak.score = d.value;
-        peak.flags = d.flags;
-        QSRCH_RETURN_IF_ERROR(qmath_xformLinear_initIdentity(&peak.pose));
-        peak.pose.trans = d.position;
-        peak.contrast = 0;
-        peak.brightness = 0;
-        peak.integerPosition = d.integerPosition;
-        peak.searchGranularity = 0;
-        peak.searchLevel = 0;
-        peak.searchSplit = 0;
-        peak.careCount = 0;
+        QSRCH_RETURN_IF_ERROR(qsrch::recordOfDetected(found[k], &peak));
         QSRCH_RETURN_IF_ERROR(qsrch_refineOnePeak(params, weights, planeCount, planes, positions, endpoints,
                                                   endpointsFlag, shape, &peak));
     }
