@@ -140,20 +140,25 @@ qsrch::Status refineCandidate(const Refinement& r, Peak* candidate, bool* keptOu
 
 // The start level: the coarsest level both pyramids have, unless the search
 // region is too small for it.
-int32_t startLevel(const qsrch_normcorr_model& model, const qsrch_normcorr_level_* patternLevels,
-                   int32_t patternCount, int32_t sourceCount, const qsrch_normcorr_runParams& params,
-                   int32_t xRange, int32_t yRange, int32_t* granularityOut)
+qsrch::Status startLevel(const qsrch_normcorr_model& model, const qstd_vector_qsrch_normcorr_level_* sourceLevels,
+                         const qsrch_normcorr_runParams& params, int32_t xRange, int32_t yRange,
+                         int32_t* levelOut, int32_t* granularityOut)
 {
+    uint32_t patternCount = 0, sourceCount = 0;
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getSize32(&model.levels, &patternCount));
+    QSRCH_RETURN_IF_ERROR(qstd_vector_qsrch_normcorr_level__getSize32(sourceLevels, &sourceCount));
+    const auto* patternLevels = static_cast<const qsrch_normcorr_level_*>(model.levels.begin);
     int32_t level = qsrch_normcorr_levelIndexForGranularity(model.trainParams.fineGranularity);
     int32_t g = qsrch_normcorr_powerOfTwo(level);
-    while (level < patternCount - 1) {
-        if (level >= sourceCount - 1) break;
+    while (level < static_cast<int32_t>(patternCount) - 1) {
+        if (level >= static_cast<int32_t>(sourceCount) - 1) break;
         if (params.limitLevelsToRegion && (int64_t{3} * g >= xRange || int64_t{3} * g >= yRange)) break;
         ++level;
         g = qmath_double_round(static_cast<float>(static_cast<float>(g) * patternLevels[level].factor));
     }
+    *levelOut = level;
     *granularityOut = g;
-    return level;
+    return QSRCH_OK;
 }
 
 
@@ -317,26 +322,16 @@ qsrch_status qsrch_normcorr_runInternalLevels(const qsrch_normcorr_model* model,
     // An image of exactly the pattern's size has one position: score it alone.
     if (params->singlePositionScoring && sw == pw && sh == ph)
         return frame.finish(scoreOnlyPosition(*patternBase, *sourceBase, *params, results));
-    if (!params->singlePositionScoring && (sw == pw || sh == ph)) {
+    if ((!params->singlePositionScoring && (sw == pw || sh == ph)) || sw < pw || sh < ph)
         return frame.finish(QSRCH_E_IMAGE_TOO_SMALL);
-    }
-    if (sw < pw || sh < ph) {
-        return frame.finish(QSRCH_E_IMAGE_TOO_SMALL);
-    }
 
     int32_t xRange = sw - pw, yRange = sh - ph;
     qmath_xformLinear clientFromImage;
     QSRCH_RETURN_IF_ERROR(frame.track(qmath_xformLinear_getInverse(imageFromClient, &clientFromImage)));
     QSRCH_RETURN_IF_ERROR(frame.track(limitRangesToRegion(*params, clientFromImage, &xRange, &yRange)));
 
-    uint32_t patternCount = 0, sourceCount = 0;
-    QSRCH_RETURN_IF_ERROR(
-        frame.track(qstd_vector_qsrch_normcorr_level__getSize32(&model->levels, &patternCount)));
-    QSRCH_RETURN_IF_ERROR(
-        frame.track(qstd_vector_qsrch_normcorr_level__getSize32(sourceLevels, &sourceCount)));
-    int32_t g = 1;
-    const int32_t start = startLevel(*model, patternBase, static_cast<int32_t>(patternCount),
-                                     static_cast<int32_t>(sourceCount), *params, xRange, yRange, &g);
+    int32_t start = 0, g = 1;
+    QSRCH_RETURN_IF_ERROR(frame.track(startLevel(*model, sourceLevels, *params, xRange, yRange, &start, &g)));
 
     if (start == 0 && params->overlapFraction == 1.0f) {
         return frame.finish(
