@@ -138,4 +138,21 @@ TEST(View, NarrowingClipsEachAxisToTheViewAndMovesThePixelPointer)
     qimg_image_destruct(&image);
 }
 
+// The histogram counts the view's pixels, not the row slack; mean and
+// deviation are those of the population.
+TEST(Histogram, CountsTheViewAndGivesPopulationStatistics)
+{
+    qtest::Image8 image(3, 2, 5, 9);
+    for (int32_t x = 0; x < 3; ++x) image.at(x, 0) = 1, image.at(x, 1) = 3;
+    const qimg_windowConst view = image.window();
+    uint32_t histogram[256] = {};
+    ASSERT_EQ(qip_pelHistogramWindow8(&view, histogram), QSYS_OK);
+    double mean = 0, deviation = 0;
+    uint64_t count = 0;
+    ASSERT_EQ(qip_pelHistogramStat_std(histogram, 256, &mean, &deviation, &count), QSYS_OK);
+    EXPECT_TRUE(histogram[1] == 3 && histogram[3] == 3 && histogram[9] == 0 && count == 6) << histogram[9];
+    EXPECT_DOUBLE_EQ(mean, 2.0);
+    EXPECT_DOUBLE_EQ(deviation, 1.0);
+}
+
 }  // namespace
