@@ -41,30 +41,23 @@ TEST(Memory, BlocksAreAlignedClearedCountedAndFailOnTheirOwnThread)
     EXPECT_TRUE(other == QSYS_OK && qsys_memory_alloc_internal(8, &block) == QSYS_E_NO_MEMORY);
 }
 
-// Peak bytes in use count since the last reset, in blocks rounded up to 64 bytes.
-TEST(Memory, PeakBytesInUseSinceTheLastReset)
-{
-    void* block = nullptr;
-    const int64_t bytes = qsys_memory_bytesInUse();
-    qsys_memory_resetPeakBytesInUse();
-    ASSERT_EQ(qsys_memory_alloc_internal(100001, &block), QSYS_OK);
-    qsys_memory_free_internal(&block);
-    EXPECT_TRUE(qsys_memory_peakBytesInUse() == bytes + 100032 && qsys_memory_bytesInUse() == bytes);
-}
-
 // A freed large block serves the next request of its size, cleared when asked,
-// but not one more than an eighth smaller; the cache keeps its bounds.
-TEST(Memory, FreedLargeBlocksAreReusedWithinTheirBounds)
+// but not one more than an eighth smaller; the cache keeps its bounds. Peak
+// bytes in use count since the last reset, in blocks rounded up to 64 bytes.
+TEST(Memory, FreedLargeBlocksAreReusedWithinTheirBoundsAndPeakBytesCounted)
 {
     qsys_memory_releaseCache();
     void *block = nullptr, *again = nullptr;
-    ASSERT_EQ(qsys_memory_alloc_internal(100000, &block), QSYS_OK);
+    const int64_t bytes = qsys_memory_bytesInUse();
+    qsys_memory_resetPeakBytesInUse();
+    ASSERT_EQ(qsys_memory_alloc_internal(100001, &block), QSYS_OK);
     std::memset(block, 7, 100000);
     const void* first = block;
     qsys_memory_free_internal(&block);
+    EXPECT_TRUE(qsys_memory_peakBytesInUse() == bytes + 100032 && qsys_memory_bytesInUse() == bytes);
     ASSERT_EQ(qsys_memory_allocClear64_internal(100000 - 63, &again), QSYS_OK);
-    const auto* bytes = static_cast<const uint8_t*>(again);
-    EXPECT_TRUE(again == first && std::count(bytes, bytes + 100000 - 63, 0) == 100000 - 63);
+    const auto* cleared = static_cast<const uint8_t*>(again);
+    EXPECT_TRUE(again == first && std::count(cleared, cleared + 100000 - 63, 0) == 100000 - 63);
     qsys_memory_free_internal(&again);
     ASSERT_EQ(qsys_memory_alloc_internal(80000, &block), QSYS_OK);
     EXPECT_NE(block, first);

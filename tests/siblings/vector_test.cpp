@@ -46,16 +46,14 @@ Item* items(const qstd_vector_& v) { return static_cast<Item*>(v.begin); }
 
 std::vector<uint32_t> tags(const qstd_vector_& v)
 {
-    std::vector<uint32_t> t;
-    for (size_t k = 0; k < v.size; ++k) t.push_back(items(v)[k].tag);
-    return t;
+    std::vector<uint32_t> t(v.size);
+    return std::transform(items(v), items(v) + v.size, t.begin(), [](const Item& e) { return e.tag; }), t;
 }
 
 std::vector<Item> block(const std::vector<uint32_t>& t)
 {
-    std::vector<Item> b;
-    for (uint32_t x : t) b.push_back(Item{x, kAlive, 0});
-    return b;
+    std::vector<Item> b(t.size());
+    return std::transform(t.begin(), t.end(), b.begin(), [](uint32_t x) { return Item{x, kAlive, 0}; }), b;
 }
 
 // A vector holding the given tags, built through the table.
@@ -123,7 +121,7 @@ TEST(Vector, RandomOperationsMatchAModelAndFailuresChangeNothing)
                     next.erase(next.begin(), next.begin() + at % n);
                     break;
                 case 10:
-                case 11:
+                case 11:  // the swap moves a new vector in
                     s = op == 10 ? qstd_vector__constructCopy(&third, &v)
                                  : qstd_vector__constructFillWithVtable(&third, k, sizeof(Item), &fresh[0], table);
                     failIn = -1, qsys_memory_failAfter(-1);
@@ -179,12 +177,11 @@ TEST(Vector, RefusesBadShapesIndicesAndSizes)
     EXPECT_EQ(qstd_vector__destruct(&v), QSYS_OK);
     ASSERT_EQ(make(&v, {1, 2, 3}), QSYS_OK);
     Item *element = nullptr, extra{9, kAlive, 0}, *at = nullptr, *end = nullptr;
-    EXPECT_EQ(qstd_vector__insert(&v, 4, &extra, 1), QSYS_E_OUT_OF_RANGE);
-    EXPECT_EQ(qstd_vector__erase(&v, 2, 4), QSYS_E_OUT_OF_RANGE);
-    EXPECT_EQ(qstd_vector__erase(&v, 2, 1), QSYS_E_OUT_OF_RANGE);
-    EXPECT_EQ(qstd_vector__eraseElement(&v, 3), QSYS_E_OUT_OF_RANGE);
-    EXPECT_EQ(qstd_vector__getElement(&v, 3, &element), QSYS_E_OUT_OF_RANGE);
-    EXPECT_EQ(qstd_vector__getNextElement(&v, &extra, &element), QSYS_E_OUT_OF_RANGE);
+    const qsys_status refusals[] = {
+        qstd_vector__insert(&v, 4, &extra, 1), qstd_vector__erase(&v, 2, 4), qstd_vector__erase(&v, 2, 1),
+        qstd_vector__eraseElement(&v, 3), qstd_vector__getElement(&v, 3, &element),
+        qstd_vector__getNextElement(&v, &extra, &element)};
+    for (qsys_status s : refusals) EXPECT_EQ(s, QSYS_E_OUT_OF_RANGE) << &s - refusals;
     EXPECT_EQ(tags(v), (std::vector<uint32_t>{1, 2, 3}));
     ASSERT_EQ(qstd_vector__getBeginEnd(&v, &at, &end), QSYS_OK);
     EXPECT_TRUE(qstd_vector__getNextElement(&v, at + 2, &at) == QSYS_OK && at == end);  // walking ends at the end
