@@ -11,9 +11,7 @@ bool sameBytes(const qstd_vector_qsrch_detectedPosePeak* v, const std::vector<qs
     return v->size == want.size() && std::memcmp(v->begin, want.data(), want.size() * sizeof(want[0])) == 0;
 }
 
-// Peaks of random bytes, padding included: every copy is bytewise. new on a
-// held vector holds a fresh empty one, newClone onto itself changes nothing,
-// newClone from NULL deletes; a failing newClone holds nothing.
+// Copies are bytewise, padding included; new replaces a held vector, newClone from NULL deletes.
 TEST(PosePeakVector, CopiesAreBytewiseAndNewCloneDeleteOwnTheirRecords)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -23,18 +21,18 @@ TEST(PosePeakVector, CopiesAreBytewiseAndNewCloneDeleteOwnTheirRecords)
         reinterpret_cast<uint8_t*>(peaks.data())[k] = uint8_t(rng());
     qstd_vector_qsrch_detectedPosePeak source, *vp = nullptr;
     ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructFromBlock(&source, peaks.data(), 3), QSRCH_OK);
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_new(&vp), QSRCH_OK);
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_insert(vp, 0, peaks.data(), 3), QSRCH_OK);
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_new(&vp), QSRCH_OK);
+    ASSERT_TRUE(qstd_vector_qsrch_detectedPosePeak_new(&vp) == QSRCH_OK &&
+                qstd_vector_qsrch_detectedPosePeak_insert(vp, 0, peaks.data(), 3) == QSRCH_OK &&
+                qstd_vector_qsrch_detectedPosePeak_new(&vp) == QSRCH_OK);
     ASSERT_TRUE(vp != nullptr && vp->size == 0u && qsys_memory_blocksInUse() == blocks + 2);
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source), QSRCH_OK);
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, vp), QSRCH_OK);
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_append(vp, vp), QSRCH_OK);
+    ASSERT_TRUE(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source) == QSRCH_OK &&
+                qstd_vector_qsrch_detectedPosePeak_newClone(&vp, vp) == QSRCH_OK &&  // onto itself: nothing changes
+                qstd_vector_qsrch_detectedPosePeak_append(vp, vp) == QSRCH_OK);
     twice.insert(twice.end(), peaks.begin(), peaks.end()), twice.insert(twice.end(), peaks.begin(), peaks.end());
     EXPECT_TRUE(source.vtable == nullptr && sameBytes(&source, peaks) && sameBytes(vp, twice));
     ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, nullptr), QSRCH_OK);
     EXPECT_TRUE(vp == nullptr && qstd_vector_qsrch_detectedPosePeak_delete(&vp) == QSRCH_OK);
-    qtest::expectAllocationFailuresClean([&]() -> qsys_status {
+    qtest::expectAllocationFailuresClean([&]() -> qsys_status {  // a failing newClone holds nothing
         const qsys_status s = qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source);
         EXPECT_TRUE(s != QSRCH_OK ? vp == nullptr : sameBytes(vp, peaks));
         return s != QSRCH_OK ? s : qstd_vector_qsrch_detectedPosePeak_delete(&vp);
