@@ -1,6 +1,4 @@
-// Images, read-only handles and views: shared pixels, the transform each
-// handle carries, narrowing, and clean failure. Mapping through an image's
-// transforms is checked where models and searches use them.
+// Images, read-only handles and views: shared pixels, transforms, narrowing, clean failure.
 #include <cstring>
 
 #include "support/test_support.hpp"
@@ -16,9 +14,7 @@ bool hasXform(const qimg_image& image, const qmath_xformLinear& want)
     return qmath_xformLinear_compareEqual(&x, &want, &equal), equal != 0;
 }
 
-// The stride is the width rounded up to 16 pixels; pixels are cleared and
-// 64-byte aligned, also uncleared images' row slack in a reused block; the
-// transform is the identity; refused sizes leave the image unbound.
+// Uncleared images still clear their row slack, which kernels read whole rows through.
 TEST(Image, ConstructChoosesStrideZeroFillsAndRefusesBadSizes)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -57,9 +53,7 @@ TEST(Image, ConstructChoosesStrideZeroFillsAndRefusesBadSizes)
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
 
-// Copies and assignments share the pixels, which live until the last share
-// goes; assignNew gives fresh pixels (keeping origin and transform) and,
-// refused or failing, changes nothing.
+// assignNew keeps origin and transform; refused or failing, it changes nothing.
 TEST(Image, HandlesSharePixelsUntilTheLastIsReleased)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -96,9 +90,7 @@ TEST(Image, HandlesSharePixelsUntilTheLastIsReleased)
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
 
-// Narrowing a view at (3, 2) of a 16-bit image: each axis clipped to the view
-// on its own, a rectangle outside leaving an empty extent at the nearest
-// edge; the pixel pointer moves by whole pixels, mutable and read-only alike.
+// A rectangle outside the view leaves an empty extent at the nearest edge; 16-bit pixels.
 TEST(View, NarrowingClipsEachAxisToTheViewAndMovesThePixelPointer)
 {
     qimg_image image;
@@ -131,8 +123,6 @@ TEST(View, NarrowingClipsEachAxisToTheViewAndMovesThePixelPointer)
     qimg_image_destruct(&image);
 }
 
-// The histogram counts the view's pixels, not the row slack; mean and
-// deviation are those of the population.
 TEST(Histogram, CountsTheViewAndGivesPopulationStatistics)
 {
     qtest::Image8 image(3, 2, 5, 9);

@@ -1,5 +1,4 @@
-// Peak detection on score spaces against a brute-force plateau labelling,
-// and the sub-pixel peak fit on exact and sampled peaks.
+// Peak detection against a brute-force plateau labelling; the sub-pixel peak fit.
 #include <cmath>
 #include <tuple>
 
@@ -7,8 +6,7 @@
 
 namespace {
 
-// A score space of doubles viewed at an origin; a huge value in the row
-// slack shows reads past the width.
+// A huge value in the row slack shows reads past the width.
 struct SpaceImage {
     int32_t width, height, stride, originX, originY;
     std::vector<double> pixels = std::vector<double>(size_t(stride) * height, 1e300);
@@ -24,9 +22,7 @@ struct SpaceImage {
 
 using PeakKey = std::tuple<int32_t, int32_t, double, double, double, uint32_t>;
 
-// Each maximal plateau (equal values joined along the axes) at its first
-// position in the rectangle passing threshold and care, row-major, with the
-// edge flags of the rectangle clipped to the view.
+// Each maximal plateau at its first position in the rectangle passing threshold and care, row-major.
 std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, double threshold, const uint32_t* care,
                                      uint32_t careStride, uint32_t careLimit)
 {
@@ -68,8 +64,7 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
     return peaks;
 }
 
-// How high a peak rises between grid positions: the top of its 3 x 3
-// quadric within the cell, sampled densely, else each axis's parabola.
+// The top of the 3 x 3 quadric within the cell, sampled densely, else each axis's parabola.
 double heightBetweenPositions(SpaceImage& s, int32_t x, int32_t y)
 {
     auto v = [&](int dx, int dy) { return s.at(x + dx, y + dy); };
@@ -94,10 +89,7 @@ double heightBetweenPositions(SpaceImage& s, int32_t x, int32_t y)
     return height;
 }
 
-// Few distinct levels, so that plateaus of every shape occur, some NaN;
-// rectangles inside, overlapping and beyond the view, or empty. The same
-// peaks, highest between grid positions first, replacing a stale element;
-// some spaces also with every allocation failing in turn.
+// Few distinct levels, so that plateaus of every shape occur; highest between grid positions first.
 TEST(PeakDetector, AgreesWithPlateauLabellingOnRandomSpaces)
 {
     constexpr int32_t kSizes[] = {1, 2, 3, 7, 8, 9, 16, 17, 31};
@@ -145,8 +137,6 @@ TEST(PeakDetector, AgreesWithPlateauLabellingOnRandomSpaces)
     }
 }
 
-// ---- Parabolic fit ----------------------------------------------------------
-
 const uint32_t kAllValid[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
 
 // The fit of a 3 x 3 neighbourhood keeps its cell and lands within `tolerance` of (x, y).
@@ -164,8 +154,7 @@ void expectFit(const double values[9], double x, double y, double tolerance, con
         << offset.x << ", " << offset.y << " step " << step.first << ", " << step.second;
 }
 
-// Quadrics at or below zero are fitted on their values, Gaussians on their
-// logarithms; both forms are exact for a peak elongated along any direction.
+// Quadrics are fitted on their values, Gaussians on their logarithms: both exactly, in any direction.
 TEST(ParabolicFit, ExactPeaksAreLocatedExactly)
 {
     for (uint32_t seed = 1; seed <= 300; ++seed) {
@@ -187,10 +176,7 @@ TEST(ParabolicFit, ExactPeaksAreLocatedExactly)
     }
 }
 
-// Invalid, NaN or infinite neighbours leave their axis at 0 and are never
-// read; a flat or bowl-shaped neighbourhood is not fitted. Scores of an
-// 8 x 8 pattern on a photograph, whose logarithms' quadric rates a
-// neighbour 0.99 where it is 0.81: the maximum keeps its cell.
+// The photograph's scores: a quadric of their logarithms rates a neighbour 0.99 where it is 0.81.
 TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
 {
     std::array<double, 9> peak;
@@ -213,8 +199,7 @@ TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
     expectFit(flat, 0, 0, 0), expectFit(bowl, 0, 0, 0, kAllValid, 0), expectFit(photograph, 0, 0, 0.498);
 }
 
-// Neighbours inside the bounds are valid; a side reaches a full cell with a
-// position beyond its neighbour or its edge flag (bits 1, 32 ignored).
+// A side reaches a full cell with a position beyond its neighbour or its edge flag (bits 1, 32 ignored).
 TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndReachesWhereItMay)
 {
     qmath_peakDetectParabolicFitParams params;

@@ -1,5 +1,4 @@
-// 8-bit pixel operations against direct loops, on views at random places of
-// images whose rows carry garbage past their width.
+// 8-bit pixel operations against direct loops, on views with garbage past their width.
 #include <cstring>
 
 #include "support/test_support.hpp"
@@ -34,8 +33,7 @@ struct Scene {
     }
 };
 
-// Each operation also in place. Copies lay the views over each other by
-// their origins (x, y), chosen apart from where they sit, and copy only the overlap.
+// Copies lay the views over each other by their origins, chosen apart from where they sit.
 TEST(Pel, MapMinAndCopyTouchOnlyTheView)
 {
     std::mt19937 rng(5);

@@ -1,5 +1,4 @@
-// The pyramid reducers, halving binomial and general low pass: sizes, borders,
-// rounding, pixels outside the source, and the transforms they report.
+// The pyramid reducers, halving binomial and general low pass.
 #include <cmath>
 #include <cstring>
 
@@ -51,8 +50,7 @@ Reduced reduce(std::pair<double, double> f, int32_t w, int32_t h, const Content&
     return out;
 }
 
-// Both paths against the binomial (1 3 3 1) renormalised over existing
-// pixels, widths around the 16-pixel blocks, garbage around both views.
+// The binomial (1 3 3 1) renormalised over existing pixels; widths around the 16-pixel blocks.
 class Gauss2 : public qtest::BothPaths {};
 INSTANTIATE_TEST_SUITE_P(Paths, Gauss2, testing::Values(qtest::Path::optimized, qtest::Path::generic),
                          qtest::pathName);
@@ -93,13 +91,7 @@ TEST_P(Gauss2, MatchesRenormalisedBinomialAndWritesOnlyTheDestination)
             }
 }
 
-// Sizes are floor(n / f) with the quotient formed in single precision;
-// constant images stay constant to the last grey level, borders included.
-// Away from the border a reduced ramp is the ramp where the reported
-// transform (composed with a general linear one) maps each pixel, rounded to
-// the nearest level: a reducer that truncated, or whose taps started at the
-// wrong pixel after dropping those of weight 0 (factor 2.04 sweeps every
-// phase), would be off by one.
+// Size quotients in single precision; a ramp shows truncation or taps misplaced after dropping zero weights.
 TEST(Reducers, SizesConstantsAndRampsAtTheReportedPosition)
 {
     const qmath_xformLinear toClient = {{4.0, -2.5}, {0.8, 0.3, -0.2, 1.1}};
@@ -135,10 +127,7 @@ TEST(Reducers, SizesConstantsAndRampsAtTheReportedPosition)
     }
 }
 
-// Refused calls leave the destination as it was; several halvings in one
-// pass refuse a wrong size anywhere before any level is written. Every
-// allocation of the low pass may fail: the call reports it, holds nothing
-// and a bound destination keeps its old pixels.
+// Several halvings in one pass refuse a wrong size anywhere before any level is written.
 TEST(Reducers, RefuseBadInputsAndUnwindAllocationFailures)
 {
     qtest::Image8 plane(40, 40), target(20, 20), small(11, 10);

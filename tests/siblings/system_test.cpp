@@ -7,9 +7,7 @@
 
 namespace {
 
-// Blocks are 64-byte aligned, cleared, counted and unique even when empty;
-// reallocation keeps the content, also when it fails. failAfter(n) fails
-// the nth allocation of its own thread, once; -1 ends it.
+// failAfter(n) fails the nth allocation of its own thread, once; -1 ends it.
 TEST(Memory, BlocksAreAlignedClearedCountedAndFailOnTheirOwnThread)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -41,9 +39,7 @@ TEST(Memory, BlocksAreAlignedClearedCountedAndFailOnTheirOwnThread)
     EXPECT_TRUE(other == QSYS_OK && qsys_memory_alloc_internal(8, &block) == QSYS_E_NO_MEMORY);
 }
 
-// A freed large block serves the next request of its size, cleared when asked,
-// but not one more than an eighth smaller; the cache keeps its bounds. Peak
-// bytes in use count since the last reset, in blocks rounded up to 64 bytes.
+// A freed large block serves a request up to an eighth smaller; peaks count blocks rounded to 64 bytes.
 TEST(Memory, FreedLargeBlocksAreReusedWithinTheirBoundsAndPeakBytesCounted)
 {
     qsys_memory_releaseCache();

@@ -1,5 +1,4 @@
-// The generic vector against a std::vector model, with an element type whose
-// operations keep a live count and can be told to fail.
+// The generic vector against a std::vector model, with elements that count themselves and can fail.
 #include "support/test_support.hpp"
 
 namespace {
@@ -63,12 +62,7 @@ qsys_status make(qstd_vector_* v, const std::vector<uint32_t>& t, const qstd_vec
     return qstd_vector__constructFromBlockWithVtable(v, sizeof(Item), b.data(), b.size(), table);
 }
 
-// Random operations against the model, with the counting table, one with a
-// construct entry only (copies are bytes, no NULL entry is called) and none;
-// sources inside the vector itself included. Some calls have an allocation
-// or an element construction or copy fail: the failure comes back and the
-// vector is as it was (block, capacity, elements, live count), but after an
-// element assign, which cannot be undone.
+// A failed call leaves the vector as it was, but after an element assign, which cannot be undone.
 TEST(Vector, RandomOperationsMatchAModelAndFailuresChangeNothing)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -149,8 +143,7 @@ TEST(Vector, RandomOperationsMatchAModelAndFailuresChangeNothing)
     EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
 }
 
-// A failing destruct ends every element (and erase removes its range) and
-// reports the failure; the vector may be destructed again.
+// A failing destruct still ends every element, and erase still removes its range.
 TEST(Vector, DestructDestroysEveryElementWhenOneFails)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
