@@ -155,7 +155,9 @@ void expectFit(const double values[9], double x, double y, double tolerance, con
 }
 
 // Quadrics are fitted on their values, Gaussians on their logarithms: both exactly, in any direction.
-TEST(ParabolicFit, ExactPeaksAreLocatedExactly)
+// Unusable neighbours leave their axis at 0; a flat or bowl-shaped neighbourhood is not fitted. The
+// photograph's scores: a quadric of their logarithms rates a neighbour 0.99 where it is 0.81.
+TEST(ParabolicFit, LocatesExactPeaksAndLeavesUnusableAxesAtZero)
 {
     for (uint32_t seed = 1; seed <= 300; ++seed) {
         std::mt19937 rng(seed);
@@ -174,11 +176,6 @@ TEST(ParabolicFit, ExactPeaksAreLocatedExactly)
                 expectFit(values, cx, cy, 1e-9, kAllValid, separable);
             }
     }
-}
-
-// The photograph's scores: a quadric of their logarithms rates a neighbour 0.99 where it is 0.81.
-TEST(ParabolicFit, UnusableNeighboursLeaveTheirAxisAtZero)
-{
     std::array<double, 9> peak;
     for (int k = 0; k < 9; ++k) peak[k] = 1 - std::pow(k % 3 - 1.3, 2) - std::pow(k / 3 - 0.8, 2);
     using Case = std::tuple<std::array<uint32_t, 9>, int, double, double, double, uint32_t>;
