@@ -6,6 +6,8 @@
 
 namespace {
 
+#define PP(operation) qstd_vector_qsrch_detectedPosePeak_##operation
+
 bool sameBytes(const qstd_vector_qsrch_detectedPosePeak* v, const std::vector<qsrch_detectedPosePeak>& want)
 {
     return v->size == want.size() && std::memcmp(v->begin, want.data(), want.size() * sizeof(want[0])) == 0;
@@ -15,30 +17,26 @@ bool sameBytes(const qstd_vector_qsrch_detectedPosePeak* v, const std::vector<qs
 TEST(PosePeakVector, CopiesAreBytewiseAndNewCloneDeleteOwnTheirRecords)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
-    std::vector<qsrch_detectedPosePeak> peaks(3), twice;
+    std::vector<qsrch_detectedPosePeak> peaks(3);
     std::mt19937 rng(7);
     for (size_t k = 0; k < sizeof(qsrch_detectedPosePeak) * 3; ++k)
         reinterpret_cast<uint8_t*>(peaks.data())[k] = uint8_t(rng());
+    std::vector<qsrch_detectedPosePeak> twice = peaks;
+    twice.insert(twice.end(), peaks.begin(), peaks.end());
     qstd_vector_qsrch_detectedPosePeak source, *vp = nullptr;
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructFromBlock(&source, peaks.data(), 3), QSRCH_OK);
-    ASSERT_TRUE(qstd_vector_qsrch_detectedPosePeak_new(&vp) == QSRCH_OK &&
-                qstd_vector_qsrch_detectedPosePeak_insert(vp, 0, peaks.data(), 3) == QSRCH_OK &&
-                qstd_vector_qsrch_detectedPosePeak_new(&vp) == QSRCH_OK);
+    ASSERT_EQ(PP(constructFromBlock)(&source, peaks.data(), 3), QSRCH_OK);
+    ASSERT_TRUE(PP(new)(&vp) == QSRCH_OK && PP(insert)(vp, 0, peaks.data(), 3) == QSRCH_OK && PP(new)(&vp) == QSRCH_OK);
     ASSERT_TRUE(vp != nullptr && vp->size == 0u && qsys_memory_blocksInUse() == blocks + 2);
-    ASSERT_TRUE(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source) == QSRCH_OK &&
-                qstd_vector_qsrch_detectedPosePeak_newClone(&vp, vp) == QSRCH_OK &&  // onto itself: nothing changes
-                qstd_vector_qsrch_detectedPosePeak_append(vp, vp) == QSRCH_OK);
-    twice.insert(twice.end(), peaks.begin(), peaks.end()), twice.insert(twice.end(), peaks.begin(), peaks.end());
+    ASSERT_TRUE(PP(newClone)(&vp, &source) == QSRCH_OK && PP(newClone)(&vp, vp) == QSRCH_OK &&  // onto itself
+                PP(append)(vp, vp) == QSRCH_OK);
     EXPECT_TRUE(source.vtable == nullptr && sameBytes(&source, peaks) && sameBytes(vp, twice));
-    ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_newClone(&vp, nullptr), QSRCH_OK);
-    EXPECT_TRUE(vp == nullptr && qstd_vector_qsrch_detectedPosePeak_delete(&vp) == QSRCH_OK);
+    EXPECT_TRUE(PP(newClone)(&vp, nullptr) == QSRCH_OK && vp == nullptr && PP(delete)(&vp) == QSRCH_OK);
     qtest::expectAllocationFailuresClean([&]() -> qsys_status {  // a failing newClone holds nothing
-        const qsys_status s = qstd_vector_qsrch_detectedPosePeak_newClone(&vp, &source);
+        const qsys_status s = PP(newClone)(&vp, &source);
         EXPECT_TRUE(s != QSRCH_OK ? vp == nullptr : sameBytes(vp, peaks));
-        return s != QSRCH_OK ? s : qstd_vector_qsrch_detectedPosePeak_delete(&vp);
+        return s != QSRCH_OK ? s : PP(delete)(&vp);
     });
-    EXPECT_EQ(qstd_vector_qsrch_detectedPosePeak_destruct(&source), QSRCH_OK);
-    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+    EXPECT_TRUE(PP(destruct)(&source) == QSRCH_OK && qsys_memory_blocksInUse() == blocks);
 }
 
 }  // namespace
