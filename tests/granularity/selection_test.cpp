@@ -1,6 +1,4 @@
 // Granularity selection by trial searches of the pattern's own image.
-#include <functional>
-
 #include "granularity/granularity_internal.hpp"
 #include "run/run_support.hpp"
 

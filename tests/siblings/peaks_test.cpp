@@ -1,5 +1,6 @@
 // Peak detection against a brute-force plateau labelling; the sub-pixel peak fit.
 #include <cmath>
+#include <numeric>
 #include <tuple>
 
 #include "support/test_support.hpp"
@@ -27,25 +28,20 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
                                      uint32_t careStride, uint32_t careLimit)
 {
     const int32_t w = s.width, h = s.height;
-    std::vector<int> label(size_t(w) * h, -1);
-    std::vector<bool> isMax, reported;
-    for (int32_t start = 0; start < w * h; ++start) {
-        if (label[start] >= 0) continue;
-        const double v = s.at(start % w, start / w);
-        bool maximal = !std::isnan(v);
-        std::vector<int32_t> todo{start};
-        for (label[start] = int(isMax.size()); !todo.empty();) {
-            const int32_t x = todo.back() % w, y = todo.back() / w;
-            todo.pop_back();
-            for (const auto& [nx, ny] : {std::pair{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}}) {
-                if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
-                maximal &= !(s.at(nx, ny) > v);
-                if (s.at(nx, ny) != v || label[ny * w + nx] >= 0) continue;
-                label[ny * w + nx] = label[start], todo.push_back(ny * w + nx);
-            }
-        }
-        isMax.push_back(maximal), reported.push_back(false);
+    auto v = [&](int32_t i) { return s.at(i % w, i / w); };
+    auto pairs = [&](auto f) {  // each position with each of its neighbours
+        for (int32_t i = 0; i < w * h; ++i)
+            for (const auto& [dx, dy] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}})
+                if (i % w + dx >= 0 && i % w + dx < w && i / w + dy >= 0 && i / w + dy < h) f(i, i + dy * w + dx);
+    };
+    std::vector<int32_t> label(size_t(w) * h);  // each plateau's smallest index, by joining equal neighbours
+    std::iota(label.begin(), label.end(), 0);
+    for (bool joined = true; joined;) {
+        joined = false;
+        pairs([&](auto i, auto j) { if (v(i) == v(j) && label[j] < label[i]) label[i] = label[j], joined = true; });
     }
+    std::vector<bool> isMax(size_t(w) * h, true), reported(size_t(w) * h);
+    pairs([&](auto i, auto j) { isMax[label[i]] = isMax[label[i]] && !std::isnan(v(i)) && !(v(j) > v(i)); });
     std::vector<PeakKey> peaks;
     const int64_t left = int64_t(rect.x) - s.originX, top = int64_t(rect.y) - s.originY;
     const int64_t x0 = std::max<int64_t>(left, 0), x1 = std::min<int64_t>(left + rect.width, w);

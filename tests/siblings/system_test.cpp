@@ -1,7 +1,6 @@
 // The q* heap and the attention poll; cleanup lists are checked through the call frame.
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include "support/test_support.hpp"
 
