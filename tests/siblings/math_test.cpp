@@ -29,7 +29,7 @@ bool same(const qmath_xformLinear& a, const qmath_xformLinear& b)
 }
 
 // Outputs may alias inputs; unordered fields compare equal.
-TEST(Xform, ComposeInverseEqualityAndRadialInverse)
+TEST(Qmath, ComposeInvertCompareMapRadiallyAndRound)
 {
     std::mt19937 rng(1);
     std::uniform_real_distribution<double> entry(-3, 3), shift(-500, 500);
@@ -74,11 +74,7 @@ TEST(Xform, ComposeInverseEqualityAndRadialInverse)
     qmath_vect beyond{131.5, -12.25}, out;  // beyond the largest radius reached
     EXPECT_EQ(qmath_xformPtrhConst_mapPoint(&inverse, &beyond, &out), QMATH_E_SINGULAR);
     qmath_xformPtrhConst_destruct(&radial), qmath_xformPtrhConst_destruct(&inverse);
-}
-
-// Halves round away from zero; results saturate; NaN gives 0.
-TEST(Scalar, RoundAndFloorSaturateAndSendNanToZero)
-{
+    // Halves round away from zero; results saturate; NaN gives 0.
     const int32_t max = INT32_MAX, min = INT32_MIN;
     const std::tuple<double, int32_t, int32_t> cases[] = {  // x, rounded, floored
         {0.5, 1, 0}, {-0.5, -1, -1}, {2.5, 3, 2}, {-2.5, -3, -3}, {-0.0, 0, 0}, {0.49999999999999994, 0, 0},

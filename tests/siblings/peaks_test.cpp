@@ -153,7 +153,7 @@ void expectFit(const double values[9], double x, double y, double tolerance, con
 // Quadrics are fitted on their values, Gaussians on their logarithms: both exactly, in any direction.
 // Unusable neighbours leave their axis at 0; a flat or bowl-shaped neighbourhood is not fitted. The
 // photograph's scores: a quadric of their logarithms rates a neighbour 0.99 where it is 0.81.
-TEST(ParabolicFit, LocatesExactPeaksAndLeavesUnusableAxesAtZero)
+TEST(ParabolicFit, LocatesExactPeaksLeavesUnusableAxesAtZeroAndReachesWhereItMay)
 {
     for (uint32_t seed = 1; seed <= 300; ++seed) {
         std::mt19937 rng(seed);
@@ -190,11 +190,7 @@ TEST(ParabolicFit, LocatesExactPeaksAndLeavesUnusableAxesAtZero)
     const double flat[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1}, bowl[9] = {2, 1, 2, 1, 0, 1, 2, 1, 2};
     const double photograph[9] = {0.8110, 0.6382, 0.2759, 0.7687, 0.9626, 0.7872, 0.1388, 0.3993, 0.6638};
     expectFit(flat, 0, 0, 0), expectFit(bowl, 0, 0, 0, kAllValid, 0), expectFit(photograph, 0, 0, 0.498);
-}
-
-// A side reaches a full cell with a position beyond its neighbour or its edge flag (bits 1, 32 ignored).
-TEST(ParabolicFit, SetupMarksNeighboursInsideBoundsAndReachesWhereItMay)
-{
+    // The setup: a side reaches a full cell with a position beyond its neighbour or its edge flag (bits 1, 32 ignored).
     qmath_peakDetectParabolicFitParams params;
     ASSERT_EQ(qmath_peakDetectParabolicFitParams_construct(&params), QSYS_OK);
     EXPECT_TRUE(params.separable == 1 && params.maxOffset == 0.5);

@@ -130,10 +130,9 @@ TEST(Reducers, SizesConstantsAndRampsAtTheReportedPosition)
 // Several halvings in one pass refuse a wrong size anywhere before any level is written.
 TEST(Reducers, RefuseBadInputsAndUnwindAllocationFailures)
 {
-    qtest::Image8 plane(40, 40), target(20, 20), small(11, 10);
+    qtest::Image8 plane(40, 40), target(20, 20, 20, 7), small(11, 10);
     const qimg_windowConst view = plane.window();
     qmath_xformLinear out[2];
-    target.fill(7);
     qimg_window levels[2] = {writable(target.window()), writable(small.window())}, unbound = levels[0];
     unbound.firstPixel = nullptr;
     EXPECT_EQ(qip_gauss2_smoothWindow8_8(&view, &kIdentity, &levels[1], out), QIMG_E_SIZE_MISMATCH);
