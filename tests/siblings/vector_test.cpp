@@ -14,27 +14,25 @@ struct Item {
 int64_t live = 0;  // elements constructed through the table and not yet destructed
 int failIn = -1;   // this many element operations succeed, then one fails; -1: none fails
 
-bool failing() { return failIn >= 0 && failIn-- == 0; }
+bool fails() { return failIn >= 0 && failIn-- == 0; }
 Item& item(const void* e) { return *static_cast<Item*>(const_cast<void*>(e)); }
+Item& alive(const void* e)  // an element constructed through the table and not yet destructed
+{
+    EXPECT_EQ(item(e).alive, kAlive);
+    return item(e);
+}
 
-qsys_status countConstruct(void* e) { return failing() ? kFailure : (item(e) = {0, kAlive, 0}, ++live, QSYS_OK); }
+qsys_status countConstruct(void* e) { return fails() ? kFailure : (item(e) = {0, kAlive, 0}, ++live, QSYS_OK); }
 qsys_status countCopy(void* e, const void* from)
 {
-    EXPECT_EQ(item(from).alive, kAlive);
-    return failing() ? kFailure : (item(e) = item(from), ++live, QSYS_OK);
+    return alive(from), fails() ? kFailure : (item(e) = item(from), ++live, QSYS_OK);
 }
 qsys_status countAssign(void* e, const void* from)
 {
-    EXPECT_TRUE(item(e).alive == kAlive && item(from).alive == kAlive);
-    return failing() ? kFailure : (item(e).tag = item(from).tag, QSYS_OK);
+    return alive(e), alive(from), fails() ? kFailure : (item(e).tag = item(from).tag, QSYS_OK);
 }
 // A failing destruct still ends the element, as a real record's would.
-qsys_status countDestruct(void* e)
-{
-    EXPECT_EQ(item(e).alive, kAlive);
-    item(e).alive = 0, --live;
-    return failing() ? kFailure : QSYS_OK;
-}
+qsys_status countDestruct(void* e) { return alive(e).alive = 0, --live, fails() ? kFailure : QSYS_OK; }
 
 const qstd_vector_vtable kCounting{countConstruct, countCopy, countAssign, countDestruct, QSTD_VECTOR_VTABLE_MARKER};
 const qstd_vector_vtable kConstructOnly = {countConstruct, nullptr, nullptr, nullptr, QSTD_VECTOR_VTABLE_MARKER};
