@@ -61,7 +61,7 @@ std::vector<PeakKey> bruteForcePeaks(SpaceImage& s, const qstd_rect32& rect, dou
 }
 
 // The top of the 3 x 3 quadric within the cell, sampled densely, else each axis's parabola.
-double heightBetweenPositions(SpaceImage& s, int32_t x, int32_t y)
+double peakHeight(SpaceImage& s, int32_t x, int32_t y)
 {
     auto v = [&](int dx, int dy) { return s.at(x + dx, y + dy); };
     const double c = v(0, 0);
@@ -124,7 +124,7 @@ TEST(PeakDetector, AgreesWithPlateauLabellingOnRandomSpaces)
                            p->value, p->flags});
         qstd_vector_qip_detectedPeak_destruct(&v);
         auto height = [&](const PeakKey& p) {
-            return heightBetweenPositions(s, std::get<0>(p) - s.originX, std::get<1>(p) - s.originY);
+            return peakHeight(s, std::get<0>(p) - s.originX, std::get<1>(p) - s.originY);
         };
         for (size_t k = 1; k < got.size(); ++k) ASSERT_GE(height(got[k - 1]), height(got[k]) - 1e-3) << "peak " << k;
         std::vector<PeakKey> want = bruteForcePeaks(s, rect, threshold, useCare, careStride, careLimit);

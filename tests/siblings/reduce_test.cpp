@@ -20,11 +20,7 @@ struct Reduced {
     qmath_xformLinear clientFromReduced{};
 };
 
-qimg_window writable(const qimg_windowConst& v)
-{
-    qimg_window w;
-    return std::memcpy(&w, &v, sizeof w), w;
-}
+qimg_window writable(const qimg_windowConst& v) { qimg_window w; return std::memcpy(&w, &v, sizeof w), w; }
 
 // The low pass of w x h pixels of `content` at (5, -3), garbage in the row slack.
 Reduced reduce(std::pair<double, double> f, int32_t w, int32_t h, const Content& content,
@@ -41,10 +37,9 @@ Reduced reduce(std::pair<double, double> f, int32_t w, int32_t h, const Content&
     qip_plpfParams_init(&params), params.factorX = f.first, params.factorY = f.second;
     EXPECT_EQ(qip_plpf_smooth8_8(qimg_image_asConst(&source), &reduced, &params), QSYS_OK);
     EXPECT_TRUE(reduced.x == 5 && reduced.y == -3) << "the source's origin";
-    Reduced out;
     qimg_windowConst view;
     qimg_windowConst_init(&view, qimg_image_asConst(&reduced));
-    out.width = view.width, out.height = view.height, out.pixels = qtest::pixels(view);
+    Reduced out{view.width, view.height, qtest::pixels(view), {}};
     qimg_image_getLinearClientFromImageXform(&reduced, &out.clientFromReduced);
     qimg_image_destruct(&reduced), qimg_image_destruct(&source);
     return out;

@@ -7,10 +7,10 @@
 namespace {
 
 // failAfter(n) fails the nth allocation of its own thread, once; -1 ends it.
-TEST(Memory, BlocksAreAlignedClearedCountedFailOnTheirOwnThreadAndAreReused)
+TEST(Qsys, BlocksAreAlignedClearedCountedReusedAndFailLikeAttentionOnTheirOwnThread)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
-    void *empty = nullptr, *block = nullptr;
+    void *empty = nullptr, *block = nullptr, *again = nullptr;
     ASSERT_TRUE(qsys_memory_allocClear64_internal(0, &empty) == QSYS_OK &&
                 qsys_memory_allocClear64_internal(1000, &block) == QSYS_OK);
     auto* bytes = static_cast<uint8_t*>(block);
@@ -38,7 +38,6 @@ TEST(Memory, BlocksAreAlignedClearedCountedFailOnTheirOwnThreadAndAreReused)
     EXPECT_TRUE(other == QSYS_OK && qsys_memory_alloc_internal(8, &block) == QSYS_E_NO_MEMORY);
     // A freed large block serves a request up to an eighth smaller; peaks count blocks rounded to 64 bytes.
     qsys_memory_releaseCache();
-    void* again = nullptr;
     const int64_t inUse = qsys_memory_bytesInUse();
     qsys_memory_resetPeakBytesInUse();
     ASSERT_EQ(qsys_memory_alloc_internal(100001, &block), QSYS_OK);
@@ -57,13 +56,9 @@ TEST(Memory, BlocksAreAlignedClearedCountedFailOnTheirOwnThreadAndAreReused)
     for (void*& b : many) qsys_memory_free_internal(&b);
     EXPECT_TRUE(qsys_memory_cachedBytes() > 0 && qsys_memory_cachedBytes() <= QSYS_MEMORY_CACHE_MAX_BYTES);
     EXPECT_EQ((qsys_memory_releaseCache(), qsys_memory_cachedBytes()), 0u);
-}
-
-TEST(Attention, HandlerAnswersForItsOwnThreadOnly)
-{
     EXPECT_EQ(qsys_attention_check(), QSYS_OK);
     qtest::AttentionCounter counter(QSYS_E_ABORTED);
-    qsys_status other = QSYS_E_ABORTED;
+    other = QSYS_E_ABORTED;
     std::thread([&] { other = qsys_attention_check(); }).join();
     EXPECT_TRUE(qsys_attention_check() == QSYS_E_ABORTED && other == QSYS_OK && counter.polls() == 1);
 }

@@ -54,8 +54,7 @@ std::vector<Item> block(const std::vector<uint32_t>& t)
 // A vector holding the given tags, built through the table.
 qsys_status make(qstd_vector_* v, const std::vector<uint32_t>& t, const qstd_vector_vtable* table = &kCounting)
 {
-    std::vector<Item> b = block(t);
-    return qstd_vector__constructFromBlockWithVtable(v, sizeof(Item), b.data(), b.size(), table);
+    return qstd_vector__constructFromBlockWithVtable(v, sizeof(Item), block(t).data(), t.size(), table);
 }
 
 // A failed call leaves the vector as it was, but after an element assign, which cannot be undone.
@@ -142,12 +141,10 @@ TEST(Vector, FailingDestructsEndEveryElementAndRefusalsChangeNothing)
     const int64_t blocks = qsys_memory_blocksInUse();
     qstd_vector_ v;
     ASSERT_EQ(make(&v, {1, 2, 3, 4, 5}), QSYS_OK);
-    failIn = 1;
-    EXPECT_EQ(qstd_vector__destruct(&v), kFailure);
+    EXPECT_EQ((failIn = 1, qstd_vector__destruct(&v)), kFailure);
     EXPECT_TRUE(live == 0 && qsys_memory_blocksInUse() == blocks && qstd_vector__destruct(&v) == QSYS_OK);
     ASSERT_EQ(make(&v, {1, 2, 3, 4, 5}), QSYS_OK);
-    failIn = 0;
-    EXPECT_EQ(qstd_vector__erase(&v, 1, 3), kFailure);
+    EXPECT_EQ((failIn = 0, qstd_vector__erase(&v, 1, 3)), kFailure);
     EXPECT_EQ(tags(v), (std::vector<uint32_t>{1, 4, 5}));
     qstd_vector__destruct(&v);
     const qstd_vector_vtable unmarked = {nullptr, nullptr, nullptr, nullptr, 0};
