@@ -18,15 +18,15 @@ TEST(Photographs, SearchFindsWhatExhaustiveCorrelationFinds)
         {"coffee-32x32", 24.019, 15.891, 0.5f},                // top towards a diagonal, underrated by the axes
         {"retina-16x16", 17.305, 21.623, 0.5f},                // corners higher than the axes
     };
+    const qsrch_trainParams train = qtest::topTrainParams();
+    qsrch_runParams run = qtest::topRunParams();
     for (const auto& c : cases) {
         const qtest::OwnedImage pattern(qtest::readTestPgm(std::string(c.stem) + "-pattern.pgm")),
             scene(qtest::readTestPgm(std::string(c.stem) + "-scene.pgm"));
         qtest::SearchModel model;
-        const qsrch_trainParams train = qtest::topTrainParams();
-        ASSERT_EQ(qsrch_model_train(model.get(), pattern.cget(), &train), QSRCH_OK) << c.stem;
-        qsrch_runParams run = qtest::topRunParams();
-        run.confusionThreshold = c.confusionThreshold;
         qtest::ResultSet set;
+        run.confusionThreshold = c.confusionThreshold;
+        ASSERT_EQ(qsrch_model_train(model.get(), pattern.cget(), &train), QSRCH_OK) << c.stem;
         ASSERT_EQ(qsrch_run(model.get(), scene.cget(), &run, set.get()), QSRCH_OK) << c.stem;
         ASSERT_EQ(set->count, 1) << c.stem;
         const qmath_vect found = set->entries[0].point;
