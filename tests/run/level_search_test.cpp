@@ -1,5 +1,4 @@
-// The level operations of the coarse-to-fine search: level threshold,
-// contrast and brightness filter, coarse search and refinement.
+// The level operations of the coarse-to-fine search: threshold, filter, coarse search, refinement.
 #include <limits>
 
 #include "run/run_support.hpp"
@@ -10,8 +9,7 @@ using qtest::Image8, qtest::Levels, qtest::Model, qtest::Peaks, qtest::runParams
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// Half the threshold at the coarse granularity, all of it at the fine one,
-// linear in the logarithm in between; 0.75 of that with the shape score.
+// Half at the coarse granularity, all at the fine one, linear in the logarithm; 0.75 of that with shape.
 TEST(LevelThreshold, HalfAtCoarseAllAtFineLinearInLogGranularity)
 {
     const std::array<float, 5> cases[] = {  // g, coarse, fine, threshold, wanted without the shape score
@@ -24,8 +22,7 @@ TEST(LevelThreshold, HalfAtCoarseAllAtFineLinearInLogGranularity)
     }
 }
 
-// Both bounds inclusive, NaN never in range, order kept; the default limits
-// keep everything (a contrast of exactly 0 too).
+// Both bounds inclusive, NaN never in range; the default limits keep everything (a contrast of 0 too).
 TEST(FilterContrastBrightness, KeepsInRangeInOrderAndDefaultsTouchNothing)
 {
     std::mt19937 rng(5);
@@ -52,8 +49,7 @@ TEST(FilterContrastBrightness, KeepsInRangeInOrderAndDefaultsTouchNothing)
 constexpr int32_t kPw = 40, kPh = 32;
 constexpr double kFirstX = 64, kFirstY = 48, kSecondX = 132, kSecondY = 100;
 
-// A grid texture holding its own crop at (64, 48) and a copy at (132, 100),
-// with a three-level model of the crop and the scene's source levels.
+// A grid texture holding its crop at (64, 48) and a copy at (132, 100); a three-level model of the crop.
 class PlantedScene : public ::testing::Test {
 protected:
     void SetUp() override
@@ -100,9 +96,7 @@ protected:
     Levels sources_;
 };
 
-// At granularity 2 between coarse 4 and fine 1 the coarse level keeps peaks
-// from half the accept threshold, or 3/4 of it with adaptive thresholds
-// (0.75 of that with the shape allowance).
+// Level 1 of 4..1 keeps peaks from half the accept threshold, or its level threshold when adaptive.
 TEST_F(PlantedScene, CoarseThresholdFollowsTheLevelsGranularity)
 {
     qsrch_normcorr_runParams params = runParams(1, 0.5f, 1.0f, 0.0f);
@@ -126,9 +120,7 @@ TEST_F(PlantedScene, CoarseThresholdFollowsTheLevelsGranularity)
         }
 }
 
-// Both planted places found on the coarsest level; a region keeps only its
-// own place; an infinite extent means no region. The region holds the
-// model's client origin, in the searched image's client frame.
+// A region holds the model's client origin, in the searched image's client frame; infinite means none.
 TEST_F(PlantedScene, SearchRegionKeepsOnlyItsOwnPlaceInTheClientFrame)
 {
     qsrch_normcorr_runParams params = runParams();
@@ -154,11 +146,8 @@ TEST_F(PlantedScene, SearchRegionKeepsOnlyItsOwnPlaceInTheClientFrame)
                  {kFirstX - 24, kFirstY - 16, kFirstX - 8, kFirstY});
 }
 
-// Single candidates refined at level 0. An offset beyond a quarter pixel
-// adds a position on its side, so the true place two away is reached; at
-// 0.2 the last of three positions tops the region only because the better
-// one beyond was not scored, and re-detection drops it. Border candidates
-// are kept; only the final level applies the contrast limits.
+// An offset beyond a quarter pixel adds a position on its side; a region top that only the unscored
+// beyond beat is dropped on re-detection; border candidates stay; only the final level filters contrast.
 TEST_F(PlantedScene, RefinementReachesTheTruePlaceAndKeepsOnlyTruePeaks)
 {
     std::mt19937 rng(9);

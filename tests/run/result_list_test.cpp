@@ -1,7 +1,5 @@
-// The bounded result list against a plain reference that looks up the
-// weakest result afresh on every insertion: random candidate streams with
-// near duplicates, overlaps, ties and zero scores must leave the same list,
-// and the search may stop exactly when numToFind results are certain.
+// The bounded result list against a plain reference that looks up the weakest result afresh on
+// every insertion, on random streams with near duplicates, overlaps, ties and zero scores.
 #include <cmath>
 #include <random>
 #include <string>

@@ -1,5 +1,4 @@
-// Shared by the run suites: owned vectors, run parameters, analytic
-// textures (exact between pixels) and grid textures.
+// Shared by the run suites: owned vectors, run parameters, grid textures.
 #pragma once
 
 #include <cmath>
@@ -37,8 +36,7 @@ inline qsrch_normcorr_runParams runParams(int32_t numToFind = 1, float confusion
     return p;
 }
 
-// Random values on 6-pixel cells, interpolated bilinearly, with a little
-// noise: scores fall off smoothly around a match.
+// Random 6-pixel cells interpolated bilinearly, a little noise: scores fall off smoothly around a match.
 inline Image8 gridTexture(std::mt19937& rng, int32_t w, int32_t h)
 {
     const int32_t gw = w / 6 + 2;
