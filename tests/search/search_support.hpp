@@ -1,5 +1,4 @@
-// Shared by the top-level search suites: owned records, textured scenes,
-// parameter records and result sets the test fills itself.
+// Shared by the top-level search suites: owned records, textured scenes, parameter records.
 #pragma once
 
 #include "run/run_support.hpp"
