@@ -57,7 +57,7 @@ TEST(ModelLifecycle, GettersNeedATrainedModelAndTransformsStayInverse)
     EXPECT_TRUE(qtest::sameXform(model->patFromClient, singular));
 }
 
-// Copies and vector elements share pixels that outlive the source; new on a held model releases it first.
+// Copies share pixels that outlive the source; new on a held model releases it (failures: top-level tests).
 TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -86,15 +86,6 @@ TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
             ASSERT_EQ(qsrch_DcomputeOneSumISumISq(&plane, &sum, &sumSq), QSRCH_OK);
             EXPECT_TRUE(m->trainImage.firstPixel == image && plane.firstPixel == level0 && sum == sum0);
         }
-        qtest::expectAllocationFailuresClean([&] {
-            qsrch_normcorr_model *m = nullptr, again;
-            qsrch_status s = qsrch_normcorr_model_new(&m);
-            EXPECT_TRUE(QSRCH_FAILED(s) != (m != nullptr));
-            if (QSRCH_FAILED(s)) return s;
-            qsrch_normcorr_model_delete(&m);
-            s = qsrch_normcorr_model_constructCopy(&again, &copy);
-            return QSRCH_FAILED(s) ? s : qsrch_normcorr_model_destruct(&again);
-        });
         ASSERT_EQ(qsrch_normcorr_model_assign(&copy, &elements[0]), QSRCH_OK);
         qtest::expectUntrained(copy);
         ASSERT_EQ(qsrch_normcorr_model_untrain(&elements[1]), QSRCH_OK);

@@ -54,7 +54,7 @@ void expectPlaneAndSums(const qsrch_normcorr_level_& L, int plane, const Plane& 
 }
 
 // Level k reduces level k - 1; masked, planes are zeroed where the two-valued mask of the level is 0.
-// The model keeps the pattern (slack cleared) and the caller's mask at the views' origins.
+// The model keeps the pattern and the caller's mask at the views' origins.
 TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
 {
     const TrainCase& c = GetParam();
@@ -94,8 +94,6 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
     qimg_windowConst copyView, maskCopy;
     qimg_windowConst_init(&copyView, &copy);
     expectPlane(copyView, planeOf(views_[0]), "trainImage");
-    for (int32_t y = 0; y < copy.height; ++y)
-        for (int32_t x = copy.width; x < copy.rowStride; ++x) ASSERT_EQ(qtest::at(copyView, x, y), 0) << x << ", " << y;
     if (!c.masked) return;
     EXPECT_TRUE(masked->trainMask.x == maskView_.x && masked->trainMask.y == maskView_.y);
     qimg_windowConst_init(&maskCopy, &masked->trainMask);
