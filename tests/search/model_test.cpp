@@ -5,10 +5,7 @@ namespace {
 
 using qtest::Image8, qtest::OwnedImage, qtest::ResultSet, qtest::SearchModel, qtest::Xform;
 
-std::vector<uint8_t> level1(const qsrch_normcorr_model& model)
-{
-    return qtest::pixels(qtest::level(model, 1).planeWindow[0]);
-}
+std::vector<uint8_t> level1(const qsrch_normcorr_model& m) { return qtest::pixels(qtest::level(m, 1).planeWindow[0]); }
 
 // The band only where a handle's image has two pixels to spare on every side; a view has none.
 TEST(SearchModel, SurroundBandIsUsedOnlyWhereTheImageHasIt)

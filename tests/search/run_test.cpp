@@ -32,7 +32,7 @@ TEST(SearchRun, ReportsTheOriginWhereTheClientTransformsPutIt)
             const int32_t x0 = pick(3, 120 - w - 3), y0 = pick(3, 100 - h - 3), u = pick(0, 180 - w),
                           v = pick(0, 140 - h);
             qtest::paste(searchPixels, trainPixels, x0, y0, w, h, u, v);
-            OwnedImage trainImage(trainPixels), searchImage(searchPixels), mask(searchPixels);  // caring everywhere
+            OwnedImage trainImage(trainPixels), searchImage(searchPixels);  // also a mask caring everywhere
             Xform trainClient, searchClient, trainFromClient, searchFromClient;
             setClient(trainImage, trainKind, trainClient, trainFromClient);
             setClient(searchImage, searchKind, searchClient, searchFromClient);
@@ -45,21 +45,17 @@ TEST(SearchRun, ReportsTheOriginWhereTheClientTransformsPutIt)
             ASSERT_EQ(qsrch_model_setOrigin(model.get(), &origin), QSRCH_OK);
             const int32_t ox = std::max(0, u - 9), oy = std::max(0, v - 5);
             const qimg_windowConst around = qtest::viewOf(searchImage.cget(), ox, oy, w + 20, h + 11);
-            const qimg_windowConst maskAround = qtest::viewOf(mask.cget(), ox, oy, w + 20, h + 11);
             const qsrch_runParams params = qtest::topRunParams();
             const qsrch_model* m = model.get();
             const qmath_xformPtrhConst* x = searchFromClient.get();
             for (const RunForm& run : std::initializer_list<RunForm>{
                      [&](auto* s) { return qsrch_run(m, searchImage.cget(), &params, s); },
-                     [&](auto* s) { return qsrch_runMask(m, searchImage.cget(), mask.cget(), &params, s); },
+                     [&](auto* s) { return qsrch_runMask(m, searchImage.cget(), searchImage.cget(), &params, s); },
                      [&](auto* s) { return qsrch_runWindow(m, &around, x, &params, s); },
-                     [&](auto* s) { return qsrch_runMaskWindow(m, &around, &maskAround, x, &params, s); },
-                     [&](auto* s) {
-                         return qsrch_runMaskWindow_usingNormcorr(m, &around, &maskAround, x, &params, s);
-                     }}) {
+                     [&](auto* s) { return qsrch_runMaskWindow(m, &around, &around, x, &params, s); },
+                     [&](auto* s) { return qsrch_runMaskWindow_usingNormcorr(m, &around, &around, x, &params, s); }}) {
                 ResultSet set;
-                ASSERT_EQ(run(set.get()), QSRCH_OK);
-                ASSERT_EQ(set->count, 1);
+                ASSERT_TRUE(run(set.get()) == QSRCH_OK && set->count == 1);
                 const qsrch_resultSetEntry& e = set->entries[0];
                 EXPECT_TRUE(e.accepted == 1 && e.score > 0.95f) << e.score;
                 EXPECT_LT(std::hypot(e.point.x - want.x, e.point.y - want.y), 0.1) << e.point.x << ", " << e.point.y;
@@ -93,15 +89,14 @@ TEST(SearchRun, ChecksComeInTheirOrder)
     const qimg_windowConst view = qtest::viewOf(image.cget(), 5, 5, 60, 50),
                            narrow = qtest::viewOf(image.cget(), 5, 5, 23, 50);
     const qsrch_runParams good = qtest::topRunParams();
-    qsrch_runParams accept = good, algorithm = good, count = good;
-    accept.acceptThreshold = 2.0f, algorithm.algorithm = 2, count.numToFind = 0;
+    qsrch_runParams accept = good, algo = good, count = good;
+    accept.acceptThreshold = 2.0f, algo.algorithm = 2, count.numToFind = 0;
     const qsrch_model *none = untrained.get(), *model = trained.model.get();
     const std::pair<RunForm, qsrch_status> cases[] = {
         {[&](auto* s) { return qsrch_run(none, unbound.cget(), &accept, s); }, QSRCH_E_IMAGE_UNBOUND},
         {[&](auto* s) { return qsrch_runMask(none, unbound.cget(), image.cget(), &accept, s); }, QSRCH_E_IMAGE_UNBOUND},
         {[&](auto* s) { return qsrch_run(none, image.cget(), &accept, s); }, QSRCH_E_BAD_ACCEPT_THRESHOLD},
-        {[&](auto* s) { return qsrch_runMask(none, image.cget(), unbound.cget(), &algorithm, s); },
-         QSRCH_E_BAD_ALGORITHM},
+        {[&](auto* s) { return qsrch_runMask(none, image.cget(), unbound.cget(), &algo, s); }, QSRCH_E_BAD_ALGORITHM},
         {[&](auto* s) { return qsrch_run(none, image.cget(), &good, s); }, QSRCH_E_NOT_TRAINED},
         {[&](auto* s) { return qsrch_runWindow(none, &view, id.get(), &count, s); }, QSRCH_E_BAD_NUM_TO_FIND},
         {[&](auto* s) { return qsrch_runWindow(none, &view, id.get(), &good, s); }, QSRCH_E_NOT_TRAINED},
