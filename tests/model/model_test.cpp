@@ -30,8 +30,8 @@ TEST(ModelLifecycle, GettersNeedATrainedModelAndTransformsStayInverse)
         return image == &model->trainMask ? qsrch_normcorr_model_getTrainMask(model.get(), &out)
                                           : qsrch_normcorr_model_getTrainImage(model.get(), &out);
     };
-    EXPECT_TRUE(held(&model->trainImage) == QSRCH_E_NOT_TRAINED && held(&model->trainMask) == QSRCH_E_NOT_TRAINED &&
-                qsrch_normcorr_model_getTrainParams(model.get(), &params) == QSRCH_E_NOT_TRAINED);
+    EXPECT_TRUE(held(&model->trainImage) == QSRCH_E_NOT_TRAINED && held(&model->trainMask) == QSRCH_E_NOT_TRAINED);
+    EXPECT_TRUE(qsrch_normcorr_model_getTrainParams(model.get(), &params) == QSRCH_E_NOT_TRAINED);
     EXPECT_FALSE(qtest::isBound(out));
     trainTextured(model.get());
     const qmath_xformLinear& client = model->clientFromPat;

@@ -7,36 +7,29 @@ namespace {
 
 using qtest::expectPlane, qtest::Image8, qtest::level, qtest::Model, qtest::Plane, qtest::planeOf, qtest::reduceLevel;
 
-// window: views into larger images with slack at other origins; the granularities expected from level 0.
-struct TrainCase {
-    int32_t w, h;
-    uint32_t autoSelect;
-    float coarse;
-    int planes;
-    bool masked, window;
-    std::vector<float> granularities;
-};
+// w, h, autoSelect, given coarse, planes, masked, window (views into larger images with slack at other
+// origins), the granularities expected from level 0.
+using TrainCase = std::tuple<int32_t, int32_t, uint32_t, float, int, bool, bool, std::vector<float>>;
 
 class TrainLevels : public ::testing::TestWithParam<TrainCase> {
 protected:
     void SetUp() override
     {
-        const TrainCase& c = GetParam();
-        std::mt19937 rng(static_cast<uint32_t>(c.w * 131 + c.h));
-        const int32_t d = c.window ? 1 : 0, iw = c.w + 9 * d, ih = c.h + 6 * d;
-        for (int k = 0; k < c.planes; ++k) planes_.push_back(qtest::texture(rng, iw, ih, c.window ? iw + 7 : -1));
-        for (const Image8& plane : planes_) views_.push_back(plane.window(5 * d, 3 * d, c.w, c.h));
-        mask_ = qtest::blobMask(rng, c.w + 4 * d, c.h + 4 * d);
-        maskView_ = mask_.window(2 * d, 4 * d, c.w, c.h);
+        const auto& [w, h, autoSelect, coarse, planes, masked, window, granularities] = GetParam();
+        std::mt19937 rng(static_cast<uint32_t>(w * 131 + h));
+        const int32_t d = window ? 1 : 0, iw = w + 9 * d, ih = h + 6 * d;
+        for (int k = 0; k < planes; ++k) planes_.push_back(qtest::texture(rng, iw, ih, window ? iw + 7 : -1));
+        for (const Image8& plane : planes_) views_.push_back(plane.window(5 * d, 3 * d, w, h));
+        mask_ = qtest::blobMask(rng, w + 4 * d, h + 4 * d);
+        maskView_ = mask_.window(2 * d, 4 * d, w, h);
     }
     qsrch_status train(Model& model, bool masked)
     {
-        const TrainCase& c = GetParam();
-        const qsrch_normcorr_trainParams params = qtest::trainParams(c.autoSelect, c.coarse);
+        const qsrch_normcorr_trainParams params = qtest::trainParams(std::get<2>(GetParam()), std::get<3>(GetParam()));
         const qimg_windowConst noMask{}, *mask = masked ? &maskView_ : &noMask, *v = views_.data();
         const qmath_xformLinear id = qtest::identity();
         qsrch_normcorr_model* m = model.get();
-        return c.planes == 1 ? qsrch_normcorr_model_trainMaskWindow(m, &v[0], mask, &id, &params)
+        return std::get<4>(GetParam()) == 1 ? qsrch_normcorr_model_trainMaskWindow(m, &v[0], mask, &id, &params)
                              : qsrch_normcorr_model_trainMaskWindow3(m, &v[0], &v[1], &v[2], mask, &id, &params);
     }
     std::vector<Image8> planes_;
@@ -57,33 +50,33 @@ void expectPlaneAndSums(const qsrch_normcorr_level_& L, int plane, const Plane& 
 // The model keeps the pattern and the caller's mask at the views' origins.
 TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
 {
-    const TrainCase& c = GetParam();
-    const size_t n = c.granularities.size();
+    const auto& [w, h, autoSelect, coarse, planes, isMasked, window, granularities] = GetParam();
+    const size_t n = granularities.size();
     Model plain, masked;
     ASSERT_EQ(train(plain, false), QSRCH_OK);
-    ASSERT_EQ(c.masked ? train(masked, true) : QSRCH_OK, QSRCH_OK);
-    ASSERT_TRUE(qtest::trained(*plain) && plain->levels.size == n && (!c.masked || masked->levels.size == n));
-    EXPECT_TRUE(plain->trainParams.coarseGranularity == c.granularities.back() &&
+    ASSERT_EQ(isMasked ? train(masked, true) : QSRCH_OK, QSRCH_OK);
+    ASSERT_TRUE(qtest::trained(*plain) && plain->levels.size == n && (!isMasked || masked->levels.size == n));
+    EXPECT_TRUE(plain->trainParams.coarseGranularity == granularities.back() &&
                 plain->trainParams.fineGranularity == 1);
     for (size_t k = 0; k < n; ++k) {
         SCOPED_TRACE("level " + std::to_string(k));
         const qsrch_normcorr_level_& L = level(*plain, k);
-        EXPECT_TRUE((k == 0 || L.factor == c.granularities[k] / c.granularities[k - 1]) && !L.maskWindow.firstPixel);
-        for (int plane = c.planes; plane < 3; ++plane)
+        EXPECT_TRUE((k == 0 || L.factor == granularities[k] / granularities[k - 1]) && !L.maskWindow.firstPixel);
+        for (int plane = planes; plane < 3; ++plane)
             EXPECT_TRUE(L.planeWindow[plane].firstPixel == nullptr && L.sum[plane] == 0u);
-        for (int plane = 0; plane < c.planes; ++plane) {
+        for (int plane = 0; plane < planes; ++plane) {
             const Plane expected =
                 k == 0 ? planeOf(views_[plane]) : reduceLevel(level(*plain, k - 1).planeWindow[plane], L.factor);
             EXPECT_EQ(L.nCare, static_cast<uint32_t>(expected.px.size()));
             expectPlaneAndSums(L, plane, expected, "plane");
         }
-        if (!c.masked) continue;
+        if (!isMasked) continue;
         const qsrch_normcorr_level_& M = level(*masked, k);
         Plane mask = k == 0 ? planeOf(maskView_) : reduceLevel(level(*masked, k - 1).maskWindow, M.factor);
         for (uint8_t& v : mask.px) v = v < 128 ? 0 : 255;
         expectPlane(M.maskWindow, mask, "mask");
         EXPECT_EQ(M.nCare, static_cast<uint32_t>(mask.px.size() - std::count(mask.px.begin(), mask.px.end(), 0)));
-        for (int plane = 0; plane < c.planes; ++plane) {
+        for (int plane = 0; plane < planes; ++plane) {
             Plane expected = planeOf(L.planeWindow[plane]);
             for (size_t i = 0; i < expected.px.size(); ++i) expected.px[i] = mask.px[i] == 0 ? 0 : expected.px[i];
             expectPlaneAndSums(M, plane, expected, "masked plane");
@@ -94,7 +87,7 @@ TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
     qimg_windowConst copyView, maskCopy;
     qimg_windowConst_init(&copyView, &copy);
     expectPlane(copyView, planeOf(views_[0]), "trainImage");
-    if (!c.masked) return;
+    if (!isMasked) return;
     EXPECT_TRUE(masked->trainMask.x == maskView_.x && masked->trainMask.y == maskView_.y);
     qimg_windowConst_init(&maskCopy, &masked->trainMask);
     expectPlane(maskCopy, planeOf(maskView_), "trainMask");
