@@ -46,8 +46,7 @@ void expectPlaneAndSums(const qsrch_normcorr_level_& L, int plane, const Plane& 
     EXPECT_TRUE(L.sum[plane] == sum && L.sumSq[plane] == static_cast<double>(sumSq)) << what;
 }
 
-// Level k reduces level k - 1; masked, planes are zeroed where the two-valued mask of the level is 0.
-// The model keeps the pattern and the caller's mask at the views' origins.
+// Level k reduces level k - 1; masked, planes are zeroed where the level's two-valued mask is 0.
 TEST_P(TrainLevels, EveryLevelIsTheReducedMaskedPatternWithExactStatistics)
 {
     const auto& [w, h, autoSelect, coarse, planes, isMasked, window, granularities] = GetParam();

@@ -8,7 +8,6 @@ namespace {
 using qtest::Image8, qtest::OwnedImage, qtest::ResultSet, qtest::SearchModel, qtest::Xform;
 using RunForm = std::function<qsrch_status(qsrch_resultSet*)>;
 
-// Two linear client transforms and a radial one, with their inverses.
 void setClient(OwnedImage& image, int kind, Xform& client, Xform& fromClient)
 {
     if (kind == 0) qtest::scaleShift(client, 0.5, 0.75, 10.0, -4.0);

@@ -6,7 +6,6 @@
 
 namespace qtest {
 
-// A record of the library's, owned by the test.
 template <class T, auto construct, auto destruct>
 struct Record {
     T r;
