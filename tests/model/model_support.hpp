@@ -1,5 +1,4 @@
-// Shared by the model suites: owned models and images, textured patterns,
-// blob masks and level access.
+// Shared by the model suites: owned models and images, textured patterns, blob masks.
 #pragma once
 
 #include <cstdint>
@@ -11,20 +10,15 @@
 
 namespace qtest {
 
-class Model {
-public:
-    Model() { EXPECT_EQ(qsrch_normcorr_model_construct(&m_), QSRCH_OK); }
-    ~Model() { EXPECT_EQ(qsrch_normcorr_model_destruct(&m_), QSRCH_OK); }
+struct Model {
+    qsrch_normcorr_model m;
+    Model() { EXPECT_EQ(qsrch_normcorr_model_construct(&m), QSRCH_OK); }
+    ~Model() { EXPECT_EQ(qsrch_normcorr_model_destruct(&m), QSRCH_OK); }
     Model(const Model&) = delete;
-    qsrch_normcorr_model* get() { return &m_; }
-    const qsrch_normcorr_model& operator*() const { return m_; }
-    const qsrch_normcorr_model* operator->() const { return &m_; }
-
-private:
-    qsrch_normcorr_model m_;
+    qsrch_normcorr_model* get() { return &m; }
+    const qsrch_normcorr_model& operator*() const { return m; }
+    const qsrch_normcorr_model* operator->() const { return &m; }
 };
-
-inline uint32_t levelCount(const qsrch_normcorr_model& m) { return static_cast<uint32_t>(m.levels.size); }
 
 inline const qsrch_normcorr_level_& level(const qsrch_normcorr_model& m, size_t i)
 {
@@ -34,8 +28,7 @@ inline const qsrch_normcorr_level_& level(const qsrch_normcorr_model& m, size_t 
 inline bool trained(const qsrch_normcorr_model& m)
 {
     uint32_t flag = 0;
-    EXPECT_EQ(qsrch_normcorr_model_getIsTrained(&m, &flag), QSRCH_OK);
-    return flag != 0;
+    return qsrch_normcorr_model_getIsTrained(&m, &flag) == QSRCH_OK && flag != 0;
 }
 
 inline bool sameXform(const qmath_xformLinear& a, const qmath_xformLinear& b) { return !std::memcmp(&a, &b, sizeof a); }
@@ -45,37 +38,32 @@ inline void expectUntrained(const qsrch_normcorr_model& m)
 {
     qsrch_normcorr_trainParams d;
     qsrch_normcorr_trainParams_init(&d);
-    EXPECT_TRUE(!trained(m) && levelCount(m) == 0 && !std::memcmp(&m.trainParams, &d, sizeof d));
-    EXPECT_TRUE(sameXform(m.clientFromPat, identity()) && sameXform(m.patFromClient, identity()));
+    EXPECT_TRUE(!trained(m) && m.levels.size == 0 && !std::memcmp(&m.trainParams, &d, sizeof d));
     EXPECT_FALSE(isBound(m.trainMask));
+    EXPECT_TRUE(sameXform(m.clientFromPat, identity()) && sameXform(m.patFromClient, identity()));
 }
 
-// A qimg image holding a copy of a test image's pixels.
-class OwnedImage {
-public:
+struct OwnedImage {
+    qimg_image image;
     explicit OwnedImage(const Image8& from)
     {
-        EXPECT_EQ(qimg_image_construct(&image_, QIMG_DEPTH_8U, from.width(), from.height()), QSRCH_OK);
+        EXPECT_EQ(qimg_image_construct(&image, QIMG_DEPTH_8U, from.width(), from.height()), QSRCH_OK);
         for (int32_t y = 0; y < from.height(); ++y)
             for (int32_t x = 0; x < from.width(); ++x)
-                static_cast<uint8_t*>(image_.firstPixel)[y * image_.rowStride + x] = from.at(x, y);
+                static_cast<uint8_t*>(image.firstPixel)[y * image.rowStride + x] = from.at(x, y);
     }
-    OwnedImage() { qimg_image_constructUnbound(&image_); }
-    ~OwnedImage() { qimg_image_destruct(&image_); }
+    OwnedImage() { qimg_image_constructUnbound(&image); }
+    ~OwnedImage() { qimg_image_destruct(&image); }
     OwnedImage(const OwnedImage&) = delete;
-    qimg_image* get() { return &image_; }
-    const qimg_imageConst* cget() const { return qimg_image_asConst(&image_); }
-
-private:
-    qimg_image image_;
+    qimg_image* get() { return &image; }
+    const qimg_imageConst* cget() const { return qimg_image_asConst(&image); }
 };
 
 // Random values: no level of a reasonably sized pattern is uniform.
 inline Image8 texture(std::mt19937& rng, int32_t w, int32_t h, int32_t stride = -1)
 {
     Image8 image(w, h, stride);
-    image.randomize(rng, 10, 245);
-    return image;
+    return image.randomize(rng, 10, 245), image;
 }
 
 // An ellipse that survives reduction: care values 128..255 inside, 0..127 out.
@@ -91,13 +79,11 @@ inline Image8 blobMask(std::mt19937& rng, int32_t w, int32_t h)
     return mask;
 }
 
-inline qsrch_normcorr_trainParams trainParams(uint32_t autoSelect, float coarse, int32_t fine = 1,
-                                              uint32_t useSurround = 0)
+inline qsrch_normcorr_trainParams trainParams(uint32_t autoSelect, float coarse, int32_t fine = 1, uint32_t band = 0)
 {
     qsrch_normcorr_trainParams p;
     qsrch_normcorr_trainParams_init(&p);
-    p.autoSelectGranularity = autoSelect, p.coarseGranularity = coarse, p.fineGranularity = fine;
-    p.useSurround = useSurround;
+    p.autoSelectGranularity = autoSelect, p.coarseGranularity = coarse, p.fineGranularity = fine, p.useSurround = band;
     return p;
 }
 

@@ -19,31 +19,29 @@ void trainTextured(qsrch_normcorr_model* model, uint32_t seed = 1)
     ASSERT_EQ(qsrch_normcorr_model_trainMask(model, image.cget(), mask.cget(), &params), QSRCH_OK);
 }
 
-// Untrained: refused, outputs untouched. Trained: the image form takes the
-// image's transform, and the held image and mask are shared in the client's
-// frame, client (10, 20) at their pixel (0, 0). Setting one transform makes
-// the other its inverse; a singular one is refused.
+// The held image and mask are shared in the client's frame; setting one transform makes the other its inverse.
 TEST(ModelLifecycle, GettersNeedATrainedModelAndTransformsStayInverse)
 {
     Model model;
     qimg_imageConst out;
     qimg_imageConst_constructUnbound(&out);
-    qsrch_normcorr_trainParams params, before;
-    std::memset(&params, 0x5A, sizeof params), before = params;
-    EXPECT_EQ(qsrch_normcorr_model_getTrainImage(model.get(), &out), QSRCH_E_NOT_TRAINED);
-    EXPECT_EQ(qsrch_normcorr_model_getTrainMask(model.get(), &out), QSRCH_E_NOT_TRAINED);
-    EXPECT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_E_NOT_TRAINED);
-    EXPECT_TRUE(std::memcmp(&params, &before, sizeof params) == 0 && !qtest::isBound(out));
+    qsrch_normcorr_trainParams params;
+    auto held = [&](const qimg_imageConst* image) {
+        return image == &model->trainMask ? qsrch_normcorr_model_getTrainMask(model.get(), &out)
+                                          : qsrch_normcorr_model_getTrainImage(model.get(), &out);
+    };
+    EXPECT_TRUE(held(&model->trainImage) == QSRCH_E_NOT_TRAINED && held(&model->trainMask) == QSRCH_E_NOT_TRAINED);
+    EXPECT_TRUE(qsrch_normcorr_model_getTrainParams(model.get(), &params) == QSRCH_E_NOT_TRAINED);
+    EXPECT_FALSE(qtest::isBound(out));
     trainTextured(model.get());
-    EXPECT_TRUE(model->clientFromPat.matrix.a11 == 2 && model->clientFromPat.trans.x == 10 &&
-                model->clientFromPat.trans.y == 20);
-    for (const qimg_imageConst* held : {&model->trainImage, &model->trainMask}) {
-        ASSERT_EQ(held == &model->trainMask ? qsrch_normcorr_model_getTrainMask(model.get(), &out)
-                                            : qsrch_normcorr_model_getTrainImage(model.get(), &out), QSRCH_OK);
-        qmath_xformLinear imageFromClient;
+    const qmath_xformLinear& client = model->clientFromPat;
+    EXPECT_TRUE(client.matrix.a11 == 2 && client.trans.x == 10 && client.trans.y == 20);
+    for (const qimg_imageConst* image : {&model->trainImage, &model->trainMask}) {
+        qmath_xformLinear imageFromClient;  // client (10, 20) at the pixel (0, 0)
+        ASSERT_EQ(held(image), QSRCH_OK);
         ASSERT_EQ(qimg_imageConst_getLinearImageFromClientXform(&out, &imageFromClient), QSRCH_OK);
         const qmath_vect pat = qtest::mapPoint(imageFromClient, 10, 20);
-        EXPECT_TRUE(out.firstPixel == held->firstPixel && std::fabs(pat.x) < 1e-12 && std::fabs(pat.y) < 1e-12);
+        EXPECT_TRUE(out.firstPixel == image->firstPixel && std::hypot(pat.x, pat.y) < 1e-12);
     }
     qimg_imageConst_destruct(&out);
     ASSERT_EQ(qsrch_normcorr_model_getTrainParams(model.get(), &params), QSRCH_OK);
@@ -59,53 +57,35 @@ TEST(ModelLifecycle, GettersNeedATrainedModelAndTransformsStayInverse)
     EXPECT_TRUE(qtest::sameXform(model->patFromClient, singular));
 }
 
-// Copies and vector elements share pixels that outlive the source; new on
-// a held model releases it first; assigning an empty model or untraining
-// empties one; failed allocations leak nothing.
+// Copies share pixels that outlive the source; new on a held model releases it (failures: top-level tests).
 TEST(ModelLifecycle, CopiesShareTrainingPixelsThatOutliveTheSource)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
     {
         qsrch_normcorr_model *source = nullptr, copy;
-        EXPECT_EQ(qsrch_normcorr_model_delete(&source), QSRCH_OK);
-        ASSERT_EQ(qsrch_normcorr_model_new(&source), QSRCH_OK);
+        ASSERT_TRUE(qsrch_normcorr_model_delete(&source) == QSRCH_OK && qsrch_normcorr_model_new(&source) == QSRCH_OK);
         trainTextured(source, 2);
         ASSERT_EQ(qsrch_normcorr_model_new(&source), QSRCH_OK);
         qtest::expectUntrained(*source);
         trainTextured(source);
         ASSERT_EQ(qsrch_normcorr_model_constructCopy(&copy, source), QSRCH_OK);
         qstd_vector_qsrch_normcorr_model models;
-        qstd_vector_vector_qsrch_normcorr_model outer;
         ASSERT_EQ(qstd_vector_qsrch_normcorr_model_construct(&models, 1), QSRCH_OK);
         ASSERT_EQ(qstd_vector_qsrch_normcorr_model_pushBack(&models, source), QSRCH_OK);
-        ASSERT_EQ(qstd_vector_vector_qsrch_normcorr_model_constructFill(&outer, 2, &models), QSRCH_OK);
         auto* elements = static_cast<qsrch_normcorr_model*>(models.begin);
         qtest::expectUntrained(elements[0]);
-        const auto* inner = static_cast<const qstd_vector_qsrch_normcorr_model*>(outer.begin) + 1;
-        const void* image = source->trainImage.firstPixel;
-        const void* level0 = qtest::level(*source, 0).planeWindow[0].firstPixel;
-        const uint32_t levels = qtest::levelCount(*source), sum0 = qtest::level(*source, 0).sum[0];
+        const void *image = source->trainImage.firstPixel, *level0 = qtest::level(*source, 0).planeWindow[0].firstPixel;
+        const size_t levels = source->levels.size;
+        const uint32_t sum0 = qtest::level(*source, 0).sum[0];
         EXPECT_TRUE(qsrch_normcorr_model_delete(&source) == QSRCH_OK && source == nullptr);
-        auto* innerElements = static_cast<qsrch_normcorr_model*>(inner->begin);
-        for (const qsrch_normcorr_model* m : {&copy, &elements[1], &innerElements[1]}) {
-            ASSERT_TRUE(qtest::trained(*m) && qtest::isBound(m->trainMask) && qtest::levelCount(*m) == levels);
+        for (const qsrch_normcorr_model* m : {&copy, &elements[1]}) {
+            ASSERT_TRUE(qtest::trained(*m) && qtest::isBound(m->trainMask) && m->levels.size == levels);
             const qimg_windowConst& plane = qtest::level(*m, 0).planeWindow[0];
             uint32_t sum = 0;  // still readable: the copies hold shares of the pixels
             double sumSq = 0;
             ASSERT_EQ(qsrch_DcomputeOneSumISumISq(&plane, &sum, &sumSq), QSRCH_OK);
             EXPECT_TRUE(m->trainImage.firstPixel == image && plane.firstPixel == level0 && sum == sum0);
         }
-        qtest::expectAllocationFailuresClean([&] {
-            qsrch_normcorr_model* m = nullptr;
-            qsrch_status s = qsrch_normcorr_model_new(&m);
-            EXPECT_TRUE(QSRCH_FAILED(s) != (m != nullptr));
-            if (QSRCH_FAILED(s)) return s;
-            qsrch_normcorr_model_delete(&m);
-            qsrch_normcorr_model again;
-            s = qsrch_normcorr_model_constructCopy(&again, &copy);
-            return QSRCH_FAILED(s) ? s : qsrch_normcorr_model_destruct(&again);
-        });
-        EXPECT_EQ(qstd_vector_vector_qsrch_normcorr_model_destruct(&outer), QSRCH_OK);
         ASSERT_EQ(qsrch_normcorr_model_assign(&copy, &elements[0]), QSRCH_OK);
         qtest::expectUntrained(copy);
         ASSERT_EQ(qsrch_normcorr_model_untrain(&elements[1]), QSRCH_OK);

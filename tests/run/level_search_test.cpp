@@ -1,5 +1,4 @@
-// The level operations of the coarse-to-fine search: level threshold,
-// contrast and brightness filter, coarse search and refinement.
+// The level operations of the coarse-to-fine search: threshold, filter, coarse search, refinement.
 #include <limits>
 
 #include "run/run_support.hpp"
@@ -10,8 +9,7 @@ using qtest::Image8, qtest::Levels, qtest::Model, qtest::Peaks, qtest::runParams
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// Half the threshold at the coarse granularity, all of it at the fine one,
-// linear in the logarithm in between; 0.75 of that with the shape score.
+// Half at the coarse granularity, all at the fine one, linear in the logarithm; 0.75 of that with shape.
 TEST(LevelThreshold, HalfAtCoarseAllAtFineLinearInLogGranularity)
 {
     const std::array<float, 5> cases[] = {  // g, coarse, fine, threshold, wanted without the shape score
@@ -24,8 +22,7 @@ TEST(LevelThreshold, HalfAtCoarseAllAtFineLinearInLogGranularity)
     }
 }
 
-// Both bounds inclusive, NaN never in range, order kept; the default limits
-// keep everything (a contrast of exactly 0 too).
+// Both bounds inclusive, NaN never in range; the default limits keep everything (a contrast of 0 too).
 TEST(FilterContrastBrightness, KeepsInRangeInOrderAndDefaultsTouchNothing)
 {
     std::mt19937 rng(5);
@@ -41,10 +38,9 @@ TEST(FilterContrastBrightness, KeepsInRangeInOrderAndDefaultsTouchNothing)
         ASSERT_EQ(qsrch_normcorr_filterContrastBrightness(peaks.get(), cMin, cMax, bMin, bMax), QSRCH_OK);
         const bool defaults = cMin == 0 && cMax == kInf && bMin == 0 && bMax == kInf;
         std::vector<double> want, got;
-        for (size_t i = 0; i < all.size(); ++i)
-            if (defaults || (cMin <= all[i].contrast && all[i].contrast <= cMax && bMin <= all[i].brightness &&
-                             all[i].brightness <= bMax))
-                want.push_back(double(i));
+        for (const qsrch_detectedPosePeak& p : all)
+            if (defaults || (cMin <= p.contrast && p.contrast <= cMax && bMin <= p.brightness && p.brightness <= bMax))
+                want.push_back(p.pose.trans.x);
         for (size_t k = 0; k < peaks.size(); ++k) got.push_back(peaks[k].pose.trans.x);
         EXPECT_EQ(got, want) << cMin << " " << cMax << " " << bMin << " " << bMax;
     }
@@ -53,16 +49,15 @@ TEST(FilterContrastBrightness, KeepsInRangeInOrderAndDefaultsTouchNothing)
 constexpr int32_t kPw = 40, kPh = 32;
 constexpr double kFirstX = 64, kFirstY = 48, kSecondX = 132, kSecondY = 100;
 
-// A grid texture holding its own crop at (64, 48) and a copy at (132, 100),
-// with a three-level model of the crop and the scene's source levels.
+// A grid texture holding its crop at (64, 48) and a copy at (132, 100); a three-level model of the crop.
 class PlantedScene : public ::testing::Test {
 protected:
     void SetUp() override
     {
         std::mt19937 rng(7);
-        scene_ = qtest::gridTexture(rng, 200, 160);
-        pattern_ = qtest::crop(scene_, int32_t(kFirstX), int32_t(kFirstY), kPw, kPh);
-        qtest::paste(scene_, pattern_, int32_t(kSecondX), int32_t(kSecondY));
+        scene_ = qtest::gridTexture(rng, 200, 160), pattern_ = Image8(kPw, kPh, kPw + 3);
+        qtest::paste(pattern_, scene_, int32_t(kFirstX), int32_t(kFirstY), kPw, kPh, 0, 0);
+        qtest::paste(scene_, pattern_, 0, 0, kPw, kPh, int32_t(kSecondX), int32_t(kSecondY));
         train(model_, qtest::identity());
         build(sources_, model_, scene_.window());
     }
@@ -80,9 +75,8 @@ protected:
                         Levels* sources = nullptr)
     {
         const qmath_xformLinear id = qtest::identity();
-        return qsrch_normcorr_searchCoarseLevel(model != nullptr ? &**model : &*model_,
-                                                (sources != nullptr ? sources : &sources_)->get(), &params, &id, level,
-                                                1 << level, out.get());
+        return qsrch_normcorr_searchCoarseLevel(model ? &**model : &*model_, (sources ? sources : &sources_)->get(),
+                                                &params, &id, level, 1 << level, out.get());
     }
     // Level-2 peaks in base coordinates: all inside [x0, x1] x [y0, y1], one within 2 of (x, y).
     static void expectPlaces(const Peaks& peaks, const Levels& sources, double x, double y, std::array<double, 4> box)
@@ -102,9 +96,7 @@ protected:
     Levels sources_;
 };
 
-// At granularity 2 between coarse 4 and fine 1 the coarse level keeps peaks
-// from half the accept threshold, or 3/4 of it with adaptive thresholds
-// (0.75 of that with the shape allowance).
+// Level 1 of 4..1 keeps peaks from half the accept threshold, or its level threshold when adaptive.
 TEST_F(PlantedScene, CoarseThresholdFollowsTheLevelsGranularity)
 {
     qsrch_normcorr_runParams params = runParams(1, 0.5f, 1.0f, 0.0f);
@@ -118,9 +110,8 @@ TEST_F(PlantedScene, CoarseThresholdFollowsTheLevelsGranularity)
     EXPECT_GT(countAtLeast(0.1), countAtLeast(0.15));  // the thresholds really differ here
     for (float accept : {0.2f, 0.3f, 0.6f})
         for (uint32_t shape : {0u, 1u}) {
-            params.acceptThreshold = accept, params.shapeScoreOptimization = shape;
             Peaks fixed, adaptive;
-            params.adaptiveLevelThresholds = 0;
+            params.acceptThreshold = accept, params.shapeScoreOptimization = shape, params.adaptiveLevelThresholds = 0;
             ASSERT_EQ(coarse(params, 1, fixed), QSRCH_OK);
             params.adaptiveLevelThresholds = 1;
             ASSERT_EQ(coarse(params, 1, adaptive), QSRCH_OK);
@@ -129,9 +120,7 @@ TEST_F(PlantedScene, CoarseThresholdFollowsTheLevelsGranularity)
         }
 }
 
-// Both planted places found on the coarsest level; a region keeps only its
-// own place; an infinite extent means no region. The region holds the
-// model's client origin, in the searched image's client frame.
+// A region holds the model's client origin, in the searched image's client frame; infinite means none.
 TEST_F(PlantedScene, SearchRegionKeepsOnlyItsOwnPlaceInTheClientFrame)
 {
     qsrch_normcorr_runParams params = runParams();
@@ -145,12 +134,11 @@ TEST_F(PlantedScene, SearchRegionKeepsOnlyItsOwnPlaceInTheClientFrame)
     params.searchRegion.width = kInf;
     ASSERT_EQ(coarse(params, 2, peaks), QSRCH_OK);
     EXPECT_EQ(peaks.size(), all.size());
-
     Model shifted;
+    Levels offsetSources;
     qmath_xformLinear patFromClient;  // client origin at pattern pixel (20, 16)
     qmath_xformLinear_initScaleShift(&patFromClient, 1, 1, -20, -16);
     train(shifted, patFromClient);
-    Levels offsetSources;
     build(offsetSources, shifted, scene_.window(16, 8, 184, 152));
     params.searchRegion = qstd_rectD{kFirstX - 20 - 2, kFirstY - 16 - 2, 4, 4};
     ASSERT_EQ(coarse(params, 2, shiftedPeaks, &shifted, &offsetSources), QSRCH_OK);
@@ -158,53 +146,43 @@ TEST_F(PlantedScene, SearchRegionKeepsOnlyItsOwnPlaceInTheClientFrame)
                  {kFirstX - 24, kFirstY - 16, kFirstX - 8, kFirstY});
 }
 
-// Single candidates refined at level 0. An offset beyond a quarter pixel
-// adds a position on its side, so the true place two away is reached; at
-// 0.2 the last of three positions tops the region only because the better
-// one beyond was not scored, and re-detection drops it. Border candidates
-// are kept; only the final level applies the contrast limits.
+// An offset beyond a quarter pixel adds a position on its side; a region top that only the unscored
+// beyond beat is dropped on re-detection; border candidates stay; only the final level filters contrast.
 TEST_F(PlantedScene, RefinementReachesTheTruePlaceAndKeepsOnlyTruePeaks)
 {
     std::mt19937 rng(9);
     Image8 bordered = qtest::gridTexture(rng, 120, 90);
-    for (auto [x, y] : {std::pair{0, 10}, {120 - kPw, 90 - kPh}, {42, 2}}) qtest::paste(bordered, pattern_, x, y);
+    for (auto [x, y] : {std::pair{0, 10}, {120 - kPw, 90 - kPh}, {42, 2}})
+        qtest::paste(bordered, pattern_, 0, 0, kPw, kPh, x, y);
     Levels borderSources;
     build(borderSources, model_, bordered.window());
-    const struct {
-        const Levels* sources;
-        double x, y, contrastMin;
-        uint32_t isFinal;
-        double wantX, wantY, tolerance;
-        bool found;
-    } cases[] = {
-        {&sources_, kFirstX - 1.7, kFirstY, 0, 1, kFirstX, kFirstY, 0.05, true},      // offset -1.7
-        {&sources_, kFirstX - 1.8, kFirstY, 0, 1, kFirstX - 1, kFirstY, 0.6, false},  // a border peak that is none
-        {&sources_, kFirstX - 1.8, kFirstY, 0, 1, kFirstX, kFirstY, 0.6, false},      // nor the true one
-        {&borderSources, 0.2, 10.1, 0, 1, 0, 10, 0.5, true},                          // left border
-        {&borderSources, 80.4, 57.6, 0, 1, 80, 58, 0.5, true},                        // bottom right, outside
-        {&borderSources, 42, -1.3, 0, 1, 42, 2, 0.5, true},  // far above the top: centred on row 1, row 2 scored
-        {&sources_, kFirstX, kFirstY, 1.5, 0, kFirstX, kFirstY, 0.5, true},   // contrast limit, not final
-        {&sources_, kFirstX, kFirstY, 1.5, 1, kFirstX, kFirstY, 0.5, false},  // contrast limit, final
+    const Levels* s[2] = {&sources_, &borderSources};
+    // sources, candidate x, y, contrastMin, final, wanted x, y, tolerance, found
+    const std::tuple<int, double, double, double, uint32_t, double, double, double, bool> cases[] = {
+        {0, kFirstX - 1.7, kFirstY, 0, 1, kFirstX, kFirstY, 0.05, true},      // offset -1.7
+        {0, kFirstX - 1.8, kFirstY, 0, 1, kFirstX - 1, kFirstY, 0.6, false},  // a border peak that is none
+        {0, kFirstX - 1.8, kFirstY, 0, 1, kFirstX, kFirstY, 0.6, false},      // nor the true one
+        {1, 0.2, 10.1, 0, 1, 0, 10, 0.5, true},                               // left border
+        {1, 80.4, 57.6, 0, 1, 80, 58, 0.5, true},                             // bottom right, outside
+        {1, 42, -1.3, 0, 1, 42, 2, 0.5, true},  // far above the top: centred on row 1, row 2 scored
+        {0, kFirstX, kFirstY, 1.5, 0, kFirstX, kFirstY, 0.5, true},   // contrast limit, not final
+        {0, kFirstX, kFirstY, 1.5, 1, kFirstX, kFirstY, 0.5, false},  // contrast limit, final
     };
-    auto refine = [&](const Levels& sources, double x, double y, const qsrch_normcorr_runParams& params,
-                      uint32_t isFinal, Peaks& out) {
-        const qstd_rect32 rect{0, 0, sources[0].planeWindow[0].width, sources[0].planeWindow[0].height};
+    for (const auto& [k, x, y, contrastMin, isFinal, wantX, wantY, tolerance, found] : cases) {
+        qsrch_normcorr_runParams params = runParams();
+        params.contrastMin = contrastMin;
+        const qstd_rect32 rect{0, 0, (*s[k])[0].planeWindow[0].width, (*s[k])[0].planeWindow[0].height};
         qsrch_detectedPosePeak candidate{};
         qmath_xformLinear_initScaleShift(&candidate.pose, 1, 1, x, y);
-        return qsrch_normcorr_refineAtLevel(&candidate, &rect, &qtest::level(*model_, 0), &sources[0], 0.0, &params,
-                                            isFinal, out.get());
-    };
-    for (const auto& c : cases) {
-        qsrch_normcorr_runParams params = runParams();
-        params.contrastMin = c.contrastMin;
         Peaks f;
-        ASSERT_EQ(refine(*c.sources, c.x, c.y, params, c.isFinal, f), QSRCH_OK);
+        ASSERT_EQ(qsrch_normcorr_refineAtLevel(&candidate, &rect, &qtest::level(*model_, 0), &(*s[k])[0], 0.0, &params,
+                                               isFinal, f.get()), QSRCH_OK);
         int best = -1;
         for (size_t i = 0; i < f.size(); ++i)
-            if (std::max(std::abs(f[i].pose.trans.x - c.wantX), std::abs(f[i].pose.trans.y - c.wantY)) <= c.tolerance)
+            if (std::max(std::abs(f[i].pose.trans.x - wantX), std::abs(f[i].pose.trans.y - wantY)) <= tolerance)
                 best = best < 0 || f[i].score > f[best].score ? int(i) : best;
-        EXPECT_EQ(best >= 0, c.found) << c.x << ", " << c.y << ", final " << c.isFinal;
-        EXPECT_TRUE(best < 0 || f[best].score > 0.99) << c.x << ", " << c.y;
+        EXPECT_EQ(best >= 0, found) << x << ", " << y << ", final " << isFinal;
+        EXPECT_TRUE(best < 0 || f[best].score > 0.99) << x << ", " << y;
     }
 }
 

@@ -1,7 +1,5 @@
-// The bounded result list against a plain reference that looks up the
-// weakest result afresh on every insertion: random candidate streams with
-// near duplicates, overlaps, ties and zero scores must leave the same list,
-// and the search may stop exactly when numToFind results are certain.
+// The bounded result list against a plain reference that looks up the weakest result afresh on
+// every insertion, on random streams with near duplicates, overlaps, ties and zero scores.
 #include <cmath>
 #include <random>
 #include <string>
@@ -22,9 +20,8 @@ struct Reference {
 
     size_t lowest() const
     {
-        size_t at = 0;
-        for (size_t i = 1; i < list.size(); ++i) at = list[i].score < list[at].score ? i : at;
-        return at;
+        auto byScore = [](const Peak& a, const Peak& b) { return a.score < b.score; };
+        return std::min_element(list.begin(), list.end(), byScore) - list.begin();
     }
     void insert(const Peak& c)
     {
@@ -39,12 +36,9 @@ struct Reference {
             const bool near = (dx <= 1 && dy <= 1) || (overlap < 1 && area > limit);
             if (near && (match < 0 || dx * dx + dy * dy < best)) match = int(i), best = dx * dx + dy * dy;
         }
-        if (match >= 0)
-            list[match] = list[match].score < c.score ? c : list[match];
-        else if (list.size() < numToFind)
-            list.push_back(c);
-        else
-            list[lowest()] = c;
+        if (match >= 0) list[match] = list[match].score < c.score ? c : list[match];
+        else if (list.size() < numToFind) list.push_back(c);
+        else list[lowest()] = c;
     }
     bool settled() const
     {
@@ -81,20 +75,18 @@ TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
             ASSERT_EQ(results.settled(), reference.settled());
         }
         std::vector<std::array<double, 3>> held, expected;
-        for (size_t i = 0; i < list.size; ++i) {
-            const Peak& p = static_cast<const Peak*>(list.begin)[i];
-            held.push_back({p.score, p.pose.trans.x, p.pose.trans.y});
-        }
+        const Peak* kept = static_cast<const Peak*>(list.begin);
+        for (size_t i = 0; i < list.size; ++i)
+            held.push_back({kept[i].score, kept[i].pose.trans.x, kept[i].pose.trans.y});
         for (const Peak& p : reference.list) expected.push_back({p.score, p.pose.trans.x, p.pose.trans.y});
         ASSERT_EQ(held, expected);
         // Once the list is full the rank score is its numToFind-th best, and the list is sorted.
         float rank = 0;
+        const size_t n = reference.numToFind;
         ASSERT_EQ(results.rankScore(&rank), QSRCH_OK);
         std::sort(expected.rbegin(), expected.rend());
-        const size_t n = reference.numToFind;
         EXPECT_EQ(rank, expected.size() >= n ? float(expected[n - 1][0]) : -1.0f);
-        const Peak* sorted = static_cast<const Peak*>(list.begin);
-        for (size_t i = 1; i < list.size && list.size >= n; ++i) EXPECT_GE(sorted[i - 1].score, sorted[i].score);
+        for (size_t i = 1; i < list.size && list.size >= n; ++i) EXPECT_GE(kept[i - 1].score, kept[i].score);
         qstd_vector_qsrch_detectedPosePeak_destruct(&list);
     }
 }

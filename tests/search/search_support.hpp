@@ -1,31 +1,23 @@
-// Shared by the top-level search suites: owned records, textured scenes,
-// parameter records and result sets the test fills itself.
+// Shared by the top-level search suites: owned records, textured scenes, parameter records.
 #pragma once
 
-#include <cstdint>
-#include <random>
-
-#include "model/model_support.hpp"
+#include "run/run_support.hpp"
 #include "search/search_internal.hpp"
 
 namespace qtest {
 
-// A record of the library's, owned by the test.
 template <class T, auto construct, auto destruct>
-class Owned {
-public:
-    Owned() { construct(&r_); }
-    ~Owned() { EXPECT_EQ(destruct(&r_), QSRCH_OK); }
-    Owned(const Owned&) = delete;
-    T* get() { return &r_; }
-    T* operator->() { return &r_; }
-
-private:
-    T r_;
+struct Record {
+    T r;
+    Record() { construct(&r); }
+    ~Record() { EXPECT_EQ(destruct(&r), QSRCH_OK); }
+    Record(const Record&) = delete;
+    T* get() { return &r; }
+    T* operator->() { return &r; }
 };
-using SearchModel = Owned<qsrch_model, qsrch_model_construct, qsrch_model_destruct>;
-using ResultSet = Owned<qsrch_resultSet, qsrch_resultSet_construct, qsrch_resultSet_destruct>;
-using Xform = Owned<qmath_xformPtrhConst, qmath_xformPtrhConst_construct, qmath_xformPtrhConst_destruct>;
+using SearchModel = Record<qsrch_model, qsrch_model_construct, qsrch_model_destruct>;
+using ResultSet = Record<qsrch_resultSet, qsrch_resultSet_construct, qsrch_resultSet_destruct>;
+using Xform = Record<qmath_xformPtrhConst, qmath_xformPtrhConst_construct, qmath_xformPtrhConst_destruct>;
 
 inline void scaleShift(Xform& x, double sx, double sy, double tx, double ty)
 {
@@ -33,6 +25,10 @@ inline void scaleShift(Xform& x, double sx, double sy, double tx, double ty)
     qmath_xformLinear_initScaleShift(&l, sx, sy, tx, ty);
     EXPECT_EQ(qmath_xformPtrhConst_setLinear(x.get(), &l), QSRCH_OK);
 }
+
+struct Identity : Xform {
+    Identity() { scaleShift(*this, 1, 1, 0, 0); }
+};
 
 inline qmath_vect map(Xform& x, qmath_vect p)
 {
@@ -56,14 +52,6 @@ inline Image8 smoothTexture(std::mt19937& rng, int32_t w, int32_t h)
     return smooth;
 }
 
-// Copies the w x h block of `from` at (fx, fy) to (tx, ty) of `to`.
-inline void paste(Image8& to, const Image8& from, int32_t fx, int32_t fy, int32_t w, int32_t h, int32_t tx,
-                  int32_t ty)
-{
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) to.at(tx + x, ty + y) = from.at(fx + x, fy + y);
-}
-
 // Granularities from the caller (coarse, fine 1) unless coarse is 0.
 inline qsrch_trainParams topTrainParams(int32_t coarse = 0, uint32_t useSurround = 0)
 {
@@ -78,8 +66,7 @@ inline qsrch_runParams topRunParams(int32_t numToFind = 1)
 {
     qsrch_runParams p;
     qsrch_runParams_init(&p);
-    p.numToFind = numToFind;
-    return p;
+    return p.numToFind = numToFind, p;
 }
 
 // The image's view narrowed to a rectangle, which keeps its place in the image.
@@ -89,18 +76,6 @@ inline qimg_windowConst viewOf(const qimg_imageConst* image, int32_t x, int32_t 
     EXPECT_EQ(qimg_windowConst_init(&v, image), QSRCH_OK);
     EXPECT_EQ(qimg_windowConst_window(&v, x, y, w, h, nullptr), QSRCH_OK);
     return v;
-}
-
-// Assigns count entries numbered from `first` (each field telling them apart).
-inline void fillSet(qsrch_resultSet* set, int32_t count, int first = 0)
-{
-    qsrch_resultSet source{count, nullptr};
-    ASSERT_EQ(qsys_memory_alloc_internal(sizeof(qsrch_resultSetEntry) * count, &source.entries), QSRCH_OK);
-    for (int32_t i = 0; i < count; ++i)
-        source.entries[i] = qsrch_resultSetEntry{uint32_t(i % 2), {first + i + 0.25, -first - i - 0.5},
-                                                 float(first + i), uint32_t(0xF00 + first + i)};
-    EXPECT_EQ(qsrch_resultSet_assign(set, &source), QSRCH_OK);
-    qsrch_resultSet_destruct(&source);
 }
 
 inline bool sameEntry(const qsrch_resultSetEntry& a, const qsrch_resultSetEntry& b)
