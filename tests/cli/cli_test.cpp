@@ -146,9 +146,8 @@ TEST(CliAgreement, JsonEqualsLibrary)
         std::vector<std::string> args{"find", "--json"};
         for (const std::string& a : c.args) args.push_back(a.find(".pgm") != npos ? dir / a : a);
         args.insert(args.end(), {dir / (given("--roi") ? "larger.pgm" : "pattern.pgm"), dir / "scene.pgm"});
-        Inputs in = standard;
-        if (given("--pattern-mask")) in.patternMask = patternMask;
-        if (given("--scene-mask")) in.sceneMask = sceneMask;
+        const Inputs in{standard.pattern, standard.scene, given("--pattern-mask") ? patternMask : Picture(),
+                        given("--scene-mask") ? sceneMask : Picture()};
         TrainParams train;
         RunParams run;
         ASSERT_EQ(qsrch_normcorr_trainParams_initFromTrainParams(&train, &topTrain), QSRCH_OK);
@@ -168,8 +167,7 @@ TEST(CliAgreement, JsonEqualsLibrary)
         }
         ASSERT_EQ(tool.err, "");
         const json out = json::parse(tool.out);
-        ASSERT_EQ(out.size(), 1u);
-        EXPECT_EQ(out[0].at("scene"), args.back());
+        ASSERT_TRUE(out.size() == 1 && out[0].at("scene") == args.back()) << out;
         EXPECT_EQ(parseResults(out[0]), want);
         auto isAccepted = [](const Result& r) { return std::get<Accepted>(r); };
         EXPECT_EQ(tool.status, std::any_of(want.begin(), want.end(), isAccepted) ? 0 : 1);
@@ -190,8 +188,7 @@ const char* const kTooMany = "more than --max-pixels";
 const struct {
     const char *file, *says, *raisedSays;
 } kHostileFiles[] = {
-    // 568 bytes of arithmetic-coded progressive JPEG: its decoder goes on with
-    // zeros where the data ends, into whole-image coefficient buffers.
+    // 568 bytes of arithmetic-coded progressive JPEG: its decoder fills whole-image buffers with zeros.
     {"arith-progressive-16384x16384.jpg", kTooMany, "too few bytes"},
     {"arith-progressive-65500x65500.jpg", nullptr, kTooMany},
     // Headers of a few bytes whose pixels would be allocated before the missing data shows.
