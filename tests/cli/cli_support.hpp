@@ -1,7 +1,5 @@
-// Driving the built `qsrch` tool: a scratch folder, a run with captured
-// output, textured pictures with planted patterns, and writers for every
-// image file the tool reads (written here with libpng and libjpeg directly,
-// not with the tool's own code).
+// Driving the built `qsrch` tool: a scratch folder, runs with captured output,
+// textured pictures, and image writers on libpng and libjpeg, not the tool's code.
 #pragma once
 
 #include <algorithm>
@@ -11,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,40 +48,37 @@ struct ToolRun {
     int errLines() const { return static_cast<int>(std::count(err.begin(), err.end(), '\n')); }
 };
 
-struct RunOptions {
-    std::optional<std::string> stdinBytes;  // standard input is a pipe fed with these
-    rlim_t addressSpace = 0, cpuSeconds = 0;  // limits of the tool's process; 0: none
-};
-
-// Runs the tool with args; stdout and stderr go through files in `dir`.
-inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args, const RunOptions& options = {})
+// Runs the tool with args; stdout and stderr go through files in `dir`, standard
+// input is a pipe fed with stdinBytes if any; limits of 0 are none.
+inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                       const std::optional<std::string>& stdinBytes = {}, rlim_t addressSpace = 0,
+                       rlim_t cpuSeconds = 0)
 {
     const std::string outPath = dir / ".stdout", errPath = dir / ".stderr";
     std::vector<char*> argv{const_cast<char*>(QSRCH_TOOL)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     int feed[2] = {-1, -1};
-    EXPECT_TRUE(!options.stdinBytes || pipe(feed) == 0);
+    EXPECT_TRUE(!stdinBytes || pipe(feed) == 0);
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const pid_t pid = fork();
     if (pid == 0) {  // only async-signal-safe calls from here to exec
-        if (options.stdinBytes) dup2(feed[0], 0), close(feed[0]), close(feed[1]);
+        if (stdinBytes) dup2(feed[0], 0), close(feed[0]), close(feed[1]);
         dup2(out, 1), dup2(err, 2), close(out), close(err);
-        const rlimit space{options.addressSpace, options.addressSpace}, cpu{options.cpuSeconds, options.cpuSeconds};
-        if (options.addressSpace != 0) setrlimit(RLIMIT_AS, &space);
-        if (options.cpuSeconds != 0) setrlimit(RLIMIT_CPU, &cpu);
+        const rlimit space{addressSpace, addressSpace}, cpu{cpuSeconds, cpuSeconds};
+        if (addressSpace != 0) setrlimit(RLIMIT_AS, &space);
+        if (cpuSeconds != 0) setrlimit(RLIMIT_CPU, &cpu);
         execv(QSRCH_TOOL, argv.data());
         _exit(127);
     }
     EXPECT_GT(pid, 0);
     close(out), close(err);
-    if (options.stdinBytes) {
+    if (stdinBytes) {
         close(feed[0]);
         signal(SIGPIPE, SIG_IGN);  // the tool may stop reading early: a write then fails
-        const std::string& bytes = *options.stdinBytes;
-        for (ssize_t at = 0, n = 1; at < ssize_t(bytes.size()) && n > 0; at += n)
-            n = write(feed[1], bytes.data() + at, bytes.size() - at);
+        for (ssize_t at = 0, n = 1; at < ssize_t(stdinBytes->size()) && n > 0; at += n)
+            n = write(feed[1], stdinBytes->data() + at, stdinBytes->size() - at);
         close(feed[1]);
     }
     ToolRun run;
@@ -100,7 +94,8 @@ struct Picture {
     int32_t width = 0, height = 0, channels = 1;
     std::vector<uint8_t> px;
     Picture() = default;
-    Picture(int32_t w, int32_t h, int32_t c = 1) : width(w), height(h), channels(c), px(size_t(w) * h * c) {}
+    Picture(int32_t w, int32_t h, int32_t c = 1, uint8_t fill = 0)
+        : width(w), height(h), channels(c), px(size_t(w) * h * c, fill) {}
     uint8_t& at(int32_t x, int32_t y, int32_t c = 0) { return px[(size_t(y) * width + x) * channels + c]; }
     uint8_t* row(int32_t y) { return &px[size_t(y) * width * channels]; }
 };
@@ -113,23 +108,20 @@ inline uint32_t mixBits(uint32_t h)
 
 // Smooth value noise (cells of 5 pixels) with a little fine detail: the
 // coarse levels of a search see it as well as the fine ones.
-inline int texture(uint32_t seed, int32_t x, int32_t y)
+inline Picture texturePicture(uint32_t seed, int32_t w, int32_t h)
 {
     auto lattice = [&](int32_t i, int32_t j) {
         return double(mixBits(seed * 0x9E3779B9U ^ mixBits(uint32_t(i) * 7919U + uint32_t(j) * 104729U)) & 255);
     };
-    const int32_t i = x / 5, j = y / 5;
-    const double fx = (x % 5) / 5.0, fy = (y % 5) / 5.0;
-    const double v = (lattice(i, j) * (1 - fx) + lattice(i + 1, j) * fx) * (1 - fy) +
-                     (lattice(i, j + 1) * (1 - fx) + lattice(i + 1, j + 1) * fx) * fy;
-    return 30 + int(v * 0.7) + int(mixBits(seed ^ uint32_t(x * 31 + y * 1009)) % 16);
-}
-
-inline Picture texturePicture(uint32_t seed, int32_t w, int32_t h)
-{
     Picture p(w, h);
     for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) p.at(x, y) = uint8_t(texture(seed, x, y));
+        for (int32_t x = 0; x < w; ++x) {
+            const int32_t i = x / 5, j = y / 5;
+            const double fx = (x % 5) / 5.0, fy = (y % 5) / 5.0;
+            const double v = (lattice(i, j) * (1 - fx) + lattice(i + 1, j) * fx) * (1 - fy) +
+                             (lattice(i, j + 1) * (1 - fx) + lattice(i + 1, j + 1) * fx) * fy;
+            p.at(x, y) = uint8_t(30 + int(v * 0.7) + int(mixBits(seed ^ uint32_t(x * 31 + y * 1009)) % 16));
+        }
     return p;
 }
 
@@ -145,10 +137,8 @@ inline void plant(Picture& scene, const Picture& part, int32_t x, int32_t y, dou
 
 inline void writePnm(const std::string& path, const Picture& p, const std::string& comment = "")
 {
-    std::ostringstream file;
-    file << (p.channels == 1 ? "P5\n" : "P6\n") << comment << p.width << " " << p.height << "\n255\n";
-    file.write(reinterpret_cast<const char*>(p.px.data()), std::streamsize(p.px.size()));
-    spill(path, file.str());
+    std::ofstream(path, std::ios::binary) << (p.channels == 1 ? "P5\n" : "P6\n") << comment << p.width << " "
+                                          << p.height << "\n255\n" << std::string(p.px.begin(), p.px.end());
 }
 
 // format: a PNG_FORMAT_* code matching p.channels (GA: 2 channels); with
@@ -160,9 +150,8 @@ inline void writePng(const std::string& path, const Picture& p, uint32_t format)
     image.format = format, image.colormap_entries = format & PNG_FORMAT_FLAG_COLORMAP ? 256 : 0;
     std::vector<uint8_t> ramp(256 * 3);
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = uint8_t(i / 3);
-    const int32_t stride = (format & PNG_FORMAT_FLAG_LINEAR) ? p.width * p.channels / 2 : p.width * p.channels;
-    ASSERT_NE(png_image_write_to_file(&image, path.c_str(), 0, p.px.data(), stride, ramp.data()), 0)
-        << image.message;
+    const int32_t stride = p.width * p.channels / (format & PNG_FORMAT_FLAG_LINEAR ? 2 : 1);
+    ASSERT_NE(png_image_write_to_file(&image, path.c_str(), 0, p.px.data(), stride, ramp.data()), 0) << image.message;
 }
 
 inline void writeJpeg(const std::string& path, Picture p, bool progressive = false)
@@ -176,15 +165,12 @@ inline void writeJpeg(const std::string& path, Picture p, bool progressive = fal
     jpeg_stdio_dest(&cinfo, file);
     cinfo.image_width = JDIMENSION(p.width), cinfo.image_height = JDIMENSION(p.height);
     cinfo.input_components = p.channels, cinfo.in_color_space = p.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 95, TRUE);
+    jpeg_set_defaults(&cinfo), jpeg_set_quality(&cinfo, 95, TRUE);
     if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     for (JSAMPROW row; cinfo.next_scanline < cinfo.image_height;)
         row = p.row(int32_t(cinfo.next_scanline)), jpeg_write_scanlines(&cinfo, &row, 1);
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(file);
+    jpeg_finish_compress(&cinfo), jpeg_destroy_compress(&cinfo), std::fclose(file);
 }
 
 // An Adam7-interlaced grey or RGB PNG, through libpng's full interface
@@ -202,9 +188,7 @@ inline void writeInterlacedPng(const std::string& path, Picture p)
     std::vector<png_bytep> rows;
     for (int32_t y = 0; y < p.height; ++y) rows.push_back(p.row(y));
     png_set_rows(png, info, rows.data());
-    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr), png_destroy_write_struct(&png, &info), std::fclose(file);
 }
 
 // A PNG as grey or RGB, as the file has it; empty when unreadable.

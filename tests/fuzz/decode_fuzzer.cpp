@@ -21,8 +21,7 @@ constexpr uint64_t kMaxPixels = uint64_t(1) << 22;
 
 void require(bool holds, const char* what)
 {
-    if (holds) return;
-    std::fprintf(stderr, "decode fuzzer: %s\n", what), std::abort();
+    if (!holds) std::fprintf(stderr, "decode fuzzer: %s\n", what), std::abort();
 }
 
 std::optional<qtool::Image> decode(FILE* file)
@@ -31,7 +30,7 @@ std::optional<qtool::Image> decode(FILE* file)
     std::optional<qtool::Image> image;
     try {
         image = qtool::decodeImage(file, "input", qtool::DecodeLimits{kMaxPixels});
-    } catch (const qtool::ToolError&) {
+    } catch (const qtool::ToolError&) {  // a refusal: no image
     }
     return std::fclose(file), image;
 }
@@ -51,8 +50,7 @@ FILE* pipeOrMemory(const uint8_t* data, size_t size)
     if (capacity < 0 || size > size_t(capacity))
         return close(ends[0]), close(ends[1]), fmemopen(const_cast<uint8_t*>(data), size, "rb");
     require(write(ends[1], data, size) == ssize_t(size), "cannot fill the pipe");
-    close(ends[1]);
-    return fdopen(ends[0], "rb");
+    return close(ends[1]), fdopen(ends[0], "rb");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// Training and searching with all drawn from the input (sizes, pixels, masks,
-// parameters, grey or colour, either interface, a failing allocation): every
-// status is 0 or named, scores lie in [0, 1] at finite places, accepted follows
-// the threshold, no heap block is kept. Keep the order of the draws: the corpus depends on it.
+// Training and searching with all drawn from the input (sizes, pixels, masks, parameters, grey or
+// colour, either interface, a failing allocation): every status is 0 or named, scores lie in [0, 1]
+// at finite places, accepted follows the threshold, no heap block is kept. Keep the order of the
+// draws: the corpus depends on it.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -21,8 +21,7 @@ constexpr double kSinglePrecisionSlack = 1e-6;
 
 void require(bool holds, const char* what, qsrch_status s = QSRCH_OK)
 {
-    if (holds) return;
-    std::fprintf(stderr, "search fuzzer: %s (status %s)\n", what, qsrch_statusName(s)), std::abort();
+    if (!holds) std::fprintf(stderr, "search fuzzer: %s (status %s)\n", what, qsrch_statusName(s)), std::abort();
 }
 
 // The input read front to back; zeros once it is used up.
@@ -64,7 +63,7 @@ struct Plane {
             for (int32_t x = 0; x < image.width; ++x) {
                 const uint32_t cell = mix(seed ^ mix(uint32_t(x / 3) * 7919U + uint32_t(y / 3) * 104729U));
                 const uint32_t fine = mix(seed + uint32_t(x * 31 + y * 1009)) & 0x3F;
-                const uint8_t v = kind == 0 ? uint8_t((cell & 0xC0) + fine)
+                const uint8_t v = kind == 0   ? uint8_t((cell & 0xC0) + fine)
                                   : kind == 1 ? draw.byte()
                                               : uint8_t(x < int32_t(seed % 16) ? 40 : 200);
                 at(x, y) = v < cut ? 0 : v;
@@ -107,10 +106,9 @@ struct Images {
         const int gain = 1 + int(draw.below(4)), offset = int(draw.below(64));
         for (int c = 0; c < planes(); ++c)
             for (int32_t y = 0; y < ph && y0 + y < sh; ++y)
-                for (int32_t x = 0; x < pw && x0 + x < sw; ++x) {
-                    const int v = pattern[c].at(margin + x, margin + y) * gain / 2 + offset;
-                    scene[c].at(margin + x0 + x, margin + y0 + y) = uint8_t(std::min(v, 255));
-                }
+                for (int32_t x = 0; x < pw && x0 + x < sw; ++x)
+                    scene[c].at(margin + x0 + x, margin + y0 + y) =
+                        uint8_t(std::min(pattern[c].at(margin + x, margin + y) * gain / 2 + offset, 255));
         return true;
     }
 };
@@ -121,8 +119,7 @@ void drawParams(Draw& draw, qsrch_normcorr_trainParams& t, qsrch_normcorr_runPar
     const int32_t fine[] = {1, 2, 4, 1, 8, 3, 0, -2};
     (void)qsrch_normcorr_trainParams_init(&t), (void)qsrch_normcorr_runParams_init(&r);
     t.autoSelectGranularity = draw.flag(), t.autoSelectByTrial = draw.below(4) == 0;
-    t.coarseGranularity = draw.pick(coarse), t.fineGranularity = draw.pick(fine);
-    t.useSurround = draw.below(4) == 0;
+    t.coarseGranularity = draw.pick(coarse), t.fineGranularity = draw.pick(fine), t.useSurround = draw.below(4) == 0;
     if (draw.below(4) == 0) t.trialThreshold = draw.byte() / 200.0f;
     const float thresholds[] = {0.3f, 0.5f, 0, 0.1f, 0.9f, 1, 0.7f, -0.1f, kNaN};
     const float overlaps[] = {1, 0.5f, 0, 0.25f, 0.99f, 1.5f, kNaN};
@@ -147,8 +144,7 @@ void checkResult(const qmath_vect& at, float score, uint32_t accepted, float acc
 {
     require(std::isfinite(at.x) && std::isfinite(at.y), "a result at a place that is not finite");
     require(score >= 0 && score <= 1 + kSinglePrecisionSlack, "a score outside [0, 1]");
-    require((accepted != 0) == (!scoredOnly && score >= acceptThreshold),
-            "accepted does not follow the accept threshold");
+    require((accepted != 0) == (!scoredOnly && score >= acceptThreshold), "accepted does not follow the threshold");
 }
 
 // Runs `call` with its allocation number `failing` failing (-1: none); the
@@ -167,7 +163,9 @@ void searchNormcorr(Images& im, const qsrch_normcorr_trainParams& t, const qsrch
                     const int64_t (&fail)[2])
 {
     qsrch_normcorr_model* model = nullptr;
+    qstd_vector_qsrch_normcorr_result results;
     require(!QSRCH_FAILED(qsrch_normcorr_model_new(&model)), "no model");
+    require(!QSRCH_FAILED(qstd_vector_qsrch_normcorr_result_constructEmpty(&results)), "no result vector");
     qmath_xformLinear id;
     (void)qmath_xformLinear_initIdentity(&id);
     const qimg_windowConst *p = &im.pattern[0].view, *p1 = &im.pattern[1].view, *p2 = &im.pattern[2].view;
@@ -178,8 +176,6 @@ void searchNormcorr(Images& im, const qsrch_normcorr_trainParams& t, const qsrch
         return im.patternMask ? qsrch_normcorr_model_trainMaskWindow(model, p, mask, &id, &t)
                               : qsrch_normcorr_model_trainWindow(model, p, &id, &t);
     });
-    qstd_vector_qsrch_normcorr_result results;
-    require(!QSRCH_FAILED(qstd_vector_qsrch_normcorr_result_constructEmpty(&results)), "no result vector");
     if (!QSRCH_FAILED(st))
         st = failing(fail[1], [&] {
             if (im.colour)
@@ -193,8 +189,7 @@ void searchNormcorr(Images& im, const qsrch_normcorr_trainParams& t, const qsrch
     for (uint32_t i = 0; i < count; ++i)
         checkResult(first[i].pose.trans, first[i].score, first[i].accepted, r.acceptThreshold,
                     r.singlePositionScoring != 0 && im.patternSized());
-    (void)qstd_vector_qsrch_normcorr_result_destruct(&results);
-    (void)qsrch_normcorr_model_delete(&model);
+    (void)qstd_vector_qsrch_normcorr_result_destruct(&results), (void)qsrch_normcorr_model_delete(&model);
 }
 
 // The top-level interface takes power-of-two granularities only, as whole numbers.
@@ -210,9 +205,10 @@ void searchTopLevel(Images& im, const qsrch_normcorr_trainParams& t, const qsrch
     run.acceptThreshold = r.acceptThreshold, run.confusionThreshold = r.confusionThreshold;
     run.numToFind = r.numToFind, run.overlapFraction = r.overlapFraction;
     qsrch_model model;
-    require(!QSRCH_FAILED(qsrch_model_construct(&model)), "no model");
+    qsrch_resultSet set;
     qmath_xformPtrhConst id;  // the images' own: the identity
-    (void)qmath_xformPtrhConst_construct(&id);
+    require(!QSRCH_FAILED(qsrch_model_construct(&model)), "no model");
+    (void)qsrch_resultSet_construct(&set), (void)qmath_xformPtrhConst_construct(&id);
     require(!QSRCH_FAILED(qimg_imageConst_getImageFromClientXform(qimg_image_asConst(&im.pattern[0].image), &id)),
             "no transform");
     const qimg_windowConst *p = &im.pattern[0].view, *s = &im.scene[0].view;
@@ -220,8 +216,6 @@ void searchTopLevel(Images& im, const qsrch_normcorr_trainParams& t, const qsrch
         return im.patternMask ? qsrch_model_trainMaskWindow(&model, p, &im.patternMaskPlane.view, &id, &train)
                               : qsrch_model_trainWindow(&model, p, &id, &train);
     });
-    qsrch_resultSet set;
-    (void)qsrch_resultSet_construct(&set);
     if (!QSRCH_FAILED(st))
         st = failing(fail[1], [&] {
             return im.sceneMask ? qsrch_runMaskWindow(&model, s, &im.sceneMaskPlane.view, &id, &run, &set)
@@ -230,9 +224,7 @@ void searchTopLevel(Images& im, const qsrch_normcorr_trainParams& t, const qsrch
     for (int32_t i = 0; !QSRCH_FAILED(st) && i < set.count; ++i)
         checkResult(set.entries[i].point, set.entries[i].score, set.entries[i].accepted, run.acceptThreshold,
                     im.patternSized());
-    (void)qsrch_resultSet_destruct(&set);
-    (void)qmath_xformPtrhConst_destruct(&id);
-    (void)qsrch_model_destruct(&model);
+    (void)qsrch_resultSet_destruct(&set), (void)qmath_xformPtrhConst_destruct(&id), (void)qsrch_model_destruct(&model);
 }
 
 }  // namespace

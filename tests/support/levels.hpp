@@ -1,10 +1,6 @@
 // Pixel access through level views and one pyramid step by the reducers.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include <qip/qip.h>
 
 #include "support/test_support.hpp"

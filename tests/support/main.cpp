@@ -1,6 +1,5 @@
-// The test programs' main. With QSRCH_TEST_GENERIC_ONLY set (and not "0")
-// in the environment, every optimized kernel path is forbidden for the whole
-// run, so the suites also check the generic paths everywhere they reach.
+// The test programs' main. QSRCH_TEST_GENERIC_ONLY set (and not "0") forbids
+// every optimized kernel path for the whole run.
 #include <cstdlib>
 #include <cstring>
 

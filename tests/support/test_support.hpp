@@ -1,5 +1,4 @@
-// Helpers shared by the suites, and the brute-force reference and shared
-// properties of the statistics kernels.
+// Helpers shared by the suites; the statistics kernels' brute-force reference and shared properties.
 #pragma once
 
 #include <algorithm>
@@ -26,25 +25,24 @@ public:
     static constexpr int kMax = std::numeric_limits<Pixel>::max();
     Image(int32_t width = 0, int32_t height = 0, int32_t rowStride = -1, Pixel slack = Pixel(0xBEA5))
         : width_(width), height_(height), stride_(rowStride < 0 ? width : rowStride),
-          pixels_(static_cast<size_t>(stride_) * std::max(height, 0) + 1, slack) {}
+          pixels_(size_t(stride_) * std::max(height, 0) + 1, slack) {}
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     int32_t stride() const { return stride_; }
-    Pixel& at(int32_t x, int32_t y) { return pixels_[static_cast<size_t>(y) * stride_ + x]; }
-    Pixel at(int32_t x, int32_t y) const { return pixels_[static_cast<size_t>(y) * stride_ + x]; }
+    Pixel& at(int32_t x, int32_t y) { return pixels_[size_t(y) * stride_ + x]; }
+    Pixel at(int32_t x, int32_t y) const { return pixels_[size_t(y) * stride_ + x]; }
     Pixel* data() { return pixels_.data(); }
     void fill(Pixel v) { set([&] { return v; }); }
     template <class Rng> void randomize(Rng& rng, int lo = 0, int hi = kMax)
     {
-        std::uniform_int_distribution<int> d(lo, hi);
-        set([&] { return static_cast<Pixel>(d(rng)); });
+        set([&, d = std::uniform_int_distribution<int>(lo, hi)]() mutable { return Pixel(d(rng)); });
     }
     // Care values from 1 to 255 on about `careShare` of the pixels, 0 elsewhere.
     template <class Rng> void randomMask(Rng& rng, double careShare = 0.6)
     {
         std::uniform_real_distribution<double> u(0, 1);
         std::uniform_int_distribution<int> v(1, 255);
-        set([&] { return static_cast<Pixel>(u(rng) < careShare ? v(rng) : 0); });
+        set([&] { return Pixel(u(rng) < careShare ? v(rng) : 0); });
     }
     qimg_windowConst window() const { return window(0, 0, width_, height_); }
     qimg_windowConst window(int32_t x, int32_t y, int32_t w, int32_t h) const
@@ -52,7 +50,7 @@ public:
         qimg_windowConst v{};
         v.width = w, v.height = h, v.x = x, v.y = y, v.depth = sizeof(Pixel) == 1 ? QIMG_DEPTH_8U : QIMG_DEPTH_16U;
         v.imageWidth = width_, v.imageHeight = height_, v.rowStride = stride_, v.imageFirstPixel = pixels_.data();
-        v.firstPixel = pixels_.data() + static_cast<size_t>(y) * stride_ + x;
+        v.firstPixel = pixels_.data() + size_t(y) * stride_ + x;
         return v;
     }
 
@@ -91,11 +89,8 @@ public:
     void answer(qsys_status s) { answer_ = s; }
 
 private:
-    static qsys_status handle(void* self)
-    {
-        auto* c = static_cast<AttentionCounter*>(self);
-        return ++c->polls_, c->answer_;
-    }
+    static qsys_status handle(void* self) { return static_cast<AttentionCounter*>(self)->poll(); }
+    qsys_status poll() { return ++polls_, answer_; }
     qsys_status answer_;
     int polls_ = 0;
 };
@@ -138,12 +133,10 @@ private:
 inline bool genericOnlyRun = false;
 
 enum class Path { optimized, generic };
-
 class BothPaths : public testing::TestWithParam<Path> {
     void SetUp() override { generic_.reset(GetParam() == Path::generic ? new InhibitSwitch() : nullptr); }
     std::unique_ptr<InhibitSwitch> generic_;
 };
-
 inline std::string pathName(const testing::TestParamInfo<Path>& info)
 {
     return info.param == Path::optimized ? "optimized" : "generic";
@@ -165,7 +158,23 @@ inline void expectAllocationFailuresClean(const std::function<qsys_status()>& ca
     }
 }
 
-// ---- Statistics kernels --------------------------------------------------------------
+// A run-length pair list owned by the test.
+class PairList {
+public:
+    explicit PairList(const std::vector<qstd_pair32>& pairs)
+    {
+        qstd_vector_qstd_pair32_construct(&v_, pairs.size()), std::copy(pairs.begin(), pairs.end(), v_.begin);
+    }
+    ~PairList() { qstd_vector_qstd_pair32_destruct(&v_); }
+    PairList(const PairList&) = delete;
+    PairList& operator=(const PairList&) = delete;
+    qstd_vector_qstd_pair32* get() { return &v_; }
+    const qstd_vector_qstd_pair32* get() const { return &v_; }
+    std::vector<qstd_pair32> pairs() const { return {v_.begin, v_.begin + v_.size}; }
+
+private:
+    qstd_vector_qstd_pair32 v_;
+};
 
 constexpr uint32_t kSentinel = 0xDEADBEEFu;
 
@@ -246,8 +255,8 @@ struct KernelCase {
     }
     std::string describe() const
     {
-        return "pattern " + std::to_string(w) + "x" + std::to_string(h) + ", image " + std::to_string(W) + "x" +
-               std::to_string(H) + ", outStride " + std::to_string(outStride);
+        return (testing::Message() << "pattern " << w << "x" << h << ", image " << W << "x" << H << ", outStride "
+                                   << outStride).GetString();
     }
     const std::vector<WindowStats>& reference(unsigned flags) const
     {
@@ -388,25 +397,6 @@ inline void expectAllocationFailuresReleaseScratch(const std::vector<Kernel>& ke
             expectAllocationFailuresClean([&] { return k.run(*c, o); });
         }
 }
-
-// A run-length pair list owned by the test.
-class PairList {
-public:
-    explicit PairList(const std::vector<qstd_pair32>& pairs)
-    {
-        qstd_vector_qstd_pair32_construct(&v_, pairs.size());
-        std::copy(pairs.begin(), pairs.end(), v_.begin);
-    }
-    ~PairList() { qstd_vector_qstd_pair32_destruct(&v_); }
-    PairList(const PairList&) = delete;
-    PairList& operator=(const PairList&) = delete;
-    qstd_vector_qstd_pair32* get() { return &v_; }
-    const qstd_vector_qstd_pair32* get() const { return &v_; }
-    std::vector<qstd_pair32> pairs() const { return {v_.begin, v_.begin + v_.size}; }
-
-private:
-    qstd_vector_qstd_pair32 v_;
-};
 
 }  // namespace qtest
 
