@@ -1,7 +1,5 @@
 // Refinement of peaks: the endpoint rule for fit neighbours, and the shape score against its definition.
-#include <algorithm>
-
-#include "peak_support.hpp"
+#include "reference.hpp"
 
 namespace {
 
@@ -122,13 +120,16 @@ TEST(ShapeScore, AppliesToRefinedPeaksWithNonZeroScores)
     const struct { const Image8 &pattern, &mask, &image, &care; double threshold; uint8_t shape; } scenes[] = {
         {pattern, mask, image, care, 0.03, 90}, {small, smallMask, smallImage, smallCare, 0, 128}};
     for (const auto& s : scenes) {
-        const qimg_windowConst c = s.care.window(), m = s.mask.window();
-        const qtest::PeakViews views{{s.pattern.window()}, &m, {s.image.window()}};
-        qtest::PeakInputs in;
-        in.runtimeMask = &c, in.threshold = s.threshold, in.params.shapeThreshold = s.shape;
-        const auto plain = runEntry(qtest::entryNamed("runtime"), views, in);
-        in.params.shapeScoreOptimization = 1;
-        const auto shaped = runEntry(qtest::entryNamed("runtime"), views, in);
+        const qimg_windowConst c = s.care.window(), m = s.mask.window(), p = s.pattern.window(), i = s.image.window();
+        qsrch_normalizedCorrelationParams params = qtest::scoreParams(0, 0, 0);
+        auto peaks = [&](uint32_t shape) {
+            params.shapeThreshold = s.shape, params.shapeScoreOptimization = shape;
+            qtest::PeakVector out;
+            EXPECT_EQ(qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMasked(&p, &m, &i, &c, s.threshold, &params,
+                                                                            &out.v), QSRCH_OK);
+            return out.items();
+        };
+        const qtest::Peaks plain = peaks(0), shaped = peaks(1);
         ASSERT_EQ(plain.size(), shaped.size());
         int raised = 0, zeroKept = 0;
         for (size_t k = 0; k < plain.size(); ++k) {
