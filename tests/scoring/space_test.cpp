@@ -75,7 +75,7 @@ struct Form {
     qsrch_status (*run)(const SpaceCase&, const Params&, const Call&);
 };
 
-// Argument groups: one or three planes, the pattern's sums, per-position pattern planes, image planes, output.
+// Argument groups: the pattern's sums, per-position pattern planes, image planes (integer or double), output.
 #define QT_FORM(flags, name, ...) \
     {#name, flags, [](const SpaceCase& c, const Params& p, const Call& k) { return qsrch_##name(__VA_ARGS__); }}
 #define QT_G(P) c.P[0].v.data()
@@ -84,28 +84,27 @@ struct Form {
 #define QT_S3 c.whole[0].N, c.whole[0].Sp, c.whole[1].Sp, c.whole[2].Sp, c.whole[0].Spp, c.whole[1].Spp, c.whole[2].Spp
 #define QT_PER(X, Spp) k.pw, k.ph, c.N.v.data(), X(Sp), X(Spp), c.N.stride
 #define QT_IMAGE(X, Sii, IP) k.width, k.height, X(Si), X(Sii), c.Si[0].stride, X(IP), c.IP[0].stride, &p
+#define QT_I(X) QT_IMAGE(X, Sii, IP)
+#define QT_D(X) QT_IMAGE(X, SiiD, IPD)
 #define QT_OUT k.scores, k.stride
+#define QT_W k.weights, k.scores, k.stride
 const Form kForms[] = {
-    QT_FORM(kDoubles, DcomputeNormalizedCorrelation, k.pw, k.ph, QT_S1, QT_IMAGE(QT_G, SiiD, IPD), QT_OUT),
-    QT_FORM(0, computeNormalizedCorrelation, k.pw, k.ph, QT_S1, QT_IMAGE(QT_G, Sii, IP), QT_OUT),
-    QT_FORM(kDoubles | kMasked, DcomputeNormalizedCorrelationRuntimeMasked, QT_PER(QT_G, SppD),
-            QT_IMAGE(QT_G, SiiD, IPD), QT_OUT),
-    QT_FORM(kMasked, computeNormalizedCorrelationRuntimeMasked, QT_PER(QT_G, Spp), QT_IMAGE(QT_G, Sii, IP), QT_OUT),
-    QT_FORM(kRuns, computeNormalizedCorrelationUsingEndpoints, k.pw, k.ph, k.endpoints, 1, QT_S1,
-            QT_IMAGE(QT_G, Sii, IP), QT_OUT),
-    QT_FORM(kMasked | kRuns, computeNormalizedCorrelationRuntimeMaskedUsingEndpoints, QT_PER(QT_G, Spp),
-            QT_IMAGE(QT_G, Sii, IP), QT_OUT, k.endpoints, 1),
-    QT_FORM(kThree | kDoubles, DcomputeNormalizedCorrelation3, k.pw, k.ph, QT_S3, QT_IMAGE(QT_T, SiiD, IPD),
-            k.weights, QT_OUT),
-    QT_FORM(kThree, computeNormalizedCorrelation3, k.pw, k.ph, QT_S3, QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT),
-    QT_FORM(kThree | kDoubles | kMasked, DcomputeNormalizedCorrelationRuntimeMasked3, QT_PER(QT_T, SppD),
-            QT_IMAGE(QT_T, SiiD, IPD), k.weights, QT_OUT),
-    QT_FORM(kThree | kMasked, computeNormalizedCorrelationRuntimeMasked3, QT_PER(QT_T, Spp),
-            QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT),
-    QT_FORM(kThree | kRuns, computeNormalizedCorrelation3UsingEndpoints, k.pw, k.ph, k.endpoints, 1, QT_S3,
-            QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT),
+    QT_FORM(kDoubles, DcomputeNormalizedCorrelation, k.pw, k.ph, QT_S1, QT_D(QT_G), QT_OUT),
+    QT_FORM(0, computeNormalizedCorrelation, k.pw, k.ph, QT_S1, QT_I(QT_G), QT_OUT),
+    QT_FORM(kDoubles | kMasked, DcomputeNormalizedCorrelationRuntimeMasked, QT_PER(QT_G, SppD), QT_D(QT_G), QT_OUT),
+    QT_FORM(kMasked, computeNormalizedCorrelationRuntimeMasked, QT_PER(QT_G, Spp), QT_I(QT_G), QT_OUT),
+    QT_FORM(kRuns, computeNormalizedCorrelationUsingEndpoints, k.pw, k.ph, k.endpoints, 1, QT_S1, QT_I(QT_G), QT_OUT),
+    QT_FORM(kMasked | kRuns, computeNormalizedCorrelationRuntimeMaskedUsingEndpoints, QT_PER(QT_G, Spp), QT_I(QT_G),
+            QT_OUT, k.endpoints, 1),
+    QT_FORM(kThree | kDoubles, DcomputeNormalizedCorrelation3, k.pw, k.ph, QT_S3, QT_D(QT_T), QT_W),
+    QT_FORM(kThree, computeNormalizedCorrelation3, k.pw, k.ph, QT_S3, QT_I(QT_T), QT_W),
+    QT_FORM(kThree | kDoubles | kMasked, DcomputeNormalizedCorrelationRuntimeMasked3, QT_PER(QT_T, SppD), QT_D(QT_T),
+            QT_W),
+    QT_FORM(kThree | kMasked, computeNormalizedCorrelationRuntimeMasked3, QT_PER(QT_T, Spp), QT_I(QT_T), QT_W),
+    QT_FORM(kThree | kRuns, computeNormalizedCorrelation3UsingEndpoints, k.pw, k.ph, k.endpoints, 1, QT_S3, QT_I(QT_T),
+            QT_W),
     QT_FORM(kThree | kMasked | kRuns, computeNormalizedCorrelationRuntimeMasked3UsingEndpoints, QT_PER(QT_T, Spp),
-            QT_IMAGE(QT_T, Sii, IP), k.weights, QT_OUT, k.endpoints, 1),
+            QT_I(QT_T), QT_W, k.endpoints, 1),
 };
 
 // The name a grey form offers to the inhibit query.
