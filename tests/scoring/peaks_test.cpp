@@ -157,9 +157,8 @@ struct PlantedScene {
 // Inputs that mean the same give every entry the plain entry's peaks; planted copies alone score 0.9 or more.
 TEST(Peaks, EveryEntryFindsThePlantedCopiesAndNothingElse)
 {
-    const struct { int32_t w, h, W, H; } sizes[] = {{1, 9, 31, 40},  {7, 8, 40, 33},       {12, 12, 64, 57},
-                                                    {17, 5, 70, 29}, {31, 1, 100, 9},      {256, 256, 262, 258},
-                                                    {257, 256, 261, 259}, {260, 253, 266, 258}};
+    const struct { int32_t w, h, W, H; } sizes[] = {{1, 9, 31, 40}, {7, 8, 40, 33}, {12, 12, 64, 57}, {17, 5, 70, 29},
+        {31, 1, 100, 9}, {256, 256, 262, 258}, {257, 256, 261, 259}, {260, 253, 266, 258}};
     uint32_t seed = 100;
     for (const auto& z : sizes)
         for (MaskKind kind : {MaskKind::none, MaskKind::absentPixels, MaskKind::twoValued}) {
@@ -283,13 +282,11 @@ TEST(Peaks, WindowsAgreeWithTheWholeImageInsideTheirPositions)
 // Care counts 0, 1, 1, 2, 2, 2: grey limit floor(Ntotal * fraction + 0.5), three planes round(n * fraction).
 TEST(Peaks, CareLimitIsAShareOfThePatternsCareCount)
 {
-    const uint8_t careRow[8] = {0, 0, 0, 255, 0, 200, 255, 0};
     Image8 runtime(8, 1, 9), mask(3, 1);
     Planes pattern(3, 1), image(8, 1);
-    for (int32_t x = 0; x < 8; ++x)
-        runtime.at(x, 0) = careRow[x], image[0].at(x, 0) = image[1].at(x, 0) = image[2].at(x, 0) = 0;
+    for (int32_t x = 0; x < 8; ++x) runtime.at(x, 0) = std::array{0, 0, 0, 255, 0, 200, 255, 0}[x];
     for (size_t k = 0; k < 3; ++k)
-        for (int32_t x = 0; x < 3; ++x) pattern[k].at(x, 0) = uint8_t(10 + 40 * x + k);
+        for (int32_t x = 0; x < 8; ++x) image[k].at(x, 0) = 0, pattern[k].at(x % 3, 0) = uint8_t(10 + 40 * (x % 3) + k);
     const qimg_windowConst r = runtime.window(), m = mask.window(), unbound = withoutPixels(r);
     const std::vector<const char*> grey[] = {{"runtime"}, {"plain"}, {"runtimePatStats"}, {"runtimeWindow"}},
                                    three = {"DruntimeWindow3", "runtimeWindow3"};
@@ -370,9 +367,9 @@ TEST(Peaks3, ColourPatternIsToldFromASameLuminanceDecoy)
     PeakInputs in;
     const auto colour = runEntry(entryNamed("Dplain3"), views, in);
     ASSERT_EQ(colour.size(), 1u);
-    EXPECT_TRUE(colour[0].integerPosition.first == 9 && colour[0].integerPosition.second == 7);
-    EXPECT_TRUE(std::fabs(colour[0].score - 1) < 1e-12 && std::fabs(colour[0].contrast - 1) < 1e-12 &&
-                std::fabs(colour[0].brightness - 1) < 1e-12);
+    const qsrch_detectedPosePeak& c = colour[0];
+    EXPECT_TRUE(c.integerPosition.first == 9 && c.integerPosition.second == 7 &&
+                std::fabs(c.score - 1) + std::fabs(c.contrast - 1) + std::fabs(c.brightness - 1) < 1e-12);
     in.params.shapeScoreOptimization = 1, in.params.shapeThreshold = 128;
     EXPECT_TRUE(samePeaks(runEntry(entryNamed("Dplain3"), views, in), colour));
     PeakVector out;

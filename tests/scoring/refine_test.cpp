@@ -28,7 +28,8 @@ TEST(Refine, NeighboursOutsideTheRunsAreNotFitted)
         const Runs runs(c.runs);
         uint32_t valid[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
         std::string got;
-        EXPECT_EQ(qsrch_clearNeighboursOutsideEndpoints(c.runs.empty() ? nullptr : runs.get(), c.flag, c.x, c.y, valid), 0);
+        EXPECT_EQ(qsrch_clearNeighboursOutsideEndpoints(c.runs.empty() ? nullptr : runs.get(), c.flag, c.x, c.y, valid),
+                  QSRCH_OK);
         for (uint32_t v : valid) got += v ? '1' : '0';
         EXPECT_EQ(got, c.expected) << c.what;
     }
