@@ -16,7 +16,6 @@ struct Plane {
     std::vector<T> v;
     Plane(int32_t nx, int32_t ny, int32_t slack, T fill) : stride(nx + slack), v(size_t(stride) * ny, fill) {}
     T& at(int32_t x, int32_t y) { return v[size_t(y) * stride + x]; }
-    T at(int32_t x, int32_t y) const { return v[size_t(y) * stride + x]; }
 };
 
 // Every statistics plane of three random planes, each at a stride of its own; `masked` adds a runtime mask.
@@ -40,8 +39,7 @@ struct SpaceCase {
             whole[k] = placement(pattern, pattern);
             for (int32_t y = 0; y < ny; ++y)
                 for (int32_t x = 0; x < nx; ++x) {
-                    const Stats s = stats[size_t(y) * nx + x][k] =
-                        placement(pattern, image, masked ? &care : nullptr, x, y);
+                    const Stats s = stats[size_t(y) * nx + x][k] = placement(pattern, image, masked ? &care : 0, x, y);
                     N.at(x, y) = s.N, Sp[k].at(x, y) = s.Sp, Spp[k].at(x, y) = s.Spp, SppD[k].at(x, y) = s.Spp;
                     Si[k].at(x, y) = s.Si, Sii[k].at(x, y) = s.Sii, SiiD[k].at(x, y) = s.Sii;
                     IP[k].at(x, y) = s.IP, IPD[k].at(x, y) = s.IP;
@@ -149,7 +147,7 @@ TEST(CorrelationSpace, EveryFormMatchesPerPositionScore)
                         SCOPED_TRACE(testing::Message() << f.name << ", " << modeName(mode) << ", " << nx << "x"
                                                         << ny << ", weight " << weights[1]);
                         const SpaceCase& c = f.flags & kMasked ? masked : plain;
-                        const Plane<double> scores = runSpace(f, c, mode, weights,
+                        Plane<double> scores = runSpace(f, c, mode, weights,
                                                               f.flags & kRuns ? runs : std::vector<qstd_pair32>{});
                         // Only the integer one-triple grey covariance multiplies by a reciprocal.
                         const double tolerance = mode.covarianceScore && !(f.flags & ~kRuns) ? 1e-15 : 0;
