@@ -102,10 +102,8 @@ TEST(ShapeScore, AppliesToRefinedPeaksWithNonZeroScores)
     Image8 pattern(10, 9, 12), mask(10, 9), image(60, 50, 63), care(60, 50, 61);
     pattern.randomize(rng), image.randomize(rng), mask.randomMask(rng, 0.8), care.randomMask(rng, 0.85);
     for (int32_t y = 0; y < 9; ++y)
-        for (int32_t x = 0; x < 10; ++x) {
-            pattern.at(x, y) *= mask.at(x, y) != 0;
-            image.at(20 + x, 15 + y) = noisy(rng, pattern.at(x, y), 20);
-        }
+        for (int32_t x = 0; x < 10; ++x)
+            pattern.at(x, y) *= mask.at(x, y) != 0, image.at(20 + x, 15 + y) = noisy(rng, pattern.at(x, y), 20);
     Image8 small(7, 3), smallMask(7, 3), smallImage(7, 3, 9), smallCare(7, 3);
     smallMask.fill(255), smallCare.fill(255);
     for (int32_t k = 0; k < 21; ++k) {
