@@ -92,8 +92,7 @@ TEST(SumsRuntimeMasked, MatchBruteForce)
             Outputs o(c);
             std::vector<double> d[2] = {o.d, o.d};
             ASSERT_EQ(qsrch_DcomputeSumsRuntimeMasked(&c.p, mask, &c.i, &c.im, c.outStride, o.d.data(), o.u[0].data(),
-                                                      d[0].data(), o.u[1].data(), o.u[2].data(), d[1].data()),
-                      QSRCH_OK);
+                                                      d[0].data(), o.u[1].data(), o.u[2].data(), d[1].data()), 0u);
             const auto& ref = c.reference(kImageMask | (mask == &c.pm ? unsigned{kPatternMask} : 0u));
             auto expectPlane = [&](const auto& out, Stat stat) {
                 expectOutput(out, c.outStride, c.nx, c.ny,
