@@ -5,25 +5,6 @@
 #include "pyramid/pyramid_internal.hpp"
 #include "support/levels.hpp"
 
-namespace {
-
-// A level holding a plane image of its own, filled with a ramp.
-void fillLevel(qsrch_normcorr_level_* level, int32_t width, int32_t height)
-{
-    ASSERT_EQ(qsrch_normcorr_level__construct(level), QSRCH_OK);
-    qimg_image image;
-    ASSERT_EQ(qimg_image_construct(&image, QIMG_DEPTH_8U, width, height), QSRCH_OK);
-    for (int32_t y = 0; y < height; ++y)
-        for (int32_t x = 0; x < width; ++x)
-            static_cast<uint8_t*>(image.firstPixel)[y * image.rowStride + x] = uint8_t(3 * x + 7 * y);
-    ASSERT_EQ(qimg_imageConst_assign(&level->planeImage[0], qimg_image_asConst(&image)), QSRCH_OK);
-    ASSERT_EQ(qimg_image_destruct(&image), QSRCH_OK);
-    qimg_windowConst_init(&level->planeWindow[0], &level->planeImage[0]);
-    level->nCare = 42, level->sum[0] = 9, level->sumSq[2] = 1.5, level->factor = 1.5f, level->origin = {4, 5};
-}
-
-}  // namespace
-
 TEST(Level, FreshLevelIsEmptyAndDestructs)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
@@ -32,13 +13,12 @@ TEST(Level, FreshLevelIsEmptyAndDestructs)
     std::memset(&level, 0xCD, sizeof level);  // construct must not rely on a zeroed record
     ASSERT_EQ(qsrch_normcorr_level__construct(&level), QSRCH_OK);
     EXPECT_TRUE(level.factor == 2.0f && !std::memcmp(&level.baseFromLevel, &id, sizeof id) && level.nCare == 0u &&
-                !std::memcmp(&level.levelFromBase, &id, sizeof id) && !level.origin.first && !level.origin.second);
+                !std::memcmp(&level.levelFromBase, &id, sizeof id) && !level.origin.first && !level.origin.second &&
+                level.maskWindow.firstPixel == nullptr && !qtest::isBound(level.maskImage));
     for (int p = 0; p < 3; ++p)
         EXPECT_TRUE(level.sum[p] == 0u && level.sumSq[p] == 0.0 && level.planeWindow[p].firstPixel == nullptr &&
                     !qtest::isBound(level.planeImage[p]));
-    EXPECT_TRUE(level.maskWindow.firstPixel == nullptr && !qtest::isBound(level.maskImage));
-    EXPECT_EQ(qsrch_normcorr_level__destruct(&level), QSRCH_OK);
-    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+    EXPECT_TRUE(qsrch_normcorr_level__destruct(&level) == QSRCH_OK && qsys_memory_blocksInUse() == blocks);
 }
 
 // Copies share the pixels, which outlive the source (the sanitizer build sees a stale read).
@@ -46,23 +26,29 @@ TEST(Level, CopiesSharePixelsThatOutliveTheSource)
 {
     const int64_t blocks = qsys_memory_blocksInUse();
     qsrch_normcorr_level_ source, copy;
-    fillLevel(&source, 13, 6);
+    qimg_image image;
+    ASSERT_EQ(qimg_image_construct(&image, QIMG_DEPTH_8U, 13, 6), QSRCH_OK);
+    for (int32_t k = 0; k < 13 * 6; ++k)
+        static_cast<uint8_t*>(image.firstPixel)[k / 13 * image.rowStride + k % 13] = uint8_t(7 * k);
+    ASSERT_EQ(qsrch_normcorr_level__construct(&source), QSRCH_OK);
+    ASSERT_EQ(qimg_imageConst_assign(&source.planeImage[0], qimg_image_asConst(&image)), QSRCH_OK);
+    ASSERT_EQ(qimg_image_destruct(&image), QSRCH_OK);
+    qimg_windowConst_init(&source.planeWindow[0], &source.planeImage[0]);
+    source.nCare = 42, source.sum[0] = 9, source.sumSq[2] = 1.5, source.factor = 1.5f, source.origin = {4, 5};
     const qsrch_normcorr_level_ reference = source;
     const std::vector<uint8_t> expected = qtest::pixels(source.planeWindow[0]);
-    EXPECT_EQ(qsrch_normcorr_level__assign(&source, &source), QSRCH_OK);
-    EXPECT_EQ(std::memcmp(&reference, &source, sizeof source), 0);
+    EXPECT_TRUE(qsrch_normcorr_level__assign(&source, &source) == QSRCH_OK &&
+                !std::memcmp(&reference, &source, sizeof source));
     ASSERT_EQ(qsrch_normcorr_level__constructCopy(&copy, &source), QSRCH_OK);
     qstd_vector_qsrch_normcorr_level_ held;
-    ASSERT_EQ(qstd_vector_qsrch_normcorr_level__constructEmpty(&held), QSRCH_OK);
-    ASSERT_EQ(qstd_vector_qsrch_normcorr_level__pushBack(&held, &source), QSRCH_OK);
+    ASSERT_TRUE(qstd_vector_qsrch_normcorr_level__constructEmpty(&held) == QSRCH_OK &&
+                qstd_vector_qsrch_normcorr_level__pushBack(&held, &source) == QSRCH_OK);
     ASSERT_EQ(qsrch_normcorr_level__destruct(&source), QSRCH_OK);
-    const auto* inVector = static_cast<const qsrch_normcorr_level_*>(held.begin);
-    for (const qsrch_normcorr_level_* l : {inVector, &std::as_const(copy)})
+    for (const qsrch_normcorr_level_* l : {static_cast<const qsrch_normcorr_level_*>(held.begin), &std::as_const(copy)})
         EXPECT_TRUE(l->planeImage[0].pixels == reference.planeImage[0].pixels && l->nCare == 42u && l->sum[0] == 9u &&
                     l->planeWindow[0].firstPixel == reference.planeWindow[0].firstPixel && l->sumSq[2] == 1.5 &&
                     l->factor == 1.5f && l->origin.first == 4 && l->origin.second == 5 &&
                     qtest::pixels(l->planeWindow[0]) == expected);
-    EXPECT_EQ(qstd_vector_qsrch_normcorr_level__destruct(&held), QSRCH_OK);
-    EXPECT_EQ(qsrch_normcorr_level__destruct(&copy), QSRCH_OK);
-    EXPECT_EQ(qsys_memory_blocksInUse(), blocks);
+    EXPECT_TRUE(qstd_vector_qsrch_normcorr_level__destruct(&held) == QSRCH_OK &&
+                qsrch_normcorr_level__destruct(&copy) == QSRCH_OK && qsys_memory_blocksInUse() == blocks);
 }

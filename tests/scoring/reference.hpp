@@ -1,12 +1,10 @@
-// Brute-force placement statistics and reference scores from exact 128-bit terms.
+// Brute-force placement statistics, reference scores from exact 128-bit terms, and peak lists compared field by field.
 #pragma once
 
-#include <array>
 #include <cmath>
-#include <cstdint>
-#include <vector>
 
 #include "scoring/internal.hpp"
+#include "scoring/peaks_internal.hpp"
 #include "scoring/three_plane_internal.hpp"
 #include "support/test_support.hpp"
 
@@ -40,9 +38,8 @@ inline qsrch_normalizedCorrelationParams scoreParams(uint32_t absolute, uint32_t
 
 inline const std::vector<qsrch_normalizedCorrelationParams>& allModes()
 {
-    static const std::vector<qsrch_normalizedCorrelationParams> modes = {
-        scoreParams(0, 0, 0), scoreParams(1, 0, 0), scoreParams(0, 1, 0),
-        scoreParams(1, 1, 0), scoreParams(0, 0, 1), scoreParams(1, 1, 1)};
+    static const std::vector<qsrch_normalizedCorrelationParams> modes = {scoreParams(0, 0, 0), scoreParams(1, 0, 0),
+        scoreParams(0, 1, 0), scoreParams(1, 1, 0), scoreParams(0, 0, 1), scoreParams(1, 1, 1)};
     return modes;
 }
 
@@ -86,29 +83,37 @@ inline ::testing::AssertionResult closeRelative(double actual, long double expec
     return ::testing::AssertionFailure() << "actual " << actual << ", expected " << static_cast<double>(expected);
 }
 
-struct Planes {
-    std::vector<Image8> p;
-    Planes(int32_t w, int32_t h, int32_t slack = 3)
-        : p{{w, h, w + slack, 0x5A}, {w, h, w + slack, 0xC3}, {w, h, w + slack, 0x99}} {}
-    Image8& operator[](size_t k) { return p[k]; }
-    const Image8& operator[](size_t k) const { return p[k]; }
-    // Pattern plane (k + shift) % 3 copied into plane k at (x, y).
-    void plant(const Planes& pattern, int32_t x, int32_t y, int shift = 0)
-    {
-        for (size_t k = 0; k < 3; ++k)
-            for (int32_t j = 0; j < pattern[0].height(); ++j)
-                for (int32_t i = 0; i < pattern[0].width(); ++i)
-                    p[k].at(x + i, y + j) = pattern[(k + shift) % 3].at(i, j);
-    }
-};
-
 using Runs = PairList;
 
-inline std::vector<qstd_pair32> fullRuns(int32_t nx, int32_t ny, int32_t imageHeight)
+inline qimg_windowConst withoutPixels(qimg_windowConst view) { return view.firstPixel = nullptr, view; }
+using Peaks = std::vector<qsrch_detectedPosePeak>;
+
+struct PeakVector {
+    qstd_vector_qsrch_detectedPosePeak v;
+    PeakVector() { qstd_vector_qsrch_detectedPosePeak_construct(&v, 0); }
+    ~PeakVector() { qstd_vector_qsrch_detectedPosePeak_destruct(&v); }
+    Peaks items() const { auto* p = static_cast<const qsrch_detectedPosePeak*>(v.begin); return {p, p + v.size}; }
+};
+
+// Every field exactly, or (three planes against grey) the doubles up to rounding.
+inline ::testing::AssertionResult samePeaks(const Peaks& a, const Peaks& b, bool exact = true)
 {
-    std::vector<qstd_pair32> pairs(size_t(imageHeight), qstd_pair32{0, 0});
-    for (int32_t r = 0; r < ny; ++r) pairs[size_t(r)] = {0, nx};
-    return pairs;
+    if (a.size() != b.size()) return ::testing::AssertionFailure() << a.size() << " peaks vs " << b.size();
+    for (size_t k = 0; k < a.size(); ++k) {
+        auto fields = [](const qsrch_detectedPosePeak& r) {
+            const qmath_xformLinear& x = r.pose;
+            return std::array<double, 16>{x.trans.x, x.trans.y, x.matrix.a11, x.matrix.a12, x.matrix.a21, x.matrix.a22,
+                                          r.score, r.contrast, r.brightness, double(r.flags), double(r.careCount),
+                                          double(r.integerPosition.first), double(r.integerPosition.second),
+                                          double(r.searchGranularity), double(r.searchLevel), double(r.searchSplit)};
+        };
+        const auto p = fields(a[k]), q = fields(b[k]);
+        for (size_t i = 0; i < p.size(); ++i)
+            if (exact || i > 8 ? p[i] != q[i] : std::fabs(p[i] - q[i]) > 1e-9 * std::max(1.0, std::fabs(q[i])))
+                return ::testing::AssertionFailure() << "peak " << k << " at (" << p[11] << ", " << p[12] << ") field "
+                                                     << i << ": " << p[i] << " vs " << q[i];
+    }
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace qtest

@@ -1,21 +1,14 @@
 // Refinement of peaks: the endpoint rule for fit neighbours, and the shape score against its definition.
-#include <algorithm>
-
-#include "peak_support.hpp"
+#include "reference.hpp"
 
 namespace {
 
-using qtest::Image8;
+using namespace qtest;
 
 TEST(Refine, NeighboursOutsideTheRunsAreNotFitted)
 {
     // valid[] row by row from (-1, -1): '1' usable, '0' not.
-    const struct {
-        const char* what;
-        std::vector<qstd_pair32> runs;
-        uint32_t flag;
-        int32_t x, y;
-        const char* expected;
+    const struct { const char* what; std::vector<qstd_pair32> runs; uint32_t flag; int32_t x, y; const char* expected;
     } cases[] = {
         {"flag 0 ignores the list", {{5, 6}}, 0, 2, 0, "111111111"},
         {"first row has no row above", {{0, 9}, {0, 9}}, 1, 4, 0, "000111111"},
@@ -32,11 +25,11 @@ TEST(Refine, NeighboursOutsideTheRunsAreNotFitted)
         {"no list", {}, 1, 0, 0, "111111111"},
     };
     for (const auto& c : cases) {
-        const qtest::Runs runs(c.runs);
+        const Runs runs(c.runs);
         uint32_t valid[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+        std::string got;
         EXPECT_EQ(qsrch_clearNeighboursOutsideEndpoints(c.runs.empty() ? nullptr : runs.get(), c.flag, c.x, c.y, valid),
                   QSRCH_OK);
-        std::string got;
         for (uint32_t v : valid) got += v ? '1' : '0';
         EXPECT_EQ(got, c.expected) << c.what;
     }
@@ -109,10 +102,8 @@ TEST(ShapeScore, AppliesToRefinedPeaksWithNonZeroScores)
     Image8 pattern(10, 9, 12), mask(10, 9), image(60, 50, 63), care(60, 50, 61);
     pattern.randomize(rng), image.randomize(rng), mask.randomMask(rng, 0.8), care.randomMask(rng, 0.85);
     for (int32_t y = 0; y < 9; ++y)
-        for (int32_t x = 0; x < 10; ++x) {
-            pattern.at(x, y) *= mask.at(x, y) != 0;
-            image.at(20 + x, 15 + y) = noisy(rng, pattern.at(x, y), 20);
-        }
+        for (int32_t x = 0; x < 10; ++x)
+            pattern.at(x, y) *= mask.at(x, y) != 0, image.at(20 + x, 15 + y) = noisy(rng, pattern.at(x, y), 20);
     Image8 small(7, 3), smallMask(7, 3), smallImage(7, 3, 9), smallCare(7, 3);
     smallMask.fill(255), smallCare.fill(255);
     for (int32_t k = 0; k < 21; ++k) {
@@ -122,13 +113,16 @@ TEST(ShapeScore, AppliesToRefinedPeaksWithNonZeroScores)
     const struct { const Image8 &pattern, &mask, &image, &care; double threshold; uint8_t shape; } scenes[] = {
         {pattern, mask, image, care, 0.03, 90}, {small, smallMask, smallImage, smallCare, 0, 128}};
     for (const auto& s : scenes) {
-        const qimg_windowConst c = s.care.window(), m = s.mask.window();
-        const qtest::PeakViews views{{s.pattern.window()}, &m, {s.image.window()}};
-        qtest::PeakInputs in;
-        in.runtimeMask = &c, in.threshold = s.threshold, in.params.shapeThreshold = s.shape;
-        const auto plain = runEntry(qtest::entryNamed("runtime"), views, in);
-        in.params.shapeScoreOptimization = 1;
-        const auto shaped = runEntry(qtest::entryNamed("runtime"), views, in);
+        const qimg_windowConst c = s.care.window(), m = s.mask.window(), p = s.pattern.window(), i = s.image.window();
+        qsrch_normalizedCorrelationParams params = scoreParams(0, 0, 0);
+        auto peaks = [&](uint32_t shape) {
+            params.shapeThreshold = s.shape, params.shapeScoreOptimization = shape;
+            PeakVector out;
+            EXPECT_EQ(qsrch_DcomputeNormalizedCorrelationPeaksRuntimeMasked(&p, &m, &i, &c, s.threshold, &params,
+                                                                            &out.v), QSRCH_OK);
+            return out.items();
+        };
+        const Peaks plain = peaks(0), shaped = peaks(1);
         ASSERT_EQ(plain.size(), shaped.size());
         int raised = 0, zeroKept = 0;
         for (size_t k = 0; k < plain.size(); ++k) {
@@ -139,7 +133,7 @@ TEST(ShapeScore, AppliesToRefinedPeaksWithNonZeroScores)
             zeroKept += expected.score == 0.0 && byDefinition > 0;
             raised += expected.score != 0.0 && byDefinition > expected.score;
             if (expected.score != 0.0) expected.score = byDefinition;
-            EXPECT_TRUE(qtest::samePeaks({shaped[k]}, {expected}, false)) << "peak " << k;
+            EXPECT_TRUE(samePeaks({shaped[k]}, {expected}, false)) << "peak " << k;
         }
         EXPECT_TRUE(&s == scenes ? raised > 0 : zeroKept == 1) << raised << " raised, " << zeroKept << " kept at 0";
     }
