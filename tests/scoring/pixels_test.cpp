@@ -4,7 +4,6 @@
 namespace {
 
 using namespace qtest;
-using Params = qsrch_normalizedCorrelationParams;
 
 bool sameOrBothNaN(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
@@ -58,7 +57,7 @@ TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
             double score = -1, integerScore = -1;
             EXPECT_PRED2(sameOrBothNaN, single(&m, params), scoreOf(params, s, large));
             for (const qimg_windowConst* maskView : {&unbound, &m}) {
-                std::array<Stats, 3> t;
+                Stats3 t;
                 for (int k = 0; k < 3; ++k) t[k] = singleStats(pattern[k], maskView == &m ? &mask : nullptr, image[k]);
                 ASSERT_EQ(space3(qsrch_DcomputeNormalizedCorrelationSpace3, maskView, params, &score, 0), QSRCH_OK);
                 EXPECT_PRED2(sameOrBothNaN, score, score3Of(params, mixed, t));

@@ -13,6 +13,8 @@ namespace qtest {
 struct Stats {
     uint64_t N = 0, Sp = 0, Spp = 0, Si = 0, Sii = 0, IP = 0;
 };
+using Stats3 = std::array<Stats, 3>;
+using Params = qsrch_normalizedCorrelationParams;
 
 // The sums of the pattern over the image at (x, y), where `care` (image-sized, may be null) cares.
 inline Stats placement(const Image8& pattern, const Image8& image, const Image8* care = nullptr, int32_t x = 0,
@@ -68,7 +70,7 @@ inline double scoreOf(const qsrch_normalizedCorrelationParams& p, const Stats& s
     return r;
 }
 
-inline double score3Of(const qsrch_normalizedCorrelationParams& p, const double* w, const std::array<Stats, 3>& s)
+inline double score3Of(const qsrch_normalizedCorrelationParams& p, const double* w, const Stats3& s)
 {
     double r = -1;
     EXPECT_EQ(qsrch_DscoreFromStats3(&p, w, s[0].N, s[0].Sp, s[1].Sp, s[2].Sp, s[0].Spp, s[1].Spp, s[2].Spp, s[0].IP,

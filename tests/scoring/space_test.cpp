@@ -4,8 +4,6 @@
 namespace {
 
 using namespace qtest;
-using Params = qsrch_normalizedCorrelationParams;
-using Stats3 = std::array<Stats, 3>;
 
 constexpr double kUnwritten = -12345.5;
 constexpr uint32_t kGarbage = 0xDEADBEEF;
