@@ -44,13 +44,6 @@ struct PeakInputs {
     uint32_t endpointsFlag = 1, n = 0, sum[3] = {};
     double sumSq[3] = {}, threshold = 0.5, weights[3] = {1, 1, 1};
     qsrch_normalizedCorrelationParams params = scoreParams(0, 0, 0);
-    void patternStats(const Planes& pattern, const Image8* mask = nullptr)  // the pattern's own care count and sums
-    {
-        for (size_t k = 0; k < 3; ++k) {
-            const Stats s = placement(pattern[k], pattern[k], mask);
-            n = uint32_t(s.N), sum[k] = uint32_t(s.Sp), sumSq[k] = double(s.Spp);
-        }
-    }
 };
 
 enum Takes : unsigned { kThreePlanes = 1, kWindow = 2, kRuntime = 4, kEndpoints = 8, kPatStats = 16, kDoubles = 32 };
@@ -136,7 +129,10 @@ struct PlantedScene {
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x)
                 for (Image8& p : pattern.p) mask.at(x, y) = mask.at(x, y) ? 255 : 0, p.at(x, y) *= mask.at(x, y) != 0;
-        in.patternStats(pattern, &mask);
+        for (size_t k = 0; k < 3; ++k) {  // the pattern's own care count and sums
+            const Stats s = placement(pattern[k], pattern[k], &mask);
+            in.n = uint32_t(s.N), in.sum[k] = uint32_t(s.Sp), in.sumSq[k] = double(s.Spp);
+        }
         maskWindow = kind == MaskKind::absentPixels ? withoutPixels(mask.window()) : mask.window();
         auto plantIfApart = [&](int32_t x, int32_t y) {
             bool apart = true;
