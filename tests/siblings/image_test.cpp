@@ -55,8 +55,8 @@ TEST(Image, ConstructChoosesStrideZeroFillsRefusesBadSizesAndSharesPixels)
     ASSERT_EQ(qimg_image_setLinearClientFromImageXform(&image, &scale), QSYS_OK);
     qimg_imageConst assigned;
     ASSERT_EQ(qimg_imageConst_constructUnbound(&assigned), QSYS_OK);
-    const qimg_imageConst* source = qimg_image_asConst(&image);
-    for (const qimg_imageConst* from : {source, &assigned, source})  // itself: nothing happens; then the same storage
+    const qimg_imageConst *source = qimg_image_asConst(&image), *self = &assigned;
+    for (const qimg_imageConst* from : {source, self, source})  // itself: nothing happens; then the same storage
         ASSERT_EQ(qimg_imageConst_assign(&assigned, from), QSYS_OK);
     EXPECT_TRUE(assigned.firstPixel == image.firstPixel && assigned.x == 11 && assigned.y == -4);
     const qstd_rect32 rect{0, 0, 9, 2};
