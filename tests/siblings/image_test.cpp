@@ -53,13 +53,12 @@ TEST(Image, ConstructChoosesStrideZeroFillsRefusesBadSizesAndSharesPixels)
     *static_cast<uint8_t*>(image.firstPixel) = 99, image.x = 11, image.y = -4;
     const qmath_xformLinear scale{{1, 1}, {2, 0, 0, 2}};
     ASSERT_EQ(qimg_image_setLinearClientFromImageXform(&image, &scale), QSYS_OK);
-    qimg_imageConst copy, assigned;
-    ASSERT_EQ(qimg_imageConst_constructCopy(&copy, qimg_image_asConst(&image)), QSYS_OK);
+    qimg_imageConst assigned;
     ASSERT_EQ(qimg_imageConst_constructUnbound(&assigned), QSYS_OK);
-    for (const qimg_imageConst* from : {&copy, &assigned, &copy})  // itself: nothing happens; then the same storage
+    const qimg_imageConst *source = qimg_image_asConst(&image), *self = &assigned;
+    for (const qimg_imageConst* from : {source, self, source})  // itself: nothing happens; then the same storage
         ASSERT_EQ(qimg_imageConst_assign(&assigned, from), QSYS_OK);
     EXPECT_TRUE(assigned.firstPixel == image.firstPixel && assigned.x == 11 && assigned.y == -4);
-    EXPECT_EQ(qsys_memory_blocksInUse(), blocks + 2);  // the pixels and the transform
     const qstd_rect32 rect{0, 0, 9, 2};
     ASSERT_EQ(qimg_image_assignNewRect(&image, QIMG_DEPTH_64F, &rect), QSYS_OK);
     EXPECT_TRUE(image.width == 9 && image.height == 2 && image.depth == 8 && image.rowStride == 16 && image.x == 11);
@@ -70,7 +69,7 @@ TEST(Image, ConstructChoosesStrideZeroFillsRefusesBadSizesAndSharesPixels)
     EXPECT_TRUE(image.firstPixel == fresh && image.width == 9 && image.depth == 8);
     qimg_image_setUnbound(&image);
     EXPECT_TRUE(image.pixels == nullptr && image.width == 0 && hasXform(image, scale));
-    qimg_image_destruct(&image), qimg_imageConst_destruct(&copy);
+    qimg_image_destruct(&image);
     EXPECT_EQ(*static_cast<const uint8_t*>(assigned.firstPixel), 99);
     uint32_t bound = 1;
     qimg_imageConst_setUnbound(&assigned), qimg_imageConst_getIsBound(&assigned, &bound);

@@ -15,11 +15,7 @@ inline bool isBound(const qimg_imageConst& image)
     return qimg_imageConst_getIsBound(&image, &bound), bound != 0;
 }
 
-inline qmath_xformLinear identity()
-{
-    qmath_xformLinear x;
-    return qmath_xformLinear_initIdentity(&x), x;
-}
+inline qmath_xformLinear identity() { return {{0, 0}, {1, 0, 0, 1}}; }
 
 inline qmath_vect mapPoint(const qmath_xformLinear& x, double px, double py)
 {
