@@ -1,4 +1,6 @@
 // The coarse-to-fine search end to end, on analytic textures planted at exact sub-pixel places.
+#include <deque>
+
 #include "run/run_support.hpp"
 
 namespace {
@@ -179,11 +181,10 @@ TEST(Search, RuntimeMaskHidingHalfAnInstanceStillFindsItAndEveryEntryReadsThePla
 }
 
 // Image, transform, model, parameters, size; a grey model reads plane 1 only; one position, only a score.
-// (Three-plane models are searched by the tool's colour test.)
 TEST(Search, ChecksComeInTheirOrderAndPlanesAreSearched)
 {
     Planted p(29);
-    Model untrained;
+    Model untrained, colour;
     OwnedImage image(render(p.rng, p.pattern, {{20.5, 30.25}})), unbound, curved(sample(p.pattern, kSceneW, kSceneH)),
         patternSized(sample(p.pattern, kPatW, kPatH)), narrow(sample(p.pattern, kPatW - 1, kSceneH));
     qmath_xformPtrhConst radial;
@@ -213,6 +214,21 @@ TEST(Search, ChecksComeInTheirOrderAndPlanesAreSearched)
     }
     ASSERT_EQ(results.size(), 1u);
     EXPECT_LT(distance(results[0], 20.5, 30.25), 0.25);
+
+    const qmath_vect truth{70.3, 22.9};
+    std::deque<OwnedImage> patterns, scenes;
+    for (int plane = 0; plane < 3; ++plane) {
+        const Texture texture(p.rng, kPatW, kPatH);
+        patterns.emplace_back(sample(texture, kPatW, kPatH)), scenes.emplace_back(render(p.rng, texture, {truth}));
+    }
+    const qsrch_normcorr_trainParams tp = qtest::trainParams(0, 4.0f);
+    ASSERT_EQ(
+        qsrch_normcorr_model_train3(colour.get(), patterns[0].cget(), patterns[1].cget(), patterns[2].cget(), &tp),
+        QSRCH_OK);
+    ASSERT_EQ(qsrch_normcorr_run3(colour.get(), scenes[0].cget(), scenes[1].cget(), scenes[2].cget(), &good,
+                                  results.get()), QSRCH_OK);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_LT(distance(results[0], truth.x, truth.y), 0.25);
 
     qsrch_normcorr_runParams single = good;
     single.singlePositionScoring = 1;
