@@ -237,6 +237,11 @@ TEST(Search, ChecksComeInTheirOrderAndPlanesAreSearched)
     EXPECT_NEAR(results[0].score, 1.0f, 1e-6);
     EXPECT_TRUE(results[0].accepted + results[0].flags == 0 && results[0].contrast == 0.0 &&
                 results[0].pose.trans.x == 0.0 && results[0].pose.matrix.a11 == 1.0);
+    // A colour placement is scored on all three planes: a foreign third plane must cost score.
+    ASSERT_EQ(qsrch_normcorr_run3(colour.get(), patterns[0].cget(), patterns[1].cget(), patterns[0].cget(), &single,
+                                  results.get()), QSRCH_OK);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_LT(results[0].score, 0.9f);
 }
 
 // Levels 1, 2, 4, 8: a start that moves changes the polls; a shallow view limits by its own rows.
