@@ -427,7 +427,8 @@ TEST(CliDemo, FindsThePartAndWritesThePicture)
     EXPECT_TRUE(run.status == 0 && run.err.empty()) << run.err;
     for (const std::string& said : {picture, std::string(" yes "), std::string(" no ")})
         EXPECT_NE(run.out.find(said), npos) << said << " in " << run.out;
-    EXPECT_EQ(std::make_pair(readPng(picture).width, readPng(picture).height), std::make_pair(400, 300));
+    const Picture shown = readPng(picture);
+    EXPECT_EQ(std::make_pair(shown.width, shown.height), std::make_pair(400, 300));
     const ToolRun elsewhere = runTool(dir, {"demo", "--samples", dir / "nothing-here"});
     EXPECT_TRUE(elsewhere.status == 2 && elsewhere.errLines() == 1) << elsewhere.err;
 }

@@ -47,18 +47,24 @@ TEST(SingleScore, MatchesThePixelStatisticsItIsDefinedOn)
             EXPECT_EQ(qsrch_DcomputeNormalizedCorrelationSpace(&p[0], maskView, &i[0], &params, &score, 0), QSRCH_OK);
             return score;
         };
+        // The brute-force statistics do not depend on the mode: gathered once.
+        const Stats whole = placement(pattern[0], image[0]);
+        const Stats s = singleStats(pattern[0], &mask, image[0]);
+        Stats3 planeStats[2];
+        for (int k = 0; k < 3; ++k) {
+            planeStats[0][k] = singleStats(pattern[k], nullptr, image[k]);
+            planeStats[1][k] = singleStats(pattern[k], &mask, image[k]);
+        }
         for (const Params& params : allModes()) {
             SCOPED_TRACE(modeName(params));
             const double plain = single(nullptr, params);
-            const long double reference = referenceScore(placement(pattern[0], image[0]), params);
+            const long double reference = referenceScore(whole, params);
             EXPECT_TRUE(closeRelative(plain, reference, 1e-12L));
             EXPECT_TRUE(single(&unbound, params) == plain && single(&all, params) == plain);
-            const Stats s = singleStats(pattern[0], &mask, image[0]);
             double score = -1, integerScore = -1;
             EXPECT_PRED2(sameOrBothNaN, single(&m, params), scoreOf(params, s, large));
             for (const qimg_windowConst* maskView : {&unbound, &m}) {
-                Stats3 t;
-                for (int k = 0; k < 3; ++k) t[k] = singleStats(pattern[k], maskView == &m ? &mask : nullptr, image[k]);
+                const Stats3& t = planeStats[maskView == &m];
                 ASSERT_EQ(space3(qsrch_DcomputeNormalizedCorrelationSpace3, maskView, params, &score, 0), QSRCH_OK);
                 EXPECT_PRED2(sameOrBothNaN, score, score3Of(params, mixed, t));
                 EXPECT_EQ(space3(qsrch_computeNormalizedCorrelationSpace3, maskView, params, &integerScore, 7),
