@@ -6,17 +6,15 @@
 
 namespace {
 
-struct Levels {
-    qstd_vector_qsrch_normcorr_level_ v;
-    Levels() { qstd_vector_qsrch_normcorr_level__constructEmpty(&v); }
-    // Pattern levels as the generators read them: only the factors of levels 1 and up.
-    explicit Levels(const std::vector<float>& factors) : Levels()
+using qtest::Levels;
+
+// Pattern levels as the generators read them: only the factors of levels 1 and up.
+struct PatternLevels : Levels {
+    explicit PatternLevels(const std::vector<float>& factors)
     {
         EXPECT_EQ(qstd_vector_qsrch_normcorr_level__resize(&v, factors.size() + 1), QSRCH_OK);
         for (size_t k = 0; k < factors.size(); ++k) (*this)[k + 1].factor = factors[k];
     }
-    ~Levels() { qstd_vector_qsrch_normcorr_level__destruct(&v); }
-    qsrch_normcorr_level_& operator[](size_t i) const { return static_cast<qsrch_normcorr_level_*>(v.begin)[i]; }
 };
 
 }  // namespace
@@ -34,7 +32,7 @@ TEST(SourceLevels, EachLevelIsThePreviousReducedAndMapsBackToLevelZero)
              {}, {2, 2, 2}, {2, 1.5f}, {1.5f}, {2, 2, 1.25f}, {3}, {2, 2.5f}, {1.2f}, {1.1f}}) {
         SCOPED_TRACE(testing::Message() << "levels " << factors.size() + 1);
         const int32_t n = int32_t(factors.size()) + 1;
-        const Levels pattern(factors);
+        const PatternLevels pattern(factors);
         Levels forms[4];  // plain, masked, three planes, masked three planes
         auto generate = [&](int form, qstd_vector_qsrch_normcorr_level_* out) {
             return form == 0   ? qsrch_normcorr_generateSrcLevels(&source, &pattern.v, n, out)

@@ -5,7 +5,7 @@
 
 namespace {
 
-using qtest::Image8, qtest::Levels, qtest::Model, qtest::Peaks, qtest::runParams;
+using qtest::Image8, qtest::Levels, qtest::Model, qtest::PeakVector, qtest::runParams;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -33,7 +33,7 @@ TEST(FilterContrastBrightness, KeepsInRangeInOrderAndDefaultsTouchNothing)
     all[3].contrast = 0.0, all[4].contrast = 0.5, all[4].brightness = 2.0, all[5].contrast = NAN;
     for (const auto& [cMin, cMax, bMin, bMax] : {std::array{0.0, kInf, 0.0, kInf}, {0.5, 2.5, 0, kInf},
                                                  {0, kInf, 1, 2}, {0.5, 1.5, 0.25, 2}, {4, kInf, 0, kInf}}) {
-        Peaks peaks;
+        PeakVector peaks;
         ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_assignElements(peaks.get(), all.data(), all.size()), QSRCH_OK);
         ASSERT_EQ(qsrch_normcorr_filterContrastBrightness(peaks.get(), cMin, cMax, bMin, bMax), QSRCH_OK);
         const bool defaults = cMin == 0 && cMax == kInf && bMin == 0 && bMax == kInf;
@@ -71,15 +71,16 @@ protected:
     {
         ASSERT_EQ(qsrch_normcorr_generateSrcLevels(&view, &model->levels, 3, sources.get()), QSRCH_OK);
     }
-    qsrch_status coarse(const qsrch_normcorr_runParams& params, int32_t level, Peaks& out, const Model* model = nullptr,
-                        Levels* sources = nullptr)
+    qsrch_status coarse(const qsrch_normcorr_runParams& params, int32_t level, PeakVector& out,
+                        const Model* model = nullptr, Levels* sources = nullptr)
     {
         const qmath_xformLinear id = qtest::identity();
         return qsrch_normcorr_searchCoarseLevel(model ? &**model : &*model_, (sources ? sources : &sources_)->get(),
                                                 &params, &id, level, 1 << level, out.get());
     }
     // Level-2 peaks in base coordinates: all inside [x0, x1] x [y0, y1], one within 2 of (x, y).
-    static void expectPlaces(const Peaks& peaks, const Levels& sources, double x, double y, std::array<double, 4> box)
+    static void expectPlaces(const PeakVector& peaks, const Levels& sources, double x, double y,
+                             std::array<double, 4> box)
     {
         bool found = false;
         for (size_t i = 0; i < peaks.size(); ++i) {
@@ -100,7 +101,7 @@ protected:
 TEST_F(PlantedScene, CoarseThresholdFollowsTheLevelsGranularity)
 {
     qsrch_normcorr_runParams params = runParams(1, 0.5f, 1.0f, 0.0f);
-    Peaks every;
+    PeakVector every;
     ASSERT_EQ(coarse(params, 1, every), QSRCH_OK);
     auto countAtLeast = [&](double threshold) {
         size_t n = 0;
@@ -110,7 +111,7 @@ TEST_F(PlantedScene, CoarseThresholdFollowsTheLevelsGranularity)
     EXPECT_GT(countAtLeast(0.1), countAtLeast(0.15));  // the thresholds really differ here
     for (float accept : {0.2f, 0.3f, 0.6f})
         for (uint32_t shape : {0u, 1u}) {
-            Peaks fixed, adaptive;
+            PeakVector fixed, adaptive;
             params.acceptThreshold = accept, params.shapeScoreOptimization = shape, params.adaptiveLevelThresholds = 0;
             ASSERT_EQ(coarse(params, 1, fixed), QSRCH_OK);
             params.adaptiveLevelThresholds = 1;
@@ -125,7 +126,7 @@ TEST_F(PlantedScene, CoarseThresholdFollowsTheLevelsGranularity)
 TEST_F(PlantedScene, SearchRegionKeepsOnlyItsOwnPlaceInTheClientFrame)
 {
     qsrch_normcorr_runParams params = runParams();
-    Peaks all, peaks, shiftedPeaks;
+    PeakVector all, peaks, shiftedPeaks;
     ASSERT_EQ(coarse(params, 2, all), QSRCH_OK);
     params.searchRegion = qstd_rectD{120, 90, 24, 20};
     ASSERT_EQ(coarse(params, 2, peaks), QSRCH_OK);
@@ -173,7 +174,7 @@ TEST_F(PlantedScene, RefinementReachesTheTruePlaceAndKeepsOnlyTruePeaks)
         const qstd_rect32 rect{0, 0, (*s[k])[0].planeWindow[0].width, (*s[k])[0].planeWindow[0].height};
         qsrch_detectedPosePeak candidate{};
         qmath_xformLinear_initScaleShift(&candidate.pose, 1, 1, x, y);
-        Peaks f;
+        PeakVector f;
         ASSERT_EQ(qsrch_normcorr_refineAtLevel(&candidate, &rect, &qtest::level(*model_, 0), &(*s[k])[0], 0.0, &params,
                                                isFinal, f.get()), QSRCH_OK);
         int best = -1;

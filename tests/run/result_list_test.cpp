@@ -60,9 +60,8 @@ TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
         params.confusionThreshold = float(pick(0, 4)) / 4;
         params.overlapFraction = seed % 3 == 0 ? 1.0f : float(pick(0, 3)) / 4;
         const int32_t pw = pick(2, 6), ph = pick(2, 6);
-        qstd_vector_qsrch_detectedPosePeak list;
-        ASSERT_EQ(qstd_vector_qsrch_detectedPosePeak_constructEmpty(&list), QSRCH_OK);
-        qsrch::ResultList results(&list, params, pw, ph);
+        qtest::PeakVector list;
+        qsrch::ResultList results(list.get(), params, pw, ph);
         Reference reference{{}, size_t(params.numToFind), params.confusionThreshold, params.overlapFraction, double(pw),
                             double(ph)};
         for (int n = pick(1, 40); n > 0 && !reference.settled(); --n) {
@@ -75,9 +74,8 @@ TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
             ASSERT_EQ(results.settled(), reference.settled());
         }
         std::vector<std::array<double, 3>> held, expected;
-        const Peak* kept = static_cast<const Peak*>(list.begin);
-        for (size_t i = 0; i < list.size; ++i)
-            held.push_back({kept[i].score, kept[i].pose.trans.x, kept[i].pose.trans.y});
+        for (size_t i = 0; i < list.size(); ++i)
+            held.push_back({list[i].score, list[i].pose.trans.x, list[i].pose.trans.y});
         for (const Peak& p : reference.list) expected.push_back({p.score, p.pose.trans.x, p.pose.trans.y});
         ASSERT_EQ(held, expected);
         // Once the list is full the rank score is its numToFind-th best, and the list is sorted.
@@ -86,8 +84,7 @@ TEST(ResultList, MatchesTheReferenceOnRandomCandidateStreams)
         ASSERT_EQ(results.rankScore(&rank), QSRCH_OK);
         std::sort(expected.rbegin(), expected.rend());
         EXPECT_EQ(rank, expected.size() >= n ? float(expected[n - 1][0]) : -1.0f);
-        for (size_t i = 1; i < list.size && list.size >= n; ++i) EXPECT_GE(kept[i - 1].score, kept[i].score);
-        qstd_vector_qsrch_detectedPosePeak_destruct(&list);
+        for (size_t i = 1; i < list.size() && list.size() >= n; ++i) EXPECT_GE(list[i - 1].score, list[i].score);
     }
 }
 

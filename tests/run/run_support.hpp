@@ -1,4 +1,4 @@
-// Shared by the run suites: owned vectors, run parameters, grid textures.
+// Shared by the run suites: run parameters, grid textures.
 #pragma once
 
 #include <cmath>
@@ -8,24 +8,6 @@
 #include "run/run_internal.hpp"
 
 namespace qtest {
-
-// A vector of one of the library's vector families, owned by the test.
-template <class V, class E, qsrch_status (*Construct)(V*), qsrch_status (*Destruct)(V*)>
-struct Owned {
-    V v;
-    Owned() { EXPECT_EQ(Construct(&v), QSRCH_OK); }
-    ~Owned() { Destruct(&v); }
-    Owned(const Owned&) = delete;
-    V* get() { return &v; }
-    size_t size() const { return v.size; }
-    const E& operator[](size_t i) const { return static_cast<const E*>(v.begin)[i]; }
-};
-using Results = Owned<qstd_vector_qsrch_normcorr_result, qsrch_normcorr_result,
-                      &qstd_vector_qsrch_normcorr_result_constructEmpty, &qstd_vector_qsrch_normcorr_result_destruct>;
-using Peaks = Owned<qstd_vector_qsrch_detectedPosePeak, qsrch_detectedPosePeak,
-                    &qstd_vector_qsrch_detectedPosePeak_constructEmpty, &qstd_vector_qsrch_detectedPosePeak_destruct>;
-using Levels = Owned<qstd_vector_qsrch_normcorr_level_, qsrch_normcorr_level_,
-                     &qstd_vector_qsrch_normcorr_level__constructEmpty, &qstd_vector_qsrch_normcorr_level__destruct>;
 
 inline qsrch_normcorr_runParams runParams(int32_t numToFind = 1, float confusion = 0.5f, float overlap = 1.0f,
                                           float accept = 0.3f)

@@ -90,13 +90,6 @@ using Runs = PairList;
 inline qimg_windowConst withoutPixels(qimg_windowConst view) { return view.firstPixel = nullptr, view; }
 using Peaks = std::vector<qsrch_detectedPosePeak>;
 
-struct PeakVector {
-    qstd_vector_qsrch_detectedPosePeak v;
-    PeakVector() { qstd_vector_qsrch_detectedPosePeak_construct(&v, 0); }
-    ~PeakVector() { qstd_vector_qsrch_detectedPosePeak_destruct(&v); }
-    Peaks items() const { auto* p = static_cast<const qsrch_detectedPosePeak*>(v.begin); return {p, p + v.size}; }
-};
-
 // Every field exactly, or (three planes against grey) the doubles up to rounding.
 inline ::testing::AssertionResult samePeaks(const Peaks& a, const Peaks& b, bool exact = true)
 {

@@ -394,6 +394,30 @@ inline void expectAllocationFailuresReleaseScratch(const std::vector<Kernel>& ke
         }
 }
 
+// A vector of one of the library's vector families, owned by the test.
+template <class V, class E, qsrch_status (*Construct)(V*), qsrch_status (*Destruct)(V*)>
+struct Owned {
+    V v;
+    Owned() { EXPECT_EQ(Construct(&v), QSRCH_OK); }
+    ~Owned() { Destruct(&v); }
+    Owned(const Owned&) = delete;
+    V* get() { return &v; }
+    size_t size() const { return v.size; }
+    E& operator[](size_t i) const { return static_cast<E*>(v.begin)[i]; }
+    std::vector<E> items() const
+    {
+        auto* p = static_cast<const E*>(v.begin);
+        return {p, p + v.size};
+    }
+};
+using Results = Owned<qstd_vector_qsrch_normcorr_result, qsrch_normcorr_result,
+                      &qstd_vector_qsrch_normcorr_result_constructEmpty, &qstd_vector_qsrch_normcorr_result_destruct>;
+using PeakVector = Owned<qstd_vector_qsrch_detectedPosePeak, qsrch_detectedPosePeak,
+                         &qstd_vector_qsrch_detectedPosePeak_constructEmpty,
+                         &qstd_vector_qsrch_detectedPosePeak_destruct>;
+using Levels = Owned<qstd_vector_qsrch_normcorr_level_, qsrch_normcorr_level_,
+                     &qstd_vector_qsrch_normcorr_level__constructEmpty, &qstd_vector_qsrch_normcorr_level__destruct>;
+
 }  // namespace qtest
 
 // The shared kernel properties as tests of `suite` over both paths.
