@@ -43,22 +43,6 @@ inline void expectUntrained(const qsrch_normcorr_model& m)
     EXPECT_TRUE(sameXform(m.clientFromPat, identity()) && sameXform(m.patFromClient, identity()));
 }
 
-struct OwnedImage {
-    qimg_image image;
-    explicit OwnedImage(const Image8& from)
-    {
-        EXPECT_EQ(qimg_image_construct(&image, QIMG_DEPTH_8U, from.width(), from.height()), QSRCH_OK);
-        for (int32_t y = 0; y < from.height(); ++y)
-            for (int32_t x = 0; x < from.width(); ++x)
-                static_cast<uint8_t*>(image.firstPixel)[y * image.rowStride + x] = from.at(x, y);
-    }
-    OwnedImage() { qimg_image_constructUnbound(&image); }
-    ~OwnedImage() { qimg_image_destruct(&image); }
-    OwnedImage(const OwnedImage&) = delete;
-    qimg_image* get() { return &image; }
-    const qimg_imageConst* cget() const { return qimg_image_asConst(&image); }
-};
-
 // Random values: no level of a reasonably sized pattern is uniform.
 inline Image8 texture(std::mt19937& rng, int32_t w, int32_t h, int32_t stride = -1)
 {

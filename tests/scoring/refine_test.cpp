@@ -72,14 +72,7 @@ TEST(ShapeScore, RaisesToTheBestThresholdCorrelation)
             const Image8 *m = k % 3 != 0 ? &mask : nullptr, *c = k % 2 == 1 ? &care : nullptr;
             SCOPED_TRACE(testing::Message() << w << "x" << h << " case " << k);
             const qimg_windowConst p = pattern.window(), mv = mask.window(), i = image.window(), cv = care.window();
-            qimg_image images[2];
-            for (int j = 0; j < 2; ++j) {
-                const Image8& from = j ? image : pattern;
-                ASSERT_EQ(qimg_image_construct(&images[j], QIMG_DEPTH_8U, from.width(), from.height()), QSRCH_OK);
-                for (int32_t y = 0; y < from.height(); ++y)
-                    for (int32_t x = 0; x < from.width(); ++x)
-                        static_cast<uint8_t*>(images[j].firstPixel)[y * images[j].rowStride + x] = from.at(x, y);
-            }
+            const qtest::OwnedImage patternImage(pattern), sceneImage(image);
             // The definition raises a starting score to its best threshold's value: computed once.
             const double defined = shapeByDefinition(pattern, m, image, 0, 0, c, threshold, -HUGE_VAL);
             for (double start : {-0.5, 0.0, 0.2, 1.5}) {
@@ -87,12 +80,10 @@ TEST(ShapeScore, RaisesToTheBestThresholdCorrelation)
                 ASSERT_EQ(qsrch_shapeScore(&p, m ? &mv : nullptr, &i, c ? &cv : nullptr, threshold, &score), QSRCH_OK);
                 const double expected = std::max(start, defined);
                 EXPECT_NEAR(score, expected, 1e-12 * std::max(1.0, std::fabs(expected))) << "from " << start;
-                EXPECT_EQ(qsrch_computeShapeScoreOptimizationForImage(qimg_image_asConst(&images[0]), nullptr,
-                                                                      qimg_image_asConst(&images[1]), nullptr,
-                                                                      threshold, &exported), QSRCH_OK);
+                EXPECT_EQ(qsrch_computeShapeScoreOptimizationForImage(patternImage.cget(), nullptr, sceneImage.cget(),
+                                                                      nullptr, threshold, &exported), QSRCH_OK);
                 EXPECT_TRUE(m || c || exported == score);
             }
-            for (qimg_image& image : images) qimg_image_destruct(&image);
         }
 }
 

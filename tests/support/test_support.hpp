@@ -394,6 +394,23 @@ inline void expectAllocationFailuresReleaseScratch(const std::vector<Kernel>& ke
         }
 }
 
+// An image of the image service holding a copy of a test image's pixels, or unbound.
+struct OwnedImage {
+    qimg_image image;
+    explicit OwnedImage(const Image8& from)
+    {
+        EXPECT_EQ(qimg_image_construct(&image, QIMG_DEPTH_8U, from.width(), from.height()), QSRCH_OK);
+        for (int32_t y = 0; y < from.height(); ++y)
+            for (int32_t x = 0; x < from.width(); ++x)
+                static_cast<uint8_t*>(image.firstPixel)[y * image.rowStride + x] = from.at(x, y);
+    }
+    OwnedImage() { qimg_image_constructUnbound(&image); }
+    ~OwnedImage() { qimg_image_destruct(&image); }
+    OwnedImage(const OwnedImage&) = delete;
+    qimg_image* get() { return &image; }
+    const qimg_imageConst* cget() const { return qimg_image_asConst(&image); }
+};
+
 // A vector of one of the library's vector families, owned by the test.
 template <class V, class E, qsrch_status (*Construct)(V*), qsrch_status (*Destruct)(V*)>
 struct Owned {
